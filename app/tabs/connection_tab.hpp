@@ -1,0 +1,25 @@
+#pragma once
+// "Connection": choosing, opening and closing the serial port.
+
+#include <QWidget>
+
+class QComboBox;
+class QPushButton;
+
+namespace zanst::app {
+
+class ConnectionTab : public QWidget {
+    Q_OBJECT
+public:
+    explicit ConnectionTab(QWidget* parent = nullptr);
+
+    QComboBox* comboBox1 = nullptr;      // port names, selection only
+    QPushButton* cmdDisconnect = nullptr;
+
+signals:
+    // The user chose an entry (also the one already selected).
+    void portChosen(const QString& name);
+    void disconnectRequested();
+};
+
+} // namespace zanst::app

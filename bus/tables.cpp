@@ -1,0 +1,88 @@
+#include "tables.hpp"
+
+#include "bytes.hpp"
+#include "protocol.hpp"
+
+namespace zanst::bus {
+
+std::uint16_t recordId(std::span<const std::uint8_t> record) {
+    return static_cast<std::uint16_t>(getLe16(record, 2) & 0x0FFF);
+}
+
+void copyInfoRecord(balancerinfo& entry, std::span<const std::uint8_t> record) {
+    if (record.size() < rec::kInfoSize) {
+        return;
+    }
+    entry.flags = record[1];
+    entry.id = recordId(record);
+    for (std::size_t i = 0; i < kSerialLength; ++i) {
+        entry.serial[i] = static_cast<char>(record[4 + i]);
+    }
+    entry.serial[kSerialLength] = '\0';
+    entry.productId = getLe16(record, 16);
+    entry.capacity = getLe16(record, 18);
+    entry.fwVersion = getLe32(record, 20);
+    entry.blVersion = getLe32(record, 24);
+    entry.hwRevision = record[28];
+    entry.bootMode = record[29];
+    entry.crc = record[31];
+}
+
+void copyMeasurementRecord(cellmeasurements& entry, std::span<const std::uint8_t> record) {
+    if (record.size() < rec::kMeasurementSize) {
+        return;
+    }
+    entry.flags = record[1];
+    entry.id = recordId(record);
+    entry.measurement = static_cast<std::int32_t>(getLe32(record, 4));
+    entry.temperature = static_cast<std::int16_t>(getLe16(record, 8));
+    entry.following = record[10];
+    entry.crc = record[11];
+}
+
+void copyCalibrationRecord(calibrationdata& entry, std::span<const std::uint8_t> record) {
+    if (record.size() < rec::kCalibrationSize) {
+        return;
+    }
+    entry.flags = record[1];
+    entry.id = recordId(record);
+    entry.vGain = getLe16(record, 4);
+    entry.iGain = getLe16(record, 6);
+    entry.iOffset = getLe16(record, 8);
+    entry.following = record[10];
+    entry.crc = record[11];
+}
+
+bool BalancerTables::storeInfo(std::span<const std::uint8_t> record) {
+    const auto id = recordId(record);
+    if (id >= kTableEntries) {
+        return false;
+    }
+    copyInfoRecord(balInfo[id], record);
+    return true;
+}
+
+bool BalancerTables::storeMeasurement(std::span<const std::uint8_t> record) {
+    const auto id = recordId(record);
+    if (id >= kTableEntries) {
+        return false;
+    }
+    copyMeasurementRecord(balancer[id], record);
+    return true;
+}
+
+bool BalancerTables::storeCalibration(std::span<const std::uint8_t> record) {
+    const auto id = recordId(record);
+    if (id >= kTableEntries) {
+        return false;
+    }
+    copyCalibrationRecord(balCalData[id], record);
+    return true;
+}
+
+void BalancerTables::clearData() {
+    balInfo.fill(balancerinfo{});
+    balancer.fill(cellmeasurements{});
+}
+
+} // namespace zanst::bus

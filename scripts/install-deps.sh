@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian package needed to build, test and run Zanst.
+# Safe to run again; works as root or through sudo.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-serialport-dev qt6-svg-dev qt6-qpa-plugins libqt6svg6
+  libgl-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  clang libclang-rt-dev
+  xvfb xauth imagemagick socat
+  fonts-dejavu-core
+)
+
+if [ "$(id -u)" -eq 0 ]; then
+  sudo_cmd=()
+else
+  sudo_cmd=(sudo)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+  echo "All packages already installed."
+  exit 0
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update
+"${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"

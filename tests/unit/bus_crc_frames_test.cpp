@@ -1,0 +1,162 @@
+#include "bus/crc8.hpp"
+#include "bus/frames.hpp"
+#include "bus/identity.hpp"
+#include "bus/protocol.hpp"
+#include "support/records.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+namespace zanst::bus {
+namespace {
+
+Bytes ascii(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+TEST(Crc8, CheckValuesAndTableEntries) {
+    EXPECT_EQ(getCRC(ascii("123456789"), 9), 0xF4);
+    EXPECT_EQ(getCRC(ascii("abc"), 3), 0x5F);
+    EXPECT_EQ(kCrcTable[1], 0x07);
+    EXPECT_EQ(kCrcTable[128], 0x89);
+    EXPECT_EQ(getCRC(ascii("abc"), 0), 0x00);
+}
+
+TEST(Crc8, TableMatchesBitwiseReferenceOnRandomData) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 200; ++round) {
+        Bytes data(static_cast<std::size_t>(rng() % 300));
+        for (auto& b : data) {
+            b = static_cast<std::uint8_t>(rng());
+        }
+        ASSERT_EQ(getCRC(data, data.size()), test::crc8(data, data.size()));
+    }
+}
+
+TEST(Crc8, CalcCrcWritesOnlyTheByteAfterTheRange) {
+    Bytes frame(22);
+    for (std::size_t i = 0; i < frame.size(); ++i) {
+        frame[i] = static_cast<std::uint8_t>(i * 11 + 3);
+    }
+    const Bytes before = frame;
+    calcCRC(frame, 21);
+    EXPECT_EQ(frame[21], test::crc8(before, 21));
+    EXPECT_TRUE(std::equal(before.begin(), before.begin() + 21, frame.begin()));
+
+    // A count at or past the end writes nothing.
+    Bytes small{1, 2, 3};
+    calcCRC(small, 3);
+    calcCRC(small, 99);
+    EXPECT_EQ(small, (Bytes{1, 2, 3}));
+}
+
+TEST(Frames, EmptyPayloadFrameIsSixBytesWithCrcOverFive) {
+    Bytes f = makeFrame(0x14, 0);
+    ASSERT_EQ(f.size(), 6u);
+    seal(f, 0);
+    EXPECT_EQ(f, (Bytes{0xAA, 0x14, 0x01, 0x00, 0x00, test::crc8(f, 5)}));
+}
+
+TEST(Frames, MetricsRequestMatchesWorkedExample) {
+    Bytes f = makeFrame(cmd::kMetrics, 13);
+    f[4] = 1;
+    for (std::size_t i = 5; i < 17; i += 2) {
+        f[i] = 0x04;
+    }
+    seal(f, 0);
+    EXPECT_EQ(f, (Bytes{0xAA, 0x50, 0x01, 0x0D, 0x01, 0x04, 0x00, 0x04, 0x00, 0x04, 0x00, 0x04, 0x00, 0x04, 0x00, 0x04,
+                        0x00, 0x00, 0xF1}));
+}
+
+TEST(Frames, IdentityFramesCarryProductIdAndMasterSerial) {
+    for (std::uint8_t command : {cmd::kInfo, cmd::kPresetChanged}) {
+        const Bytes f = buildIdentityFrame(command);
+        ASSERT_EQ(f.size(), 22u);
+        Bytes expected{0xAA, command, 0x01, 0x10, 0xA3, 0xE4, 0x00, 0x00};
+        for (char c : identity::kMasterSerial) {
+            expected.push_back(static_cast<std::uint8_t>(c));
+        }
+        expected.push_back(0); // byte 19
+        expected.push_back(0); // following
+        expected.push_back(test::crc8(expected, expected.size()));
+        EXPECT_EQ(f, expected) << "command " << int(command);
+    }
+}
+
+TEST(Frames, TestModeFramesCarryWordThenSerial) {
+    for (auto word : {identity::kWordEnterTest, identity::kWordLeaveTest, identity::kWordLoadOn, identity::kWordLoadOff}) {
+        const Bytes f = buildTestModeFrame(word);
+        ASSERT_EQ(f.size(), kTestModeFrameSize);
+        EXPECT_EQ(f[1], cmd::kTestMode);
+        EXPECT_EQ(std::string(f.begin() + 4, f.begin() + 8), word);
+        EXPECT_EQ(std::string(f.begin() + 8, f.begin() + 19), identity::kMasterSerial);
+        EXPECT_EQ(f[19], 0);
+        EXPECT_EQ(f[20], 0);
+        EXPECT_EQ(f[21], test::crc8(f, 21));
+    }
+}
+
+TEST(Frames, DataBlockHeaderAndRecords) {
+    const Bytes block = makeDataBlockFrame();
+    ASSERT_EQ(block.size(), 2064u);
+    EXPECT_EQ((Bytes{block.begin(), block.begin() + 6}), (Bytes{0xAA, 0x23, 0x01, 0xFF, 0x08, 0x0A}));
+
+    Bytes r = makeRecord(rec::kMeasurement, rec::kMeasurementSize, 0x0123);
+    seal(r, rec::kMeasurement);
+    EXPECT_EQ(r[0], 0x02);
+    EXPECT_EQ(r[2], 0x23);
+    EXPECT_EQ(r[3], 0x01);
+    EXPECT_EQ(r[10], 0x02);
+    EXPECT_EQ(r[11], test::crc8(r, 11));
+}
+
+// The frame-size rule every receiver shares.
+struct SizeCase {
+    const char* name;
+    std::uint8_t command;
+    ReceiverRole role;
+    Bytes header; // bytes 0.. of the frame
+    int index;    // byte just stored
+    int expected;
+    bool readsFollowingByte;
+};
+
+void PrintTo(const SizeCase& c, std::ostream* os) { *os << c.name; }
+
+class FrameSizeRule : public testing::TestWithParam<SizeCase> {};
+
+TEST_P(FrameSizeRule, SizeAfterByte) {
+    const auto& c = GetParam();
+    const FrameKind kind = frameKind(c.command, c.role);
+    EXPECT_EQ(frameSizeAfter(kind, c.header, c.index, kDefaultFrameSize), c.expected);
+    EXPECT_EQ(readsFollowing(kind), c.readsFollowingByte);
+}
+
+Bytes header(std::uint8_t command, std::uint8_t len, std::uint8_t b4 = 0, std::uint8_t b5 = 0) {
+    Bytes h(13, 0);
+    h[0] = 0xAA;
+    h[1] = command;
+    h[2] = 1;
+    h[3] = len;
+    h[4] = b4;
+    h[5] = b5;
+    return h;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllReceivers, FrameSizeRule,
+    testing::Values(SizeCase{"fixed21", 0x21, ReceiverRole::Master, header(0x21, 99), 1, 16, false},
+                    SizeCase{"fixed22", 0x22, ReceiverRole::Other, header(0x22, 99), 2, 16, false},
+                    SizeCase{"fixed80", 0x80, ReceiverRole::Master, header(0x80, 0), 3, 16, false},
+                    SizeCase{"blockBeforeLength", 0x23, ReceiverRole::Master, header(0x23, 0xFF, 8, 10), 11, 18, false},
+                    SizeCase{"blockAtLength", 0x23, ReceiverRole::Other, header(0x23, 0xFF, 8, 10), 12, 2064, false},
+                    SizeCase{"presetMaster", 0x31, ReceiverRole::Master, header(0x31, 40), 3, 22, false},
+                    SizeCase{"presetOthers", 0x31, ReceiverRole::Other, header(0x31, 40), 3, 46, true},
+                    SizeCase{"infoBeforeLength", 0x01, ReceiverRole::Master, header(0x01, 16), 2, 18, true},
+                    SizeCase{"infoAtLength", 0x01, ReceiverRole::Master, header(0x01, 16), 3, 22, true},
+                    SizeCase{"emptyPayload", 0x14, ReceiverRole::Other, header(0x14, 0), 3, 6, true},
+                    SizeCase{"longest", 0x02, ReceiverRole::Master, header(0x02, 254), 3, 260, true}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+} // namespace
+} // namespace zanst::bus
