@@ -10,13 +10,10 @@ EngineHost::EngineHost() : engine_(std::make_unique<BusEngine>()) {
 
 EngineHost::~EngineHost() {
     QThread* home = QThread::currentThread();
-    QMetaObject::invokeMethod(
-        engine_.get(),
-        [engine = engine_.get(), home] {
-            engine->shutdown();
-            engine->moveToThread(home); // so that it is destroyed on the thread that owns the host
-        },
-        Qt::BlockingQueuedConnection);
+    runBlocking([engine = engine_.get(), home] {
+        engine->shutdown();
+        engine->moveToThread(home); // so that it is destroyed on the thread that owns the host
+    });
     thread_.quit();
     thread_.wait();
 }

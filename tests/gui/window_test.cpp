@@ -1,0 +1,171 @@
+// The main window offscreen: title sequence, tab strip, port list and connection.
+
+#include "support/pty.hpp"
+#include "support/qt_wait.hpp"
+#include "tabs/connection_tab.hpp"
+#include "window/main_window.hpp"
+#include "window/port_list.hpp"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace zanst::test {
+namespace {
+
+using namespace std::chrono_literals;
+using app::diag_form;
+
+QStringList tabCaptions(const QTabWidget* tabs) {
+    QStringList captions;
+    for (int i = 0; i < tabs->count(); ++i) {
+        captions << tabs->tabText(i);
+    }
+    return captions;
+}
+
+TEST(PortList, SystemNamesLoseATrailingNonDigitAndExtraPathsStayUnchanged) {
+    struct Row {
+        QStringList system;
+        QString extra;
+        QStringList expected;
+    };
+    const Row rows[] = {
+        {{"ttyUSB0", "ttyS1"}, "", {"ttyUSB0", "ttyS1"}},
+        {{"COM3x", "ttyACM0", "ttyUSB1?"}, "", {"COM3", "ttyACM0", "ttyUSB1"}},
+        {{"ttyUSB0"}, "/dev/pts/3", {"ttyUSB0", "/dev/pts/3"}},
+        {{}, "/dev/pts/3:/tmp/zanst-bank:", {"/dev/pts/3", "/tmp/zanst-bank"}},
+        {{}, "/tmp/port-a", {"/tmp/port-a"}}, // a path ending in a letter is not shortened
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(app::listedPorts(r.system, r.extra), r.expected) << r.extra.toStdString();
+    }
+}
+
+class WindowTest : public testing::Test {
+protected:
+    void SetUp() override { qputenv("ZANST_EXTRA_PORTS", QByteArray::fromStdString(pty.slavePath() + ":/dev/zanst-missing")); }
+    void TearDown() override { qunsetenv("ZANST_EXTRA_PORTS"); }
+
+    QComboBox* combo() { return window.connectionTab()->comboBox1; }
+    void choose(const QString& text) {
+        const int index = combo()->findText(text);
+        ASSERT_GE(index, 0) << text.toStdString();
+        combo()->setCurrentIndex(index);
+        emit combo()->activated(index);
+    }
+    bool titleIs(const QString& title) {
+        return waitUntil([&] { return window.windowTitle() == title; });
+    }
+
+    Pty pty;
+    diag_form window;
+};
+
+TEST_F(WindowTest, TitleBeforeAndAfterShowing) {
+    const QRegularExpression caption(QStringLiteral(R"(^Zanthe Service Tool \(ZANST\) \([A-Z][a-z]{2} \d{1,2} \d{4}\)$)"));
+    EXPECT_TRUE(caption.match(window.textCaption()).hasMatch()) << window.textCaption().toStdString();
+    EXPECT_EQ(window.windowTitle(), window.textCaption() + " - Idle");
+    window.show();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Zanthe Tester"));
+}
+
+TEST_F(WindowTest, FixedSizeWithoutMaximiseAndFourTabsAfterShowing) {
+    EXPECT_EQ(tabCaptions(window.tabs()), (QStringList{"Connection", "Actions", "Calibration", "Battery tester",
+                                                        "BMS tester", "Data Sniffer", "Metrics"}));
+    window.show();
+    EXPECT_EQ(tabCaptions(window.tabs()), (QStringList{"Connection", "Battery tester", "BMS tester", "Data Sniffer"}));
+    EXPECT_EQ(window.tabs()->currentIndex(), 0);
+    EXPECT_EQ(window.size(), QSize(915, 853));
+    EXPECT_EQ(window.minimumSize(), window.maximumSize());
+    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+}
+
+TEST_F(WindowTest, ConnectionTabIsReachableForScreenReaders) {
+    window.show();
+    EXPECT_EQ(combo()->accessibleName(), QStringLiteral("Port"));
+    EXPECT_FALSE(combo()->isEditable());
+    auto* settings = window.connectionTab()->findChild<QGroupBox*>();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_EQ(settings->title(), QStringLiteral("Settings"));
+    EXPECT_EQ(window.connectionTab()->cmdDisconnect->text(), QStringLiteral("Disconnect"));
+    EXPECT_NE(combo()->focusPolicy(), Qt::NoFocus);
+}
+
+TEST_F(WindowTest, ExtraPortsAreListedAfterTheSystemPorts) {
+    window.show();
+    const QStringList expected = app::currentPortList();
+    QStringList listed;
+    for (int i = 0; i < combo()->count(); ++i) {
+        listed << combo()->itemText(i);
+    }
+    EXPECT_EQ(listed, expected);
+    ASSERT_GE(listed.size(), 2);
+    EXPECT_EQ(listed.at(listed.size() - 2).toStdString(), pty.slavePath());
+    EXPECT_EQ(listed.last(), QStringLiteral("/dev/zanst-missing"));
+    EXPECT_EQ(combo()->currentIndex(), -1);
+}
+
+TEST_F(WindowTest, SelectingAPortShowsItInTheTitleAndDisconnectReturnsToIdle) {
+    window.show();
+    const QString path = QString::fromStdString(pty.slavePath());
+    choose(path);
+    EXPECT_TRUE(titleIs(window.textCaption() + " - " + path)) << window.windowTitle().toStdString();
+
+    // Activation rebuilds the list and keeps the open port selected.
+    window.refreshPortList();
+    EXPECT_EQ(combo()->currentText(), path);
+
+    QTest::mouseClick(window.connectionTab()->cmdDisconnect, Qt::LeftButton);
+    EXPECT_TRUE(titleIs(window.textCaption() + " - Idle")) << window.windowTitle().toStdString();
+    EXPECT_EQ(combo()->currentIndex(), -1);
+    window.refreshPortList();
+    EXPECT_EQ(combo()->currentIndex(), -1);
+}
+
+TEST_F(WindowTest, PortThatCannotBeOpenedIsNamedInTheTitle) {
+    window.show();
+    choose(QStringLiteral("/dev/zanst-missing"));
+    EXPECT_TRUE(titleIs(window.textCaption() + " - Unable to open /dev/zanst-missing")) << window.windowTitle().toStdString();
+    pump(700ms);
+    EXPECT_EQ(window.windowTitle(), window.textCaption() + " - Unable to open /dev/zanst-missing");
+}
+
+TEST_F(WindowTest, LostConnectionClearsTheSelectionAndSaysSoInTheTitle) {
+    window.show();
+    const QString path = QString::fromStdString(pty.slavePath());
+    choose(path);
+    ASSERT_TRUE(titleIs(window.textCaption() + " - " + path));
+    pty.closeSlave();
+    pty.closeMaster();
+    EXPECT_TRUE(titleIs(window.textCaption() + " - Connection lost: " + path)) << window.windowTitle().toStdString();
+    EXPECT_EQ(combo()->currentIndex(), -1);
+}
+
+TEST_F(WindowTest, RecordingLocksTheTabStrip) {
+    window.show();
+    QWidget* overlay = window.globals().overlay;
+    ASSERT_NE(overlay, nullptr);
+    EXPECT_EQ(overlay->size(), QSize(420, 21));
+    EXPECT_FALSE(overlay->isEnabled());
+    EXPECT_FALSE(overlay->isVisible());
+
+    window.globals().recording = true;
+    window.tabs()->setCurrentIndex(1);
+    EXPECT_EQ(window.tabs()->currentIndex(), 0);
+    QTest::keyClick(window.tabs(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(window.tabs()->currentIndex(), 0);
+
+    window.globals().recording = false;
+    window.tabs()->setCurrentIndex(1);
+    EXPECT_EQ(window.tabs()->currentIndex(), 1);
+}
+
+} // namespace
+} // namespace zanst::test

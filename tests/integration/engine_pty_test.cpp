@@ -1,0 +1,210 @@
+// The bus engine against a pseudo-terminal, as it would use a USB serial adapter.
+
+#include "bus/frames.hpp"
+#include "bus/identity.hpp"
+#include "support/engine_fixture.hpp"
+#include "support/records.hpp"
+
+#include <sys/resource.h>
+
+#include <random>
+
+namespace zanst::test {
+namespace {
+
+using namespace std::chrono_literals;
+using bus::Bytes;
+using bus::Tab;
+using test::concat;
+
+Bytes withWakeup(const Bytes& frame) {
+    Bytes out(10, 0);
+    out.insert(out.end(), frame.begin(), frame.end());
+    return out;
+}
+
+class EnginePty : public EngineFixture {};
+
+TEST_F(EnginePty, OpensThePseudoTerminalAndReportsItAfterTheSettlePause) {
+    const auto start = Pty::Clock::now();
+    selectPort(QString::fromStdString(pty.slavePath()));
+    ASSERT_TRUE(waitUntil([&] { return sawStatus(PortStatus::Open); }));
+    const auto elapsed = Pty::Clock::now() - start;
+    EXPECT_GE(elapsed, 450ms);
+    ASSERT_GE(statuses.size(), 2u);
+    EXPECT_EQ(statuses.front().status, PortStatus::Opening);
+    EXPECT_EQ(statuses.back().name.toStdString(), pty.slavePath()); // the name as given, not "pts/N"
+}
+
+TEST_F(EnginePty, UnopenablePortIsReportedAtOnce) {
+    selectPort(QStringLiteral("/dev/does-not-exist-zanst"));
+    ASSERT_TRUE(waitUntil([&] { return sawStatus(PortStatus::Failed); }));
+    pump(700ms);
+    EXPECT_FALSE(sawStatus(PortStatus::Open));
+}
+
+TEST_F(EnginePty, ChoosingTheOpenPortAgainReopensIt) {
+    openPty();
+    selectPort(QString::fromStdString(pty.slavePath()));
+    ASSERT_TRUE(waitUntil([&] { return sawStatus(PortStatus::Open); }));
+    EXPECT_EQ(statuses.front().status, PortStatus::Opening);
+}
+
+// Tabs that leave test mode send exactly one leave frame about 500 ms after the change.
+TEST_F(EnginePty, LeaveFrameFollowsTheTabChangeAfterHalfASecond) {
+    openPty();
+    const Bytes expected = withWakeup(bus::buildTestModeFrame(bus::identity::kWordLeaveTest));
+    for (Tab tab : {Tab::BatteryTester, Tab::Connection, Tab::Actions, Tab::Metrics}) {
+        const auto start = Pty::Clock::now();
+        selectTab(tab);
+        const auto first = pty.waitForByte(2000ms);
+        ASSERT_NE(first, Pty::Clock::time_point::max()) << "tab " << static_cast<int>(tab);
+        const auto delay = first - start;
+        EXPECT_GE(delay, 450ms) << static_cast<int>(tab);
+        EXPECT_LE(delay, 900ms) << static_cast<int>(tab);
+        EXPECT_EQ(pty.read(expected.size(), 1000ms), expected);
+        EXPECT_TRUE(pty.readFor(200ms).empty());
+    }
+}
+
+TEST_F(EnginePty, CalibrationSendsTheEnterFrameAndPollsTwiceASecond) {
+    openPty();
+    selectTab(Tab::Calibration);
+    const Bytes expected = withWakeup(bus::buildTestModeFrame(bus::identity::kWordEnterTest));
+    EXPECT_EQ(pty.read(expected.size(), 2000ms), expected);
+    int interval = 0;
+    bool active = false;
+    bool testMode = false;
+    host.runBlocking([&] {
+        interval = host.engine()->pollTimerInterval();
+        active = host.engine()->pollTimerActive();
+        testMode = host.engine()->state().bTestMode;
+    });
+    EXPECT_TRUE(active);
+    EXPECT_EQ(interval, 500);
+    EXPECT_TRUE(testMode);
+}
+
+TEST_F(EnginePty, EmulatorAndSnifferTabsSendNothingAndStopPolling) {
+    openPty();
+    for (Tab tab : {Tab::BmsTester, Tab::Sniffer}) {
+        selectTab(tab);
+        EXPECT_TRUE(pty.readFor(900ms).empty()) << static_cast<int>(tab);
+        bool active = true;
+        host.runBlocking([&] { active = host.engine()->pollTimerActive(); });
+        EXPECT_FALSE(active);
+    }
+}
+
+TEST_F(EnginePty, NothingIsSentWhileDisconnected) {
+    selectTab(Tab::BatteryTester);
+    EXPECT_TRUE(pty.readFor(900ms).empty());
+    bool active = false;
+    host.runBlocking([&] { active = host.engine()->pollTimerActive(); });
+    EXPECT_TRUE(active); // the mode changed silently and the poll timer runs
+}
+
+TEST_F(EnginePty, ANewerTabChangeCancelsThePendingOne) {
+    openPty();
+    selectTab(Tab::BatteryTester);
+    pump(150ms);
+    selectTab(Tab::BmsTester);
+    EXPECT_TRUE(pty.readFor(1000ms).empty());
+
+    selectTab(Tab::BatteryTester);
+    pump(200ms);
+    const auto second = Pty::Clock::now();
+    selectTab(Tab::Connection);
+    const Bytes expected = withWakeup(bus::buildTestModeFrame(bus::identity::kWordLeaveTest));
+    const auto first = pty.waitForByte(2000ms);
+    EXPECT_GE(first - second, 450ms);
+    EXPECT_EQ(pty.read(expected.size(), 1000ms), expected);
+    EXPECT_TRUE(pty.readFor(700ms).empty()); // only one frame
+}
+
+TEST_F(EnginePty, MasterSideStoresTheBalancersAnswers) {
+    openPty();
+    selectTab(Tab::BatteryTester);
+    pty.read(32, 2000ms); // the leave frame
+    InfoFields one;
+    one.id = 1;
+    one.following = 1;
+    InfoFields two = one;
+    two.id = 2;
+    two.following = 0;
+    pty.write(concat({frame(0x01, Bytes(16, 0), 1), infoRecord(one), infoRecord(two)}));
+    ASSERT_TRUE(waitUntil([&] { return snapshot().balancersInfo; }));
+    const bus::BusState s = snapshot();
+    EXPECT_EQ(s.numCells, 2);
+    EXPECT_EQ(s.ackReceived, 0x01);
+    EXPECT_EQ(s.tables.balInfo[2].serialText(), "HQ2200A6021");
+}
+
+TEST_F(EnginePty, ConnectionTabDiscardsReceivedBytes) {
+    openPty();
+    pty.write(concat({frame(0x01, Bytes(16, 0), 1), infoRecord({})}));
+    pump(300ms);
+    const bus::BusState s = snapshot();
+    EXPECT_EQ(s.numCells, 0);
+    EXPECT_EQ(s.ackReceived, 0);
+}
+
+TEST_F(EnginePty, SnifferEchoesEveryByteInOrder) {
+    openPty();
+    selectTab(Tab::Sniffer);
+    pump(100ms);
+    std::mt19937 rng(42);
+    Bytes sent(20000);
+    for (auto& b : sent) {
+        b = static_cast<std::uint8_t>(rng());
+    }
+    Bytes back;
+    for (std::size_t at = 0; at < sent.size(); at += 500) {
+        pty.write(Bytes(sent.begin() + static_cast<long>(at), sent.begin() + static_cast<long>(at + 500)));
+        const Bytes part = pty.read(500, 2000ms);
+        back.insert(back.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(back, sent);
+    EXPECT_TRUE(pty.readFor(200ms).empty());
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+TEST_F(EnginePty, ClosedPeerIsAConnectionLossAndTheEngineDoesNotSpin) {
+    openPty();
+    selectTab(Tab::BatteryTester);
+    pty.read(32, 2000ms);
+    pty.closeSlave();  // only the engine holds the slave now
+    pty.closeMaster(); // the adapter goes away
+    ASSERT_TRUE(waitUntil([&] { return sawStatus(PortStatus::Lost); }));
+    EXPECT_EQ(statuses.back().name.toStdString(), pty.slavePath());
+    bool open = true;
+    host.runBlocking([&] { open = host.engine()->link().isOpen(); });
+    EXPECT_FALSE(open);
+
+    const double before = cpuSeconds();
+    pump(1000ms); // includes at least one poll tick that would write
+    const double used = cpuSeconds() - before;
+    EXPECT_LT(used, 0.3) << "the engine keeps busy after the loss";
+    int lost = 0;
+    for (const auto& e : statuses) {
+        lost += e.status == PortStatus::Lost ? 1 : 0;
+    }
+    EXPECT_EQ(lost, 1);
+}
+
+TEST_F(EnginePty, DisconnectClosesThePort) {
+    openPty();
+    invoke("disconnectPort");
+    ASSERT_TRUE(waitUntil([&] { return sawStatus(PortStatus::Idle); }));
+    selectTab(Tab::BatteryTester);
+    EXPECT_TRUE(pty.readFor(900ms).empty());
+}
+
+} // namespace
+} // namespace zanst::test
