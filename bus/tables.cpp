@@ -53,31 +53,30 @@ void copyCalibrationRecord(calibrationdata& entry, std::span<const std::uint8_t>
     entry.crc = record[11];
 }
 
-bool BalancerTables::storeInfo(std::span<const std::uint8_t> record) {
+namespace {
+// Copies a record into the entry of its id; ids of 256 and more change nothing.
+template <typename Entry, std::size_t N>
+bool storeById(std::array<Entry, N>& table, std::span<const std::uint8_t> record,
+               void (*copy)(Entry&, std::span<const std::uint8_t>)) {
     const auto id = recordId(record);
-    if (id >= kTableEntries) {
+    if (id >= N) {
         return false;
     }
-    copyInfoRecord(balInfo[id], record);
+    copy(table[id], record);
     return true;
+}
+} // namespace
+
+bool BalancerTables::storeInfo(std::span<const std::uint8_t> record) {
+    return storeById(balInfo, record, copyInfoRecord);
 }
 
 bool BalancerTables::storeMeasurement(std::span<const std::uint8_t> record) {
-    const auto id = recordId(record);
-    if (id >= kTableEntries) {
-        return false;
-    }
-    copyMeasurementRecord(balancer[id], record);
-    return true;
+    return storeById(balancer, record, copyMeasurementRecord);
 }
 
 bool BalancerTables::storeCalibration(std::span<const std::uint8_t> record) {
-    const auto id = recordId(record);
-    if (id >= kTableEntries) {
-        return false;
-    }
-    copyCalibrationRecord(balCalData[id], record);
-    return true;
+    return storeById(balCalData, record, copyCalibrationRecord);
 }
 
 void BalancerTables::clearData() {
