@@ -11,13 +11,14 @@ namespace zanst::app {
 using bus::Tab;
 
 BusEngine::BusEngine(QObject* parent)
-    : QObject(parent), master_(state_), link_(this), router_(state_, master_, link_), timerBMS_(this),
+    : QObject(parent), master_(state_), link_(this), router_(state_, master_, link_), emulator_(state_, link_, this), timerBMS_(this),
       modeSwitchTimer_(this), portSettleTimer_(this) {
     modeSwitchTimer_.setSingleShot(true);
     modeSwitchTimer_.setInterval(kSettleMs);
     portSettleTimer_.setSingleShot(true);
     portSettleTimer_.setInterval(kSettleMs);
     timerBMS_.setInterval(kPollPeriodMs);
+    router_.setEmulator(emulator_.listener());
 
     connect(&link_, &SerialLink::readyRead, this, &BusEngine::onReadyRead);
     connect(&link_, &SerialLink::connectionLost, this, &BusEngine::onConnectionLost);
