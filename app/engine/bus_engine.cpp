@@ -11,7 +11,7 @@ namespace zanst::app {
 using bus::Tab;
 
 BusEngine::BusEngine(QObject* parent)
-    : QObject(parent), master_(state_), link_(this), router_(state_, master_, link_), emulator_(state_, link_, this), timerBMS_(this),
+    : QObject(parent), master_(state_), link_(this), router_(state_, master_, link_), timerBMS_(this),
       modeSwitchTimer_(this), portSettleTimer_(this) {
     modeSwitchTimer_.setSingleShot(true);
     modeSwitchTimer_.setInterval(kSettleMs);

@@ -69,7 +69,7 @@ private:
     bus::MasterReceiver master_;
     SerialLink link_;
     bus::ByteRouter router_;
-    EmulatorLink emulator_;
+    EmulatorLink emulator_{state_, link_, this};
 
     QTimer timerBMS_;
     QTimer modeSwitchTimer_; // the pause of a tab change; a newer change restarts it
