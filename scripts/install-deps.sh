@@ -9,7 +9,7 @@ packages=(
   libgl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-dev
-  xvfb xauth imagemagick socat
+  xvfb xauth imagemagick socat xdotool
   fonts-dejavu-core
 )
 

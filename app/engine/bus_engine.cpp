@@ -18,6 +18,7 @@ BusEngine::BusEngine(QObject* parent)
     portSettleTimer_.setSingleShot(true);
     portSettleTimer_.setInterval(kSettleMs);
     timerBMS_.setInterval(kPollPeriodMs);
+    router_.setEmulator(emulator_.listener());
 
     connect(&link_, &SerialLink::readyRead, this, &BusEngine::onReadyRead);
     connect(&link_, &SerialLink::connectionLost, this, &BusEngine::onConnectionLost);

@@ -6,6 +6,7 @@
 #include "bus/master_receiver.hpp"
 #include "bus/router.hpp"
 #include "bus/state.hpp"
+#include "engine/emulator_link.hpp"
 #include "engine/serial_link.hpp"
 
 #include <QObject>
@@ -33,6 +34,8 @@ public:
     const bus::BusState& state() const { return state_; }
     SerialLink& link() { return link_; }
     const bus::MasterReceiver& masterReceiver() const { return master_; }
+    // The BMS tester's responder; its object lives on the engine's thread.
+    EmulatorLink* emulator() { return &emulator_; }
     bool pollTimerActive() const { return timerBMS_.isActive(); }
     int pollTimerInterval() const { return timerBMS_.interval(); }
 
@@ -66,6 +69,7 @@ private:
     bus::MasterReceiver master_;
     SerialLink link_;
     bus::ByteRouter router_;
+    EmulatorLink emulator_{state_, link_, this};
 
     QTimer timerBMS_;
     QTimer modeSwitchTimer_; // the pause of a tab change; a newer change restarts it

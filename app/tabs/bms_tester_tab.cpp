@@ -1,15 +1,678 @@
 #include "tabs/bms_tester_tab.hpp"
 
+#include "emulator/entries.hpp"
+#include "emulator/presets.hpp"
+#include "engine/emulator_link.hpp"
 #include "window/widgets.hpp"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFocusEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
 #include <QVBoxLayout>
 
 namespace zanst::app {
 
+using emulator::Field;
+
+namespace {
+
+constexpr int kEntryWidth = 52;
+constexpr int kInfoWidth = 70;
+constexpr int kDiagramWidth = 280;
+const char* const kInvalidProperty = "zanstInvalid";
+
+template <typename T, std::size_t N> int indexIn(const std::array<T*, N>& controls, const QObject* control) {
+    for (std::size_t i = 0; i < N; ++i) {
+        if (controls[i] == control) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+QString qs(const std::string& text) { return QString::fromStdString(text); }
+
+void setTextIfChanged(QLineEdit* box, const QString& text) {
+    if (box->text() != text) {
+        box->setText(text);
+    }
+}
+
+// An entry that is not a whole number shows in red until it is fixed.
+void markEntry(QLineEdit* box) {
+    const bool invalid = !emulator::isInteger(box->text().toStdString());
+    if (box->property(kInvalidProperty).toBool() == invalid) {
+        return;
+    }
+    box->setProperty(kInvalidProperty, invalid);
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Text, invalid ? QColor(Qt::red) : box->parentWidget()->palette().color(QPalette::Text));
+    box->setPalette(palette);
+}
+
+QLineEdit* makeReadOnly(QWidget* parent, const QString& name, const QString& text = QString()) {
+    auto* box = new QLineEdit(text, parent);
+    box->setObjectName(name);
+    box->setReadOnly(true);
+    box->setFocusPolicy(Qt::TabFocus); // readable by keyboard, not a typing target
+    return box;
+}
+
+QSlider* makeSlider(QWidget* parent, const QString& name, emulator::SliderRange range, int value, int pageStep) {
+    auto* slider = new QSlider(Qt::Horizontal, parent);
+    slider->setObjectName(name);
+    slider->setRange(range.min, range.max);
+    slider->setValue(value);
+    slider->setSingleStep(1);
+    slider->setPageStep(pageStep);
+    return slider;
+}
+
+} // namespace
+
 BmsTesterTab::BmsTesterTab(QWidget* parent) : QWidget(parent) {
+    groupBoxEmulator = new QGroupBox(QStringLiteral("Battery Cells Emulator"), this);
+    groupBoxEmulator->setObjectName(QStringLiteral("groupBoxEmulator"));
+    groupBoxEmulator->setAccessibleName(groupBoxEmulator->title());
+
+    auto* inside = new QVBoxLayout(groupBoxEmulator);
+    inside->setContentsMargins(8, 6, 8, 8);
+    inside->setSpacing(6);
+    inside->addWidget(buildTop());
+    inside->addWidget(buildBatteryGroup(), 1);
+
     auto* layout = new QVBoxLayout(this);
-    layout->addStretch(1);
-    layout->addWidget(makeFooter(QStringLiteral("Zanst_connection_BMSTester"), this));
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->addWidget(groupBoxEmulator);
+
+    editor_.updateSentBmsInfo();
+    sync();
+}
+
+QLineEdit* BmsTesterTab::makeEntry(QWidget* parent, const QString& name, const QString& accessibleName,
+                                    const QString& tip) {
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(name);
+    box->setAccessibleName(accessibleName);
+    box->setToolTip(tip);
+    box->setFixedWidth(kEntryWidth);
+    box->setAlignment(Qt::AlignRight);
+    box->installEventFilter(this);
+    return box;
+}
+
+QWidget* BmsTesterTab::buildTop() {
+    auto* top = new QWidget(groupBoxEmulator);
+    auto* row = new QHBoxLayout(top);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(12);
+
+    auto* left = new QVBoxLayout;
+    left->setSpacing(6);
+    auto* form = new QGridLayout;
+    form->setHorizontalSpacing(8);
+    form->setVerticalSpacing(6);
+
+    tbNumBat = new QLineEdit(QStringLiteral("1"), top);
+    tbNumBat->setObjectName(QStringLiteral("tbNumBat"));
+    tbNumBat->setFixedWidth(kEntryWidth);
+    tbNumBat->setToolTip(QStringLiteral("Whole number of batteries; Enter applies it"));
+    tbNumBat->installEventFilter(this);
+    labelNumBat = makeCaption(QStringLiteral("Number of Batteries in parallel:"), tbNumBat, top);
+    labelMax10 = new QLabel(QStringLiteral("(Max 10)"), top);
+    auto* numBatRow = new QHBoxLayout;
+    numBatRow->addWidget(tbNumBat);
+    numBatRow->addWidget(labelMax10);
+    numBatRow->addStretch(1);
+    form->addWidget(labelNumBat, 0, 0);
+    form->addLayout(numBatRow, 0, 1);
+
+    cbBatteryPresets = new QComboBox(top);
+    cbBatteryPresets->setObjectName(QStringLiteral("cbBatteryPresets"));
+    for (const auto caption : emulator::batteryPresetCaptions) {
+        cbBatteryPresets->addItem(QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())));
+    }
+    // No selection at start, so that choosing the first model still announces it; the list
+    // shows the first caption meanwhile, in the normal text colour.
+    cbBatteryPresets->setCurrentIndex(-1);
+    cbBatteryPresets->setPlaceholderText(cbBatteryPresets->itemText(0));
+    QPalette presetPalette = cbBatteryPresets->palette();
+    presetPalette.setColor(QPalette::PlaceholderText, presetPalette.color(QPalette::ButtonText));
+    cbBatteryPresets->setPalette(presetPalette);
+    form->addWidget(makeCaption(QStringLiteral("Zanthe Model:"), cbBatteryPresets, top), 1, 0);
+    form->addWidget(cbBatteryPresets, 1, 1);
+
+    cbFwVersion = new QComboBox(top);
+    cbFwVersion->setObjectName(QStringLiteral("cbFwVersion"));
+    cbFwVersion->addItems({QStringLiteral("v1.00"), QStringLiteral("v1.01"), QStringLiteral("v1.02")});
+    cbFwVersion->setCurrentIndex(-1);
+    cbFwVersion->setMinimumWidth(90);
+    auto* fwRow = new QHBoxLayout;
+    fwRow->addWidget(cbFwVersion);
+    fwRow->addStretch(1);
+    form->addWidget(makeCaption(QStringLiteral("Firmware version:"), cbFwVersion, top), 2, 0);
+    form->addLayout(fwRow, 2, 1);
+    form->setColumnStretch(1, 1);
+    left->addLayout(form);
+
+    auto* boxes = new QHBoxLayout;
+    boxes->setSpacing(8);
+    boxes->addWidget(buildSentBox(), 1);
+    boxes->addWidget(buildReceivedBox(), 1);
+    left->addLayout(boxes);
+    left->addStretch(1);
+    row->addLayout(left, 1);
+
+    auto* brand = new QVBoxLayout;
+    brand->setSpacing(4);
+    brand->addWidget(makeLogo(top), 0, Qt::AlignRight);
+    QLabel* diagram = makePicture(QStringLiteral("Zanst_connection_BMSTester"), kDiagramWidth, top);
+    diagram->setAccessibleName(QStringLiteral("Wiring diagram"));
+    brand->addWidget(diagram, 0, Qt::AlignRight);
+    QLabel* legal = makeLegalLabel(top);
+    legal->setFixedWidth(kDiagramWidth);
+    brand->addWidget(legal, 0, Qt::AlignRight);
+    brand->addStretch(1);
+    row->addLayout(brand);
+
+    connect(cbBatteryPresets, &QComboBox::currentIndexChanged, this, &BmsTesterTab::cbBatteryPresets_SelectedIndexChanged);
+    connect(cbFwVersion, &QComboBox::currentIndexChanged, this, [this](int index) {
+        editor_.setFirmwareIndex(index);
+        publishSettings();
+    });
+    connect(tbNumBat, &QLineEdit::textEdited, this, [this] { tbNumBat_KeyPress(false); });
+    return top;
+}
+
+QGroupBox* BmsTesterTab::buildSentBox() {
+    GroupboxSentBMSInfo = new QGroupBox(QStringLiteral("Sent BMS Info"), this);
+    GroupboxSentBMSInfo->setObjectName(QStringLiteral("GroupboxSentBMSInfo"));
+    GroupboxSentBMSInfo->setAccessibleName(GroupboxSentBMSInfo->title());
+    auto* grid = new QGridLayout(GroupboxSentBMSInfo);
+    grid->setVerticalSpacing(4);
+
+    const emulator::SentBmsInfo start;
+    tbSentBankVoltage = makeReadOnly(GroupboxSentBMSInfo, QStringLiteral("tbSentBankVoltage"), qs(start.bankVoltage));
+    tbSentBankCurrent = makeReadOnly(GroupboxSentBMSInfo, QStringLiteral("tbSentBankCurrent"), qs(start.current));
+    tbSentBankAvgTemp = makeReadOnly(GroupboxSentBMSInfo, QStringLiteral("tbSentBankAvgTemp"), qs(start.avgTemp));
+    tbSentBMSInfoBattInParallel =
+        makeReadOnly(GroupboxSentBMSInfo, QStringLiteral("tbSentBMSInfoBattInParallel"), QStringLiteral("1"));
+    int row = 0;
+    auto add = [&](const QString& caption, QLineEdit* box, const QString& unit) {
+        QLabel* label = makeCaption(caption, box, GroupboxSentBMSInfo);
+        box->setMaximumWidth(kInfoWidth);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(box, row, 1);
+        if (!unit.isEmpty()) {
+            grid->addWidget(new QLabel(unit, GroupboxSentBMSInfo), row, 2);
+        }
+        ++row;
+        return label;
+    };
+    add(QStringLiteral("Bank Voltage"), tbSentBankVoltage, QStringLiteral("V"));
+    add(QStringLiteral("Current"), tbSentBankCurrent, QStringLiteral("A"));
+    add(QStringLiteral("Avg Temp"), tbSentBankAvgTemp, QString::fromUtf8("°C"));
+    labelBatInParallel = add(QStringLiteral("Bat in parallel:"), tbSentBMSInfoBattInParallel, QString());
+    grid->setColumnStretch(3, 1);
+    grid->setRowStretch(row, 1);
+    return GroupboxSentBMSInfo;
+}
+
+QGroupBox* BmsTesterTab::buildReceivedBox() {
+    groupBoxReceivedBMSInfo = new QGroupBox(QStringLiteral("Received BMS info"), this);
+    groupBoxReceivedBMSInfo->setObjectName(QStringLiteral("groupBoxReceivedBMSInfo"));
+    groupBoxReceivedBMSInfo->setAccessibleName(groupBoxReceivedBMSInfo->title());
+    auto* grid = new QGridLayout(groupBoxReceivedBMSInfo);
+    grid->setVerticalSpacing(4);
+
+    tbBmsSerial = makeReadOnly(groupBoxReceivedBMSInfo, QStringLiteral("tbBmsSerial"));
+    tbBmsPid = makeReadOnly(groupBoxReceivedBMSInfo, QStringLiteral("tbBmsPid"));
+    tbBmsVoltage = makeReadOnly(groupBoxReceivedBMSInfo, QStringLiteral("tbBmsVoltage"));
+    tbBmsCurrent = makeReadOnly(groupBoxReceivedBMSInfo, QStringLiteral("tbBmsCurrent"));
+    int row = 0;
+    auto add = [&](const QString& caption, QLineEdit* box, const QString& unit) {
+        grid->addWidget(makeCaption(caption, box, groupBoxReceivedBMSInfo), row, 0);
+        if (unit.isEmpty()) {
+            grid->addWidget(box, row, 1, 1, 3); // the serial takes the unit's place too
+        } else {
+            box->setMaximumWidth(kInfoWidth);
+            grid->addWidget(box, row, 1);
+            grid->addWidget(new QLabel(unit, groupBoxReceivedBMSInfo), row, 2);
+        }
+        ++row;
+    };
+    tbBmsSerial->setMaximumWidth(140);
+    tbBmsPid->setMaximumWidth(kInfoWidth);
+    add(QStringLiteral("Serial"), tbBmsSerial, QString());
+    grid->addWidget(makeCaption(QStringLiteral("PID"), tbBmsPid, groupBoxReceivedBMSInfo), row, 0);
+    grid->addWidget(tbBmsPid, row++, 1);
+    add(QStringLiteral("Voltage"), tbBmsVoltage, QStringLiteral("V"));
+    add(QStringLiteral("Current"), tbBmsCurrent, QStringLiteral("A"));
+    grid->setColumnStretch(3, 1);
+    return groupBoxReceivedBMSInfo;
+}
+
+QGroupBox* BmsTesterTab::buildBatteryGroup() {
+    groupBoxBattery = new QGroupBox(QStringLiteral("Battery"), groupBoxEmulator);
+    groupBoxBattery->setObjectName(QStringLiteral("groupBoxBattery"));
+    groupBoxBattery->setAccessibleName(groupBoxBattery->title());
+    auto* v = new QVBoxLayout(groupBoxBattery);
+    v->setContentsMargins(8, 6, 8, 8);
+    v->setSpacing(6);
+
+    auto* header = new QHBoxLayout;
+    SeriesParallelLabel = new QLabel(QStringLiteral("Capacity: - Ah"), groupBoxBattery);
+    SeriesParallelLabel->setObjectName(QStringLiteral("SeriesParallelLabel"));
+    SeriesParallelLabel->setMinimumWidth(130);
+    tbCellType = makeReadOnly(groupBoxBattery, QStringLiteral("tbCellType"));
+    tbCellType->setMinimumWidth(200);
+    labelCellType = makeCaption(QStringLiteral("CellType:"), tbCellType, groupBoxBattery);
+    CbEditAll = new QCheckBox(QStringLiteral("Edit all cells"), groupBoxBattery);
+    CbEditAll->setObjectName(QStringLiteral("CbEditAll"));
+    CbEditAll->setAccessibleName(CbEditAll->text());
+    btnResetCells = new QPushButton(QStringLiteral("Reset Cells"), groupBoxBattery);
+    btnResetCells->setObjectName(QStringLiteral("btnResetCells"));
+    btnResetCells->setAccessibleName(btnResetCells->text());
+    header->addWidget(SeriesParallelLabel);
+    header->addWidget(labelCellType);
+    header->addWidget(tbCellType);
+    header->addStretch(1);
+    header->addWidget(CbEditAll);
+    header->addSpacing(12);
+    header->addWidget(btnResetCells);
+    v->addLayout(header);
+
+    auto* current = new QGridLayout;
+    current->setHorizontalSpacing(6);
+    current->setVerticalSpacing(0);
+    tbBatCurrent = makeEntry(groupBoxBattery, QStringLiteral("tbBatCurrent"), QStringLiteral("Current"),
+                             QStringLiteral("Bank current, -500 to 500 A; Enter applies it"));
+    CurrentTrackbar = makeSlider(groupBoxBattery, QStringLiteral("CurrentTrackbar"), emulator::rangeOf(Field::Current),
+                                 emulator::kCurrentDefaultA, 10);
+    CurrentTrackbar->setAccessibleName(QStringLiteral("Current slider"));
+    CurrentTrackbar->setTickPosition(QSlider::TicksBelow);
+    CurrentTrackbar->setTickInterval(100);
+    auto* ends = new QHBoxLayout;
+    ends->addWidget(new QLabel(QStringLiteral("Discharge"), groupBoxBattery));
+    ends->addStretch(1);
+    ends->addWidget(new QLabel(QStringLiteral("Charge"), groupBoxBattery));
+    current->addLayout(ends, 0, 3);
+    current->addWidget(makeCaption(QStringLiteral("Current"), tbBatCurrent, groupBoxBattery), 1, 0);
+    current->addWidget(tbBatCurrent, 1, 1);
+    current->addWidget(new QLabel(QStringLiteral("A"), groupBoxBattery), 1, 2);
+    current->addWidget(CurrentTrackbar, 1, 3);
+    current->setColumnStretch(3, 1);
+    v->addLayout(current);
+
+    auto* cells = new QGridLayout;
+    cells->setHorizontalSpacing(6);
+    cells->setVerticalSpacing(6);
+    for (int cell = 0; cell < kCells; ++cell) {
+        cells->addWidget(buildCellPanel(cell), cell / emulator::kCellsPerBlock, cell % emulator::kCellsPerBlock);
+    }
+    v->addLayout(cells);
+    v->addStretch(1);
+
+    connect(CurrentTrackbar, &QSlider::valueChanged, this, &BmsTesterTab::ScrollCurrentTrackbar);
+    connect(tbBatCurrent, &QLineEdit::textEdited, this, [this] { KeyPressCurrent(false); });
+    connect(CbEditAll, &QCheckBox::toggled, this, &BmsTesterTab::CbEditAll_CheckedChanged);
+    connect(btnResetCells, &QPushButton::clicked, this, &BmsTesterTab::resetCells);
+    return groupBoxBattery;
+}
+
+QGroupBox* BmsTesterTab::buildCellPanel(int cell) {
+    const int n = cell + 1;
+    auto* panel = new QGroupBox(QStringLiteral("Cell %1").arg(n), groupBoxBattery);
+    panel->setObjectName(QStringLiteral("groupBoxCell%1").arg(n));
+    panel->setAccessibleName(panel->title());
+    // A hidden block keeps its place, so the layout does not jump with the preset.
+    QSizePolicy policy = panel->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    panel->setSizePolicy(policy);
+
+    auto* grid = new QGridLayout(panel);
+    grid->setContentsMargins(6, 6, 6, 6);
+    grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(6);
+
+    const auto i = static_cast<std::size_t>(cell);
+    cellPanels[i] = panel;
+    mVTrackbarCell[i] = makeSlider(panel, QStringLiteral("mVTrackbarCell%1").arg(n), emulator::rangeOf(Field::Voltage),
+                                   emulator::kVoltageDefaultMv, 100);
+    mVTrackbarCell[i]->setAccessibleName(QStringLiteral("Cell %1 voltage slider").arg(n));
+    tbCellVoltage[i] = makeEntry(panel, QStringLiteral("tbCell%1Voltage").arg(n), QStringLiteral("Cell %1 voltage").arg(n),
+                                 QStringLiteral("Cell voltage, 1800 to 4000 mV; Enter applies it"));
+    TempTrackbarCell[i] = makeSlider(panel, QStringLiteral("TempTrackbarCell%1").arg(n),
+                                     emulator::rangeOf(Field::Temperature), emulator::kTempDefaultTenths, 10);
+    TempTrackbarCell[i]->setAccessibleName(QStringLiteral("Cell %1 temperature slider").arg(n));
+    tbTemp[i] = makeEntry(panel, QStringLiteral("tbTemp%1").arg(n), QStringLiteral("Cell %1 temperature").arg(n),
+                          QString::fromUtf8("Cell temperature in whole °C, -40 to 80; Enter applies it"));
+
+    // Ticks every 200 mV and every 10 degC.
+    mVTrackbarCell[i]->setTickPosition(QSlider::TicksBelow);
+    mVTrackbarCell[i]->setTickInterval(200);
+    TempTrackbarCell[i]->setTickPosition(QSlider::TicksBelow);
+    TempTrackbarCell[i]->setTickInterval(100);
+
+    grid->addWidget(mVTrackbarCell[i], 0, 0);
+    grid->addWidget(tbCellVoltage[i], 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("mV"), panel), 0, 2);
+    grid->addWidget(TempTrackbarCell[i], 1, 0);
+    grid->addWidget(tbTemp[i], 1, 1);
+    grid->addWidget(new QLabel(QString::fromUtf8("°C"), panel), 1, 2);
+    grid->setColumnStretch(0, 1);
+
+    connect(mVTrackbarCell[i], &QSlider::valueChanged, this, &BmsTesterTab::ScrollVoltageTrackbar);
+    connect(TempTrackbarCell[i], &QSlider::valueChanged, this, &BmsTesterTab::ScrollTempTrackbar);
+    QLineEdit* voltageBox = tbCellVoltage[i];
+    QLineEdit* tempBox = tbTemp[i];
+    connect(voltageBox, &QLineEdit::textEdited, this, [this, voltageBox] { KeyPressCellVoltage(voltageBox, false); });
+    connect(tempBox, &QLineEdit::textEdited, this, [this, tempBox] { KeyPressCellTemperature(tempBox, false); });
+    return panel;
+}
+
+void BmsTesterTab::attach(EmulatorLink* link) {
+    link_ = link;
+    if (link_ == nullptr) {
+        return;
+    }
+    connect(link_, &EmulatorLink::bmsIdentityShown, this, &BmsTesterTab::showBmsIdentity);
+    connect(link_, &EmulatorLink::bmsMeasurementShown, this, &BmsTesterTab::showBmsMeasurement);
+    connect(link_, &EmulatorLink::batteriesInParallelRead, this, [this] {
+        editor_.batteriesInParallelRead();
+        sync();
+    });
+    connect(link_, &EmulatorLink::cellTextsRefreshed, this, [this] {
+        editor_.refreshFromSliders();
+        sync();
+    });
+    connect(link_, &EmulatorLink::firmwareVersionDefaulted, this, [this] {
+        if (cbFwVersion->currentIndex() < 0) {
+            cbFwVersion->setCurrentIndex(emulator::kDefaultFirmwareIndex);
+        }
+    });
+    publishedOnce_ = false;
+    publishSettings();
+}
+
+void BmsTesterTab::onShown() {
+    clearAllBatteryCells();
+    setUpBatteryPreset(0, false);
+}
+
+void BmsTesterTab::hideRiskyTools() {
+    for (QWidget* w : std::initializer_list<QWidget*>{labelCellType, tbCellType, labelNumBat, tbNumBat, labelMax10,
+                                                      labelBatInParallel, tbSentBMSInfoBattInParallel}) {
+        w->hide();
+    }
+}
+
+void BmsTesterTab::onSelected() {
+    if (cbFwVersion->currentIndex() < 0) {
+        cbFwVersion->setCurrentIndex(emulator::kDefaultFirmwareIndex);
+    }
+}
+
+// ---- model list and presets ----
+
+void BmsTesterTab::cbBatteryPresets_SelectedIndexChanged(int index) {
+    clearAllBatteryCells();
+    setUpBatteryPreset(index, true); // the engine rebuilds batserial and announces the change
+}
+
+void BmsTesterTab::clearAllBatteryCells() {
+    for (int block = 0; block < kCells / emulator::kCellsPerBlock; ++block) {
+        showBlock(block, false);
+    }
+    for (int cell = 0; cell < kCells; ++cell) {
+        cellPanels[static_cast<std::size_t>(cell)]->setTitle(QStringLiteral("Cell %1").arg(cell + 1));
+    }
+}
+
+void BmsTesterTab::showBlock(int block, bool visible) {
+    for (int k = 0; k < emulator::kCellsPerBlock; ++k) {
+        const int cell = block * emulator::kCellsPerBlock + k;
+        if (cell >= 0 && cell < kCells) {
+            cellPanels[static_cast<std::size_t>(cell)]->setVisible(visible);
+        }
+    }
+}
+
+void BmsTesterTab::setUpBatteryPreset(int index, bool announce) {
+    selectedPreset_ = -1;
+    clearAllBatteryCells();
+    if (link_ != nullptr) {
+        // Published whole: the responder never answers from a half-changed preset.
+        QMetaObject::invokeMethod(
+            link_, [link = link_, index, announce] { link->applyBatteryPreset(index, announce); },
+            Qt::QueuedConnection);
+    }
+    const auto view = emulator::presetView(index);
+    if (!view) {
+        return;
+    }
+    selectedPreset_ = view->selectedPreset;
+    SeriesParallelLabel->setText(qs(view->capacityText));
+    tbCellType->setText(qs(view->cellType));
+    for (int block = 0; block < view->blocksShown; ++block) {
+        showBlock(block, true);
+    }
+    editor_.presetApplied(view->totalCellsShown);
+}
+
+// ---- cell and current editing ----
+
+void BmsTesterTab::ScrollVoltageTrackbar(int value) {
+    const int cell = indexIn(mVTrackbarCell, sender());
+    if (syncing_ || cell < 0) {
+        return;
+    }
+    editor_.sliderMoved(Field::Voltage, cell, value);
+    sync();
+}
+
+void BmsTesterTab::ScrollTempTrackbar(int value) {
+    const int cell = indexIn(TempTrackbarCell, sender());
+    if (syncing_ || cell < 0) {
+        return;
+    }
+    editor_.sliderMoved(Field::Temperature, cell, value);
+    sync();
+}
+
+void BmsTesterTab::ScrollCurrentTrackbar(int value) {
+    if (syncing_) {
+        return;
+    }
+    editor_.sliderMoved(Field::Current, 0, value);
+    sync();
+}
+
+void BmsTesterTab::KeyPressCellVoltage(QLineEdit* box, bool enter) {
+    const int cell = indexIn(tbCellVoltage, box);
+    if (cell >= 0) {
+        editor_.keyPressed(Field::Voltage, cell, box->text().toStdString(), enter);
+        sync();
+    }
+}
+
+void BmsTesterTab::KeyPressCellTemperature(QLineEdit* box, bool enter) {
+    const int cell = indexIn(tbTemp, box);
+    if (cell >= 0) {
+        editor_.keyPressed(Field::Temperature, cell, box->text().toStdString(), enter);
+        sync();
+    }
+}
+
+void BmsTesterTab::KeyPressCurrent(bool enter) {
+    editor_.keyPressed(Field::Current, 0, tbBatCurrent->text().toStdString(), enter);
+    sync();
+}
+
+void BmsTesterTab::FocusEnterCellVoltage(QLineEdit* box) { editor_.focusEntered(Field::Voltage, indexIn(tbCellVoltage, box)); }
+
+void BmsTesterTab::FocusEnterCellTemperature(QLineEdit* box) { editor_.focusEntered(Field::Temperature, indexIn(tbTemp, box)); }
+
+void BmsTesterTab::FocusEnterCurrent() { editor_.focusEntered(Field::Current, 0); }
+
+void BmsTesterTab::FocusLeaveCellVoltage(QLineEdit* box) {
+    const int cell = indexIn(tbCellVoltage, box);
+    if (cell >= 0) {
+        editor_.focusLeft(Field::Voltage, cell, box->text().toStdString());
+        sync();
+    }
+}
+
+void BmsTesterTab::FocusLeaveCellTemperature(QLineEdit* box) {
+    const int cell = indexIn(tbTemp, box);
+    if (cell >= 0) {
+        editor_.focusLeft(Field::Temperature, cell, box->text().toStdString());
+        sync();
+    }
+}
+
+void BmsTesterTab::FocusLeaveCurrent() {
+    editor_.focusLeft(Field::Current, 0, tbBatCurrent->text().toStdString());
+    sync();
+}
+
+void BmsTesterTab::CbEditAll_CheckedChanged(bool checked) { editor_.setEditAllCells(checked); }
+
+void BmsTesterTab::resetCells() {
+    editor_.resetCells();
+    sync();
+}
+
+void BmsTesterTab::tbNumBat_KeyPress(bool enter) {
+    const std::string text = tbNumBat->text().toStdString();
+    if (enter) {
+        editor_.numBatEntered(text);
+    } else {
+        editor_.numBatTyped(text);
+    }
+    sync();
+}
+
+bool BmsTesterTab::eventFilter(QObject* watched, QEvent* event) {
+    auto* box = qobject_cast<QLineEdit*>(watched);
+    if (box == nullptr) {
+        return QWidget::eventFilter(watched, event);
+    }
+    const bool isVoltage = indexIn(tbCellVoltage, box) >= 0;
+    const bool isTemp = indexIn(tbTemp, box) >= 0;
+    const bool isCurrent = box == tbBatCurrent;
+    switch (event->type()) {
+    case QEvent::KeyPress: {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Return && key != Qt::Key_Enter) {
+            break; // other keys arrive through textEdited once the text has changed
+        }
+        if (isVoltage) {
+            KeyPressCellVoltage(box, true);
+        } else if (isTemp) {
+            KeyPressCellTemperature(box, true);
+        } else if (isCurrent) {
+            KeyPressCurrent(true);
+        } else if (box == tbNumBat) {
+            tbNumBat_KeyPress(true);
+        }
+        break;
+    }
+    case QEvent::FocusIn:
+        if (isVoltage) {
+            FocusEnterCellVoltage(box);
+        } else if (isTemp) {
+            FocusEnterCellTemperature(box);
+        } else if (isCurrent) {
+            FocusEnterCurrent();
+        }
+        break;
+    case QEvent::FocusOut: {
+        // Switching windows or opening a menu does not leave the field.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) {
+            break;
+        }
+        if (isVoltage) {
+            FocusLeaveCellVoltage(box);
+        } else if (isTemp) {
+            FocusLeaveCellTemperature(box);
+        } else if (isCurrent) {
+            FocusLeaveCurrent();
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---- what the responder reports ----
+
+void BmsTesterTab::showBmsIdentity(const QString& pid, const QString& serial) {
+    tbBmsPid->setText(pid);
+    tbBmsSerial->setText(serial);
+}
+
+void BmsTesterTab::showBmsMeasurement(const QString& voltage, const QString& current) {
+    tbBmsVoltage->setText(voltage);
+    tbBmsCurrent->setText(current);
+}
+
+// ---- editor -> controls -> engine ----
+
+void BmsTesterTab::sync() {
+    syncing_ = true;
+    for (int cell = 0; cell < kCells; ++cell) {
+        const auto i = static_cast<std::size_t>(cell);
+        {
+            const QSignalBlocker v(mVTrackbarCell[i]);
+            const QSignalBlocker t(TempTrackbarCell[i]);
+            mVTrackbarCell[i]->setValue(editor_.slider(Field::Voltage, cell));
+            TempTrackbarCell[i]->setValue(editor_.slider(Field::Temperature, cell));
+        }
+        setTextIfChanged(tbCellVoltage[i], qs(editor_.text(Field::Voltage, cell)));
+        setTextIfChanged(tbTemp[i], qs(editor_.text(Field::Temperature, cell)));
+        markEntry(tbCellVoltage[i]);
+        markEntry(tbTemp[i]);
+    }
+    {
+        const QSignalBlocker c(CurrentTrackbar);
+        CurrentTrackbar->setValue(editor_.slider(Field::Current, 0));
+    }
+    setTextIfChanged(tbBatCurrent, qs(editor_.text(Field::Current, 0)));
+    markEntry(tbBatCurrent);
+
+    const emulator::SentBmsInfo& sent = editor_.sentBmsInfo();
+    setTextIfChanged(tbSentBankVoltage, qs(sent.bankVoltage));
+    setTextIfChanged(tbSentBankCurrent, qs(sent.current));
+    setTextIfChanged(tbSentBankAvgTemp, qs(sent.avgTemp));
+    setTextIfChanged(tbNumBat, qs(editor_.numBatText()));
+    markEntry(tbNumBat);
+    setTextIfChanged(tbSentBMSInfoBattInParallel, qs(editor_.batInParallelText()));
+    syncing_ = false;
+    publishSettings();
+}
+
+void BmsTesterTab::publishSettings() {
+    if (link_ == nullptr || (publishedOnce_ && editor_.settings() == published_)) {
+        return;
+    }
+    published_ = editor_.settings();
+    publishedOnce_ = true;
+    QMetaObject::invokeMethod(
+        link_, [link = link_, settings = published_] { link->setBankSettings(settings); }, Qt::QueuedConnection);
 }
 
 } // namespace zanst::app

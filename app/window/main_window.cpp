@@ -63,6 +63,7 @@ diag_form::diag_form(QWidget* parent)
     setWindowTitle(textCaption_ + QStringLiteral(" - Idle"));
 
     BusEngine* bus = host_.engine();
+    tabBattery->attach(bus->emulator());
     connect(bus, &BusEngine::portStatusChanged, this, &diag_form::onPortStatus);
     connect(tabConnection, &ConnectionTab::portChosen, this, &diag_form::onPortChosen);
     connect(tabConnection, &ConnectionTab::disconnectRequested, this, &diag_form::onDisconnect);
@@ -119,6 +120,7 @@ void diag_form::onShown() {
     overlay->raise();
     globals_.overlay = overlay;
 
+    tabBattery->onShown();
     hideRiskyTools();
     // Without a window manager the window may never be activated; list the ports now as well.
     refreshPortList();
@@ -135,6 +137,7 @@ void diag_form::hideRiskyTools() {
         page->hide();
     }
     currentPage_ = tabControl1->currentWidget();
+    tabBattery->hideRiskyTools();
 }
 
 void diag_form::onTabChanged(int index) {
@@ -149,6 +152,9 @@ void diag_form::onTabChanged(int index) {
         return;
     }
     currentPage_ = page;
+    if (page == tabBattery) {
+        tabBattery->onSelected();
+    }
     QMetaObject::invokeMethod(host_.engine(), "selectTab", Qt::QueuedConnection,
                               Q_ARG(int, static_cast<int>(tabIdOf(page))));
 }

@@ -1,0 +1,117 @@
+#pragma once
+// The emulator's side of the bus: stands in for the balancers of the emulated bank and answers
+// a real BMS, which is the bus master. Fed the received bytes on the bus thread; answers at once
+// through the port.
+
+#include "bank.hpp"
+#include "entries.hpp"
+#include "presets.hpp"
+
+#include "bus/bytes.hpp"
+#include "bus/port.hpp"
+#include "bus/protocol.hpp"
+#include "bus/router.hpp"
+#include "bus/state.hpp"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace zanst::emulator {
+
+// What the responder reports to the window. Called on the responder's thread.
+class ResponderListener {
+public:
+    virtual ~ResponderListener() = default;
+    // An info request arrived: "PID" and "Serial" of "Received BMS info".
+    virtual void bmsIdentityShown(const std::string& pid, const std::string& serial) = 0;
+    // A measurement request arrived: "Voltage" and "Current" of "Received BMS info".
+    virtual void bmsMeasurementShown(const std::string& voltage, const std::string& current) = 0;
+    // tbNumBat was read as a whole number: above 10 it shows "10", "Bat in parallel" follows it.
+    virtual void batteriesInParallelRead(const BatteriesInParallel& read) = 0;
+    // A measurement answer was built: the cell and current texts follow the sliders again.
+    virtual void cellTextsRefreshed() = 0;
+    // An info request found no firmware version chosen: the selector shows "v1.02" from now on.
+    virtual void firmwareVersionDefaulted() = 0;
+};
+
+// Info record of balancer i (0-based over the whole bank).
+bus::Bytes buildInfoRecord(const BankPreset& preset, int i, int fwver, bool last);
+
+// Measurement record of cell c of battery b; `byte3Low` is the low nibble of byte 3 of the
+// BMS's last record.
+bus::Bytes buildMeasurementRecord(int cellsInSeries, int b, int c, std::int32_t voltageMv, std::int32_t tempTenths,
+                                  std::int32_t currentMa, std::uint8_t seqNum, std::uint8_t byte3Low, bool last);
+
+// The 0x31 frame that announces a changed bank, sent with the wake-up prefix.
+bus::Bytes presetChangedFrame();
+bool transmitPresetChanged(bus::BusPort& port, bool& frameReceiving);
+
+class serialBMSdataParser final : public bus::BusListener {
+public:
+    static constexpr int kBufferSize = 3000;
+    static constexpr int kInfoEchoSize = 22;
+
+    serialBMSdataParser(bus::BusState& state, bus::BusPort& port, ResponderListener* listener = nullptr)
+        : state_(state), port_(port), listener_(listener) {}
+
+    // One receive pass, byte by byte.
+    void receive(std::span<const std::uint8_t> bytes) override;
+
+    // A new preset, published whole. Until the BMS asks for the info again, measurement
+    // requests get only their echo.
+    void setPreset(const BankPreset& preset);
+    void setSettings(const BankSettings& settings) { settings_ = settings; }
+
+    const BankPreset& preset() const { return preset_; }
+    const BankSettings& settings() const { return settings_; }
+    bool bmsTesterBalancersInfoReceived() const { return bmsTesterBalancersInfoReceived_; }
+    std::uint8_t seqNum() const { return seqNum_; }
+    int fwver() const { return fwver_; }
+    bool frameOpen() const { return frameRx_; }
+
+    // The cell values of the last measurement answer (cell beyond the preset's count: 0).
+    const std::array<std::int32_t, kMaxCells>& voltage() const { return voltage_; }
+    const std::array<std::int32_t, kMaxCells>& temp() const { return temp_; }
+    std::int32_t current() const { return current_; }
+
+private:
+    void handleByte(std::uint8_t x);
+    void handleHeaderByte(std::uint8_t x);
+    void handleRecordByte(std::uint8_t x);
+    void closeFrame();
+    void headerComplete();
+    void infoRequest();
+    void measurementRequest();
+    void measurementAnswer();
+    void echo();
+    std::span<const std::uint8_t> header() const;
+
+    bus::BusState& state_;
+    bus::BusPort& port_;
+    ResponderListener* listener_;
+
+    BankPreset preset_;
+    BankSettings settings_;
+    bool bmsTesterBalancersInfoReceived_ = false;
+
+    bool frameRx_ = false;
+    bool mCmdReceiving_ = false;
+    std::array<std::uint8_t, kBufferSize> rxBuffer_{};
+    int byteCounter_ = 0;
+    int cmdSize_ = 0;
+    int command_ = 0;
+    int followingFrames_ = 0;
+    std::array<std::uint8_t, kBufferSize> txBuffer_{};
+    int txBytesCntr_ = 0;
+    std::uint8_t seqNum_ = 0;
+    int fwver_ = kDefaultFirmwareIndex;
+
+    std::array<std::int32_t, kMaxCells> voltage_{};
+    std::array<std::int32_t, kMaxCells> temp_{};
+    std::int32_t current_ = 0;
+    bus::Bytes answer_; // reused, so that an answer allocates nothing once warmed up
+};
+
+} // namespace zanst::emulator
