@@ -7,6 +7,7 @@
 #include "bus/router.hpp"
 #include "bus/state.hpp"
 #include "engine/serial_link.hpp"
+#include "engine/tester_link.hpp"
 
 #include <QObject>
 #include <QString>
@@ -34,6 +35,7 @@ public:
     SerialLink& link() { return link_; }
     const bus::MasterReceiver& masterReceiver() const { return master_; }
     bool pollTimerActive() const { return timerBMS_.isActive(); }
+    TesterLink& tester() { return tester_; }
     int pollTimerInterval() const { return timerBMS_.interval(); }
 
 public slots:
@@ -44,6 +46,9 @@ public slots:
     // Mode switch for the tab at this strip index (bus::Tab).
     void selectTab(int tab);
     void setRecording(bool dataMonitor, bool active);
+    // "Setpoint correction" in mV/A (1..1000) and "System" in V (12, 24, 48); others are ignored.
+    void setSetpointCorrection(int correction);
+    void setSystemVoltage(int volts);
     // Closes the port and stops the timers; the engine is idle afterwards.
     void shutdown();
 
@@ -54,6 +59,12 @@ signals:
     // Test mode was requested on the Calibration tab: calibration buttons off, label red.
     void testModeRequested();
     void pollTicked();
+    // The rows of the tester and data monitor tables, after every poll tick and sniffed burst.
+    void cellTableChanged(const zanst::tester::CellTable& table);
+    // The battery tester's bank values: setpoint and voltage in V, current in A.
+    void bankValuesChanged(const QString& setpoint, const QString& voltage, const QString& current);
+    // One of the sniffer's "BMS info" fields (tester::BmsField) got a new text.
+    void snifferInfoChanged(int field, const QString& text);
 
 private:
     void onReadyRead();
@@ -66,6 +77,7 @@ private:
     bus::MasterReceiver master_;
     SerialLink link_;
     bus::ByteRouter router_;
+    TesterLink tester_;
 
     QTimer timerBMS_;
     QTimer modeSwitchTimer_; // the pause of a tab change; a newer change restarts it
