@@ -3,7 +3,9 @@
 #include <QBrush>
 #include <QColor>
 #include <QFont>
+#include <QApplication>
 #include <QHeaderView>
+#include <QPainter>
 #include <QTableView>
 
 namespace zanst::app {
@@ -48,6 +50,14 @@ QString CellTableModel::text(int row, int column) const {
         return {};
     }
     return texts_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+}
+
+const QStaticText& CellTableModel::staticText(int row, int column) const {
+    static const QStaticText empty;
+    if (row < 0 || static_cast<std::size_t>(row) >= laidOut_.size() || column < 0 || column >= kColumns) {
+        return empty;
+    }
+    return laidOut_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
 }
 
 bool CellTableModel::isSelected(int row) const {
@@ -132,10 +142,15 @@ void CellTableModel::setTable(const tester::CellTable& table) {
         table_.rows.resize(static_cast<std::size_t>(kRows));
     }
     texts_.resize(table_.rows.size());
+    laidOut_.resize(table_.rows.size());
     for (std::size_t r = 0; r < table_.rows.size(); ++r) {
         for (std::size_t c = 0; c < static_cast<std::size_t>(kColumns); ++c) {
             const std::string& cell = table_.rows[r].text[c];
-            texts_[r][c] = QString::fromLatin1(cell.data(), static_cast<qsizetype>(cell.size()));
+            QString text = QString::fromLatin1(cell.data(), static_cast<qsizetype>(cell.size()));
+            if (text != texts_[r][c]) {
+                laidOut_[r][c].setText(text);
+                texts_[r][c] = std::move(text);
+            }
         }
     }
     const int touched = std::max(before, static_cast<int>(table_.rows.size()));
@@ -158,12 +173,54 @@ void CellTableModel::setSelectEditable(bool editable) {
     emit dataChanged(index(0, 0), index(kRows - 1, 0));
 }
 
+void CellTextDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    const auto* model = qobject_cast<const CellTableModel*>(index.model());
+    if (model == nullptr || index.column() == col(Column::Select)) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QWidget* widget = opt.widget;
+    QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+    opt.text.clear(); // the panel only; the text follows from its laid-out form
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
+
+    const QStaticText& text = model->staticText(index.row(), index.column());
+    if (!text.text().isEmpty()) {
+        const QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
+        const bool selected = opt.state.testFlag(QStyle::State_Selected);
+        painter->save();
+        painter->setFont(opt.font);
+        painter->setPen(selected ? opt.palette.color(QPalette::HighlightedText)
+                                 : opt.palette.color(QPalette::Text));
+        if (!selected) {
+            const QVariant foreground = index.data(Qt::ForegroundRole);
+            if (foreground.isValid()) {
+                painter->setPen(foreground.value<QBrush>().color());
+            }
+        }
+        painter->setClipRect(area);
+        const int textMargin = 3;
+        const qreal y = area.top() + (area.height() - QFontMetricsF(opt.font).height()) / 2.0;
+        painter->drawStaticText(QPointF(area.left() + textMargin, y), text);
+        painter->restore();
+    }
+    if (opt.state.testFlag(QStyle::State_HasFocus)) {
+        QStyleOptionFocusRect focus;
+        focus.QStyleOption::operator=(opt);
+        focus.rect = opt.rect;
+        style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
+    }
+}
+
 QTableView* makeCellGrid(CellTableModel* model, const QString& objectName, const QString& accessibleName,
                          QWidget* parent) {
     auto* view = new QTableView(parent);
     view->setObjectName(objectName);
     view->setAccessibleName(accessibleName);
     view->setModel(model);
+    view->setItemDelegate(new CellTextDelegate(view));
     view->setSortingEnabled(false);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers); // check boxes toggle without an editor
     view->setSelectionMode(QAbstractItemView::SingleSelection);

@@ -6,7 +6,9 @@
 #include "tester/recorder.hpp"
 
 #include <QAbstractTableModel>
+#include <QStaticText>
 #include <QString>
+#include <QStyledItemDelegate>
 
 #include <array>
 #include <vector>
@@ -44,12 +46,23 @@ public:
     bool selectEditable() const { return selectEditable_; }
 
     QString text(int row, int column) const;
+    // The cell's text laid out once; kept across refreshes while the text stays the same.
+    const QStaticText& staticText(int row, int column) const;
 
 private:
     tester::CellTable table_;
     std::vector<std::array<QString, kColumns>> texts_; // table_ as shown
+    std::vector<std::array<QStaticText, kColumns>> laidOut_;
     tester::RowSelection selected_{};
     bool selectEditable_ = false;
+};
+
+// Paints the text cells from their laid-out texts: a refresh re-lays out only the cells whose
+// text changed, so that a grid of fast-changing values stays cheap to repaint.
+class CellTextDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 
 // A grid over `model` as the tabs show it: fixed columns and rows, no sorting.
