@@ -33,8 +33,28 @@ void writeAll(int fd, const bus::Bytes& bytes) {
 
 } // namespace
 
+namespace {
+
+// Most cells near 3.32 V; a few high or low ones so that the colours show.
+int baseMillivolts(int id) {
+    switch (id % 10) {
+    case 3:
+        return 3700;
+    case 7:
+        return id % 20 == 7 ? 2650 : 2780;
+    default:
+        return 3320;
+    }
+}
+
+} // namespace
+
 BalancerRing::BalancerRing(int balancers, int cellsPerBattery)
-    : balancers_(balancers), cellsPerBattery_(cellsPerBattery), millivolts_(static_cast<std::size_t>(balancers), 3320) {}
+    : balancers_(balancers), cellsPerBattery_(cellsPerBattery) {
+    for (int id = 1; id <= balancers; ++id) {
+        millivolts_.push_back(baseMillivolts(id));
+    }
+}
 
 bus::Bytes BalancerRing::feed(std::uint8_t b) {
     if (!inFrame_) {
@@ -82,7 +102,7 @@ bus::Bytes BalancerRing::answer() {
     } else if (frame_[1] == 0x02) {
         for (int id = 1; id <= balancers_; ++id) {
             int& mv = millivolts_[static_cast<std::size_t>(id - 1)];
-            mv = std::clamp(mv + static_cast<int>(rng_() % 5) - 2, 3200, 3450);
+            mv = std::clamp(mv + static_cast<int>(rng_() % 5) - 2, baseMillivolts(id) - 20, baseMillivolts(id) + 20);
             const int ma = id % 4 == 1 ? -1250 + static_cast<int>(rng_() % 50) : 0;
             const bus::Bytes r = test::measurementRecord(static_cast<std::uint16_t>(id), 0x40,
                                                          test::measurementWord(mv, ma), 250 * 32, id < balancers_ ? 2 : 0);

@@ -51,7 +51,6 @@ RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, Globals& globals,
     startButton = new QPushButton(QStringLiteral("Start Recording"), this);
     startButton->setObjectName(monitor ? QStringLiteral("btnRecordingBattDataMonitor") : QStringLiteral("btnRecording"));
     startButton->setStyleSheet(QString::fromLatin1(kStartStyle));
-    startButton->setAccessibleName(QStringLiteral("Start or stop recording"));
 
     stateLabel = new QLabel(QStringLiteral("Inactive"), this);
     pathLabel = new QLabel(QStringLiteral("-"), this);
