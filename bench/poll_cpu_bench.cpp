@@ -31,7 +31,9 @@
 namespace {
 
 std::atomic<bool> childStop{false};
-void onTerm(int) { childStop = true; }
+void onTerm(int) {
+    childStop = true;
+}
 
 double cpuSeconds() {
     rusage usage{};
@@ -102,8 +104,8 @@ int main(int argc, char** argv) {
         runFor(seconds * 1000);
         const double used = cpuSeconds() - before;
         const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
-        std::printf("%d balancers polled for %.1f s: %d table refreshes, %zu rows in the last one\n", balancers,
-                    elapsed, tables - ticksBefore, lastRows);
+        std::printf("%d balancers polled for %.1f s: %d table refreshes, %zu rows in the last one\n",
+                    balancers, elapsed, tables - ticksBefore, lastRows);
         std::printf("tool CPU: %.3f s = %.2f %% of one core\n", used, 100.0 * used / elapsed);
         std::fflush(stdout);
     }

@@ -22,7 +22,9 @@ namespace {
 
 std::atomic<bool> stopRequested{false};
 
-void onSignal(int) { stopRequested = true; }
+void onSignal(int) {
+    stopRequested = true;
+}
 
 void drainFor(int fd, std::chrono::milliseconds window) {
     const auto end = std::chrono::steady_clock::now() + window;
@@ -65,8 +67,9 @@ int main(int argc, char** argv) {
         std::mt19937 rng(99);
         int tick = 0;
         while (!stopRequested) {
-            const zanst::bus::Bytes burst = tick % 30 == 0 ? zanst::bench::bmsInfoBurst(balancers, perBattery)
-                                                           : zanst::bench::bmsMeasurementBurst(balancers, rng);
+            const zanst::bus::Bytes burst = tick % 30 == 0
+                                                ? zanst::bench::bmsInfoBurst(balancers, perBattery)
+                                                : zanst::bench::bmsMeasurementBurst(balancers, rng);
             (void)::write(fd, burst.data(), burst.size());
             drainFor(fd, std::chrono::milliseconds(1000));
             ++tick;

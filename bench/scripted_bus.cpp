@@ -102,10 +102,12 @@ bus::Bytes BalancerRing::answer() {
     } else if (frame_[1] == 0x02) {
         for (int id = 1; id <= balancers_; ++id) {
             int& mv = millivolts_[static_cast<std::size_t>(id - 1)];
-            mv = std::clamp(mv + static_cast<int>(rng_() % 5) - 2, baseMillivolts(id) - 20, baseMillivolts(id) + 20);
+            mv = std::clamp(mv + static_cast<int>(rng_() % 5) - 2, baseMillivolts(id) - 20,
+                            baseMillivolts(id) + 20);
             const int ma = id % 4 == 1 ? -1250 + static_cast<int>(rng_() % 50) : 0;
-            const bus::Bytes r = test::measurementRecord(static_cast<std::uint16_t>(id), 0x40,
-                                                         test::measurementWord(mv, ma), 250 * 32, id < balancers_ ? 2 : 0);
+            const bus::Bytes r =
+                test::measurementRecord(static_cast<std::uint16_t>(id), 0x40, test::measurementWord(mv, ma),
+                                        250 * 32, id < balancers_ ? 2 : 0);
             out.insert(out.end(), r.begin(), r.end());
         }
     } else if (frame_[1] == 0x08) {
@@ -146,8 +148,8 @@ bus::Bytes bmsMeasurementBurst(int balancers, std::mt19937& rng) {
     for (int id = 1; id <= balancers; ++id) {
         const int mv = 3300 + static_cast<int>(rng() % 60);
         const bus::Bytes r = test::measurementRecord(static_cast<std::uint16_t>(id), 0x40,
-                                                     test::measurementWord(mv, id % 4 == 1 ? -1250 : 0), 240 * 32,
-                                                     id < balancers ? 2 : 0);
+                                                     test::measurementWord(mv, id % 4 == 1 ? -1250 : 0),
+                                                     240 * 32, id < balancers ? 2 : 0);
         out.insert(out.end(), r.begin(), r.end());
     }
     return out;

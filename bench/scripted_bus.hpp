@@ -13,7 +13,7 @@ namespace zanst::bench {
 
 // Balancers in batteries of `cellsPerBattery`, every fourth one measuring current.
 class BalancerRing {
-public:
+  public:
     BalancerRing(int balancers, int cellsPerBattery);
 
     // Feeds what the tool wrote; returns the ring's answer once a request is complete.
@@ -21,7 +21,7 @@ public:
 
     int requests() const { return requests_; }
 
-private:
+  private:
     bus::Bytes answer();
 
     int balancers_;

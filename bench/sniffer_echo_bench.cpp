@@ -146,8 +146,8 @@ PhaseResult runPhase(int writeFd, int readFd, const Bytes& pattern, double secon
 }
 
 void print(const char* name, const PhaseResult& r) {
-    std::printf("%-28s sent %8zu  back %8zu  wrong/reordered %zu  p50 %7.1f us  p99 %7.1f us  max %8.1f us\n", name,
-                r.sent, r.received, r.mismatches, r.p50us, r.p99us, r.maxus);
+    std::printf("%-28s sent %8zu  back %8zu  wrong/reordered %zu  p50 %7.1f us  p99 %7.1f us  max %8.1f us\n",
+                name, r.sent, r.received, r.mismatches, r.p50us, r.p99us, r.maxus);
     std::fflush(stdout);
 }
 
@@ -182,8 +182,8 @@ PhaseResult socatPhase(const Bytes& pattern, double seconds, bool& ran) {
     const std::string b = "/tmp/zanst-echo-b-" + std::to_string(getpid());
     const std::string argA = "pty,raw,echo=0,link=" + a;
     const std::string argB = "pty,raw,echo=0,link=" + b;
-    char* argv[] = {const_cast<char*>("socat"), const_cast<char*>(argA.c_str()), const_cast<char*>(argB.c_str()),
-                    nullptr};
+    char* argv[] = {const_cast<char*>("socat"), const_cast<char*>(argA.c_str()),
+                    const_cast<char*>(argB.c_str()), nullptr};
     pid_t pid = 0;
     if (posix_spawnp(&pid, "socat", nullptr, nullptr, argv, environ) != 0) {
         ran = false;
@@ -212,8 +212,9 @@ PhaseResult toolPhase(const Bytes& pattern, double seconds, int& tablesBuilt) {
     zanst::test::Pty pty;
     zanst::app::EngineHost host;
     std::atomic<int> tables{0};
-    QObject::connect(host.engine(), &zanst::app::BusEngine::cellTableChanged, host.engine(),
-                     [&](const zanst::tester::CellTable&) { ++tables; }, Qt::DirectConnection);
+    QObject::connect(
+        host.engine(), &zanst::app::BusEngine::cellTableChanged, host.engine(),
+        [&](const zanst::tester::CellTable&) { ++tables; }, Qt::DirectConnection);
     const QString path = QString::fromStdString(pty.slavePath());
     host.runBlocking([&] {
         host.engine()->selectPort(path);
@@ -252,8 +253,8 @@ int main(int argc, char** argv) {
         pattern.insert(pattern.end(), 500, 0x00);
     }
 
-    std::printf("per-byte echo delay at %.0f bytes/s, %.0f s per phase, pattern of %zu bytes\n", kBytesPerSecond,
-                seconds, pattern.size());
+    std::printf("per-byte echo delay at %.0f bytes/s, %.0f s per phase, pattern of %zu bytes\n",
+                kBytesPerSecond, seconds, pattern.size());
     if (withSocat) {
         bool ran = false;
         const PhaseResult relay = socatPhase(pattern, seconds, ran);

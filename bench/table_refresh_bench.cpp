@@ -25,9 +25,10 @@ BusState fullBank(int offsetMv = 0) {
         f.flags = id % 16 == 1 ? 0x03 : 0x00;
         f.serial = "ZB" + std::to_string(240100000 + (id - 1) / 16);
         s.tables.storeInfo(test::infoRecord(f));
-        s.tables.storeMeasurement(test::measurementRecord(static_cast<std::uint16_t>(id), 0x40,
-                                                          test::measurementWord(2650 + 5 * id + offsetMv, -1250 - offsetMv),
-                                                          static_cast<std::int16_t>((250 + offsetMv) * 32), 0));
+        s.tables.storeMeasurement(
+            test::measurementRecord(static_cast<std::uint16_t>(id), 0x40,
+                                    test::measurementWord(2650 + 5 * id + offsetMv, -1250 - offsetMv),
+                                    static_cast<std::int16_t>((250 + offsetMv) * 32), 0));
     }
     s.numCells = 256; // one more than the tables hold: the refresh stops at id 255
     return s;

@@ -16,7 +16,7 @@ inline constexpr int kSetpointMaxMv = 3600;
 inline constexpr int kDefaultSetpointCorrection = 5; // mV per A
 inline constexpr int kMinSetpointCorrection = 1;
 inline constexpr int kMaxSetpointCorrection = 1000;
-inline constexpr int kMaxBatVoltageMv = 65535;  // the bank voltage travels in 16 bits
+inline constexpr int kMaxBatVoltageMv = 65535; // the bank voltage travels in 16 bits
 
 // The values a measurement poll sends and the tab shows; they keep their last values between ticks.
 struct BankValues {

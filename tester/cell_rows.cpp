@@ -5,7 +5,9 @@
 namespace zanst::tester {
 
 namespace {
-constexpr std::size_t at(Column c) { return static_cast<std::size_t>(col(c)); }
+constexpr std::size_t at(Column c) {
+    return static_cast<std::size_t>(col(c));
+}
 } // namespace
 
 VoltageLevel voltageLevel(float volts) {

@@ -32,7 +32,9 @@ enum class Column : int {
 };
 inline constexpr int kColumnCount = 12;
 
-inline constexpr int col(Column c) { return static_cast<int>(c); }
+inline constexpr int col(Column c) {
+    return static_cast<int>(c);
+}
 
 enum class VoltageLevel {
     Normal,  // black, regular

@@ -84,7 +84,8 @@ TickReport PollEngine::timerBMS_Tick() {
         return report;
     }
 
-    if (bus::sendHexBmsCmd(port_, state_.frameReceiving, buildMeasurementRequest(bank.balancerSetpoint, bank.batVoltage)) &&
+    if (bus::sendHexBmsCmd(port_, state_.frameReceiving,
+                           buildMeasurementRequest(bank.balancerSetpoint, bank.batVoltage)) &&
         bus::sendHexBms(port_, measurementPlaceholders(state_))) {
         report.sent = PollRequest::Measurement;
     }

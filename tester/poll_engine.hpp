@@ -15,7 +15,7 @@ namespace zanst::tester {
 
 // Inputs of the tab that the tick reads.
 struct PollSettings {
-    int systemVoltage = 12; // "System": 12, 24 or 48
+    int systemVoltage = 12;                              // "System": 12, 24 or 48
     int setpointCorrection = kDefaultSetpointCorrection; // mV/A, always a valid value
 };
 
@@ -23,8 +23,8 @@ enum class PollRequest { None, Info, CalibrationData, Measurement };
 
 // What one tick did; the engine hands the table and the bank texts to the window.
 struct TickReport {
-    bool polled = false;    // the selected tab polls; the table and bank values below are fresh
-    bool busSilent = false; // no frame for more than three ticks: the tables were emptied
+    bool polled = false;               // the selected tab polls; the table and bank values below are fresh
+    bool busSilent = false;            // no frame for more than three ticks: the tables were emptied
     std::optional<bool> allInTestMode; // "Calibration" only, with balancers known
     PollRequest sent = PollRequest::None;
     CellTable table;
@@ -32,7 +32,7 @@ struct TickReport {
 };
 
 class PollEngine {
-public:
+  public:
     static constexpr int kSilentTicks = 3; // the bus counts as silent after more ticks than this
 
     PollEngine(bus::BusState& state, bus::BusPort& port) : state_(state), port_(port) {}
@@ -48,7 +48,7 @@ public:
     bool getCalData = false;
     bool bToggleDataCal = false;
 
-private:
+  private:
     bool anyBalancerInBootloader() const;
     bool allBalancersInTestMode() const;
 

@@ -16,7 +16,9 @@ namespace {
 
 constexpr char kLineEnd = '\n';
 
-std::string reason(int error) { return std::generic_category().message(error); }
+std::string reason(int error) {
+    return std::generic_category().message(error);
+}
 
 FileResult failure(const std::string& what, const fs::path& path, const std::string& why) {
     return {false, what + " " + path.string() + ": " + why};

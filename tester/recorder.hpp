@@ -41,7 +41,8 @@ struct RecorderNames {
     std::string_view filePrefix;
 };
 inline constexpr RecorderNames kBatteryTesterNames{"recordingBatteryTesterIDMetadata.txt", "Recording_"};
-inline constexpr RecorderNames kDataMonitorNames{"recordingBattDataMonitorIDMetadata.txt", "BattDataMonitorRecording_"};
+inline constexpr RecorderNames kDataMonitorNames{"recordingBattDataMonitorIDMetadata.txt",
+                                                 "BattDataMonitorRecording_"};
 
 // The outcome of a file operation; `message` says what went wrong, for the path label.
 struct FileResult {
@@ -50,7 +51,7 @@ struct FileResult {
 };
 
 class Recorder {
-public:
+  public:
     Recorder(std::filesystem::path folder, RecorderNames names) : folder_(std::move(folder)), names_(names) {}
 
     // At start-up: makes sure the folder exists and reads the running number from the number
@@ -75,7 +76,7 @@ public:
     std::filesystem::path numberFilePath() const { return folder_ / std::string(names_.numberFile); }
     std::filesystem::path recordingPath(int number) const;
 
-private:
+  private:
     FileResult writeNumberFile(int number);
 
     std::filesystem::path folder_;

@@ -32,7 +32,9 @@ bus::Bytes placeholders(const bus::BusState& state, std::uint8_t type, bool with
 
 } // namespace
 
-bus::Bytes buildInfoRequest() { return bus::buildIdentityFrame(bus::cmd::kInfo); }
+bus::Bytes buildInfoRequest() {
+    return bus::buildIdentityFrame(bus::cmd::kInfo);
+}
 
 bus::Bytes buildCalibrationRequest() {
     bus::Bytes frame = bus::makeFrame(bus::cmd::kCalibrationData, 12);

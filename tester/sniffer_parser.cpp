@@ -129,7 +129,8 @@ void SnifferParser::decodeFrame() {
             report(BmsField::SystemVbat, scaledText(bus::getLe16(frame, 8), 1, format));
         }
         if (has(7)) {
-            report(BmsField::BmsCurrent, scaledText(static_cast<std::int16_t>(bus::getLe16(frame, 6)), 1, format));
+            report(BmsField::BmsCurrent,
+                   scaledText(static_cast<std::int16_t>(bus::getLe16(frame, 6)), 1, format));
         }
     }
 }
@@ -143,7 +144,8 @@ void SnifferParser::recordByte(std::uint8_t b) {
         return;
     }
     rxBuffer_[static_cast<std::size_t>(byteCounter_)] = b;
-    const auto record = std::span<const std::uint8_t>(rxBuffer_).first(static_cast<std::size_t>(byteCounter_ + 1));
+    const auto record =
+        std::span<const std::uint8_t>(rxBuffer_).first(static_cast<std::size_t>(byteCounter_ + 1));
     switch (rxBuffer_[0]) {
     case bus::rec::kInfo:
         if (record.size() == bus::rec::kInfoSize) {

@@ -20,7 +20,7 @@ enum class BmsField : int { Serial = 0, Pid, SystemVbat, BmsCurrent, BalancerSet
 inline constexpr int kBmsFieldCount = 6;
 
 class SnifferListener {
-public:
+  public:
     virtual ~SnifferListener() = default;
     virtual void bmsInfoChanged(BmsField field, const std::string& text) = 0;
     // The last record of a burst arrived: the cell table is to be refreshed.
@@ -28,7 +28,7 @@ public:
 };
 
 class SnifferParser : public bus::BusListener {
-public:
+  public:
     static constexpr int kBufferSize = 100;
 
     SnifferParser(bus::BusState& state, SnifferListener* listener) : state_(state), listener_(listener) {}
@@ -44,7 +44,7 @@ public:
     int cmdSize() const { return cmdSize_; }
     int followingFrames() const { return followingFrames_; }
 
-private:
+  private:
     void dropAll();
     void commandByte(std::uint8_t b);
     void recordByte(std::uint8_t b);

@@ -24,8 +24,8 @@ template <typename T> std::string shortest(T value, const TextFormat& format) {
 std::string scaledText(long long value, int decimals, const TextFormat& format) {
     const bool negative = value < 0;
     // Work on the magnitude as unsigned so that the most negative value does not overflow.
-    unsigned long long magnitude = negative ? 0ULL - static_cast<unsigned long long>(value)
-                                            : static_cast<unsigned long long>(value);
+    unsigned long long magnitude =
+        negative ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
     unsigned long long scale = 1;
     for (int i = 0; i < decimals; ++i) {
         scale *= 10;
@@ -41,7 +41,11 @@ std::string scaledText(long long value, int decimals, const TextFormat& format) 
     return text;
 }
 
-std::string shortestText(float value, const TextFormat& format) { return shortest(value, format); }
-std::string shortestText(double value, const TextFormat& format) { return shortest(value, format); }
+std::string shortestText(float value, const TextFormat& format) {
+    return shortest(value, format);
+}
+std::string shortestText(double value, const TextFormat& format) {
+    return shortest(value, format);
+}
 
 } // namespace zanst::tester

@@ -17,7 +17,9 @@ tester::TextFormat localeTextFormat() {
 
 namespace {
 
-QString toQString(const std::string& text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
+QString toQString(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 } // namespace
 

@@ -15,7 +15,7 @@ class BusEngine;
 tester::TextFormat localeTextFormat();
 
 class TesterLink : public tester::SnifferListener {
-public:
+  public:
     TesterLink(BusEngine& engine, bus::BusState& state, bus::BusPort& port);
 
     // Poll tick of "Battery tester" and "Calibration".
@@ -28,7 +28,7 @@ public:
     void setSetpointCorrection(int correction);
     void setSystemVoltage(int volts);
 
-private:
+  private:
     void bmsInfoChanged(tester::BmsField field, const std::string& text) override;
     void burstEnded() override;
 

@@ -51,7 +51,8 @@ BatteryTesterTab::BatteryTesterTab(Globals& globals, BusEngine* engine, QWidget*
     sysVoltage->setObjectName(QStringLiteral("sysVoltage"));
     sysVoltage->addItems({QStringLiteral("12"), QStringLiteral("24"), QStringLiteral("48")});
     sysVoltage->setCurrentIndex(0);
-    StopSendingMeasurementRequest = new QCheckBox(QStringLiteral("StopSendingMeasurementRequest"), bankValues);
+    StopSendingMeasurementRequest =
+        new QCheckBox(QStringLiteral("StopSendingMeasurementRequest"), bankValues);
     StopSendingMeasurementRequest->setObjectName(QStringLiteral("StopSendingMeasurementRequest"));
 
     auto* bankRow = new QHBoxLayout(bankValues);
@@ -112,7 +113,8 @@ BatteryTesterTab::BatteryTesterTab(Globals& globals, BusEngine* engine, QWidget*
     connect(tbSetting, &QLineEdit::textChanged, this, &BatteryTesterTab::onSettingEdited);
     connect(sysVoltage, &QComboBox::currentTextChanged, this, [this](const QString& text) {
         if (engine_ != nullptr) {
-            QMetaObject::invokeMethod(engine_, "setSystemVoltage", Qt::QueuedConnection, Q_ARG(int, text.toInt()));
+            QMetaObject::invokeMethod(engine_, "setSystemVoltage", Qt::QueuedConnection,
+                                      Q_ARG(int, text.toInt()));
         }
     });
     if (engine_ != nullptr) {
@@ -132,11 +134,14 @@ void BatteryTesterTab::onSettingEdited(const QString& text) {
     tbSetting->setStyleSheet(QString());
     lastValidCorrection_ = *correction;
     if (engine_ != nullptr) {
-        QMetaObject::invokeMethod(engine_, "setSetpointCorrection", Qt::QueuedConnection, Q_ARG(int, *correction));
+        QMetaObject::invokeMethod(engine_, "setSetpointCorrection", Qt::QueuedConnection,
+                                  Q_ARG(int, *correction));
     }
 }
 
-void BatteryTesterTab::onCellTable(const tester::CellTable& table) { model_->setTable(table); }
+void BatteryTesterTab::onCellTable(const tester::CellTable& table) {
+    model_->setTable(table);
+}
 
 void BatteryTesterTab::onBankValues(const QString& setpoint, const QString& voltage, const QString& current) {
     textBalSetP->setText(setpoint);
@@ -144,7 +149,9 @@ void BatteryTesterTab::onBankValues(const QString& setpoint, const QString& volt
     tbTotalCurrent->setText(current);
 }
 
-void BatteryTesterTab::onShown() { recorder_->onShown(); }
+void BatteryTesterTab::onShown() {
+    recorder_->onShown();
+}
 
 void BatteryTesterTab::hideRiskyTools() {
     updaterGroup->hide();

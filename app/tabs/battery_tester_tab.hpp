@@ -27,7 +27,7 @@ struct Globals;
 
 class BatteryTesterTab : public QWidget {
     Q_OBJECT
-public:
+  public:
     BatteryTesterTab(Globals& globals, BusEngine* engine, QWidget* parent = nullptr);
 
     // At the first showing of the window.
@@ -40,13 +40,13 @@ public:
     int setpointCorrection() const { return lastValidCorrection_; }
 
     QTableView* batteryTesterGridView = nullptr;
-    QLineEdit* textBatV = nullptr;        // bank voltage, V
-    QLineEdit* tbTotalCurrent = nullptr;  // bank current, A
-    QLineEdit* textBalSetP = nullptr;     // balancer setpoint, V
-    QLineEdit* tbSetting = nullptr;       // setpoint correction, mV/A
-    QComboBox* sysVoltage = nullptr;      // 12, 24, 48
+    QLineEdit* textBatV = nullptr;       // bank voltage, V
+    QLineEdit* tbTotalCurrent = nullptr; // bank current, A
+    QLineEdit* textBalSetP = nullptr;    // balancer setpoint, V
+    QLineEdit* tbSetting = nullptr;      // setpoint correction, mV/A
+    QComboBox* sysVoltage = nullptr;     // 12, 24, 48
     QCheckBox* StopSendingMeasurementRequest = nullptr;
-    QWidget* bankValues = nullptr;        // the row holding the boxes above
+    QWidget* bankValues = nullptr; // the row holding the boxes above
     QGroupBox* updaterGroup = nullptr;
     QCheckBox* forceUpdate = nullptr;
     QListWidget* listBox1 = nullptr;
@@ -56,7 +56,7 @@ public:
     QPushButton* defaultGain = nullptr;
     QPushButton* decGain = nullptr;
 
-private:
+  private:
     void onSettingEdited(const QString& text);
     void onCellTable(const tester::CellTable& table);
     void onBankValues(const QString& setpoint, const QString& voltage, const QString& current);

@@ -1,9 +1,9 @@
 #include "tabs/cell_table_model.hpp"
 
+#include <QApplication>
 #include <QBrush>
 #include <QColor>
 #include <QFont>
-#include <QApplication>
 #include <QHeaderView>
 #include <QPainter>
 #include <QTableView>
@@ -12,13 +12,22 @@ namespace zanst::app {
 
 namespace {
 
-using tester::Column;
 using tester::col;
+using tester::Column;
 
 const QString kCaptions[CellTableModel::kColumns] = {
-    QStringLiteral("Select"),   QStringLiteral("Cell ID"), QStringLiteral("Voltage"), QStringLiteral("Current"),
-    QStringLiteral("Temp"),     QStringLiteral("Serial"),  QStringLiteral("Firmware"), QStringLiteral("ProdID"),
-    QStringLiteral("BootLoader"), QString(),               QString(),                 QString(),
+    QStringLiteral("Select"),
+    QStringLiteral("Cell ID"),
+    QStringLiteral("Voltage"),
+    QStringLiteral("Current"),
+    QStringLiteral("Temp"),
+    QStringLiteral("Serial"),
+    QStringLiteral("Firmware"),
+    QStringLiteral("ProdID"),
+    QStringLiteral("BootLoader"),
+    QString(),
+    QString(),
+    QString(),
 };
 
 QColor levelColour(tester::VoltageLevel level) {
@@ -41,9 +50,13 @@ QColor backgroundColour(tester::RowBackground background) {
 
 CellTableModel::CellTableModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-int CellTableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kRows; }
+int CellTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kRows;
+}
 
-int CellTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumns; }
+int CellTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumns;
+}
 
 QString CellTableModel::text(int row, int column) const {
     if (row < 0 || static_cast<std::size_t>(row) >= texts_.size() || column < 0 || column >= kColumns) {
@@ -126,8 +139,8 @@ Qt::ItemFlags CellTableModel::flags(const QModelIndex& index) const {
 }
 
 bool CellTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (!index.isValid() || role != Qt::CheckStateRole || index.column() != col(Column::Select) || !selectEditable_ ||
-        index.row() >= kRows) {
+    if (!index.isValid() || role != Qt::CheckStateRole || index.column() != col(Column::Select) ||
+        !selectEditable_ || index.row() >= kRows) {
         return false;
     }
     selected_[static_cast<std::size_t>(index.row())] = value.toInt() == Qt::Checked;
@@ -173,7 +186,8 @@ void CellTableModel::setSelectEditable(bool editable) {
     emit dataChanged(index(0, 0), index(kRows - 1, 0));
 }
 
-void CellTextDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+void CellTextDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                             const QModelIndex& index) const {
     const auto* model = qobject_cast<const CellTableModel*>(index.model());
     if (model == nullptr || index.column() == col(Column::Select)) {
         QStyledItemDelegate::paint(painter, option, index);

@@ -19,7 +19,7 @@ namespace zanst::app {
 
 class CellTableModel : public QAbstractTableModel {
     Q_OBJECT
-public:
+  public:
     static constexpr int kRows = tester::kTableRows;
     static constexpr int kColumns = tester::kColumnCount;
     // Initial widths of the first nine columns.
@@ -49,7 +49,7 @@ public:
     // The cell's text laid out once; kept across refreshes while the text stays the same.
     const QStaticText& staticText(int row, int column) const;
 
-private:
+  private:
     tester::CellTable table_;
     std::vector<std::array<QString, kColumns>> texts_; // table_ as shown
     std::vector<std::array<QStaticText, kColumns>> laidOut_;
@@ -60,9 +60,10 @@ private:
 // Paints the text cells from their laid-out texts: a refresh re-lays out only the cells whose
 // text changed, so that a grid of fast-changing values stays cheap to repaint.
 class CellTextDelegate : public QStyledItemDelegate {
-public:
+  public:
     using QStyledItemDelegate::QStyledItemDelegate;
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
 };
 
 // A grid over `model` as the tabs show it: fixed columns and rows, no sorting.

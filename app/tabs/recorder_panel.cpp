@@ -24,32 +24,40 @@ constexpr char kStartStyle[] = "QPushButton { background-color: lime; color: bla
 constexpr char kStopStyle[] = "QPushButton { background-color: orangered; color: black; }";
 constexpr char kErrorStyle[] = "QLabel { color: red; }";
 
-const char* const kColumnCaptions[tester::kRecordColumnCount] = {"Cell ID", "Voltage",  "Current", "Temp",
-                                                                 "Serial",  "Firmware", "ProdID",  "BootLoader"};
+const char* const kColumnCaptions[tester::kRecordColumnCount] = {
+    "Cell ID", "Voltage", "Current", "Temp", "Serial", "Firmware", "ProdID", "BootLoader"};
 
-QString fromPath(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+QString fromPath(const std::filesystem::path& path) {
+    return QString::fromStdString(path.string());
+}
 
 } // namespace
 
-RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, Globals& globals, BusEngine* engine, QWidget* parent)
-    : QWidget(parent), kind_(kind), model_(model), globals_(globals), engine_(engine), format_(localeTextFormat()) {
+RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, Globals& globals, BusEngine* engine,
+                             QWidget* parent)
+    : QWidget(parent), kind_(kind), model_(model), globals_(globals), engine_(engine),
+      format_(localeTextFormat()) {
     const bool monitor = kind == Kind::DataMonitor;
-    setObjectName(monitor ? QStringLiteral("recorderBattDataMonitor") : QStringLiteral("recorderBatteryTester"));
+    setObjectName(monitor ? QStringLiteral("recorderBattDataMonitor")
+                          : QStringLiteral("recorderBatteryTester"));
 
     preset = new QComboBox(this);
-    preset->setObjectName(monitor ? QStringLiteral("cbRecordingPresetBattDataMonitor") : QStringLiteral("cbRecordingPreset"));
+    preset->setObjectName(monitor ? QStringLiteral("cbRecordingPresetBattDataMonitor")
+                                  : QStringLiteral("cbRecordingPreset"));
     preset->addItems({QStringLiteral("Changing values only"), QStringLiteral("All"), QStringLiteral("None")});
     preset->setCurrentIndex(0);
 
     interval = new QSpinBox(this);
-    interval->setObjectName(monitor ? QStringLiteral("numericUpDownBattDataMonitor") : QStringLiteral("numericUpDown1"));
+    interval->setObjectName(monitor ? QStringLiteral("numericUpDownBattDataMonitor")
+                                    : QStringLiteral("numericUpDown1"));
     interval->setRange(tester::kMinIntervalMs, tester::kMaxIntervalMs);
     interval->setSingleStep(1000);
     interval->setValue(tester::kMinIntervalMs);
     interval->setKeyboardTracking(false); // round once the value is entered, not on every digit
 
     startButton = new QPushButton(QStringLiteral("Start Recording"), this);
-    startButton->setObjectName(monitor ? QStringLiteral("btnRecordingBattDataMonitor") : QStringLiteral("btnRecording"));
+    startButton->setObjectName(monitor ? QStringLiteral("btnRecordingBattDataMonitor")
+                                       : QStringLiteral("btnRecording"));
     startButton->setStyleSheet(QString::fromLatin1(kStartStyle));
 
     stateLabel = new QLabel(QStringLiteral("Inactive"), this);
@@ -68,12 +76,14 @@ RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, Globals& globals,
     statusBox = new QCheckBox(QStringLiteral("Status"), this);
     statusBox->setChecked(true);
     selectAll = new QCheckBox(QStringLiteral(":Select all"), this);
-    selectAll->setObjectName(monitor ? QStringLiteral("cbSelectAllBattDataMonitor") : QStringLiteral("cbSelectAll"));
+    selectAll->setObjectName(monitor ? QStringLiteral("cbSelectAllBattDataMonitor")
+                                     : QStringLiteral("cbSelectAll"));
     selectAll->setAccessibleName(QStringLiteral("Select all rows"));
     selectAll->setChecked(true);
 
     timer = new QTimer(this);
-    timer->setObjectName(monitor ? QStringLiteral("RecordingTimerBattDataMonitor") : QStringLiteral("RecordingTimer"));
+    timer->setObjectName(monitor ? QStringLiteral("RecordingTimerBattDataMonitor")
+                                 : QStringLiteral("RecordingTimer"));
 
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);

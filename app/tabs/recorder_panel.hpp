@@ -26,10 +26,11 @@ struct Globals;
 
 class RecorderPanel : public QWidget {
     Q_OBJECT
-public:
+  public:
     enum class Kind { BatteryTester, DataMonitor };
 
-    RecorderPanel(Kind kind, CellTableModel* model, Globals& globals, BusEngine* engine, QWidget* parent = nullptr);
+    RecorderPanel(Kind kind, CellTableModel* model, Globals& globals, BusEngine* engine,
+                  QWidget* parent = nullptr);
 
     // At the first showing of the window: every row selected as ":Select all" says, the number
     // file prepared, the timer started, the "Select" column made editable.
@@ -45,8 +46,8 @@ public:
     const tester::Recorder* recorder() const { return recorder_ ? &*recorder_ : nullptr; }
     tester::ColumnSet checkedColumns() const;
 
-    QComboBox* preset = nullptr;      // cbRecordingPreset / cbRecordingPresetBattDataMonitor
-    QSpinBox* interval = nullptr;     // numericUpDown1 / numericUpDownBattDataMonitor
+    QComboBox* preset = nullptr;  // cbRecordingPreset / cbRecordingPresetBattDataMonitor
+    QSpinBox* interval = nullptr; // numericUpDown1 / numericUpDownBattDataMonitor
     QPushButton* startButton = nullptr;
     QLabel* stateLabel = nullptr;
     QLabel* pathLabel = nullptr;
@@ -54,9 +55,9 @@ public:
     std::array<QCheckBox*, tester::kRecordColumnCount> columnBoxes{};
     QCheckBox* balancingBox = nullptr;
     QCheckBox* statusBox = nullptr;
-    QTimer* timer = nullptr;          // RecordingTimer / RecordingTimerBattDataMonitor
+    QTimer* timer = nullptr; // RecordingTimer / RecordingTimerBattDataMonitor
 
-private:
+  private:
     void applyPreset(int index);
     void onIntervalChanged(int ms);
     void start();

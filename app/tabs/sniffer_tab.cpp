@@ -59,9 +59,9 @@ SnifferTab::SnifferTab(Globals& globals, BusEngine* engine, QWidget* parent) : Q
     recorder_ = new RecorderPanel(RecorderPanel::Kind::DataMonitor, model_, globals, engine, this);
     BattDataMonitorGridView = makeCellGrid(model_, QStringLiteral("BattDataMonitorGridView"),
                                            QStringLiteral("Data monitor cells"), this);
-    auto* note = new QLabel(
-        QStringLiteral("The data monitor supports a maximum readout of 160 cells, more might produce unexpected results"),
-        this);
+    auto* note = new QLabel(QStringLiteral("The data monitor supports a maximum readout of 160 cells, more "
+                                           "might produce unexpected results"),
+                            this);
     note->setWordWrap(true);
 
     auto* layout = new QVBoxLayout(this);
@@ -90,9 +90,13 @@ void SnifferTab::clearFields() {
     }
 }
 
-void SnifferTab::onCellTable(const tester::CellTable& table) { model_->setTable(table); }
+void SnifferTab::onCellTable(const tester::CellTable& table) {
+    model_->setTable(table);
+}
 
-void SnifferTab::onShown() { recorder_->onShown(); }
+void SnifferTab::onShown() {
+    recorder_->onShown();
+}
 
 void SnifferTab::hideRiskyTools() {
     recorder_->hideRiskyTools();

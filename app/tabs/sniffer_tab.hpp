@@ -25,7 +25,7 @@ struct Globals;
 
 class SnifferTab : public QWidget {
     Q_OBJECT
-public:
+  public:
     SnifferTab(Globals& globals, BusEngine* engine, QWidget* parent = nullptr);
 
     void onShown();
@@ -37,7 +37,7 @@ public:
 
     QTableView* BattDataMonitorGridView = nullptr;
 
-private:
+  private:
     void onField(int field, const QString& text);
     void clearFields();
     void onCellTable(const tester::CellTable& table);

@@ -13,6 +13,8 @@ QString appDataFolder() {
     return QDir(base).filePath(QStringLiteral("Kestrova Energy/Zanthe Service Tool"));
 }
 
-QString recordingsFolder() { return QDir(appDataFolder()).filePath(QStringLiteral("Recordings")); }
+QString recordingsFolder() {
+    return QDir(appDataFolder()).filePath(QStringLiteral("Recordings"));
+}
 
 } // namespace zanst::app

@@ -63,7 +63,7 @@ tester::CellTable twoBalancers() {
 }
 
 class TesterTabs : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(data.isValid());
         qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
@@ -75,7 +75,9 @@ protected:
         qunsetenv("XDG_DATA_HOME");
     }
 
-    QString recordings() const { return data.path() + QStringLiteral("/Kestrova Energy/Zanthe Service Tool/Recordings"); }
+    QString recordings() const {
+        return data.path() + QStringLiteral("/Kestrova Energy/Zanthe Service Tool/Recordings");
+    }
     app::BatteryTesterTab* testerTab() const { return window->batteryTesterTab(); }
     app::SnifferTab* snifferTab() const { return window->snifferTab(); }
     bool engineRecording() {
@@ -93,16 +95,18 @@ TEST_F(TesterTabs, RiskyToolsAreHiddenWhenShown) {
     window->show();
     app::BatteryTesterTab* t = testerTab();
     for (QWidget* w : std::initializer_list<QWidget*>{
-             t->updaterGroup, t->gainGroup, t->listBox1, t->forceUpdate, t->zeroCurrent, t->incGain, t->defaultGain,
-             t->decGain, t->sysVoltage, t->textBatV, t->tbTotalCurrent, t->textBalSetP, t->tbSetting,
-             t->StopSendingMeasurementRequest, t->recorder()->balancingBox, t->recorder()->statusBox,
-             snifferTab()->recorder()->balancingBox, snifferTab()->recorder()->statusBox,
-             snifferTab()->bmsField(tester::BmsField::Status)}) {
-        EXPECT_TRUE(w->isHidden()) << w->objectName().toStdString() << " " << w->accessibleName().toStdString();
+             t->updaterGroup, t->gainGroup, t->listBox1, t->forceUpdate, t->zeroCurrent, t->incGain,
+             t->defaultGain, t->decGain, t->sysVoltage, t->textBatV, t->tbTotalCurrent, t->textBalSetP,
+             t->tbSetting, t->StopSendingMeasurementRequest, t->recorder()->balancingBox,
+             t->recorder()->statusBox, snifferTab()->recorder()->balancingBox,
+             snifferTab()->recorder()->statusBox, snifferTab()->bmsField(tester::BmsField::Status)}) {
+        EXPECT_TRUE(w->isHidden()) << w->objectName().toStdString() << " "
+                                   << w->accessibleName().toStdString();
     }
     for (QWidget* w : std::initializer_list<QWidget*>{
-             t->batteryTesterGridView, t->recorder()->startButton, t->recorder()->preset, t->recorder()->interval,
-             snifferTab()->BattDataMonitorGridView, snifferTab()->bmsField(tester::BmsField::Serial),
+             t->batteryTesterGridView, t->recorder()->startButton, t->recorder()->preset,
+             t->recorder()->interval, snifferTab()->BattDataMonitorGridView,
+             snifferTab()->bmsField(tester::BmsField::Serial),
              snifferTab()->bmsField(tester::BmsField::BalancerSetpoint)}) {
         EXPECT_FALSE(w->isHidden()) << w->objectName().toStdString();
     }
@@ -119,8 +123,8 @@ TEST_F(TesterTabs, GridsHave256RowsFixedColumnsAndOnlyTheSelectColumnEditable) {
         for (int c = 0; c < 12; ++c) {
             captions << model->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
         }
-        EXPECT_EQ(captions, (QStringList{"Select", "Cell ID", "Voltage", "Current", "Temp", "Serial", "Firmware",
-                                         "ProdID", "BootLoader", "", "", ""}));
+        EXPECT_EQ(captions, (QStringList{"Select", "Cell ID", "Voltage", "Current", "Temp", "Serial",
+                                         "Firmware", "ProdID", "BootLoader", "", "", ""}));
         const int widths[] = {70, 60, 80, 80, 60, 100, 100, 60, 260};
         for (int c = 0; c < 9; ++c) {
             EXPECT_EQ(grid->columnWidth(c), widths[c]) << c;
@@ -147,7 +151,8 @@ TEST_F(TesterTabs, RowsShowTheirColoursAndTheSelectBoxTogglesByKeyboard) {
     EXPECT_EQ(model->data(model->index(1, col(Column::Voltage)), Qt::ForegroundRole).value<QBrush>().color(),
               QColor(Qt::red));
     EXPECT_TRUE(model->data(model->index(1, col(Column::Voltage)), Qt::FontRole).value<QFont>().bold());
-    EXPECT_EQ(model->data(model->index(1, 3), Qt::BackgroundRole).value<QBrush>().color(), QColor(0xDC, 0xDC, 0xDC));
+    EXPECT_EQ(model->data(model->index(1, 3), Qt::BackgroundRole).value<QBrush>().color(),
+              QColor(0xDC, 0xDC, 0xDC));
     EXPECT_EQ(model->data(model->index(0, 3), Qt::BackgroundRole).value<QBrush>().color(), QColor(Qt::white));
     EXPECT_EQ(model->data(model->index(2, col(Column::CellId)), Qt::DisplayRole).toString(), "");
 
@@ -235,10 +240,12 @@ TEST_F(TesterTabs, RemovedFolderStopsTheRecordingWithTheReason) {
     RecorderPanel* panel = snifferTab()->recorder();
     QTest::mouseClick(panel->startButton, Qt::LeftButton);
     ASSERT_TRUE(window->globals().recordingBattDataMonitor);
-    EXPECT_EQ(window->globals().activeFileNameBattDataMonitor, recordings() + "/BattDataMonitorRecording_1.txt");
+    EXPECT_EQ(window->globals().activeFileNameBattDataMonitor,
+              recordings() + "/BattDataMonitorRecording_1.txt");
     ASSERT_TRUE(QDir(recordings()).removeRecursively());
     ASSERT_TRUE(waitUntil([&] { return !window->globals().recordingBattDataMonitor; }, 2500ms));
-    EXPECT_TRUE(panel->pathLabel->text().startsWith("Recording stopped: ")) << panel->pathLabel->text().toStdString();
+    EXPECT_TRUE(panel->pathLabel->text().startsWith("Recording stopped: "))
+        << panel->pathLabel->text().toStdString();
     EXPECT_TRUE(panel->pathLabel->text().contains("BattDataMonitorRecording_1.txt"));
     EXPECT_TRUE(panel->pathLabel->styleSheet().contains("red"));
     EXPECT_EQ(panel->startButton->text(), "Start Recording");
@@ -288,7 +295,8 @@ TEST_F(TesterTabs, InvalidSetpointCorrectionIsRedAndTheLastValidOneStays) {
     EXPECT_EQ(box->accessibleName(), "Setpoint correction");
     const auto engineCorrection = [&] {
         int value = 0;
-        window->engineHost().runBlocking([&] { value = window->engine()->tester().poll().settings.setpointCorrection; });
+        window->engineHost().runBlocking(
+            [&] { value = window->engine()->tester().poll().settings.setpointCorrection; });
         return value;
     };
     struct Row {

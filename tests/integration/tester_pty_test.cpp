@@ -36,14 +36,15 @@ struct Request {
 
 // The balancers of a bank, wired as a ring behind the pseudo-terminal.
 class ScriptedRing {
-public:
+  public:
     ScriptedRing(Pty& pty, std::vector<Balancer> balancers) : pty_(pty), balancers_(std::move(balancers)) {}
 
     // The tool's next frame (wake-up bytes skipped) with the records that follow it.
     std::optional<Request> next(std::chrono::milliseconds timeout) {
         const auto deadline = Pty::Clock::now() + timeout;
         const auto left = [&] {
-            return std::max(1ms, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Pty::Clock::now()));
+            return std::max(
+                1ms, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Pty::Clock::now()));
         };
         Request request;
         while (true) {
@@ -108,7 +109,8 @@ public:
     std::optional<Request> nextOf(std::uint8_t command, std::chrono::milliseconds timeout = 3000ms) {
         const auto deadline = Pty::Clock::now() + timeout;
         while (Pty::Clock::now() < deadline) {
-            auto request = next(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Pty::Clock::now()));
+            auto request =
+                next(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Pty::Clock::now()));
             if (request && request->command() == command) {
                 return request;
             }
@@ -118,13 +120,13 @@ public:
 
     const std::vector<Balancer>& balancers() const { return balancers_; }
 
-private:
+  private:
     Pty& pty_;
     std::vector<Balancer> balancers_;
 };
 
 class TesterPty : public EngineFixture {
-protected:
+  protected:
     void SetUp() override {
         EngineFixture::SetUp();
         QObject::connect(
@@ -151,8 +153,12 @@ protected:
     std::map<int, QString> bmsInfo;
 };
 
-int setpointOf(const Request& r) { return bus::getLe16(r.frame, 4); }
-int bankVoltageOf(const Request& r) { return bus::getLe16(r.frame, 8); }
+int setpointOf(const Request& r) {
+    return bus::getLe16(r.frame, 4);
+}
+int bankVoltageOf(const Request& r) {
+    return bus::getLe16(r.frame, 8);
+}
 
 TEST_F(TesterPty, RingIsEnumeratedPolledWithTheComputedValuesAndForgottenWhenSilent) {
     ScriptedRing ring(pty, {
@@ -174,7 +180,8 @@ TEST_F(TesterPty, RingIsEnumeratedPolledWithTheComputedValuesAndForgottenWhenSil
     ASSERT_TRUE(first.has_value()) << "no measurement poll after the enumeration";
     ASSERT_EQ(first->records.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(first->records[i], measurementRecord(static_cast<std::uint16_t>(i + 1), 0, 0, 0, i < 2 ? 2 : 0));
+        EXPECT_EQ(first->records[i],
+                  measurementRecord(static_cast<std::uint16_t>(i + 1), 0, 0, 0, i < 2 ? 2 : 0));
     }
     EXPECT_EQ(setpointOf(*first), 3400) << "no measurements yet: clamped";
     EXPECT_EQ(bankVoltageOf(*first), 3000);
@@ -188,7 +195,8 @@ TEST_F(TesterPty, RingIsEnumeratedPolledWithTheComputedValuesAndForgottenWhenSil
     EXPECT_EQ(bankVoltageOf(*second), 3400 + 3410 + 3420);
     ASSERT_EQ(second->records.size(), 3u);
     const auto& b1 = ring.balancers()[0];
-    EXPECT_EQ(second->records[0], measurementRecord(1, 0x00, measurementWord(b1.mv, b1.ma), b1.temperature, 2))
+    EXPECT_EQ(second->records[0],
+              measurementRecord(1, 0x00, measurementWord(b1.mv, b1.ma), b1.temperature, 2))
         << "bit 6 cleared, the rest as the balancer sent it";
     ASSERT_TRUE(waitUntil([&] { return lastTable.rows.size() == 3; }));
     EXPECT_EQ(lastTable.rows[0][Column::Voltage], "3.400");
@@ -200,7 +208,8 @@ TEST_F(TesterPty, RingIsEnumeratedPolledWithTheComputedValuesAndForgottenWhenSil
 
     // The correction and the system voltage of the tab reach the next poll.
     QMetaObject::invokeMethod(host.engine(), "setSetpointCorrection", Qt::QueuedConnection, Q_ARG(int, 1));
-    QMetaObject::invokeMethod(host.engine(), "setSetpointCorrection", Qt::QueuedConnection, Q_ARG(int, 0)); // ignored
+    QMetaObject::invokeMethod(host.engine(), "setSetpointCorrection", Qt::QueuedConnection,
+                              Q_ARG(int, 0)); // ignored
     ring.answer(*second);
     const auto third = ring.nextOf(0x02);
     ASSERT_TRUE(third.has_value());
@@ -249,7 +258,8 @@ TEST_F(TesterPty, SnifferRepeatsTheBmsAndBankTrafficAndDecodesIt) {
     const Bytes poll = frame(0x02, pollPayload, 2);
     stream.insert(stream.end(), poll.begin(), poll.end());
     for (std::uint16_t id = 1; id <= 3; ++id) {
-        const Bytes r = measurementRecord(id, 0x40, measurementWord(3300 + id, 120), 255 * 32, id < 3 ? 2 : 0);
+        const Bytes r =
+            measurementRecord(id, 0x40, measurementWord(3300 + id, 120), 255 * 32, id < 3 ? 2 : 0);
         stream.insert(stream.end(), r.begin(), r.end());
     }
 
@@ -280,7 +290,8 @@ TEST_F(TesterPty, SnifferKeepsUpWithABankOf160) {
     pump(100ms);
     Bytes burst = frame(0x02, Bytes(20, 0), 2);
     for (std::uint16_t id = 1; id <= 160; ++id) {
-        const Bytes r = measurementRecord(id, 0x40, measurementWord(3200 + id, -250), 200 * 32, id < 160 ? 2 : 0);
+        const Bytes r =
+            measurementRecord(id, 0x40, measurementWord(3200 + id, -250), 200 * 32, id < 160 ? 2 : 0);
         burst.insert(burst.end(), r.begin(), r.end());
     }
     std::mt19937 rng(7);

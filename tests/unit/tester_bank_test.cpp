@@ -29,8 +29,8 @@ bus::BusState bankOf(const std::vector<Cell>& cells) {
         f.flags = c.flags;
         f.serial = c.serial;
         s.tables.storeInfo(test::infoRecord(f));
-        s.tables.storeMeasurement(
-            test::measurementRecord(static_cast<std::uint16_t>(id), 0, test::measurementWord(c.mv, c.ma), 0, 0));
+        s.tables.storeMeasurement(test::measurementRecord(static_cast<std::uint16_t>(id), 0,
+                                                          test::measurementWord(c.mv, c.ma), 0, 0));
     }
     s.numCells = id;
     return s;
@@ -73,12 +73,11 @@ TEST(Bank, CorrectionRaisesTheSetpointByTheBankCurrent) {
         int setpoint;
     };
     const Row rows[] = {
-        {20000, 5, 3550},  // 20 A at 5 mV/A: +100 mV
-        {-20000, 5, 3550}, // discharge counts the same
-        {20000, 10, 3600}, // +200 mV, clamped
-        {199, 5, 3450},    // 199 / 200 truncates to 0
-        {20000, 1000, 3600},
-        {20000, 1, 3470},  // 1000 / 1 = 1000: +20 mV
+        {20000, 5, 3550},                      // 20 A at 5 mV/A: +100 mV
+        {-20000, 5, 3550},                     // discharge counts the same
+        {20000, 10, 3600},                     // +200 mV, clamped
+        {199, 5, 3450},                        // 199 / 200 truncates to 0
+        {20000, 1000, 3600}, {20000, 1, 3470}, // 1000 / 1 = 1000: +20 mV
     };
     for (const Row& r : rows) {
         const BankValues bank = compute({{3450}, {3450, r.ma, 0x03}}, 12, r.correction);
@@ -101,23 +100,19 @@ TEST(Bank, CurrentBlendsTheLowRangeSensorsIntoTheHighRangeOnes) {
         int current;
     };
     const Row rows[] = {
-        {std::nullopt, std::nullopt, 0},
-        {std::nullopt, 5000, 5000},
-        {1200, std::nullopt, 1200},
-        {29999, 41000, 29999},
-        {30000, 41000, 30000},
-        {40000, 41000, 40500}, // w = 50
-        {-40000, -41000, -40500},
-        {49999, 52000, 49999 * 1 / 100 + 52000 * 99 / 100},
-        {50000, 52000, 52000},
-        {-60000, -61000, -61000},
+        {std::nullopt, std::nullopt, 0}, {std::nullopt, 5000, 5000},
+        {1200, std::nullopt, 1200},      {29999, 41000, 29999},
+        {30000, 41000, 30000},           {40000, 41000, 40500}, // w = 50
+        {-40000, -41000, -40500},        {49999, 52000, 49999 * 1 / 100 + 52000 * 99 / 100},
+        {50000, 52000, 52000},           {-60000, -61000, -61000},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(bankCurrent(r.low, r.high), r.current)
             << (r.low ? std::to_string(*r.low) : "-") << " / " << (r.high ? std::to_string(*r.high) : "-");
     }
     // The same through the whole computation: averages of each range first.
-    const BankValues bank = compute({{3450, 39000, 0x01}, {3450, 41000, 0x01}, {3450, 41000, 0x03}, {3450, 0, 0x00}});
+    const BankValues bank =
+        compute({{3450, 39000, 0x01}, {3450, 41000, 0x01}, {3450, 41000, 0x03}, {3450, 0, 0x00}});
     EXPECT_EQ(bank.batCurrent, 40500);
 }
 
@@ -195,11 +190,11 @@ TEST(Bank, SetpointCorrectionTextIsANumberWithAnIntegerPartFrom1To1000) {
         std::optional<int> value;
     };
     const Row rows[] = {
-        {"5", '.', 5},        {" 7 ", '.', 7},     {"+3", '.', 3},         {"5.9", '.', 5},
-        {"1", '.', 1},        {"1000", '.', 1000}, {"1000.9", '.', 1000},  {"1e2", '.', 100},
-        {"5,5", ',', 5},      {"0", '.', {}},      {"0.99", '.', {}},      {"1001", '.', {}},
-        {"-5", '.', {}},      {"abc", '.', {}},    {"", '.', {}},          {"5,5", '.', {}},
-        {"5 mV", '.', {}},    {"inf", '.', {}},    {"nan", '.', {}},       {"99999999999999999999", '.', {}},
+        {"5", '.', 5},     {" 7 ", '.', 7},     {"+3", '.', 3},        {"5.9", '.', 5},
+        {"1", '.', 1},     {"1000", '.', 1000}, {"1000.9", '.', 1000}, {"1e2", '.', 100},
+        {"5,5", ',', 5},   {"0", '.', {}},      {"0.99", '.', {}},     {"1001", '.', {}},
+        {"-5", '.', {}},   {"abc", '.', {}},    {"", '.', {}},         {"5,5", '.', {}},
+        {"5 mV", '.', {}}, {"inf", '.', {}},    {"nan", '.', {}},      {"99999999999999999999", '.', {}},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(parseSetpointCorrection(r.text, r.point), r.value) << '"' << r.text << '"';

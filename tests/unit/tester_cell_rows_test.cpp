@@ -18,7 +18,8 @@ void store(bus::BusState& s, int id, std::int32_t measurement, std::uint8_t flag
     f.fwVersion = 0x00010AFF;
     f.blVersion = 0x00020006;
     s.tables.storeInfo(test::infoRecord(f));
-    s.tables.storeMeasurement(test::measurementRecord(static_cast<std::uint16_t>(id), 0, measurement, temperature, 0));
+    s.tables.storeMeasurement(
+        test::measurementRecord(static_cast<std::uint16_t>(id), 0, measurement, temperature, 0));
     s.numCells = std::max(s.numCells, id);
 }
 
@@ -46,8 +47,9 @@ TEST(CellRows, VoltageColoursAtTheThresholds) {
 TEST(CellRows, TextsOfARow) {
     bus::BusState s;
     store(s, 1, test::measurementWord(3301, 120), 0x01, "HQ2200A6021", static_cast<std::int16_t>(255 << 5));
-    store(s, 2, test::measurementWord(3300, -1500), 0x03, "HQ2200A6021", static_cast<std::int16_t>(-40 << 5 | 0x1F));
-    store(s, 3, 0, 0x01);                          // no measurement yet
+    store(s, 2, test::measurementWord(3300, -1500), 0x03, "HQ2200A6021",
+          static_cast<std::int16_t>(-40 << 5 | 0x1F));
+    store(s, 3, 0, 0x01);                           // no measurement yet
     store(s, 4, test::measurementWord(1000, 5), 0); // voltage bits 0, current not: 1.000 V
     const CellTable table = UpdateCellData(s, {});
     ASSERT_EQ(table.rows.size(), 4u);
@@ -104,7 +106,8 @@ TEST(CellRows, BatteriesAlternateWhiteAndGainsboro) {
         backgrounds.push_back(row.background);
     }
     using enum RowBackground;
-    EXPECT_EQ(backgrounds, (std::vector<RowBackground>{White, White, Gainsboro, Gainsboro, White, Gainsboro, Gainsboro}));
+    EXPECT_EQ(backgrounds,
+              (std::vector<RowBackground>{White, White, Gainsboro, Gainsboro, White, Gainsboro, Gainsboro}));
 }
 
 TEST(CellRows, RowsCoverTheKnownBalancersButNeverPastTheTables) {

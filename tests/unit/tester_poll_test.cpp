@@ -29,7 +29,7 @@ Bytes expectedInfoRequest() {
 
 Bytes expectedMeasurementRequest(int setpoint, int voltage) {
     Bytes payload{static_cast<std::uint8_t>(setpoint & 0xFF), static_cast<std::uint8_t>(setpoint >> 8), 0, 0,
-                  static_cast<std::uint8_t>(voltage & 0xFF), static_cast<std::uint8_t>(voltage >> 8), 0, 0};
+                  static_cast<std::uint8_t>(voltage & 0xFF),  static_cast<std::uint8_t>(voltage >> 8),  0, 0};
     const Bytes serial = serialBytes();
     payload.insert(payload.end(), serial.begin(), serial.end());
     payload.push_back(0);
@@ -42,11 +42,14 @@ Bytes expectedCalibrationRequest() {
     return test::frame(0x08, payload, 0x08);
 }
 
-Bytes wakeup() { return Bytes(10, 0); }
+Bytes wakeup() {
+    return Bytes(10, 0);
+}
 
 // Puts balancer `id` into the tables as if its info and measurement had come back.
 void addBalancer(bus::BusState& s, int id, int mv, int ma = 0, std::uint8_t infoFlags = 0,
-                 const std::string& serial = "HQ2200A6021", std::uint8_t measFlags = 0x40, std::int16_t temp = 0x1900) {
+                 const std::string& serial = "HQ2200A6021", std::uint8_t measFlags = 0x40,
+                 std::int16_t temp = 0x1900) {
     test::InfoFields f;
     f.id = static_cast<std::uint16_t>(id);
     f.flags = infoFlags;
@@ -99,7 +102,7 @@ TEST(Requests, PlaceholdersStopAtTheLastTableEntry) {
 }
 
 class PollTick : public testing::Test {
-protected:
+  protected:
     bus::BusState s;
     test::FakePort port;
     PollEngine poll{s, port};
@@ -134,10 +137,14 @@ TEST_F(PollTick, DecidesWhatToSend) {
         {"not enumerated", Tab::BatteryTester, true, false, 3, false, false, false, PollRequest::Info, true},
         {"no balancers", Tab::BatteryTester, true, true, 0, false, false, false, PollRequest::Info, true},
         {"boot loader", Tab::BatteryTester, true, true, 3, true, false, false, PollRequest::Info, true},
-        {"updater owns the bus", Tab::BatteryTester, true, true, 3, false, true, false, PollRequest::None, true},
-        {"enumerated", Tab::BatteryTester, true, true, 3, false, false, false, PollRequest::Measurement, true},
-        {"calibration data due", Tab::Calibration, true, true, 3, false, false, true, PollRequest::CalibrationData, true},
-        {"sniffer tab still counts as polling", Tab::Sniffer, true, false, 0, false, false, false, PollRequest::Info, true},
+        {"updater owns the bus", Tab::BatteryTester, true, true, 3, false, true, false, PollRequest::None,
+         true},
+        {"enumerated", Tab::BatteryTester, true, true, 3, false, false, false, PollRequest::Measurement,
+         true},
+        {"calibration data due", Tab::Calibration, true, true, 3, false, false, true,
+         PollRequest::CalibrationData, true},
+        {"sniffer tab still counts as polling", Tab::Sniffer, true, false, 0, false, false, false,
+         PollRequest::Info, true},
     };
     for (const Row& r : rows) {
         s = bus::BusState{};

@@ -51,8 +51,8 @@ RowSelection allRows() {
 
 TEST(RecordingInterval, RoundsToWholeSecondsWithTiesToEven) {
     const std::pair<int, int> rows[] = {
-        {1000, 1000}, {1499, 1000}, {1500, 2000}, {2500, 2000}, {2501, 3000}, {3500, 4000},
-        {4499, 4000}, {59500, 60000}, {60000, 60000}, {999, 1000}, {61000, 60000},
+        {1000, 1000}, {1499, 1000},   {1500, 2000},   {2500, 2000}, {2501, 3000},   {3500, 4000},
+        {4499, 4000}, {59500, 60000}, {60000, 60000}, {999, 1000},  {61000, 60000},
     };
     for (const auto& [in, out] : rows) {
         EXPECT_EQ(roundIntervalMs(in), out) << in;
@@ -62,7 +62,8 @@ TEST(RecordingInterval, RoundsToWholeSecondsWithTiesToEven) {
 TEST(RecordingPresets, SetTheColumnBoxes) {
     EXPECT_EQ(presetColumns(RecordingPreset::ChangingValuesOnly),
               (ColumnSet{true, true, true, true, false, false, false, false}));
-    EXPECT_EQ(presetColumns(RecordingPreset::All), (ColumnSet{true, true, true, true, true, true, true, true}));
+    EXPECT_EQ(presetColumns(RecordingPreset::All),
+              (ColumnSet{true, true, true, true, true, true, true, true}));
     EXPECT_EQ(presetColumns(RecordingPreset::None), ColumnSet{});
 }
 
@@ -89,13 +90,22 @@ TEST(RecordingLine, ColumnsRowsAndLocale) {
         std::string line;
     };
     const Row rows[] = {
-        {"row 2 deselected", withoutSecond, presetColumns(RecordingPreset::ChangingValuesOnly), {},
+        {"row 2 deselected",
+         withoutSecond,
+         presetColumns(RecordingPreset::ChangingValuesOnly),
+         {},
          " 1 3.301 L: 0.12 25.5 3 3.299 - -0.5\n"},
         {"preset None", allRows(), presetColumns(RecordingPreset::None), {}, "\n"},
         {"no row selected", RowSelection{}, presetColumns(RecordingPreset::All), {}, "\n"},
-        {"identity columns", withoutSecond, serialAndVersions, {},
+        {"identity columns",
+         withoutSecond,
+         serialAndVersions,
+         {},
          " 1 HQ2200A6021 v01.02 A602 v02.00-beta06 3 HQ2200A6021 v01.02 A602 v02.00-beta06\n"},
-        {"comma locale", withoutSecond, presetColumns(RecordingPreset::ChangingValuesOnly), {','},
+        {"comma locale",
+         withoutSecond,
+         presetColumns(RecordingPreset::ChangingValuesOnly),
+         {','},
          " 1 3,301 L: 0,12 25,5 3 3,299 - -0,5\n"},
     };
     for (const Row& r : rows) {
@@ -112,7 +122,8 @@ TEST(RecordingLine, AFullTableStillEndsItsLine) {
     full.rows.resize(kTableRows);
     for (int i = 0; i < kTableRows; ++i) {
         full.rows[static_cast<std::size_t>(i)].cellId = i + 1;
-        full.rows[static_cast<std::size_t>(i)].text[static_cast<std::size_t>(col(Column::CellId))] = std::to_string(i + 1);
+        full.rows[static_cast<std::size_t>(i)].text[static_cast<std::size_t>(col(Column::CellId))] =
+            std::to_string(i + 1);
     }
     ColumnSet idOnly{};
     idOnly[0] = true;
@@ -123,7 +134,7 @@ TEST(RecordingLine, AFullTableStillEndsItsLine) {
 }
 
 class RecorderFiles : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::random_device rd;
         root = fs::temp_directory_path() / ("zanst-recorder-" + std::to_string(rd()));
@@ -206,8 +217,10 @@ TEST_F(RecorderFiles, ExistingRecordingsAreNeverEmptied) {
         Recorder tester(folder, kBatteryTesterNames);
         tester.prepare();
         ASSERT_TRUE(tester.start().ok) << r.name;
-        EXPECT_EQ(tester.activeFile(), folder / ("Recording_" + std::to_string(r.expected) + ".txt")) << r.name;
-        EXPECT_EQ(readAll(folder / "recordingBatteryTesterIDMetadata.txt"), std::to_string(r.expected)) << r.name;
+        EXPECT_EQ(tester.activeFile(), folder / ("Recording_" + std::to_string(r.expected) + ".txt"))
+            << r.name;
+        EXPECT_EQ(readAll(folder / "recordingBatteryTesterIDMetadata.txt"), std::to_string(r.expected))
+            << r.name;
         EXPECT_EQ(readAll(folder / "Recording_1.txt"), "one\n") << r.name;
         EXPECT_EQ(readAll(folder / "Recording_2.txt"), "two\n") << r.name;
     }
@@ -219,7 +232,8 @@ TEST_F(RecorderFiles, NumberFileWithoutANumberIsReported) {
     Recorder monitor(folder, kDataMonitorNames);
     const FileResult prepared = monitor.prepare();
     EXPECT_FALSE(prepared.ok);
-    EXPECT_NE(prepared.message.find("recordingBattDataMonitorIDMetadata.txt"), std::string::npos) << prepared.message;
+    EXPECT_NE(prepared.message.find("recordingBattDataMonitorIDMetadata.txt"), std::string::npos)
+        << prepared.message;
     EXPECT_EQ(monitor.RecordingUniqueID(), 0);
 }
 

@@ -16,7 +16,7 @@ using bus::Bytes;
 using test::concat;
 
 class Listener : public SnifferListener {
-public:
+  public:
     void bmsInfoChanged(BmsField field, const std::string& text) override {
         fields[field] = text;
         order.push_back(field);
@@ -35,8 +35,8 @@ Bytes bmsInfoRequest(std::uint16_t pid, const std::string& serial, std::uint8_t 
     return test::frame(0x01, payload, following);
 }
 
-Bytes bmsMeasurementRequest(std::uint16_t setpoint, std::uint16_t current, std::uint16_t vbat, std::uint16_t status,
-                            std::uint8_t following = 2) {
+Bytes bmsMeasurementRequest(std::uint16_t setpoint, std::uint16_t current, std::uint16_t vbat,
+                            std::uint16_t status, std::uint8_t following = 2) {
     Bytes payload(20, 0);
     bus::putLe16(payload, 0, setpoint);
     bus::putLe16(payload, 2, current);
@@ -64,15 +64,15 @@ Bytes measurementRecords(std::initializer_list<std::uint16_t> ids) {
     Bytes out;
     std::size_t n = 0;
     for (std::uint16_t id : ids) {
-        const Bytes r = test::measurementRecord(id, 0x40, test::measurementWord(3300 + (id & 0xFF), 250), 0x1900,
-                                                ++n < ids.size() ? 2 : 0);
+        const Bytes r = test::measurementRecord(id, 0x40, test::measurementWord(3300 + (id & 0xFF), 250),
+                                                0x1900, ++n < ids.size() ? 2 : 0);
         out.insert(out.end(), r.begin(), r.end());
     }
     return out;
 }
 
 class Sniffer : public testing::Test {
-protected:
+  protected:
     bus::BusState s;
     Listener listener;
     SnifferParser parser{s, &listener};
@@ -144,7 +144,9 @@ TEST_F(Sniffer, BmsValueTexts) {
 
 TEST_F(Sniffer, SerialTextStopsAtAZeroAndShowsUnprintableBytesAsQuestionMarks) {
     Bytes serial(11, 0);
-    bus::putAscii(serial, 0, "AB\x01" "CD");
+    bus::putAscii(serial, 0,
+                  "AB\x01"
+                  "CD");
     feed(bmsInfoRequest(1, std::string(serial.begin(), serial.end()), 0));
     EXPECT_EQ(listener.fields[BmsField::Serial], "AB?CD");
 }
