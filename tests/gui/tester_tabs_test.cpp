@@ -5,6 +5,7 @@
 #include "tabs/cell_table_model.hpp"
 #include "tabs/recorder_panel.hpp"
 #include "tabs/sniffer_tab.hpp"
+#include "window/app_data.hpp"
 #include "window/main_window.hpp"
 
 #include <QCheckBox>
@@ -60,6 +61,15 @@ tester::CellTable twoBalancers() {
         table.rows.push_back(row);
     }
     return table;
+}
+
+TEST(RecordingFolder, AppDataFirstThenTheUsersDataFolder) {
+    qputenv("XDG_DATA_HOME", "/tmp/zanst-xdg-home");
+    qputenv("APPDATA", "/tmp/zanst-appdata");
+    EXPECT_EQ(app::recordingsFolder(), "/tmp/zanst-appdata/Kestrova Energy/Zanthe Service Tool/Recordings");
+    qunsetenv("APPDATA");
+    EXPECT_EQ(app::recordingsFolder(), "/tmp/zanst-xdg-home/Kestrova Energy/Zanthe Service Tool/Recordings");
+    qunsetenv("XDG_DATA_HOME");
 }
 
 class TesterTabs : public testing::Test {
