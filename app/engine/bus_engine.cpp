@@ -11,7 +11,8 @@ namespace zanst::app {
 using bus::Tab;
 
 BusEngine::BusEngine(QObject* parent)
-    : QObject(parent), master_(state_), link_(this), router_(state_, master_, link_), timerBMS_(this),
+    : QObject(parent), master_(state_), link_(this), router_(state_, master_, link_),
+      tester_(*this, state_, link_), timerBMS_(this),
       modeSwitchTimer_(this), portSettleTimer_(this) {
     modeSwitchTimer_.setSingleShot(true);
     modeSwitchTimer_.setInterval(kSettleMs);
@@ -19,6 +20,7 @@ BusEngine::BusEngine(QObject* parent)
     portSettleTimer_.setInterval(kSettleMs);
     timerBMS_.setInterval(kPollPeriodMs);
     router_.setEmulator(emulator_.listener());
+    router_.setSniffer(&tester_.sniffer());
 
     connect(&link_, &SerialLink::readyRead, this, &BusEngine::onReadyRead);
     connect(&link_, &SerialLink::connectionLost, this, &BusEngine::onConnectionLost);
@@ -144,6 +146,13 @@ void BusEngine::shutdown() {
     link_.close();
 }
 
-void BusEngine::timerBMS_Tick() { emit pollTicked(); }
+void BusEngine::setSetpointCorrection(int correction) { tester_.setSetpointCorrection(correction); }
+
+void BusEngine::setSystemVoltage(int volts) { tester_.setSystemVoltage(volts); }
+
+void BusEngine::timerBMS_Tick() {
+    tester_.tick();
+    emit pollTicked();
+}
 
 } // namespace zanst::app

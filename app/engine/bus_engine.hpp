@@ -8,6 +8,7 @@
 #include "bus/state.hpp"
 #include "engine/emulator_link.hpp"
 #include "engine/serial_link.hpp"
+#include "engine/tester_link.hpp"
 
 #include <QObject>
 #include <QString>
@@ -37,6 +38,7 @@ public:
     // The BMS tester's responder; its object lives on the engine's thread.
     EmulatorLink* emulator() { return &emulator_; }
     bool pollTimerActive() const { return timerBMS_.isActive(); }
+    TesterLink& tester() { return tester_; }
     int pollTimerInterval() const { return timerBMS_.interval(); }
 
 public slots:
@@ -47,6 +49,9 @@ public slots:
     // Mode switch for the tab at this strip index (bus::Tab).
     void selectTab(int tab);
     void setRecording(bool dataMonitor, bool active);
+    // "Setpoint correction" in mV/A (1..1000) and "System" in V (12, 24, 48); others are ignored.
+    void setSetpointCorrection(int correction);
+    void setSystemVoltage(int volts);
     // Closes the port and stops the timers; the engine is idle afterwards.
     void shutdown();
 
@@ -57,6 +62,12 @@ signals:
     // Test mode was requested on the Calibration tab: calibration buttons off, label red.
     void testModeRequested();
     void pollTicked();
+    // The rows of the tester and data monitor tables, after every poll tick and sniffed burst.
+    void cellTableChanged(const zanst::tester::CellTable& table);
+    // The battery tester's bank values: setpoint and voltage in V, current in A.
+    void bankValuesChanged(const QString& setpoint, const QString& voltage, const QString& current);
+    // One of the sniffer's "BMS info" fields (tester::BmsField) got a new text.
+    void snifferInfoChanged(int field, const QString& text);
 
 private:
     void onReadyRead();
@@ -70,6 +81,7 @@ private:
     SerialLink link_;
     bus::ByteRouter router_;
     EmulatorLink emulator_{state_, link_, this};
+    TesterLink tester_;
 
     QTimer timerBMS_;
     QTimer modeSwitchTimer_; // the pause of a tab change; a newer change restarts it

@@ -1,15 +1,107 @@
 #include "tabs/sniffer_tab.hpp"
 
+#include "engine/bus_engine.hpp"
+#include "tabs/cell_table_model.hpp"
+#include "tabs/recorder_panel.hpp"
 #include "window/widgets.hpp"
 
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableView>
 #include <QVBoxLayout>
 
 namespace zanst::app {
 
-SnifferTab::SnifferTab(QWidget* parent) : QWidget(parent) {
+using tester::BmsField;
+
+SnifferTab::SnifferTab(Globals& globals, BusEngine* engine, QWidget* parent) : QWidget(parent) {
+    model_ = new CellTableModel(this);
+
+    auto* info = new QGroupBox(QStringLiteral("BMS info"), this);
+    info->setAccessibleName(info->title());
+    auto* grid = new QGridLayout(info);
+    struct FieldRow {
+        BmsField field;
+        const char* caption;
+        const char* unit;
+        const char* name;
+    };
+    const FieldRow rows[] = {
+        {BmsField::Serial, "Serial", "", "tbSnifferSerial"},
+        {BmsField::Pid, "PID", "", "tbSnifferPid"},
+        {BmsField::SystemVbat, "System Vbat", "V", "tbSnifferVbat"},
+        {BmsField::BmsCurrent, "BMS Current", "A", "tbSnifferCurrent"},
+        {BmsField::BalancerSetpoint, "Balancer Setpoint", "mV", "tbSnifferSetpoint"},
+        {BmsField::Status, "Status", "", "tbSnifferStatus"},
+    };
+    int at = 0;
+    for (const FieldRow& row : rows) {
+        auto* box = new QLineEdit(info);
+        box->setObjectName(QString::fromLatin1(row.name));
+        box->setReadOnly(true);
+        box->setMaximumWidth(130);
+        fields_[static_cast<std::size_t>(row.field)] = box;
+        QLabel* caption = makeCaption(QString::fromLatin1(row.caption), box, info);
+        const int r = at % 3;
+        const int c = (at / 3) * 3;
+        grid->addWidget(caption, r, c);
+        grid->addWidget(box, r, c + 1);
+        grid->addWidget(new QLabel(QString::fromLatin1(row.unit), info), r, c + 2);
+        if (row.field == BmsField::Status) {
+            statusCaption_ = caption;
+        }
+        ++at;
+    }
+    grid->setColumnStretch(6, 1);
+
+    recorder_ = new RecorderPanel(RecorderPanel::Kind::DataMonitor, model_, globals, engine, this);
+    BattDataMonitorGridView = makeCellGrid(model_, QStringLiteral("BattDataMonitorGridView"),
+                                           QStringLiteral("Data monitor cells"), this);
+    auto* note = new QLabel(QStringLiteral("The data monitor supports a maximum readout of 160 cells, more "
+                                           "might produce unexpected results"),
+                            this);
+    note->setWordWrap(true);
+
     auto* layout = new QVBoxLayout(this);
-    layout->addStretch(1);
+    layout->addWidget(info);
+    layout->addWidget(recorder_);
+    layout->addWidget(BattDataMonitorGridView, 1);
+    layout->addWidget(note);
     layout->addWidget(makeFooter(QStringLiteral("Zanst_connection"), this));
+
+    if (engine != nullptr) {
+        connect(engine, &BusEngine::snifferInfoChanged, this, &SnifferTab::onField);
+        connect(engine, &BusEngine::snifferInfoCleared, this, &SnifferTab::clearFields);
+        connect(engine, &BusEngine::cellTableChanged, this, &SnifferTab::onCellTable);
+    }
+}
+
+void SnifferTab::onField(int field, const QString& text) {
+    if (field >= 0 && field < tester::kBmsFieldCount) {
+        fields_[static_cast<std::size_t>(field)]->setText(text);
+    }
+}
+
+void SnifferTab::clearFields() {
+    for (QLineEdit* box : fields_) {
+        box->clear();
+    }
+}
+
+void SnifferTab::onCellTable(const tester::CellTable& table) {
+    model_->setTable(table);
+}
+
+void SnifferTab::onShown() {
+    recorder_->onShown();
+}
+
+void SnifferTab::hideRiskyTools() {
+    recorder_->hideRiskyTools();
+    bmsField(BmsField::Status)->hide();
+    statusCaption_->hide();
 }
 
 } // namespace zanst::app

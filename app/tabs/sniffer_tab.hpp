@@ -1,14 +1,51 @@
 #pragma once
-// "Data Sniffer": the tool repeats and decodes the ring traffic.
+// "Data Sniffer": the tool repeats and decodes the ring traffic. Shows what the BMS announces
+// in "BMS info" and the balancers' records in the data monitor table, which can be recorded.
+
+#include "tester/sniffer_parser.hpp"
 
 #include <QWidget>
 
+#include <array>
+
+class QLabel;
+class QLineEdit;
+class QTableView;
+
+namespace zanst::tester {
+struct CellTable;
+}
+
 namespace zanst::app {
+
+class BusEngine;
+class CellTableModel;
+class RecorderPanel;
+struct Globals;
 
 class SnifferTab : public QWidget {
     Q_OBJECT
-public:
-    explicit SnifferTab(QWidget* parent = nullptr);
+  public:
+    SnifferTab(Globals& globals, BusEngine* engine, QWidget* parent = nullptr);
+
+    void onShown();
+    void hideRiskyTools();
+
+    CellTableModel* model() const { return model_; }
+    RecorderPanel* recorder() const { return recorder_; }
+    QLineEdit* bmsField(tester::BmsField field) const { return fields_[static_cast<std::size_t>(field)]; }
+
+    QTableView* BattDataMonitorGridView = nullptr;
+
+  private:
+    void onField(int field, const QString& text);
+    void clearFields();
+    void onCellTable(const tester::CellTable& table);
+
+    CellTableModel* model_ = nullptr;
+    RecorderPanel* recorder_ = nullptr;
+    std::array<QLineEdit*, tester::kBmsFieldCount> fields_{};
+    QLabel* statusCaption_ = nullptr;
 };
 
 } // namespace zanst::app

@@ -41,9 +41,9 @@ diag_form::diag_form(QWidget* parent)
     tabConnection = new ConnectionTab;
     tabActions = new QWidget;
     tabCalibration = new QWidget;
-    tabBMS = new BatteryTesterTab;
+    tabBMS = new BatteryTesterTab(globals_, host_.engine());
     tabBattery = new BmsTesterTab;
-    tabSniffer = new SnifferTab;
+    tabSniffer = new SnifferTab(globals_, host_.engine());
     tabMetrics = new QWidget;
     tabControl1->addTab(tabConnection, QStringLiteral("Connection"));
     tabControl1->addTab(tabActions, QStringLiteral("Actions"));
@@ -121,12 +121,18 @@ void diag_form::onShown() {
     globals_.overlay = overlay;
 
     tabBattery->onShown();
+    // Recorders: rows selected, number files ready (data monitor first), timers running.
+    tabSniffer->onShown();
+    tabBMS->onShown();
+
     hideRiskyTools();
     // Without a window manager the window may never be activated; list the ports now as well.
     refreshPortList();
 }
 
 void diag_form::hideRiskyTools() {
+    tabBMS->hideRiskyTools();
+    tabSniffer->hideRiskyTools();
     const QSignalBlocker blocker(tabControl1);
     for (QWidget* page : {tabActions, tabCalibration, tabMetrics}) {
         const int index = tabControl1->indexOf(page);

@@ -38,6 +38,8 @@ public:
     Globals& globals() { return globals_; }
     QTabWidget* tabs() const { return tabControl1; }
     ConnectionTab* connectionTab() const { return tabConnection; }
+    BatteryTesterTab* batteryTesterTab() const { return tabBMS; }
+    SnifferTab* snifferTab() const { return tabSniffer; }
 
     // The operating mode of a tab page.
     bus::Tab tabIdOf(const QWidget* page) const;

@@ -1,0 +1,257 @@
+#include "tabs/cell_table_model.hpp"
+
+#include <QApplication>
+#include <QBrush>
+#include <QColor>
+#include <QFont>
+#include <QHeaderView>
+#include <QPainter>
+#include <QTableView>
+
+namespace zanst::app {
+
+namespace {
+
+using tester::col;
+using tester::Column;
+
+const QString kCaptions[CellTableModel::kColumns] = {
+    QStringLiteral("Select"),
+    QStringLiteral("Cell ID"),
+    QStringLiteral("Voltage"),
+    QStringLiteral("Current"),
+    QStringLiteral("Temp"),
+    QStringLiteral("Serial"),
+    QStringLiteral("Firmware"),
+    QStringLiteral("ProdID"),
+    QStringLiteral("BootLoader"),
+    QString(),
+    QString(),
+    QString(),
+};
+
+QColor levelColour(tester::VoltageLevel level) {
+    switch (level) {
+    case tester::VoltageLevel::Alarm:
+        return QColor(Qt::red);
+    case tester::VoltageLevel::Warning:
+        return QColor(0xFF, 0x8C, 0x00); // dark orange
+    case tester::VoltageLevel::Normal:
+        break;
+    }
+    return QColor(Qt::black);
+}
+
+QColor backgroundColour(tester::RowBackground background) {
+    return background == tester::RowBackground::Gainsboro ? QColor(0xDC, 0xDC, 0xDC) : QColor(Qt::white);
+}
+
+} // namespace
+
+CellTableModel::CellTableModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int CellTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kRows;
+}
+
+int CellTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumns;
+}
+
+QString CellTableModel::text(int row, int column) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= texts_.size() || column < 0 || column >= kColumns) {
+        return {};
+    }
+    return texts_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+}
+
+const QStaticText& CellTableModel::staticText(int row, int column) const {
+    static const QStaticText empty;
+    if (row < 0 || static_cast<std::size_t>(row) >= laidOut_.size() || column < 0 || column >= kColumns) {
+        return empty;
+    }
+    return laidOut_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+}
+
+bool CellTableModel::isSelected(int row) const {
+    return row >= 0 && row < kRows && selected_[static_cast<std::size_t>(row)];
+}
+
+QVariant CellTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= kRows || index.column() >= kColumns) {
+        return {};
+    }
+    const int row = index.row();
+    const int column = index.column();
+    const bool known = static_cast<std::size_t>(row) < table_.rows.size();
+    switch (role) {
+    case Qt::CheckStateRole:
+        if (column == col(Column::Select)) {
+            return isSelected(row) ? Qt::Checked : Qt::Unchecked;
+        }
+        return {};
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+        if (column == col(Column::Select)) {
+            return {};
+        }
+        return text(row, column);
+    case Qt::ForegroundRole:
+        if (known && column == col(Column::Voltage)) {
+            return QBrush(levelColour(table_.rows[static_cast<std::size_t>(row)].level));
+        }
+        return {};
+    case Qt::FontRole:
+        if (known && column == col(Column::Voltage) &&
+            table_.rows[static_cast<std::size_t>(row)].level != tester::VoltageLevel::Normal) {
+            QFont bold;
+            bold.setBold(true);
+            return bold;
+        }
+        return {};
+    case Qt::BackgroundRole:
+        return QBrush(backgroundColour(known ? table_.rows[static_cast<std::size_t>(row)].background
+                                             : tester::RowBackground::White));
+    default:
+        return {};
+    }
+}
+
+QVariant CellTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole) {
+        return {};
+    }
+    if (orientation == Qt::Horizontal) {
+        return section >= 0 && section < kColumns ? kCaptions[section] : QVariant();
+    }
+    return {};
+}
+
+Qt::ItemFlags CellTableModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) {
+        return Qt::NoItemFlags;
+    }
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (index.column() == col(Column::Select) && selectEditable_) {
+        flags |= Qt::ItemIsUserCheckable;
+    }
+    return flags;
+}
+
+bool CellTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (!index.isValid() || role != Qt::CheckStateRole || index.column() != col(Column::Select) ||
+        !selectEditable_ || index.row() >= kRows) {
+        return false;
+    }
+    selected_[static_cast<std::size_t>(index.row())] = value.toInt() == Qt::Checked;
+    emit dataChanged(index, index, {Qt::CheckStateRole});
+    return true;
+}
+
+void CellTableModel::setTable(const tester::CellTable& table) {
+    const int before = static_cast<int>(table_.rows.size());
+    table_ = table;
+    if (table_.rows.size() > static_cast<std::size_t>(kRows)) {
+        table_.rows.resize(static_cast<std::size_t>(kRows));
+    }
+    texts_.resize(table_.rows.size());
+    laidOut_.resize(table_.rows.size());
+    for (std::size_t r = 0; r < table_.rows.size(); ++r) {
+        for (std::size_t c = 0; c < static_cast<std::size_t>(kColumns); ++c) {
+            const std::string& cell = table_.rows[r].text[c];
+            QString text = QString::fromLatin1(cell.data(), static_cast<qsizetype>(cell.size()));
+            if (text != texts_[r][c]) {
+                laidOut_[r][c].setText(text);
+                texts_[r][c] = std::move(text);
+            }
+        }
+    }
+    const int touched = std::max(before, static_cast<int>(table_.rows.size()));
+    if (touched > 0) {
+        emit dataChanged(index(0, col(Column::CellId)), index(touched - 1, kColumns - 1));
+        emit dataChanged(index(0, 0), index(touched - 1, 0), {Qt::BackgroundRole});
+    }
+}
+
+void CellTableModel::setAllSelected(bool selected) {
+    selected_.fill(selected);
+    emit dataChanged(index(0, 0), index(kRows - 1, 0), {Qt::CheckStateRole});
+}
+
+void CellTableModel::setSelectEditable(bool editable) {
+    if (selectEditable_ == editable) {
+        return;
+    }
+    selectEditable_ = editable;
+    emit dataChanged(index(0, 0), index(kRows - 1, 0));
+}
+
+void CellTextDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                             const QModelIndex& index) const {
+    const auto* model = qobject_cast<const CellTableModel*>(index.model());
+    if (model == nullptr || index.column() == col(Column::Select)) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QWidget* widget = opt.widget;
+    QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+    opt.text.clear(); // the panel only; the text follows from its laid-out form
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
+
+    const QStaticText& text = model->staticText(index.row(), index.column());
+    if (!text.text().isEmpty()) {
+        const QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
+        const bool selected = opt.state.testFlag(QStyle::State_Selected);
+        painter->save();
+        painter->setFont(opt.font);
+        painter->setPen(selected ? opt.palette.color(QPalette::HighlightedText)
+                                 : opt.palette.color(QPalette::Text));
+        if (!selected) {
+            const QVariant foreground = index.data(Qt::ForegroundRole);
+            if (foreground.isValid()) {
+                painter->setPen(foreground.value<QBrush>().color());
+            }
+        }
+        painter->setClipRect(area);
+        const int textMargin = 3;
+        const qreal y = area.top() + (area.height() - QFontMetricsF(opt.font).height()) / 2.0;
+        painter->drawStaticText(QPointF(area.left() + textMargin, y), text);
+        painter->restore();
+    }
+    if (opt.state.testFlag(QStyle::State_HasFocus)) {
+        QStyleOptionFocusRect focus;
+        focus.QStyleOption::operator=(opt);
+        focus.rect = opt.rect;
+        style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
+    }
+}
+
+QTableView* makeCellGrid(CellTableModel* model, const QString& objectName, const QString& accessibleName,
+                         QWidget* parent) {
+    auto* view = new QTableView(parent);
+    view->setObjectName(objectName);
+    view->setAccessibleName(accessibleName);
+    view->setModel(model);
+    view->setItemDelegate(new CellTextDelegate(view));
+    view->setSortingEnabled(false);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers); // check boxes toggle without an editor
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setSelectionBehavior(QAbstractItemView::SelectItems);
+    view->setTabKeyNavigation(false); // Tab leaves the grid; arrows move inside it
+    QHeaderView* header = view->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Fixed);
+    header->setSectionsMovable(false);
+    header->setSectionsClickable(false);
+    for (std::size_t c = 0; c < CellTableModel::kWidths.size(); ++c) {
+        view->setColumnWidth(static_cast<int>(c), CellTableModel::kWidths[c]);
+    }
+    QHeaderView* rows = view->verticalHeader();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(20);
+    rows->setVisible(false);
+    return view;
+}
+
+} // namespace zanst::app

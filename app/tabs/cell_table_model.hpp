@@ -1,0 +1,73 @@
+#pragma once
+// The grid model shared by the "Battery tester" and "Data Sniffer" tables: 256 fixed rows, the
+// rows of the known balancers filled from the engine's refresh, a "Select" check box per row.
+
+#include "tester/cell_rows.hpp"
+#include "tester/recorder.hpp"
+
+#include <QAbstractTableModel>
+#include <QStaticText>
+#include <QString>
+#include <QStyledItemDelegate>
+
+#include <array>
+#include <vector>
+
+class QTableView;
+
+namespace zanst::app {
+
+class CellTableModel : public QAbstractTableModel {
+    Q_OBJECT
+  public:
+    static constexpr int kRows = tester::kTableRows;
+    static constexpr int kColumns = tester::kColumnCount;
+    // Initial widths of the first nine columns.
+    static constexpr std::array<int, 9> kWidths{70, 60, 80, 80, 60, 100, 100, 60, 260};
+
+    explicit CellTableModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+
+    // Replaces the rows; rows past the table are empty and white.
+    void setTable(const tester::CellTable& table);
+    const tester::CellTable& table() const { return table_; }
+
+    bool isSelected(int row) const;
+    const tester::RowSelection& selection() const { return selected_; }
+    void setAllSelected(bool selected);
+    // While a recording runs the "Select" column is read-only.
+    void setSelectEditable(bool editable);
+    bool selectEditable() const { return selectEditable_; }
+
+    QString text(int row, int column) const;
+    // The cell's text laid out once; kept across refreshes while the text stays the same.
+    const QStaticText& staticText(int row, int column) const;
+
+  private:
+    tester::CellTable table_;
+    std::vector<std::array<QString, kColumns>> texts_; // table_ as shown
+    std::vector<std::array<QStaticText, kColumns>> laidOut_;
+    tester::RowSelection selected_{};
+    bool selectEditable_ = false;
+};
+
+// Paints the text cells from their laid-out texts: a refresh re-lays out only the cells whose
+// text changed, so that a grid of fast-changing values stays cheap to repaint.
+class CellTextDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+};
+
+// A grid over `model` as the tabs show it: fixed columns and rows, no sorting.
+QTableView* makeCellGrid(CellTableModel* model, const QString& objectName, const QString& accessibleName,
+                         QWidget* parent = nullptr);
+
+} // namespace zanst::app

@@ -1,0 +1,295 @@
+#include "tabs/recorder_panel.hpp"
+
+#include "engine/bus_engine.hpp"
+#include "engine/tester_link.hpp"
+#include "tabs/cell_table_model.hpp"
+#include "window/app_data.hpp"
+#include "window/globals.hpp"
+#include "window/widgets.hpp"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+
+namespace zanst::app {
+
+namespace {
+
+constexpr char kStartStyle[] = "QPushButton { background-color: lime; color: black; }";
+constexpr char kStopStyle[] = "QPushButton { background-color: orangered; color: black; }";
+constexpr char kErrorStyle[] = "QLabel { color: red; }";
+
+const char* const kColumnCaptions[tester::kRecordColumnCount] = {
+    "Cell ID", "Voltage", "Current", "Temp", "Serial", "Firmware", "ProdID", "BootLoader"};
+
+QString fromPath(const std::filesystem::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+} // namespace
+
+RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, Globals& globals, BusEngine* engine,
+                             QWidget* parent)
+    : QWidget(parent), kind_(kind), model_(model), globals_(globals), engine_(engine),
+      format_(localeTextFormat()) {
+    const bool monitor = kind == Kind::DataMonitor;
+    setObjectName(monitor ? QStringLiteral("recorderBattDataMonitor")
+                          : QStringLiteral("recorderBatteryTester"));
+
+    preset = new QComboBox(this);
+    preset->setObjectName(monitor ? QStringLiteral("cbRecordingPresetBattDataMonitor")
+                                  : QStringLiteral("cbRecordingPreset"));
+    preset->addItems({QStringLiteral("Changing values only"), QStringLiteral("All"), QStringLiteral("None")});
+    preset->setCurrentIndex(0);
+
+    interval = new QSpinBox(this);
+    interval->setObjectName(monitor ? QStringLiteral("numericUpDownBattDataMonitor")
+                                    : QStringLiteral("numericUpDown1"));
+    interval->setRange(tester::kMinIntervalMs, tester::kMaxIntervalMs);
+    interval->setSingleStep(1000);
+    interval->setValue(tester::kMinIntervalMs);
+    interval->setKeyboardTracking(false); // round once the value is entered, not on every digit
+
+    startButton = new QPushButton(QStringLiteral("Start Recording"), this);
+    startButton->setObjectName(monitor ? QStringLiteral("btnRecordingBattDataMonitor")
+                                       : QStringLiteral("btnRecording"));
+    startButton->setStyleSheet(QString::fromLatin1(kStartStyle));
+
+    stateLabel = new QLabel(QStringLiteral("Inactive"), this);
+    pathLabel = new QLabel(QStringLiteral("-"), this);
+    pathLabel->setWordWrap(true);
+    pathLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    pathLabel->setFocusPolicy(Qt::TabFocus); // reachable by keyboard, so the path can be read and copied
+
+    for (int c = 0; c < tester::kRecordColumnCount; ++c) {
+        auto* box = new QCheckBox(QString::fromLatin1(kColumnCaptions[c]), this);
+        box->setAccessibleName(QStringLiteral("Record ") + box->text());
+        columnBoxes[static_cast<std::size_t>(c)] = box;
+    }
+    balancingBox = new QCheckBox(QStringLiteral("Balancing"), this);
+    balancingBox->setChecked(true);
+    statusBox = new QCheckBox(QStringLiteral("Status"), this);
+    statusBox->setChecked(true);
+    selectAll = new QCheckBox(QStringLiteral(":Select all"), this);
+    selectAll->setObjectName(monitor ? QStringLiteral("cbSelectAllBattDataMonitor")
+                                     : QStringLiteral("cbSelectAll"));
+    selectAll->setAccessibleName(QStringLiteral("Select all rows"));
+    selectAll->setChecked(true);
+
+    timer = new QTimer(this);
+    timer->setObjectName(monitor ? QStringLiteral("RecordingTimerBattDataMonitor")
+                                 : QStringLiteral("RecordingTimer"));
+
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(0, 0, 0, 0);
+    auto* settings = new QHBoxLayout;
+    settings->addWidget(makeCaption(QStringLiteral("Recording &Preset:"), preset, this));
+    settings->addWidget(preset);
+    settings->addSpacing(16);
+    settings->addWidget(makeCaption(QStringLiteral("Record &every:"), interval, this));
+    settings->addWidget(interval);
+    settings->addWidget(new QLabel(QStringLiteral("ms. (1s interval minimum)"), this));
+    settings->addStretch(1);
+    settings->addWidget(startButton);
+    grid->addLayout(settings, 0, 0);
+
+    auto* boxes = new QHBoxLayout;
+    for (int c = 0; c < 4; ++c) {
+        boxes->addWidget(columnBoxes[static_cast<std::size_t>(c)]);
+    }
+    boxes->addWidget(balancingBox);
+    boxes->addWidget(statusBox);
+    for (int c = 4; c < tester::kRecordColumnCount; ++c) {
+        boxes->addWidget(columnBoxes[static_cast<std::size_t>(c)]);
+    }
+    boxes->addStretch(1);
+    boxes->addWidget(selectAll);
+    grid->addLayout(boxes, 1, 0);
+
+    auto* state = new QHBoxLayout;
+    state->addWidget(makeCaption(QStringLiteral("Recording: "), stateLabel, this));
+    state->addWidget(stateLabel);
+    state->addSpacing(24);
+    state->addWidget(makeCaption(QStringLiteral("Recording saved to:"), pathLabel, this));
+    state->addWidget(pathLabel, 1);
+    grid->addLayout(state, 2, 0);
+
+    applyPreset(0);
+
+    connect(preset, &QComboBox::currentIndexChanged, this, &RecorderPanel::applyPreset);
+    connect(preset, &QComboBox::activated, this, &RecorderPanel::applyPreset);
+    connect(interval, &QSpinBox::valueChanged, this, &RecorderPanel::onIntervalChanged);
+    connect(selectAll, &QCheckBox::toggled, this, [this](bool checked) { model_->setAllSelected(checked); });
+    connect(startButton, &QPushButton::clicked, this, &RecorderPanel::toggleRecording);
+    connect(timer, &QTimer::timeout, this, &RecorderPanel::writeLine);
+}
+
+bool& RecorderPanel::recordingFlag() {
+    return kind_ == Kind::DataMonitor ? globals_.recordingBattDataMonitor : globals_.recording;
+}
+
+QString& RecorderPanel::activeFile() {
+    return kind_ == Kind::DataMonitor ? globals_.activeFileNameBattDataMonitor : globals_.activeFileName;
+}
+
+bool RecorderPanel::isRecording() const {
+    return kind_ == Kind::DataMonitor ? globals_.recordingBattDataMonitor : globals_.recording;
+}
+
+tester::ColumnSet RecorderPanel::checkedColumns() const {
+    tester::ColumnSet set{};
+    for (std::size_t c = 0; c < set.size(); ++c) {
+        set[c] = columnBoxes[c]->isChecked();
+    }
+    return set;
+}
+
+void RecorderPanel::applyPreset(int index) {
+    if (index < 0) {
+        return;
+    }
+    const tester::ColumnSet set = tester::presetColumns(static_cast<tester::RecordingPreset>(index));
+    for (std::size_t c = 0; c < set.size(); ++c) {
+        columnBoxes[c]->setChecked(set[c]);
+    }
+}
+
+void RecorderPanel::onIntervalChanged(int ms) {
+    const int rounded = tester::roundIntervalMs(ms);
+    if (rounded != ms) {
+        interval->setValue(rounded); // comes back here once with the rounded value
+        return;
+    }
+    timer->setInterval(rounded);
+}
+
+void RecorderPanel::onShown() {
+    model_->setAllSelected(selectAll->isChecked());
+    activeFile().clear();
+    const auto names = kind_ == Kind::DataMonitor ? tester::kDataMonitorNames : tester::kBatteryTesterNames;
+    recorder_.emplace(std::filesystem::path(recordingsFolder().toStdString()), names);
+    const tester::FileResult prepared = recorder_->prepare();
+    if (!prepared.ok) {
+        showPath(QString::fromStdString(prepared.message), true);
+    }
+    timer->setInterval(interval->value());
+    timer->start();
+    model_->setSelectEditable(true);
+}
+
+void RecorderPanel::hideRiskyTools() {
+    balancingBox->hide();
+    statusBox->hide();
+}
+
+void RecorderPanel::showPath(const QString& text, bool error) {
+    pathLabel->setText(text);
+    pathLabel->setStyleSheet(error ? QString::fromLatin1(kErrorStyle) : QString());
+}
+
+void RecorderPanel::setControlsEnabled(bool enabled) {
+    for (QCheckBox* box : columnBoxes) {
+        box->setEnabled(enabled);
+    }
+    balancingBox->setEnabled(enabled);
+    statusBox->setEnabled(enabled);
+    interval->setEnabled(enabled);
+    selectAll->setEnabled(enabled);
+    preset->setEnabled(enabled);
+    model_->setSelectEditable(enabled);
+}
+
+void RecorderPanel::tellEngine(bool active) {
+    // The engine refuses tab changes while a recording runs, whatever the window does.
+    if (engine_ != nullptr) {
+        QMetaObject::invokeMethod(engine_, "setRecording", Qt::QueuedConnection,
+                                  Q_ARG(bool, kind_ == Kind::DataMonitor), Q_ARG(bool, active));
+    }
+}
+
+void RecorderPanel::toggleRecording() {
+    if (isRecording()) {
+        stop();
+    } else {
+        start();
+    }
+}
+
+void RecorderPanel::start() {
+    if (!recorder_) {
+        return; // not shown yet
+    }
+    timer->setInterval(interval->value());
+    const tester::FileResult started = recorder_->start();
+    if (!started.ok) {
+        showPath(QString::fromStdString(started.message), true);
+        return;
+    }
+    recordingFlag() = true;
+    tellEngine(true);
+
+    startButton->setText(QStringLiteral("Stop Recording"));
+    startButton->setStyleSheet(QString::fromLatin1(kStopStyle));
+    stateLabel->setText(QStringLiteral("Active"));
+    if (globals_.overlay != nullptr) {
+        globals_.overlay->show();
+        globals_.overlay->raise();
+    }
+    setControlsEnabled(false);
+
+    const QString path = fromPath(recorder_->activeFile());
+    activeFile() = path;
+    showPath(QStringLiteral("Started Saving to ") + path, false);
+}
+
+void RecorderPanel::writeLine() {
+    if (!recorder_ || !isRecording() || activeFile().isEmpty()) {
+        return;
+    }
+    const std::string line =
+        tester::recordingLine(model_->table(), model_->selection(), checkedColumns(), format_);
+    const tester::FileResult written = recorder_->append(line);
+    if (!written.ok) {
+        failStop(QString::fromStdString(written.message));
+    }
+}
+
+void RecorderPanel::stop() {
+    timer->setInterval(interval->value());
+    const std::string line =
+        tester::recordingLine(model_->table(), model_->selection(), checkedColumns(), format_);
+    const tester::FileResult written = recorder_->append(line);
+    const QString path = fromPath(recorder_->activeFile());
+    finish();
+    if (written.ok) {
+        showPath(QStringLiteral("Saved to ") + path, false);
+    } else {
+        showPath(QStringLiteral("Recording stopped: ") + QString::fromStdString(written.message), true);
+    }
+}
+
+void RecorderPanel::failStop(const QString& reason) {
+    finish();
+    showPath(QStringLiteral("Recording stopped: ") + reason, true);
+}
+
+void RecorderPanel::finish() {
+    recorder_->stop();
+    recordingFlag() = false;
+    tellEngine(false);
+    startButton->setText(QStringLiteral("Start Recording"));
+    startButton->setStyleSheet(QString::fromLatin1(kStartStyle));
+    stateLabel->setText(QStringLiteral("Inactive"));
+    activeFile().clear();
+    if (globals_.overlay != nullptr && !globals_.anyRecording()) {
+        globals_.overlay->hide();
+    }
+    setControlsEnabled(true);
+}
+
+} // namespace zanst::app

@@ -1,0 +1,82 @@
+#pragma once
+// The recording controls above a cell table: preset, interval, column check boxes, ":Select
+// all", start/stop with its state and path, and the timer that writes one line per interval.
+// The "Battery tester" and "Data Sniffer" tabs each have one, fully independent.
+
+#include "tester/recorder.hpp"
+#include "tester/text_format.hpp"
+
+#include <QWidget>
+
+#include <array>
+#include <optional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSpinBox;
+class QTimer;
+
+namespace zanst::app {
+
+class BusEngine;
+class CellTableModel;
+struct Globals;
+
+class RecorderPanel : public QWidget {
+    Q_OBJECT
+  public:
+    enum class Kind { BatteryTester, DataMonitor };
+
+    RecorderPanel(Kind kind, CellTableModel* model, Globals& globals, BusEngine* engine,
+                  QWidget* parent = nullptr);
+
+    // At the first showing of the window: every row selected as ":Select all" says, the number
+    // file prepared, the timer started, the "Select" column made editable.
+    void onShown();
+    // Hides the balancing and status check boxes, which record nothing.
+    void hideRiskyTools();
+
+    // Start/stop button and timer tick.
+    void toggleRecording();
+    void writeLine();
+
+    bool isRecording() const;
+    const tester::Recorder* recorder() const { return recorder_ ? &*recorder_ : nullptr; }
+    tester::ColumnSet checkedColumns() const;
+
+    QComboBox* preset = nullptr;  // cbRecordingPreset / cbRecordingPresetBattDataMonitor
+    QSpinBox* interval = nullptr; // numericUpDown1 / numericUpDownBattDataMonitor
+    QPushButton* startButton = nullptr;
+    QLabel* stateLabel = nullptr;
+    QLabel* pathLabel = nullptr;
+    QCheckBox* selectAll = nullptr;
+    std::array<QCheckBox*, tester::kRecordColumnCount> columnBoxes{};
+    QCheckBox* balancingBox = nullptr;
+    QCheckBox* statusBox = nullptr;
+    QTimer* timer = nullptr; // RecordingTimer / RecordingTimerBattDataMonitor
+
+  private:
+    void applyPreset(int index);
+    void onIntervalChanged(int ms);
+    void start();
+    void stop();
+    // Ends the recording after a file error, keeping what was written.
+    void failStop(const QString& reason);
+    void finish();
+    void tellEngine(bool active);
+    void setControlsEnabled(bool enabled);
+    void showPath(const QString& text, bool error);
+    bool& recordingFlag();
+    QString& activeFile();
+
+    Kind kind_;
+    CellTableModel* model_;
+    Globals& globals_;
+    BusEngine* engine_;
+    tester::TextFormat format_;
+    std::optional<tester::Recorder> recorder_;
+};
+
+} // namespace zanst::app

@@ -1,0 +1,20 @@
+#include "window/app_data.hpp"
+
+#include <QDir>
+#include <QStandardPaths>
+
+namespace zanst::app {
+
+QString appDataFolder() {
+    QString base = qEnvironmentVariable("APPDATA");
+    if (base.isEmpty()) {
+        base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    }
+    return QDir(base).filePath(QStringLiteral("Kestrova Energy/Zanthe Service Tool"));
+}
+
+QString recordingsFolder() {
+    return QDir(appDataFolder()).filePath(QStringLiteral("Recordings"));
+}
+
+} // namespace zanst::app

@@ -1,0 +1,115 @@
+// The tool's CPU use while it polls a bank of 160 balancers once a second: the whole window,
+// offscreen, on the "Battery tester" tab, its port a pseudo-terminal whose far end is a scripted
+// ring of balancers in a child process.
+//
+//   poll_cpu_bench [--duration SECONDS] [--balancers N]
+//
+// Measures the process's CPU time (user + system, all threads) over the duration (default 30 s),
+// after the enumeration has settled.
+
+#include "scripted_bus.hpp"
+#include "support/pty.hpp"
+#include "tabs/battery_tester_tab.hpp"
+#include "tabs/cell_table_model.hpp"
+#include "window/main_window.hpp"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::atomic<bool> childStop{false};
+void onTerm(int) {
+    childStop = true;
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void runFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int seconds = 30;
+    int balancers = 160;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--duration" && i + 1 < argc) {
+            seconds = std::atoi(argv[++i]);
+        } else if (arg == "--balancers" && i + 1 < argc) {
+            balancers = std::atoi(argv[++i]);
+        } else {
+            std::fprintf(stderr, "usage: %s [--duration SECONDS] [--balancers N]\n", argv[0]);
+            return 2;
+        }
+    }
+
+    zanst::test::Pty pty;
+    const pid_t ring = fork();
+    if (ring == 0) {
+        signal(SIGTERM, onTerm);
+        zanst::bench::BalancerRing bank(balancers, 16);
+        zanst::bench::serveRing(pty.masterFd(), bank, childStop);
+        std::printf("ring answered %d requests\n", bank.requests());
+        std::fflush(stdout);
+        _exit(0);
+    }
+
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    int tables = 0;
+    std::size_t lastRows = 0;
+    {
+        zanst::app::diag_form window;
+        QObject::connect(window.engine(), &zanst::app::BusEngine::cellTableChanged, &window,
+                         [&](const zanst::tester::CellTable& t) {
+                             ++tables;
+                             lastRows = t.rows.size();
+                         });
+        window.show();
+        QMetaObject::invokeMethod(window.engine(), "selectPort", Qt::QueuedConnection,
+                                  Q_ARG(QString, QString::fromStdString(pty.slavePath())));
+        window.tabs()->setCurrentWidget(window.batteryTesterTab());
+        runFor(5000); // port settle, leave frame, enumeration, first polls
+
+        const int ticksBefore = tables;
+        QElapsedTimer wall;
+        wall.start();
+        const double before = cpuSeconds();
+        runFor(seconds * 1000);
+        const double used = cpuSeconds() - before;
+        const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
+        std::printf("%d balancers polled for %.1f s: %d table refreshes, %zu rows in the last one\n",
+                    balancers, elapsed, tables - ticksBefore, lastRows);
+        std::printf("tool CPU: %.3f s = %.2f %% of one core\n", used, 100.0 * used / elapsed);
+        std::fflush(stdout);
+    }
+    kill(ring, SIGTERM);
+    waitpid(ring, nullptr, 0);
+    return lastRows == static_cast<std::size_t>(std::min(balancers, 255)) ? 0 : 1;
+}

@@ -1,0 +1,342 @@
+// The "Battery tester" and "Data Sniffer" tabs offscreen: grids, hidden tools, inputs and recording.
+
+#include "support/qt_wait.hpp"
+#include "tabs/battery_tester_tab.hpp"
+#include "tabs/cell_table_model.hpp"
+#include "tabs/recorder_panel.hpp"
+#include "tabs/sniffer_tab.hpp"
+#include "window/app_data.hpp"
+#include "window/main_window.hpp"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace zanst::test {
+namespace {
+
+using namespace std::chrono_literals;
+using app::CellTableModel;
+using app::RecorderPanel;
+using tester::Column;
+
+QString readFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return QStringLiteral("<missing>");
+    }
+    return QString::fromLatin1(file.readAll());
+}
+
+tester::CellTable twoBalancers() {
+    tester::CellTable table;
+    for (int id = 1; id <= 2; ++id) {
+        tester::CellRow row;
+        row.cellId = id;
+        row.volts = id == 1 ? 3.301f : 3.3f;
+        row.celsius = 25.5;
+        row.text[static_cast<std::size_t>(col(Column::CellId))] = std::to_string(id);
+        row.text[static_cast<std::size_t>(col(Column::Voltage))] = id == 1 ? "3.301" : "3.300";
+        row.text[static_cast<std::size_t>(col(Column::Current))] = "L: 0.12";
+        row.text[static_cast<std::size_t>(col(Column::Temp))] = "25.5";
+        row.level = id == 1 ? tester::VoltageLevel::Normal : tester::VoltageLevel::Alarm;
+        row.background = id == 1 ? tester::RowBackground::White : tester::RowBackground::Gainsboro;
+        table.rows.push_back(row);
+    }
+    return table;
+}
+
+TEST(RecordingFolder, AppDataFirstThenTheUsersDataFolder) {
+    qputenv("XDG_DATA_HOME", "/tmp/zanst-xdg-home");
+    qputenv("APPDATA", "/tmp/zanst-appdata");
+    EXPECT_EQ(app::recordingsFolder(), "/tmp/zanst-appdata/Kestrova Energy/Zanthe Service Tool/Recordings");
+    qunsetenv("APPDATA");
+    EXPECT_EQ(app::recordingsFolder(), "/tmp/zanst-xdg-home/Kestrova Energy/Zanthe Service Tool/Recordings");
+    qunsetenv("XDG_DATA_HOME");
+}
+
+class TesterTabs : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(data.isValid());
+        qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+        qunsetenv("APPDATA");
+        window = std::make_unique<app::diag_form>();
+    }
+    void TearDown() override {
+        window.reset();
+        qunsetenv("XDG_DATA_HOME");
+    }
+
+    QString recordings() const {
+        return data.path() + QStringLiteral("/Kestrova Energy/Zanthe Service Tool/Recordings");
+    }
+    app::BatteryTesterTab* testerTab() const { return window->batteryTesterTab(); }
+    app::SnifferTab* snifferTab() const { return window->snifferTab(); }
+    bool engineRecording() {
+        bool recording = false;
+        window->engineHost().runBlocking([&] { recording = window->engine()->state().recording; });
+        return recording;
+    }
+
+    QTemporaryDir data;
+    std::unique_ptr<app::diag_form> window;
+};
+
+TEST_F(TesterTabs, RiskyToolsAreHiddenWhenShown) {
+    EXPECT_FALSE(testerTab()->tbSetting->isHidden()) << "built visible, hidden at start-up";
+    window->show();
+    app::BatteryTesterTab* t = testerTab();
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             t->updaterGroup, t->gainGroup, t->listBox1, t->forceUpdate, t->zeroCurrent, t->incGain,
+             t->defaultGain, t->decGain, t->sysVoltage, t->textBatV, t->tbTotalCurrent, t->textBalSetP,
+             t->tbSetting, t->StopSendingMeasurementRequest, t->recorder()->balancingBox,
+             t->recorder()->statusBox, snifferTab()->recorder()->balancingBox,
+             snifferTab()->recorder()->statusBox, snifferTab()->bmsField(tester::BmsField::Status)}) {
+        EXPECT_TRUE(w->isHidden()) << w->objectName().toStdString() << " "
+                                   << w->accessibleName().toStdString();
+    }
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             t->batteryTesterGridView, t->recorder()->startButton, t->recorder()->preset,
+             t->recorder()->interval, snifferTab()->BattDataMonitorGridView,
+             snifferTab()->bmsField(tester::BmsField::Serial),
+             snifferTab()->bmsField(tester::BmsField::BalancerSetpoint)}) {
+        EXPECT_FALSE(w->isHidden()) << w->objectName().toStdString();
+    }
+}
+
+TEST_F(TesterTabs, GridsHave256RowsFixedColumnsAndOnlyTheSelectColumnEditable) {
+    window->show();
+    for (QTableView* grid : {testerTab()->batteryTesterGridView, snifferTab()->BattDataMonitorGridView}) {
+        auto* model = qobject_cast<CellTableModel*>(grid->model());
+        ASSERT_NE(model, nullptr);
+        EXPECT_EQ(model->rowCount(), 256);
+        EXPECT_EQ(model->columnCount(), 12);
+        QStringList captions;
+        for (int c = 0; c < 12; ++c) {
+            captions << model->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+        }
+        EXPECT_EQ(captions, (QStringList{"Select", "Cell ID", "Voltage", "Current", "Temp", "Serial",
+                                         "Firmware", "ProdID", "BootLoader", "", "", ""}));
+        const int widths[] = {70, 60, 80, 80, 60, 100, 100, 60, 260};
+        for (int c = 0; c < 9; ++c) {
+            EXPECT_EQ(grid->columnWidth(c), widths[c]) << c;
+        }
+        EXPECT_FALSE(grid->isSortingEnabled());
+        EXPECT_EQ(grid->horizontalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+        EXPECT_EQ(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
+        EXPECT_TRUE(model->flags(model->index(5, 0)).testFlag(Qt::ItemIsUserCheckable));
+        for (int c = 1; c < 12; ++c) {
+            EXPECT_FALSE(model->flags(model->index(5, c)).testFlag(Qt::ItemIsEditable)) << c;
+            EXPECT_FALSE(model->flags(model->index(5, c)).testFlag(Qt::ItemIsUserCheckable)) << c;
+        }
+        EXPECT_TRUE(model->isSelected(0) && model->isSelected(255)) << "\":Select all\" is set at start";
+        EXPECT_FALSE(grid->accessibleName().isEmpty());
+    }
+}
+
+TEST_F(TesterTabs, RowsShowTheirColoursAndTheSelectBoxTogglesByKeyboard) {
+    window->show();
+    window->tabs()->setCurrentWidget(testerTab());
+    CellTableModel* model = testerTab()->model();
+    model->setTable(twoBalancers());
+    EXPECT_EQ(model->data(model->index(1, col(Column::Voltage)), Qt::DisplayRole).toString(), "3.300");
+    EXPECT_EQ(model->data(model->index(1, col(Column::Voltage)), Qt::ForegroundRole).value<QBrush>().color(),
+              QColor(Qt::red));
+    EXPECT_TRUE(model->data(model->index(1, col(Column::Voltage)), Qt::FontRole).value<QFont>().bold());
+    EXPECT_EQ(model->data(model->index(1, 3), Qt::BackgroundRole).value<QBrush>().color(),
+              QColor(0xDC, 0xDC, 0xDC));
+    EXPECT_EQ(model->data(model->index(0, 3), Qt::BackgroundRole).value<QBrush>().color(), QColor(Qt::white));
+    EXPECT_EQ(model->data(model->index(2, col(Column::CellId)), Qt::DisplayRole).toString(), "");
+
+    QTableView* grid = testerTab()->batteryTesterGridView;
+    grid->setFocus();
+    grid->setCurrentIndex(model->index(1, 0));
+    QTest::keyClick(grid, Qt::Key_Space);
+    EXPECT_FALSE(model->isSelected(1));
+    QTest::keyClick(grid, Qt::Key_Space);
+    EXPECT_TRUE(model->isSelected(1));
+
+    // Fewer balancers: the rows past them are empty and white again.
+    tester::CellTable one = twoBalancers();
+    one.rows.resize(1);
+    model->setTable(one);
+    EXPECT_EQ(model->data(model->index(1, col(Column::Voltage)), Qt::DisplayRole).toString(), "");
+    EXPECT_EQ(model->data(model->index(1, 3), Qt::BackgroundRole).value<QBrush>().color(), QColor(Qt::white));
+}
+
+TEST_F(TesterTabs, NumberFilesAreCreatedAtFirstShow) {
+    window->show();
+    EXPECT_EQ(readFile(recordings() + "/recordingBatteryTesterIDMetadata.txt"), "0");
+    EXPECT_EQ(readFile(recordings() + "/recordingBattDataMonitorIDMetadata.txt"), "0");
+    EXPECT_TRUE(testerTab()->recorder()->timer->isActive());
+    EXPECT_TRUE(snifferTab()->recorder()->timer->isActive());
+}
+
+TEST_F(TesterTabs, RecordingLocksTheTabStripAndWritesTheFile) {
+    window->show();
+    window->tabs()->setCurrentWidget(testerTab());
+    RecorderPanel* panel = testerTab()->recorder();
+    testerTab()->model()->setTable(twoBalancers());
+    EXPECT_EQ(panel->startButton->text(), "Start Recording");
+    EXPECT_EQ(panel->stateLabel->text(), "Inactive");
+    EXPECT_EQ(panel->pathLabel->text(), "-");
+
+    QTest::mouseClick(panel->startButton, Qt::LeftButton);
+    const QString path = recordings() + "/Recording_1.txt";
+    EXPECT_EQ(panel->startButton->text(), "Stop Recording");
+    EXPECT_EQ(panel->stateLabel->text(), "Active");
+    EXPECT_EQ(panel->pathLabel->text(), "Started Saving to " + path);
+    EXPECT_TRUE(window->globals().recording);
+    EXPECT_EQ(window->globals().activeFileName, path);
+    EXPECT_TRUE(window->globals().overlay->isVisible());
+    EXPECT_FALSE(panel->preset->isEnabled());
+    EXPECT_FALSE(panel->interval->isEnabled());
+    EXPECT_FALSE(panel->selectAll->isEnabled());
+    EXPECT_FALSE(panel->columnBoxes[0]->isEnabled());
+    EXPECT_FALSE(testerTab()->model()->selectEditable());
+    EXPECT_EQ(readFile(recordings() + "/recordingBatteryTesterIDMetadata.txt"), "1");
+    EXPECT_TRUE(waitUntil([&] { return engineRecording(); }));
+
+    // The strip is locked, by mouse, by keyboard and for the engine.
+    window->tabs()->setCurrentIndex(0);
+    EXPECT_EQ(window->tabs()->currentWidget(), testerTab());
+    QTest::keyClick(window->tabs(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(window->tabs()->currentWidget(), testerTab());
+
+    // One line per interval.
+    ASSERT_TRUE(waitUntil([&] { return readFile(path).count('\n') >= 1; }, 2500ms));
+    EXPECT_EQ(readFile(path).section('\n', 0, 0), " 1 3.301 L: 0.12 25.5 2 3.3 L: 0.12 25.5");
+
+    QTest::mouseClick(panel->startButton, Qt::LeftButton);
+    EXPECT_EQ(panel->startButton->text(), "Start Recording");
+    EXPECT_EQ(panel->stateLabel->text(), "Inactive");
+    EXPECT_EQ(panel->pathLabel->text(), "Saved to " + path);
+    EXPECT_FALSE(window->globals().recording);
+    EXPECT_TRUE(window->globals().activeFileName.isEmpty());
+    EXPECT_FALSE(window->globals().overlay->isVisible());
+    EXPECT_TRUE(panel->preset->isEnabled());
+    EXPECT_TRUE(testerTab()->model()->selectEditable());
+    const QString content = readFile(path);
+    EXPECT_TRUE(content.endsWith(" 1 3.301 L: 0.12 25.5 2 3.3 L: 0.12 25.5\n")) << "a last line at stop";
+    EXPECT_TRUE(waitUntil([&] { return !engineRecording(); }));
+
+    window->tabs()->setCurrentIndex(0);
+    EXPECT_EQ(window->tabs()->currentIndex(), 0);
+    pump(1200ms);
+    EXPECT_EQ(readFile(path), content) << "nothing written after the stop";
+}
+
+TEST_F(TesterTabs, RemovedFolderStopsTheRecordingWithTheReason) {
+    window->show();
+    window->tabs()->setCurrentWidget(snifferTab());
+    RecorderPanel* panel = snifferTab()->recorder();
+    QTest::mouseClick(panel->startButton, Qt::LeftButton);
+    ASSERT_TRUE(window->globals().recordingBattDataMonitor);
+    EXPECT_EQ(window->globals().activeFileNameBattDataMonitor,
+              recordings() + "/BattDataMonitorRecording_1.txt");
+    ASSERT_TRUE(QDir(recordings()).removeRecursively());
+    ASSERT_TRUE(waitUntil([&] { return !window->globals().recordingBattDataMonitor; }, 2500ms));
+    EXPECT_TRUE(panel->pathLabel->text().startsWith("Recording stopped: "))
+        << panel->pathLabel->text().toStdString();
+    EXPECT_TRUE(panel->pathLabel->text().contains("BattDataMonitorRecording_1.txt"));
+    EXPECT_TRUE(panel->pathLabel->styleSheet().contains("red"));
+    EXPECT_EQ(panel->startButton->text(), "Start Recording");
+    EXPECT_FALSE(window->globals().overlay->isVisible());
+    window->tabs()->setCurrentIndex(0);
+    EXPECT_EQ(window->tabs()->currentIndex(), 0) << "the strip is free again";
+
+    // A new start recreates the folder and carries on numbering.
+    window->tabs()->setCurrentWidget(snifferTab());
+    QTest::mouseClick(panel->startButton, Qt::LeftButton);
+    EXPECT_TRUE(window->globals().recordingBattDataMonitor);
+    EXPECT_TRUE(QFile::exists(recordings() + "/BattDataMonitorRecording_2.txt"));
+    EXPECT_EQ(readFile(recordings() + "/recordingBattDataMonitorIDMetadata.txt"), "2");
+    QTest::mouseClick(panel->startButton, Qt::LeftButton);
+}
+
+TEST_F(TesterTabs, IntervalPresetsAndSelectAll) {
+    window->show();
+    RecorderPanel* panel = testerTab()->recorder();
+    const std::pair<int, int> intervals[] = {{2500, 2000}, {3500, 4000}, {1499, 1000}, {59500, 60000}};
+    for (const auto& [typed, kept] : intervals) {
+        panel->interval->setValue(typed);
+        EXPECT_EQ(panel->interval->value(), kept) << typed;
+        EXPECT_EQ(panel->timer->interval(), kept) << typed;
+    }
+    EXPECT_EQ(panel->preset->currentText(), "Changing values only");
+    EXPECT_EQ(panel->checkedColumns(), tester::presetColumns(tester::RecordingPreset::ChangingValuesOnly));
+    panel->preset->setCurrentIndex(1);
+    EXPECT_EQ(panel->checkedColumns(), tester::presetColumns(tester::RecordingPreset::All));
+    panel->columnBoxes[5]->setChecked(false); // one by one after a preset
+    EXPECT_FALSE(panel->checkedColumns()[5]);
+    panel->preset->setCurrentIndex(2);
+    EXPECT_EQ(panel->checkedColumns(), tester::ColumnSet{});
+
+    panel->selectAll->setChecked(false);
+    EXPECT_FALSE(testerTab()->model()->isSelected(0));
+    EXPECT_FALSE(testerTab()->model()->isSelected(255));
+    EXPECT_TRUE(snifferTab()->model()->isSelected(0)) << "each tab has its own selection";
+    panel->selectAll->setChecked(true);
+    EXPECT_TRUE(testerTab()->model()->isSelected(128));
+}
+
+TEST_F(TesterTabs, InvalidSetpointCorrectionIsRedAndTheLastValidOneStays) {
+    window->show();
+    QLineEdit* box = testerTab()->tbSetting;
+    EXPECT_EQ(box->text(), "5");
+    EXPECT_EQ(box->accessibleName(), "Setpoint correction");
+    const auto engineCorrection = [&] {
+        int value = 0;
+        window->engineHost().runBlocking(
+            [&] { value = window->engine()->tester().poll().settings.setpointCorrection; });
+        return value;
+    };
+    struct Row {
+        const char* text;
+        bool valid;
+        int inUse;
+    };
+    const Row rows[] = {{"12", true, 12}, {"abc", false, 12}, {"0", false, 12}, {"1001", false, 12},
+                        {"", false, 12},  {"7.8", true, 7},   {"-3", false, 7}};
+    for (const Row& r : rows) {
+        box->setText(QString::fromLatin1(r.text));
+        EXPECT_EQ(box->styleSheet().contains("red"), !r.valid) << r.text;
+        EXPECT_EQ(testerTab()->setpointCorrection(), r.inUse) << r.text;
+        EXPECT_TRUE(waitUntil([&] { return engineCorrection() == r.inUse; })) << r.text;
+    }
+}
+
+TEST_F(TesterTabs, SnifferFieldsFollowTheEngine) {
+    window->show();
+    app::BusEngine* engine = window->engine();
+    emit engine->snifferInfoChanged(static_cast<int>(tester::BmsField::SystemVbat), QStringLiteral("51.2"));
+    emit engine->snifferInfoChanged(static_cast<int>(tester::BmsField::Pid), QStringLiteral("00A3"));
+    EXPECT_EQ(snifferTab()->bmsField(tester::BmsField::SystemVbat)->text(), "51.2");
+    EXPECT_EQ(snifferTab()->bmsField(tester::BmsField::Pid)->text(), "00A3");
+    EXPECT_TRUE(snifferTab()->bmsField(tester::BmsField::Pid)->isReadOnly());
+    EXPECT_EQ(snifferTab()->bmsField(tester::BmsField::SystemVbat)->accessibleName(), "System Vbat");
+    emit engine->snifferInfoCleared();
+    EXPECT_TRUE(snifferTab()->bmsField(tester::BmsField::SystemVbat)->text().isEmpty());
+    EXPECT_TRUE(snifferTab()->bmsField(tester::BmsField::Pid)->text().isEmpty());
+}
+
+} // namespace
+} // namespace zanst::test

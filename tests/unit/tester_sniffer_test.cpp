@@ -1,0 +1,264 @@
+// The data monitor's parser: frames, records, limits and the "BMS info" texts.
+
+#include "support/records.hpp"
+#include "tester/sniffer_parser.hpp"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace zanst::tester {
+namespace {
+
+using bus::Bytes;
+using test::concat;
+
+class Listener : public SnifferListener {
+  public:
+    void bmsInfoChanged(BmsField field, const std::string& text) override {
+        fields[field] = text;
+        order.push_back(field);
+    }
+    void burstEnded() override { ++bursts; }
+    std::map<BmsField, std::string> fields;
+    std::vector<BmsField> order;
+    int bursts = 0;
+};
+
+// The BMS's enumeration request: its product id and serial where the tool puts its own.
+Bytes bmsInfoRequest(std::uint16_t pid, const std::string& serial, std::uint8_t following = 1) {
+    Bytes payload(16, 0);
+    bus::putLe16(payload, 0, pid);
+    bus::putAscii(payload, 4, serial);
+    return test::frame(0x01, payload, following);
+}
+
+Bytes bmsMeasurementRequest(std::uint16_t setpoint, std::uint16_t current, std::uint16_t vbat,
+                            std::uint16_t status, std::uint8_t following = 2) {
+    Bytes payload(20, 0);
+    bus::putLe16(payload, 0, setpoint);
+    bus::putLe16(payload, 2, current);
+    bus::putLe16(payload, 4, vbat);
+    bus::putLe16(payload, 6, status);
+    bus::putAscii(payload, 8, "BMSSERIAL01");
+    return test::frame(0x02, payload, following);
+}
+
+Bytes infoRecords(std::initializer_list<std::uint16_t> ids) {
+    Bytes out;
+    std::size_t n = 0;
+    for (std::uint16_t id : ids) {
+        test::InfoFields f;
+        f.id = id;
+        f.serial = "BATTERY" + std::to_string(1000 + id % 1000);
+        f.following = ++n < ids.size() ? 1 : 0;
+        const Bytes r = test::infoRecord(f);
+        out.insert(out.end(), r.begin(), r.end());
+    }
+    return out;
+}
+
+Bytes measurementRecords(std::initializer_list<std::uint16_t> ids) {
+    Bytes out;
+    std::size_t n = 0;
+    for (std::uint16_t id : ids) {
+        const Bytes r = test::measurementRecord(id, 0x40, test::measurementWord(3300 + (id & 0xFF), 250),
+                                                0x1900, ++n < ids.size() ? 2 : 0);
+        out.insert(out.end(), r.begin(), r.end());
+    }
+    return out;
+}
+
+class Sniffer : public testing::Test {
+  protected:
+    bus::BusState s;
+    Listener listener;
+    SnifferParser parser{s, &listener};
+
+    void feed(const Bytes& bytes) { parser.receive(bytes); }
+};
+
+TEST_F(Sniffer, EnumerationSetsPidAndSerialAndCountsTheInfoRecords) {
+    s.numCells = 7;
+    feed(bmsInfoRequest(0x00A3, "BMS12345678"));
+    EXPECT_EQ(s.numCells, 0) << "a new enumeration starts the count again";
+    EXPECT_EQ(listener.fields[BmsField::Pid], "00A3");
+    EXPECT_EQ(listener.fields[BmsField::Serial], "BMS12345678");
+    EXPECT_EQ(s.ackReceived, 0x01);
+    EXPECT_EQ(listener.bursts, 0);
+
+    feed(infoRecords({1, 2, 3}));
+    EXPECT_EQ(s.numCells, 3);
+    EXPECT_EQ(listener.bursts, 1);
+    EXPECT_EQ(s.tables.balInfo[3].id, 3);
+    EXPECT_EQ(s.tables.balInfo[2].serialText(), "BATTERY1002");
+    EXPECT_FALSE(parser.frameRx());
+}
+
+TEST_F(Sniffer, MeasurementBurstFillsTheTableAndRaisesTheCount) {
+    feed(concat({bmsInfoRequest(0x1234, "BMS12345678"), infoRecords({1, 2, 3})}));
+    feed(bmsMeasurementRequest(3456, 0xFFFF, 0x0200, 0x1234));
+    EXPECT_EQ(listener.fields[BmsField::BalancerSetpoint], "3456");
+    EXPECT_EQ(listener.fields[BmsField::BmsCurrent], "-0.1");
+    EXPECT_EQ(listener.fields[BmsField::SystemVbat], "51.2");
+    EXPECT_EQ(listener.fields[BmsField::Status], "1234");
+    EXPECT_EQ(s.ackReceived, 0x02);
+
+    feed(measurementRecords({1, 2, 3, 4, 5}));
+    EXPECT_EQ(s.numCells, 5);
+    EXPECT_EQ(listener.bursts, 2);
+    EXPECT_EQ(bus::cellVoltageMv(s.tables.balancer[4].measurement), 3304);
+    EXPECT_EQ(s.tables.balInfo[5].id, 5) << "the id is copied into the info entry";
+    EXPECT_EQ(s.tables.balancer[5].flags, 0x40);
+}
+
+TEST_F(Sniffer, BmsValueTexts) {
+    struct Row {
+        std::uint16_t setpoint, current, vbat, status;
+        const char* setpointText;
+        const char* currentText;
+        const char* vbatText;
+        const char* statusText;
+    };
+    const Row rows[] = {
+        {3456, 0xFFFF, 0x0200, 0x1234, "3456", "-0.1", "51.2", "1234"},
+        {0, 0, 0, 0, "0", "0.0", "0.0", "0000"},
+        {65535, 0x8000, 65535, 0xA3, "65535", "-3276.8", "6553.5", "00A3"},
+        {3400, 1234, 132, 0xFFFF, "3400", "123.4", "13.2", "FFFF"},
+    };
+    for (const Row& r : rows) {
+        feed(bmsMeasurementRequest(r.setpoint, r.current, r.vbat, r.status, 0));
+        EXPECT_EQ(listener.fields[BmsField::BalancerSetpoint], r.setpointText);
+        EXPECT_EQ(listener.fields[BmsField::BmsCurrent], r.currentText);
+        EXPECT_EQ(listener.fields[BmsField::SystemVbat], r.vbatText);
+        EXPECT_EQ(listener.fields[BmsField::Status], r.statusText);
+    }
+    parser.format.decimalPoint = ',';
+    feed(bmsMeasurementRequest(1, 0xFFFF, 0x0200, 0, 0));
+    EXPECT_EQ(listener.fields[BmsField::BmsCurrent], "-0,1");
+    EXPECT_EQ(listener.fields[BmsField::SystemVbat], "51,2");
+    EXPECT_EQ(listener.bursts, 0) << "frames without records refresh nothing";
+}
+
+TEST_F(Sniffer, SerialTextStopsAtAZeroAndShowsUnprintableBytesAsQuestionMarks) {
+    Bytes serial(11, 0);
+    bus::putAscii(serial, 0,
+                  "AB\x01"
+                  "CD");
+    feed(bmsInfoRequest(1, std::string(serial.begin(), serial.end()), 0));
+    EXPECT_EQ(listener.fields[BmsField::Serial], "AB?CD");
+}
+
+TEST_F(Sniffer, ShortFramesLeaveTheFieldsTheyDoNotCarry) {
+    feed(bmsInfoRequest(0x00A3, "BMS12345678", 0));
+    feed(test::frame(0x01, Bytes(2, 0x77), 0)); // payload bytes 4..5 only
+    EXPECT_EQ(listener.fields[BmsField::Pid], "7777");
+    EXPECT_EQ(listener.fields[BmsField::Serial], "BMS12345678");
+}
+
+TEST_F(Sniffer, CalibrationRecordsAreConsumedButNotStored) {
+    Bytes burst = test::frame(0x08, Bytes(12, 0), 8);
+    burst = concat({burst, test::calibrationRecord(1, 0x80, 100, 200, 300, 8),
+                    test::calibrationRecord(2, 0x80, 100, 200, 300, 0)});
+    feed(burst);
+    EXPECT_EQ(listener.bursts, 1);
+    EXPECT_EQ(s.tables.balCalData[1].vGain, 0);
+    EXPECT_EQ(s.numCells, 0);
+    EXPECT_EQ(s.ackReceived, 0x08);
+}
+
+TEST_F(Sniffer, RecordAddressesBeyondTheTables) {
+    feed(bmsInfoRequest(1, "BMS12345678"));
+    // 0x1005 has upper bits set: the info record is compared before masking and not stored.
+    feed(infoRecords({1, 0x1005, 256}));
+    EXPECT_EQ(s.numCells, 3) << "every info record counts";
+    EXPECT_EQ(s.tables.balInfo[5].id, 0);
+    EXPECT_EQ(s.tables.balInfo[1].id, 1);
+
+    feed(bmsMeasurementRequest(0, 0, 0, 0));
+    feed(measurementRecords({0x1005, 300}));
+    EXPECT_EQ(bus::cellVoltageMv(s.tables.balancer[5].measurement), 3305);
+    EXPECT_EQ(s.tables.balInfo[5].id, 5);
+    EXPECT_EQ(s.numCells, 5);
+    EXPECT_EQ(listener.bursts, 2);
+}
+
+TEST_F(Sniffer, BytesOutsideFramesAreIgnored) {
+    feed(Bytes{0x00, 0x13, 0x55, 0xFF});
+    EXPECT_FALSE(parser.frameRx());
+    feed(concat({bmsInfoRequest(0x00A3, "BMS12345678"), infoRecords({1})}));
+    EXPECT_EQ(s.numCells, 1);
+    EXPECT_EQ(listener.bursts, 1);
+}
+
+TEST_F(Sniffer, FixedFramesAcknowledgeAndClearFlashBusy) {
+    Bytes fixed(16, 0);
+    fixed[0] = 0xAA;
+    fixed[1] = 0x21;
+    fixed[3] = 0x7F; // the length byte is not used for 0x21
+    s.flashBsy = true;
+    feed(fixed);
+    EXPECT_EQ(s.ackReceived, 0x21);
+    EXPECT_FALSE(s.flashBsy);
+    EXPECT_FALSE(parser.frameRx());
+}
+
+TEST_F(Sniffer, OversizedFramesAndUnknownRecordsAreDroppedAtTheBufferLimit) {
+    struct Row {
+        const char* name;
+        Bytes start;
+        int droppedAfter; // bytes fed when the parser gives up
+    };
+    Bytes dataBlock(13, 0);
+    dataBlock[0] = 0xAA;
+    dataBlock[1] = 0x23;
+    dataBlock[3] = 0xFF;
+    dataBlock[4] = 0x00;
+    dataBlock[5] = 95; // 101 bytes: more than the buffer holds
+    const Bytes unknownRecord = concat({test::frame(0x02, Bytes(20, 0), 2), Bytes{0x05, 0x00, 0x01, 0x00}});
+    const Bytes longFrame{0xAA, 0x02, 0x01, 200};
+    const Row rows[] = {
+        {"0x23 longer than 94", dataBlock, 100},
+        {"unknown record type after a 26-byte frame", unknownRecord, 26 + 100},
+        {"length byte 200", longFrame, 100},
+    };
+    for (const Row& r : rows) {
+        s = bus::BusState{};
+        listener = Listener{};
+        feed(r.start);
+        int fed = static_cast<int>(r.start.size());
+        while (parser.frameRx() && fed < 300) {
+            feed(Bytes{0xAA}); // a start byte inside the frame is data
+            ++fed;
+        }
+        EXPECT_EQ(fed, r.droppedAfter) << r.name;
+        feed(concat({bmsInfoRequest(0x00A3, "BMS12345678"), infoRecords({1, 2})}));
+        EXPECT_EQ(s.numCells, 2) << r.name;
+        EXPECT_EQ(listener.bursts, 1) << r.name;
+    }
+}
+
+TEST_F(Sniffer, ShortDataBlockEndsAtItsAnnouncedLength) {
+    Bytes block(13, 0x11);
+    block[0] = 0xAA;
+    block[1] = 0x23;
+    block[3] = 0xFF;
+    block[4] = 0x00;
+    block[5] = 7; // 13 bytes
+    s.ackReceived = 0x42;
+    feed(block);
+    EXPECT_FALSE(parser.frameRx());
+    EXPECT_EQ(s.ackReceived, 0x42) << "data blocks are not acknowledged";
+}
+
+TEST_F(Sniffer, TheCountGrowsPastTheTablesWithoutOverflowing) {
+    feed(bmsInfoRequest(1, "BMS12345678"));
+    s.numCells = std::numeric_limits<int>::max() - 1;
+    feed(infoRecords({1, 2, 3}));
+    EXPECT_EQ(s.numCells, std::numeric_limits<int>::max());
+}
+
+} // namespace
+} // namespace zanst::tester
