@@ -34,11 +34,14 @@ int parallelStrings(int sysv, int nominalVolts, int batteries) {
 }
 
 int bankCurrent(std::optional<int> lowAverage, std::optional<int> highAverage) {
-    const int high = highAverage.value_or(0);
     if (!lowAverage) {
-        return high;
+        return highAverage.value_or(0);
     }
     const int low = *lowAverage;
+    if (!highAverage) {
+        return low; // nothing better to blend towards: a bank without high-range sensors never reads 0 A
+    }
+    const int high = *highAverage;
     const int magnitude = std::abs(low);
     if (magnitude < 30000) {
         return low;

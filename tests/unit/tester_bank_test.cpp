@@ -105,6 +105,8 @@ TEST(Bank, CurrentBlendsTheLowRangeSensorsIntoTheHighRangeOnes) {
         {30000, 41000, 30000},           {40000, 41000, 40500}, // w = 50
         {-40000, -41000, -40500},        {49999, 52000, 49999 * 1 / 100 + 52000 * 99 / 100},
         {50000, 52000, 52000},           {-60000, -61000, -61000},
+        // Without high-range sensors the low-range average stands at any current.
+        {40000, std::nullopt, 40000},    {-60000, std::nullopt, -60000},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(bankCurrent(r.low, r.high), r.current)
