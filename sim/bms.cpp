@@ -220,7 +220,7 @@ std::vector<ExchangeReport> BmsMaster::receive(std::span<const std::uint8_t> byt
         }
         FrameReceiver::Event e = receiver_.feed(b, now);
         if (e.kind == FrameReceiver::Event::Kind::Dropped) {
-            notes_.push_back("dropped a message: " + e.reason);
+            dropped(std::move(e));
             continue;
         }
         if (e.kind != FrameReceiver::Event::Kind::Complete) {
@@ -242,9 +242,17 @@ std::vector<ExchangeReport> BmsMaster::receive(std::span<const std::uint8_t> byt
     return reports;
 }
 
+void BmsMaster::dropped(FrameReceiver::Event e) {
+    if (exchange_ && !e.message.frame.empty() && e.message.command() == exchange_->request[1]) {
+        exchange_->cut = std::move(e); // reported with the exchange
+        return;
+    }
+    notes_.push_back("dropped a message: " + e.reason);
+}
+
 std::optional<ExchangeReport> BmsMaster::expire(TimePoint now) {
-    if (const auto e = receiver_.expire(now); e.kind == FrameReceiver::Event::Kind::Dropped && !exchange_) {
-        notes_.push_back("dropped a message: " + e.reason);
+    if (auto e = receiver_.expire(now); e.kind == FrameReceiver::Event::Kind::Dropped) {
+        dropped(std::move(e));
     }
     if (exchange_ && now >= exchange_->started + config_.answerTimeout) {
         return timeout();
@@ -258,15 +266,22 @@ ExchangeReport BmsMaster::timeout() {
     r.kind = exchange_->kind;
     r.outcome = ExchangeReport::Outcome::Timeout;
     r.expected = r.kind == ExchangeReport::Kind::Measurement ? knownBalancers() : 0;
-    const Message& partial = receiver_.partial();
-    if (partial.frame.empty()) {
+    // What had arrived: the message still open, or the one the receiver gave up on.
+    const Message* partial = &receiver_.partial();
+    std::size_t recordBytes = receiver_.partialRecord().size();
+    std::string reason;
+    if (partial->frame.empty() && exchange_->cut) {
+        partial = &exchange_->cut->message;
+        recordBytes = exchange_->cut->recordBytes;
+        reason = exchange_->cut->reason;
+    }
+    if (partial->frame.empty()) {
         r.errors.push_back(exchange_->firstIn ? "no frame in what came back" : "nothing came back");
     } else {
-        r.records = static_cast<int>(partial.records.size());
+        r.records = static_cast<int>(partial->records.size());
         r.errors.push_back("answer stopped after " + std::to_string(r.records) + " records" +
-                           (receiver_.partialRecord().empty()
-                                ? std::string()
-                                : " and " + std::to_string(receiver_.partialRecord().size()) + " bytes"));
+                           (recordBytes == 0 ? std::string() : " and " + std::to_string(recordBytes) + " bytes") +
+                           (reason.empty() ? std::string() : " (" + reason + ")"));
     }
     if (exchange_->firstIn) {
         r.delayMs = millis(*exchange_->firstIn - exchange_->lastOut);

@@ -91,9 +91,11 @@ private:
         TimePoint started{};
         TimePoint lastOut{};
         std::optional<TimePoint> firstIn;
+        std::optional<FrameReceiver::Event> cut; // an answer the receiver gave up on
     };
 
     ExchangeReport finish(const Message& answer);
+    void dropped(FrameReceiver::Event e);
     ExchangeReport timeout();
     void account(const ExchangeReport& r);
     int setpointMv() const;

@@ -35,13 +35,13 @@ std::optional<TimePoint> FrameReceiver::deadline() const {
 }
 
 FrameReceiver::Event FrameReceiver::finish() {
-    Event e{Event::Kind::Complete, std::move(msg_), {}};
+    Event e{Event::Kind::Complete, std::move(msg_), {}, 0};
     reset();
     return e;
 }
 
 FrameReceiver::Event FrameReceiver::drop(std::string reason) {
-    Event e{Event::Kind::Dropped, std::move(msg_), std::move(reason)};
+    Event e{Event::Kind::Dropped, std::move(msg_), std::move(reason), record_.size()};
     reset();
     return e;
 }

@@ -35,6 +35,7 @@ public:
         Kind kind = Kind::None;
         Message message;    // the complete message, or what had arrived of a dropped one
         std::string reason; // why a message was dropped
+        std::size_t recordBytes = 0; // bytes of an unfinished record in a dropped message
     };
 
     explicit FrameReceiver(bus::ReceiverRole role = bus::ReceiverRole::Other) : role_(role) {}
