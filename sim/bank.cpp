@@ -34,6 +34,7 @@ constexpr double kThermalTauS = 120.0;
 constexpr double kMaxStepS = 1.0;
 constexpr double kMaxAdvanceS = 3600.0;
 constexpr int kMinSetpointMv = 2500; // anything lower is no setpoint at all
+constexpr std::size_t kIdSlots = 4096;  // every 12-bit balancer id
 
 std::string hex2(int v) { return bus::ConvertHex(static_cast<std::uint64_t>(v & 0xFF), 2); }
 
@@ -260,27 +261,35 @@ Answer Bank::answerRecords(const Message& request, std::uint8_t type, TimePoint 
     }
     std::vector<bus::Bytes> records = request.records;
     std::vector<bool> touched(records.size(), false);
+    // Where each balancer finds its own record: the first of its id, as it travels the ring.
+    std::vector<int> slotOf(kIdSlots, -1);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const bus::Bytes& r = records[i];
+        if (r[0] == type) {
+            int& slot = slotOf[bus::recordId(r)];
+            slot = slot < 0 ? static_cast<int>(i) : slot;
+        }
+    }
     int filled = 0;
     int appended = 0;
     for (const auto& b : balancers_) {
         if (b.bootMode) {
             continue; // a boot loader measures nothing; the record passes as it came
         }
-        auto it = std::find_if(records.begin(), records.end(), [&](const bus::Bytes& r) {
-            return r.size() == recordSize(type) && r[0] == type && bus::recordId(r) == b.id;
-        });
-        if (it == records.end()) {
+        std::size_t at = 0;
+        if (const int slot = slotOf[b.id & (kIdSlots - 1)]; slot >= 0) {
+            at = static_cast<std::size_t>(slot);
+            touched[at] = true;
+        } else {
             records.push_back(bus::makeRecord(type, recordSize(type), b.id));
             touched.push_back(true);
-            it = records.end() - 1;
+            at = records.size() - 1;
             ++appended;
-        } else {
-            touched[static_cast<std::size_t>(it - records.begin())] = true;
         }
         if (measurement) {
-            b.fillMeasurement(*it, batteryCurrentMa(), voltageNoise(), currentNoise(b));
+            b.fillMeasurement(records[at], batteryCurrentMa(), voltageNoise(), currentNoise(b));
         } else {
-            b.fillCalibration(*it);
+            b.fillCalibration(records[at]);
         }
         ++filled;
     }

@@ -218,14 +218,15 @@ std::vector<ExchangeReport> BmsMaster::receive(std::span<const std::uint8_t> byt
         if (exchange_ && !exchange_->firstIn) {
             exchange_->firstIn = now;
         }
-        FrameReceiver::Event e = receiver_.feed(b, now);
-        if (e.kind == FrameReceiver::Event::Kind::Dropped) {
-            dropped(std::move(e));
+        const FrameReceiver::Result result = receiver_.feed(b, now);
+        if (result == FrameReceiver::Result::Dropped) {
+            dropped(receiver_.take());
             continue;
         }
-        if (e.kind != FrameReceiver::Event::Kind::Complete) {
+        if (result != FrameReceiver::Result::Complete) {
             continue;
         }
+        const FrameReceiver::Event e = receiver_.take();
         const std::uint8_t command = e.message.command();
         if (command == bus::cmd::kPresetChanged) {
             notes_.push_back("bank changed (0x31): enumerating again");
@@ -251,8 +252,8 @@ void BmsMaster::dropped(FrameReceiver::Event e) {
 }
 
 std::optional<ExchangeReport> BmsMaster::expire(TimePoint now) {
-    if (auto e = receiver_.expire(now); e.kind == FrameReceiver::Event::Kind::Dropped) {
-        dropped(std::move(e));
+    if (receiver_.expire(now) == FrameReceiver::Result::Dropped) {
+        dropped(receiver_.take());
     }
     if (exchange_ && now >= exchange_->started + config_.answerTimeout) {
         return timeout();

@@ -34,27 +34,27 @@ std::optional<TimePoint> FrameReceiver::deadline() const {
     return msg_.lastByte + kByteTimeout;
 }
 
-FrameReceiver::Event FrameReceiver::finish() {
-    Event e{Event::Kind::Complete, std::move(msg_), {}, 0};
+FrameReceiver::Result FrameReceiver::finish() {
+    done_ = Event{std::move(msg_), {}, 0};
     reset();
-    return e;
+    return Result::Complete;
 }
 
-FrameReceiver::Event FrameReceiver::drop(std::string reason) {
-    Event e{Event::Kind::Dropped, std::move(msg_), std::move(reason), record_.size()};
+FrameReceiver::Result FrameReceiver::drop(std::string reason) {
+    done_ = Event{std::move(msg_), std::move(reason), record_.size()};
     reset();
-    return e;
+    return Result::Dropped;
 }
 
-FrameReceiver::Event FrameReceiver::expire(TimePoint now) {
+FrameReceiver::Result FrameReceiver::expire(TimePoint now) {
     if (state_ != State::Hunting && now - msg_.lastByte >= kByteTimeout) {
         return drop("bytes stopped inside a message");
     }
-    return {};
+    return Result::None;
 }
 
-FrameReceiver::Event FrameReceiver::feed(std::uint8_t b, TimePoint now) {
-    Event expired = expire(now);
+FrameReceiver::Result FrameReceiver::feed(std::uint8_t b, TimePoint now) {
+    const Result expired = expire(now);
     if (state_ == State::Hunting) {
         if (b == bus::kStartByte) {
             msg_.frame.push_back(b);
@@ -67,11 +67,10 @@ FrameReceiver::Event FrameReceiver::feed(std::uint8_t b, TimePoint now) {
         return expired;
     }
     msg_.lastByte = now;
-    Event e = state_ == State::Frame ? feedFrame(b) : feedRecord(b);
-    return e.kind == Event::Kind::None ? std::move(expired) : std::move(e);
+    return state_ == State::Frame ? feedFrame(b) : feedRecord(b);
 }
 
-FrameReceiver::Event FrameReceiver::feedFrame(std::uint8_t b) {
+FrameReceiver::Result FrameReceiver::feedFrame(std::uint8_t b) {
     msg_.frame.push_back(b);
     const int index = static_cast<int>(msg_.frame.size()) - 1;
     if (index == 1) {
@@ -82,7 +81,7 @@ FrameReceiver::Event FrameReceiver::feedFrame(std::uint8_t b) {
         return drop("frame announces " + std::to_string(cmdSize_) + " bytes");
     }
     if (!bus::frameComplete(kind_, index, cmdSize_)) {
-        return {};
+        return Result::None;
     }
     const bool follows = bus::readsFollowing(kind_) && cmdSize_ >= 2 &&
                          msg_.frame[static_cast<std::size_t>(cmdSize_ - 2)] != 0;
@@ -90,28 +89,29 @@ FrameReceiver::Event FrameReceiver::feedFrame(std::uint8_t b) {
         return finish();
     }
     state_ = State::Records;
-    return {};
+    return Result::None;
 }
 
-FrameReceiver::Event FrameReceiver::feedRecord(std::uint8_t b) {
+FrameReceiver::Result FrameReceiver::feedRecord(std::uint8_t b) {
     record_.push_back(b);
     const std::size_t size = recordSize(record_[0]);
     if (size == 0) {
         return drop("record type " + bus::ConvertHex(record_[0], 2) + " unknown");
     }
     if (record_.size() < size) {
-        return {};
+        return Result::None;
     }
     const bool more = record_[size - 2] != 0;
     msg_.records.push_back(std::move(record_));
     record_.clear();
+    record_.reserve(bus::rec::kInfoSize);
     if (!more) {
         return finish();
     }
     if (msg_.records.size() >= kMaxRecords) {
         return drop("more than " + std::to_string(kMaxRecords) + " records");
     }
-    return {};
+    return Result::None;
 }
 
 } // namespace zanst::sim

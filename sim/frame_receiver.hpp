@@ -30,22 +30,27 @@ public:
     static constexpr std::size_t kMaxRecords = 4096; // more ids than a 12-bit field can name
     static constexpr Duration kByteTimeout = 100ms;  // a gap this long inside a message ends it
 
+    enum class Result { None, Complete, Dropped };
+
+    // What a Complete or Dropped result handed over: the message, or what had arrived of a dropped
+    // one, why it was dropped, and how many bytes of an unfinished record it held.
     struct Event {
-        enum class Kind { None, Complete, Dropped };
-        Kind kind = Kind::None;
-        Message message;    // the complete message, or what had arrived of a dropped one
-        std::string reason; // why a message was dropped
-        std::size_t recordBytes = 0; // bytes of an unfinished record in a dropped message
+        Message message;
+        std::string reason;
+        std::size_t recordBytes = 0;
     };
 
     explicit FrameReceiver(bus::ReceiverRole role = bus::ReceiverRole::Other) : role_(role) {}
 
     // One byte at `now`. A message that went quiet for kByteTimeout is dropped first, so the byte
-    // can start a new one.
-    Event feed(std::uint8_t b, TimePoint now);
+    // can start a new one (the result is then Dropped).
+    Result feed(std::uint8_t b, TimePoint now);
 
     // Drops a message whose bytes stopped coming (call when deadline() has passed).
-    Event expire(TimePoint now);
+    Result expire(TimePoint now);
+
+    // The message of the last Complete or Dropped result.
+    Event take() { return std::move(done_); }
 
     // When an open message times out; nullopt while hunting for a start byte.
     std::optional<TimePoint> deadline() const;
@@ -59,10 +64,10 @@ public:
 private:
     enum class State { Hunting, Frame, Records };
 
-    Event finish();
-    Event drop(std::string reason);
-    Event feedFrame(std::uint8_t b);
-    Event feedRecord(std::uint8_t b);
+    Result finish();
+    Result drop(std::string reason);
+    Result feedFrame(std::uint8_t b);
+    Result feedRecord(std::uint8_t b);
 
     bus::ReceiverRole role_;
     State state_ = State::Hunting;
@@ -70,6 +75,7 @@ private:
     bus::Bytes record_;
     bus::FrameKind kind_ = bus::FrameKind::Standard;
     int cmdSize_ = bus::kDefaultFrameSize;
+    Event done_;
 };
 
 // Expected size of a record by its type byte; 0 for a type no balancer sends.

@@ -43,15 +43,16 @@ BankRole::BankRole(const BankConfig& bank, const FaultConfig& faults, TimePoint 
 
 void BankRole::received(std::span<const std::uint8_t> bytes, TimePoint now) {
     for (std::uint8_t b : bytes) {
-        FrameReceiver::Event e = receiver_.feed(b, now);
-        if (e.kind == FrameReceiver::Event::Kind::Dropped) {
+        const FrameReceiver::Result result = receiver_.feed(b, now);
+        if (result == FrameReceiver::Result::Dropped) {
             ++dropped_;
-            log("dropped a request: " + e.reason);
+            log("dropped a request: " + receiver_.take().reason);
             continue;
         }
-        if (e.kind != FrameReceiver::Event::Kind::Complete) {
+        if (result != FrameReceiver::Result::Complete) {
             continue;
         }
+        const FrameReceiver::Event e = receiver_.take();
         ++requests_;
         const std::uint8_t command = e.message.command();
         Answer answer = bank_.respond(e.message, now);
@@ -65,7 +66,8 @@ void BankRole::received(std::span<const std::uint8_t> bytes, TimePoint now) {
 }
 
 void BankRole::tick(TimePoint now) {
-    if (FrameReceiver::Event e = receiver_.expire(now); e.kind == FrameReceiver::Event::Kind::Dropped) {
+    if (receiver_.expire(now) == FrameReceiver::Result::Dropped) {
+        const FrameReceiver::Event e = receiver_.take();
         ++dropped_;
         log("dropped a request: " + e.reason + " (" + std::to_string(e.message.frame.size()) + " frame bytes, " +
             std::to_string(e.message.records.size()) + " records)");
@@ -169,9 +171,8 @@ void RingRole::tick(TimePoint now) {
             segmentOpen_ = true;
             // The request travels the balancers; what they pass on goes to the tool.
             for (std::uint8_t b : request) {
-                FrameReceiver::Event e = bankReceiver_.feed(b, now);
-                if (e.kind == FrameReceiver::Event::Kind::Complete) {
-                    const Answer a = bank_.respond(e.message, now);
+                if (bankReceiver_.feed(b, now) == FrameReceiver::Result::Complete) {
+                    const Answer a = bank_.respond(bankReceiver_.take().message, now);
                     const bus::Bytes line = emit(a.bytes);
                     written_.insert(written_.end(), line.begin(), line.end());
                 }

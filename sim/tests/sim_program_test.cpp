@@ -201,7 +201,7 @@ TEST(Program, BankIsEnumeratedPolledAndFallsSilent) {
     TempDir dir;
     const std::string link = dir / "bank";
     SimProcess sim({"bank", "--link", link, "--preset", "0xA607", "--batteries", "2", "--current", "15",
-                    "--silent-after", "2", "--no-noise"});
+                    "--silent-after", "3", "--no-noise"});
     ASSERT_FALSE(sim.waitForLine(" ready ").empty());
     ASSERT_TRUE(sim.anyLine("device /dev/pts/"));
     Port port(link);
@@ -233,7 +233,7 @@ TEST(Program, BankIsEnumeratedPolledAndFallsSilent) {
     }
     EXPECT_FALSE(sim.waitForLine("measurement: setpoint 3400 mV, 16 filled").empty());
 
-    ASSERT_FALSE(sim.waitForLine("silent from now on", milliseconds(4000)).empty());
+    ASSERT_FALSE(sim.waitForLine("silent from now on", milliseconds(5000)).empty());
     port.write(withWakeup(infoRequest()));
     EXPECT_TRUE(port.read(1, milliseconds(500)).empty()) << "nothing answers after --silent-after";
     EXPECT_EQ(sim.stop(SIGTERM), 0);

@@ -22,7 +22,7 @@ Bytes infoRec(std::uint16_t id, std::uint8_t following) {
 struct Stream {
     const char* name;
     Bytes bytes;
-    FrameReceiver::Event::Kind lastEvent;
+    FrameReceiver::Result lastEvent;
     std::uint8_t command;
     std::size_t frameSize;
     std::size_t records;
@@ -34,16 +34,18 @@ TEST_P(ReceiverStreams, CutsMessagesByTheSharedSizeRule) {
     const Stream& s = GetParam();
     FrameReceiver rx;
     FrameReceiver::Event last;
+    FrameReceiver::Result lastResult = FrameReceiver::Result::None;
     int events = 0;
     for (std::uint8_t b : s.bytes) {
-        auto e = rx.feed(b, t0);
-        if (e.kind != FrameReceiver::Event::Kind::None) {
-            last = std::move(e);
+        const auto result = rx.feed(b, t0);
+        if (result != FrameReceiver::Result::None) {
+            lastResult = result;
+            last = rx.take();
             ++events;
         }
     }
     ASSERT_EQ(events, 1) << s.name;
-    EXPECT_EQ(last.kind, s.lastEvent) << s.name;
+    EXPECT_EQ(lastResult, s.lastEvent) << s.name;
     EXPECT_EQ(last.message.command(), s.command) << s.name;
     EXPECT_EQ(last.message.frame.size(), s.frameSize) << s.name;
     EXPECT_EQ(last.message.records.size(), s.records) << s.name;
@@ -61,7 +63,7 @@ Bytes dataBlock(std::uint16_t length) {
     return b;
 }
 
-using K = FrameReceiver::Event::Kind;
+using K = FrameReceiver::Result;
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ReceiverStreams,
@@ -88,35 +90,35 @@ TEST(FrameReceiver, AnAAInsideAFrameIsData) {
     FrameReceiver rx;
     Bytes payload(16, 0xAA);
     const Bytes f = frame(0x01, payload, 0);
-    FrameReceiver::Event e;
+    K result = K::None;
     for (std::uint8_t b : f) {
-        e = rx.feed(b, t0);
+        result = rx.feed(b, t0);
     }
-    EXPECT_EQ(e.kind, K::Complete);
-    EXPECT_EQ(e.message.frame, f);
+    EXPECT_EQ(result, K::Complete);
+    EXPECT_EQ(rx.take().message.frame, f);
 }
 
 TEST(FrameReceiver, AGapInsideAMessageDropsItAndTheNextFrameStillArrives) {
     FrameReceiver rx;
     const Bytes first = concat({frame(0x02, Bytes(20, 0), 2), test::measurementRecord(1, 0, 0, 0, 2)});
     for (std::uint8_t b : first) {
-        EXPECT_EQ(rx.feed(b, t0).kind, K::None);
+        EXPECT_EQ(rx.feed(b, t0), K::None);
     }
     ASSERT_TRUE(rx.deadline());
     EXPECT_EQ(*rx.deadline(), t0 + FrameReceiver::kByteTimeout);
-    EXPECT_EQ(rx.expire(t0 + 99ms).kind, K::None);
+    EXPECT_EQ(rx.expire(t0 + 99ms), K::None);
 
     // The missing record never comes; the next request starts after the gap.
     const TimePoint later = t0 + 150ms;
     const Bytes next = frame(0x01, Bytes(16, 0), 0);
-    auto e = rx.feed(next[0], later);
-    EXPECT_EQ(e.kind, K::Dropped);
-    EXPECT_EQ(e.message.records.size(), 1U);
+    EXPECT_EQ(rx.feed(next[0], later), K::Dropped);
+    EXPECT_EQ(rx.take().message.records.size(), 1U);
+    K result = K::None;
     for (std::size_t i = 1; i < next.size(); ++i) {
-        e = rx.feed(next[i], later);
+        result = rx.feed(next[i], later);
     }
-    EXPECT_EQ(e.kind, K::Complete);
-    EXPECT_EQ(e.message.command(), 0x01);
+    EXPECT_EQ(result, K::Complete);
+    EXPECT_EQ(rx.take().message.command(), 0x01);
 }
 
 } // namespace

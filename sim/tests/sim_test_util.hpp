@@ -14,9 +14,8 @@ namespace zanst::sim::testutil {
 inline Message parse(const bus::Bytes& bytes, TimePoint at = {}) {
     FrameReceiver rx;
     for (std::uint8_t b : bytes) {
-        auto e = rx.feed(b, at);
-        if (e.kind == FrameReceiver::Event::Kind::Complete) {
-            return e.message;
+        if (rx.feed(b, at) == FrameReceiver::Result::Complete) {
+            return rx.take().message;
         }
     }
     ADD_FAILURE() << "no complete message in " << bytes.size() << " bytes";
