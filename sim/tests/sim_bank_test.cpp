@@ -36,6 +36,9 @@ Bytes infoRequest() {
 // Cuts a bank's answer and checks what every answer must satisfy: CRCs and following flags.
 Message cutAnswer(const Bytes& answer) {
     Message m = parse(answer);
+    if (m.frame.empty()) {
+        return m; // parse() has reported it
+    }
     EXPECT_EQ(m.frame.back(), test::crc8(m.frame, m.frame.size() - 1)) << "frame CRC";
     for (std::size_t i = 0; i < m.records.size(); ++i) {
         const Bytes& r = m.records[i];
@@ -324,11 +327,11 @@ TEST_P(UpdateRefused, TheBlockDoesNotComeBackAndTheUpdateFails) {
         EXPECT_EQ(r[29], 1) << "the balancers stay in their boot loader";
     }
     now += Bank::kBootLoaderIdle * 2;
-    EXPECT_EQ(info().records[0][29], 1) << "an erased application cannot start";
+    EXPECT_EQ(info().records.at(0)[29], 1) << "an erased application cannot start";
     start();
     send(block(0, kImage, 1));
     send(updateFrame(0x22, "UPDT-END!!"));
-    EXPECT_EQ(info().records[0][29], 0) << "a complete update recovers them";
+    EXPECT_EQ(info().records.at(0)[29], 0) << "a complete update recovers them";
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, UpdateRefused,
@@ -345,9 +348,9 @@ TEST_F(Update, EndWithoutBlocksFails) {
 TEST_F(Update, AnIdleBootLoaderStartsTheApplicationAgain) {
     send(wordFrame(0x20, "BOOT"));
     now += Bank::kBootLoaderIdle - 1s;
-    EXPECT_EQ(info().records[0][29], 1);
+    EXPECT_EQ(info().records.at(0)[29], 1);
     now += 2s;
-    EXPECT_EQ(info().records[0][29], 0);
+    EXPECT_EQ(info().records.at(0)[29], 0);
 }
 
 TEST_F(Update, BlocksOutsideAnUpdatePassOn) {
