@@ -2,7 +2,11 @@
 // the simulator's CPU use while playing a full bank at one poll a second, and the gap between
 // the last byte of a request and the first byte of the answer.
 //
-//   sim_latency [--seconds N] [--fast-polls N] [--batteries N] [--sim PATH]
+//   sim_latency [--seconds N] [--fast-polls N] [--batteries N] [--sim PATH] [--baseline 1]
+//
+// With --baseline 1 a do-nothing responder takes the simulator's place: it answers each request
+// with as many zero bytes as the simulator would, so the figures show what the pseudo-terminal
+// and the machine's scheduling cost by themselves.
 
 #include "bus/protocol.hpp"
 #include "support/records.hpp"
@@ -34,7 +38,49 @@ struct Args {
     int seconds = 30;
     int fastPolls = 2000;
     int batteries = 10;
+    bool baseline = false;
 };
+
+// Answers by byte count alone: an info request (32 bytes) and measurement polls.
+[[noreturn]] void baselineResponder(const std::string& link, std::size_t infoAnswer, std::size_t pollSize,
+                                    std::size_t pollAnswer) {
+    const int fd = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ::grantpt(fd);
+    ::unlockpt(fd);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(fd, TCSANOW, &t);
+    if (::symlink(::ptsname(fd), link.c_str()) != 0) {
+        ::_exit(1);
+    }
+    std::vector<std::uint8_t> buf(8192);
+    const std::vector<std::uint8_t> info(infoAnswer, 0);
+    const std::vector<std::uint8_t> answer(pollAnswer, 0);
+    std::size_t have = 0;
+    bool enumerated = false;
+    while (true) {
+        const ssize_t n = ::read(fd, buf.data(), buf.size());
+        if (n <= 0) {
+            ::usleep(1000);
+            continue;
+        }
+        have += static_cast<std::size_t>(n);
+        if (!enumerated && have >= 32) {
+            have -= 32;
+            enumerated = true;
+            if (::write(fd, info.data(), info.size()) < 0) {
+                ::_exit(1);
+            }
+        }
+        if (enumerated && have >= pollSize) {
+            have -= pollSize;
+            if (::write(fd, answer.data(), answer.size()) < 0) {
+                ::_exit(1);
+            }
+        }
+    }
+}
 
 // CPU time of a process in nanoseconds, from the scheduler's own accounting.
 long long cpuNs(pid_t pid) {
@@ -111,6 +157,8 @@ int main(int argc, char** argv) {
             a.batteries = std::atoi(argv[i + 1]);
         } else if (k == "--sim") {
             a.sim = argv[i + 1];
+        } else if (k == "--baseline") {
+            a.baseline = std::atoi(argv[i + 1]) != 0;
         }
     }
     const int cells = 16 * a.batteries;
@@ -118,7 +166,12 @@ int main(int argc, char** argv) {
     const std::string link = std::string(::mkdtemp(dir)) + "/bank";
     const std::string batteries = std::to_string(a.batteries);
 
+    const std::size_t pollBytes = 10 + 26 + static_cast<std::size_t>(cells) * 12;
     const pid_t pid = ::fork();
+    if (pid == 0 && a.baseline) {
+        baselineResponder(link, 22 + static_cast<std::size_t>(cells) * 32, pollBytes,
+                          26 + static_cast<std::size_t>(cells) * 12);
+    }
     if (pid == 0) {
         const int devnull = ::open("/dev/null", O_WRONLY);
         ::dup2(devnull, STDOUT_FILENO);
@@ -167,8 +220,9 @@ int main(int argc, char** argv) {
         s.us.push_back(std::chrono::duration<double, std::micro>(first - sent).count());
     };
 
-    std::printf("zanst-sim bank: %d balancers (0xA612 x %d), request %zu bytes, answer %zu bytes\n", cells,
-                a.batteries, poll.size(), answer);
+    std::printf("%s: %d balancers (0xA612 x %d), request %zu bytes, answer %zu bytes\n",
+                a.baseline ? "baseline responder (no processing)" : "zanst-sim bank", cells, a.batteries, poll.size(),
+                answer);
     // One poll a second, as the tool does; CPU time of the simulator over the whole span.
     Stats slow;
     const long long cpu0 = cpuNs(pid);
@@ -194,6 +248,7 @@ int main(int argc, char** argv) {
     ::kill(pid, SIGTERM);
     int status = 0;
     ::waitpid(pid, &status, 0);
+    ::unlink(link.c_str()); // the baseline responder leaves its link
     ::rmdir(std::string(dir).c_str());
     return 0;
 }

@@ -189,7 +189,7 @@ int Bank::currentNoise(const Balancer& b) {
     return std::uniform_int_distribution<int>(-amplitude, amplitude)(rng_);
 }
 
-Answer Bank::respond(const Message& request, TimePoint now) {
+Answer Bank::respond(Message request, TimePoint now) {
     advance(now);
     if (request.frame.size() < bus::kFrameOverhead) {
         return {};
@@ -247,7 +247,7 @@ Answer Bank::answerInfo(const Message& request) {
     return {std::move(out), std::move(line)};
 }
 
-Answer Bank::answerRecords(const Message& request, std::uint8_t type, TimePoint now) {
+Answer Bank::answerRecords(Message& request, std::uint8_t type, TimePoint now) {
     const bool measurement = type == bus::rec::kMeasurement;
     std::string line = measurement ? "measurement: " : "calibration data: ";
     if (measurement) {
@@ -259,14 +259,16 @@ Answer Bank::answerRecords(const Message& request, std::uint8_t type, TimePoint 
         }
         line += "setpoint " + std::to_string(setpoint) + " mV, ";
     }
-    std::vector<bus::Bytes> records = request.records;
+    std::vector<bus::Bytes>& records = request.records;
     std::vector<bool> touched(records.size(), false);
     // Where each balancer finds its own record: the first of its id, as it travels the ring.
-    std::vector<int> slotOf(kIdSlots, -1);
+    if (slotOf_.empty()) {
+        slotOf_.assign(kIdSlots, -1);
+    }
     for (std::size_t i = 0; i < records.size(); ++i) {
         const bus::Bytes& r = records[i];
         if (r[0] == type) {
-            int& slot = slotOf[bus::recordId(r)];
+            int& slot = slotOf_[bus::recordId(r)];
             slot = slot < 0 ? static_cast<int>(i) : slot;
         }
     }
@@ -277,7 +279,7 @@ Answer Bank::answerRecords(const Message& request, std::uint8_t type, TimePoint 
             continue; // a boot loader measures nothing; the record passes as it came
         }
         std::size_t at = 0;
-        if (const int slot = slotOf[b.id & (kIdSlots - 1)]; slot >= 0) {
+        if (const int slot = slotOf_[b.id & (kIdSlots - 1)]; slot >= 0) {
             at = static_cast<std::size_t>(slot);
             touched[at] = true;
         } else {
@@ -294,14 +296,19 @@ Answer Bank::answerRecords(const Message& request, std::uint8_t type, TimePoint 
         ++filled;
     }
     // Every record the ring changed, or whose successor changed, carries a fresh following flag and CRC.
+    std::size_t total = request.frame.size();
     for (std::size_t i = 0; i < records.size(); ++i) {
         auto& r = records[i];
+        slotOf_[bus::recordId(r)] = -1;
+        total += r.size();
         const std::uint8_t following = i + 1 < records.size() ? r[0] : 0;
         if (touched[i] || r[bus::followingIndex(r.size())] != following) {
             bus::seal(r, following);
         }
     }
-    bus::Bytes out = request.frame;
+    bus::Bytes out;
+    out.reserve(total);
+    out.insert(out.end(), request.frame.begin(), request.frame.end());
     const std::uint8_t frameFollowing = records.empty() ? 0 : type;
     if (out[bus::followingIndex(out.size())] != frameFollowing) {
         bus::seal(out, frameFollowing);

@@ -56,7 +56,7 @@ public:
     void advance(TimePoint now);
 
     // Handles one complete message from the master and returns what the ring passes back.
-    Answer respond(const Message& request, TimePoint now);
+    Answer respond(Message request, TimePoint now);
 
     const BankConfig& config() const { return config_; }
     const std::vector<Balancer>& balancers() const { return balancers_; }
@@ -74,7 +74,7 @@ private:
     void updateBleeding(TimePoint now);
 
     Answer answerInfo(const Message& request);
-    Answer answerRecords(const Message& request, std::uint8_t type, TimePoint now);
+    Answer answerRecords(Message& request, std::uint8_t type, TimePoint now);
     Answer handleTestMode(const Message& request);
     Answer handleCalibrate(const Message& request);
     Answer handleSaveCalibration(const Message& request);
@@ -96,6 +96,7 @@ private:
     TimePoint now_;
     double baseMv_;
     std::optional<int> setpoint_;
+    std::vector<int> slotOf_; // record index by balancer id while a poll is answered, else -1
     TimePoint setpointAt_{};
 };
 

@@ -52,10 +52,10 @@ void BankRole::received(std::span<const std::uint8_t> bytes, TimePoint now) {
         if (result != FrameReceiver::Result::Complete) {
             continue;
         }
-        const FrameReceiver::Event e = receiver_.take();
+        FrameReceiver::Event e = receiver_.take();
         ++requests_;
         const std::uint8_t command = e.message.command();
-        Answer answer = bank_.respond(e.message, now);
+        Answer answer = bank_.respond(std::move(e.message), now);
         emit(answer.bytes);
         const bool poll = command == bus::cmd::kInfo || command == bus::cmd::kMeasurement ||
                           command == bus::cmd::kCalibrationData || command == bus::cmd::kDataBlock;
