@@ -154,9 +154,6 @@ int run(const Options& o) {
                 say(who, "the far side stopped reading: " + std::to_string(lost) + " bytes discarded");
             }
         }
-        for (const auto& line : role->takeLines()) {
-            say(who, line);
-        }
         bool blocked = false;
         if (peer && !pacer.empty()) {
             const std::size_t due = pacer.due(now);
@@ -175,6 +172,11 @@ int run(const Options& o) {
                     blocked = true;
                 }
             }
+        }
+
+        // Lines after the write: the answer does not wait for the terminal.
+        for (const auto& line : role->takeLines()) {
+            say(who, line);
         }
 
         // Sleep until input, a timer, the next paced byte or the silence starts.
