@@ -1,6 +1,8 @@
 #include "sim/options.hpp"
 
 #include <charconv>
+#include <cstdio>
+#include <cstring>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -22,6 +24,28 @@ bool toDouble(std::string_view text, double& out) {
 bool toLong(std::string_view text, long& out) {
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
     return !text.empty() && ec == std::errc{} && end == text.data() + text.size();
+}
+
+// The models grouped by cells in series, wrapped for the help text.
+std::string presetHelp() {
+    std::string out;
+    for (int cells : {4, 8, 16}) {
+        std::string line = "                    " + std::to_string(cells) + " cells:";
+        for (const Preset& p : kPresets) {
+            if (p.cellsInSeries != cells) {
+                continue;
+            }
+            char item[24];
+            std::snprintf(item, sizeof item, " 0x%04X (%d Ah)", p.productId, p.capacityAh);
+            if (line.size() + std::strlen(item) > 80) {
+                out += line + "\n";
+                line = "                           ";
+            }
+            line += item;
+        }
+        out += line + "\n";
+    }
+    return out;
 }
 
 } // namespace
@@ -180,10 +204,9 @@ Roles:
          differ (echo_BAD).
 
 Bank options (bank and ring):
-  --preset ID       battery model by product id, e.g. 0xA602 (default); one of
-                    )" + presetList() +
-           R"(
-  --batteries N     batteries in parallel, 1 to 10 (default 1); each has its own
+  --preset ID       battery model by product id, e.g. 0xA602 (default):
+)" + presetHelp() +
+           R"(  --batteries N     batteries in parallel, 1 to 10 (default 1); each has its own
                     serial, each cell its balancer
   --current A       current through every battery in amperes, positive charges,
                     -500 to 500 (default 0); cell voltages drift and cells warm
