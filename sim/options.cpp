@@ -1,0 +1,240 @@
+#include "sim/options.hpp"
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+namespace zanst::sim {
+
+namespace {
+
+bool toDouble(std::string_view text, double& out) {
+    if (text.empty()) {
+        return false;
+    }
+    const std::string s(text);
+    char* end = nullptr;
+    out = std::strtod(s.c_str(), &end);
+    return end == s.c_str() + s.size() && std::isfinite(out);
+}
+
+bool toLong(std::string_view text, long& out) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return !text.empty() && ec == std::errc{} && end == text.data() + text.size();
+}
+
+// The models grouped by cells in series, wrapped for the help text.
+std::string presetHelp() {
+    std::string out;
+    for (int cells : {4, 8, 16}) {
+        std::string line = "                    " + std::to_string(cells) + " cells:";
+        for (const Preset& p : kPresets) {
+            if (p.cellsInSeries != cells) {
+                continue;
+            }
+            char item[24];
+            std::snprintf(item, sizeof item, " 0x%04X (%d Ah)", p.productId, p.capacityAh);
+            if (line.size() + std::strlen(item) > 80) {
+                out += line + "\n";
+                line = "                           ";
+            }
+            line += item;
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
+} // namespace
+
+const char* roleName(RoleKind role) {
+    switch (role) {
+    case RoleKind::Bank:
+        return "bank";
+    case RoleKind::Bms:
+        return "bms";
+    case RoleKind::Ring:
+        return "ring";
+    }
+    return "?";
+}
+
+ParseResult parseOptions(std::span<const std::string_view> args) {
+    ParseResult r;
+    Options& o = r.options;
+    bool roleSeen = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view arg = args[i];
+        if (arg == "-h" || arg == "--help") {
+            o.help = true;
+            continue;
+        }
+        if (!arg.starts_with("--")) {
+            if (roleSeen) {
+                r.error = "only one role may be given, found '" + std::string(arg) + "'";
+                return r;
+            }
+            roleSeen = true;
+            if (arg == "bank") {
+                o.role = RoleKind::Bank;
+            } else if (arg == "bms") {
+                o.role = RoleKind::Bms;
+            } else if (arg == "ring") {
+                o.role = RoleKind::Ring;
+            } else {
+                r.error = "unknown role '" + std::string(arg) + "': choose bank, bms or ring";
+                return r;
+            }
+            continue;
+        }
+        std::string_view name = arg;
+        std::optional<std::string_view> inlineValue;
+        if (const auto eq = arg.find('='); eq != std::string_view::npos) {
+            name = arg.substr(0, eq);
+            inlineValue = arg.substr(eq + 1);
+        }
+        // Flags without a value.
+        if (name == "--quiet" || name == "--no-noise" || name == "--exit-with-parent") {
+            if (inlineValue) {
+                r.error = std::string(name) + " takes no value";
+                return r;
+            }
+            if (name == "--quiet") {
+                o.quiet = true;
+            } else if (name == "--no-noise") {
+                o.noise = false;
+            } else {
+                o.exitWithParent = true;
+            }
+            continue;
+        }
+        std::string_view value;
+        if (inlineValue) {
+            value = *inlineValue;
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            r.error = std::string(name) + " needs a value";
+            return r;
+        }
+        const std::string v(value);
+        const auto bad = [&](const std::string& what) {
+            r.error = std::string(name) + " '" + v + "': " + what;
+            return r;
+        };
+        double d = 0;
+        long n = 0;
+        if (name == "--preset") {
+            const auto p = parsePreset(value);
+            if (!p) {
+                return bad("not a product id; choose one of " + presetList());
+            }
+            o.preset = *p;
+        } else if (name == "--batteries") {
+            if (!toLong(value, n) || n < 1 || n > 10) {
+                return bad("needs a whole number from 1 to 10");
+            }
+            o.batteries = static_cast<int>(n);
+        } else if (name == "--current") {
+            if (!toDouble(value, d) || d < -500 || d > 500) {
+                return bad("needs amperes from -500 to 500");
+            }
+            o.currentA = d;
+        } else if (name == "--link") {
+            if (value.empty()) {
+                return bad("needs a path");
+            }
+            o.link = v;
+        } else if (name == "--drop-rate" || name == "--corrupt-rate") {
+            if (!toDouble(value, d) || d < 0 || d > 1) {
+                return bad("needs a probability from 0 to 1");
+            }
+            (name == "--drop-rate" ? o.dropRate : o.corruptRate) = d;
+        } else if (name == "--silent-after") {
+            if (!toDouble(value, d) || d < 0) {
+                return bad("needs seconds, 0 or more");
+            }
+            o.silentAfterS = d;
+        } else if (name == "--slow-byte-us") {
+            if (!toLong(value, n) || n < 0 || n > 100000) {
+                return bad("needs microseconds from 0 to 100000");
+            }
+            o.slowByteUs = static_cast<int>(n);
+        } else if (name == "--seed") {
+            if (!toLong(value, n) || n < 0 || n > 0xFFFFFFFFL) {
+                return bad("needs a whole number from 0 to 4294967295");
+            }
+            o.seed = static_cast<std::uint32_t>(n);
+        } else {
+            r.error = "unknown option " + std::string(name) + " (see --help)";
+            return r;
+        }
+    }
+    return r;
+}
+
+std::string helpText() {
+    return R"(zanst-sim - a battery bus without hardware, on a pseudo-terminal
+
+Usage: zanst-sim [bank|bms|ring] [options]
+
+The simulator opens a pseudo-terminal, prints its device path and plays its role
+there until it is stopped with Ctrl+C (SIGINT) or SIGTERM. Point the tool at it:
+  zanst-sim bank --link /tmp/zanst-bank &
+  ZANST_EXTRA_PORTS=/tmp/zanst-bank zanst
+
+Roles:
+  bank   (default) a ring of balancers for the tool in "Battery tester" mode. It
+         answers info requests (one 32-byte info record per balancer), measurement
+         requests (each balancer fills its own 12-byte record) and calibration-data
+         requests, and obeys the service commands (test mode, balancing load,
+         calibration, battery parameters, reload, current gain, firmware update).
+  bms    a BMS for the tool in "BMS tester" mode: once a second an info request
+         until it is answered, then measurement requests with one placeholder
+         record per known balancer. Each answer is checked byte by byte and
+         printed as one line: balancers seen, cell voltages, answer delay.
+  ring   a BMS and a bank with the tool in "Data Sniffer" mode between them. The
+         pseudo-terminal is the rest of the ring: the bank's traffic (the BMS's
+         requests passed on by the balancers, with their records) is written to
+         it, and what the tool repeats is read back as the BMS's input. Each line
+         tells whether every byte came back unchanged (echo_ok) or how many
+         differ (echo_BAD).
+
+Bank options (bank and ring):
+  --preset ID       battery model by product id, e.g. 0xA602 (default):
+)" + presetHelp() +
+           R"(  --batteries N     batteries in parallel, 1 to 10 (default 1); each has its own
+                    serial, each cell its balancer
+  --current A       current through every battery in amperes, positive charges,
+                    -500 to 500 (default 0); cell voltages drift and cells warm
+                    with it. In the bms role: the bank current the BMS reports.
+  --no-noise        exact readings instead of a little measurement noise
+
+Fault options (all roles; they act on what the simulator sends):
+  --drop-rate P     lose each byte with probability P (0 to 1)
+  --corrupt-rate P  alter each byte with probability P, so CRCs no longer match
+  --silent-after S  stop sending anything S seconds after the start
+  --slow-byte-us N  pace bytes N microseconds apart (40 is a real 250000-baud
+                    line); default 0, as fast as the pseudo-terminal takes them
+
+Other options:
+  --link PATH       make PATH a symbolic link to the device (replaces an old
+                    link, refuses to replace anything else); removed on exit
+  --seed N          seed of the noise and the faults (default 1)
+  --quiet           bank: no line for each poll, only service commands and faults
+  --exit-with-parent  stop when the process that started the simulator ends
+  -h, --help        this text
+
+Output: one line per event on standard output, "[seconds] role text". The first
+lines name the device ("device /dev/pts/N"), the link and the bank, then "ready".
+The bms and ring roles print one line per exchange, "info #N ok ..." or
+"measurement #N ok|FAIL|TIMEOUT ...", and a summary line when they stop.
+Exit status: 0 after SIGINT/SIGTERM, 2 for a wrong command line, 1 when the
+pseudo-terminal cannot be opened.
+)";
+}
+
+} // namespace zanst::sim

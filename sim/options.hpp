@@ -1,0 +1,45 @@
+#pragma once
+// The simulator's command line.
+
+#include "sim/presets.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace zanst::sim {
+
+enum class RoleKind { Bank, Bms, Ring };
+
+struct Options {
+    RoleKind role = RoleKind::Bank;
+    Preset preset = kPresets[0];
+    int batteries = 1;
+    double currentA = 0.0;
+    std::string link;
+    double dropRate = 0.0;
+    double corruptRate = 0.0;
+    std::optional<double> silentAfterS;
+    int slowByteUs = 0;
+    std::uint32_t seed = 1;
+    bool noise = true;
+    bool quiet = false;
+    bool exitWithParent = false;
+    bool help = false;
+};
+
+struct ParseResult {
+    Options options;
+    std::string error; // empty when the command line was understood
+};
+
+// Arguments without the program name.
+ParseResult parseOptions(std::span<const std::string_view> args);
+
+std::string helpText();
+
+const char* roleName(RoleKind role);
+
+} // namespace zanst::sim
