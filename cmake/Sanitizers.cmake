@@ -8,3 +8,9 @@ elseif(ZANST_SANITIZE STREQUAL "thread")
 elseif(NOT ZANST_SANITIZE STREQUAL "")
   message(FATAL_ERROR "ZANST_SANITIZE must be empty, 'address' or 'thread'")
 endif()
+
+# Fuzzing instruments every library for coverage; only the fuzz targets link libFuzzer's main.
+if(ZANST_BUILD_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

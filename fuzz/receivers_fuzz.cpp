@@ -1,0 +1,88 @@
+// Feeds arbitrary bytes to every receiver of the bus, then builds what the screen and the bus
+// would get from the resulting state. Anything read or written out of bounds stops the run.
+
+#include "bus/master_receiver.hpp"
+#include "emulator/presets.hpp"
+#include "emulator/responder.hpp"
+#include "sim/frame_receiver.hpp"
+#include "support/fake_port.hpp"
+#include "tester/bank.hpp"
+#include "tester/cell_rows.hpp"
+#include "tester/requests.hpp"
+#include "tester/sniffer_parser.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace {
+
+using namespace zanst;
+
+class Refresh : public tester::SnifferListener {
+public:
+    explicit Refresh(const bus::BusState& state) : state_(state) {}
+    void bmsInfoChanged(tester::BmsField, const std::string&) override {}
+    void burstEnded() override { tester::UpdateCellData(state_, tester::TextFormat{}); }
+
+private:
+    const bus::BusState& state_;
+};
+
+// Walks everything a tick derives from the tables.
+void consume(bus::BusState& state) {
+    tester::UpdateCellData(state, tester::TextFormat{});
+    tester::BankValues bank;
+    tester::CalcBMSParams(state, 48, 5, bank);
+    tester::measurementPlaceholders(state);
+    tester::calibrationPlaceholders(state);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    // The first byte picks a bank size and a batteries-in-parallel entry for the emulator.
+    const std::uint8_t knob = data[0];
+    const std::span<const std::uint8_t> bytes(data + 1, size - 1);
+
+    {
+        bus::BusState state;
+        bus::MasterReceiver master(state);
+        for (auto b : bytes) {
+            master.feed(b);
+        }
+        consume(state);
+    }
+    {
+        bus::BusState state;
+        Refresh refresh(state);
+        tester::SnifferParser sniffer(state, &refresh);
+        sniffer.receive(bytes);
+        consume(state);
+    }
+    {
+        bus::BusState state;
+        test::FakePort port;
+        emulator::serialBMSdataParser responder(state, port);
+        responder.setPreset(emulator::bankPresetForListIndex(knob % 13));
+        emulator::BankSettings settings;
+        settings.numBatText = std::to_string(static_cast<int>(knob >> 4) - 2);
+        responder.setSettings(settings);
+        responder.receive(bytes);
+        consume(state);
+    }
+    {
+        sim::FrameReceiver receiver(knob & 1 ? bus::ReceiverRole::Master : bus::ReceiverRole::Other);
+        sim::TimePoint now{};
+        for (auto b : bytes) {
+            now += std::chrono::microseconds(40);
+            if (receiver.feed(b, now) != sim::FrameReceiver::Result::None) {
+                receiver.take();
+            }
+        }
+    }
+    return 0;
+}
