@@ -29,7 +29,7 @@ struct EmittedTable {
 };
 
 class Tool {
-public:
+  public:
     using PortStatus = app::BusEngine::PortStatus;
 
     Tool() {
@@ -92,7 +92,8 @@ public:
     // The BMS tester tab publishes whole snapshots to the responder by queued calls.
     void publishSettings(const emulator::BankSettings& settings) {
         app::EmulatorLink* link = host.engine()->emulator();
-        QMetaObject::invokeMethod(link, [link, settings] { link->setBankSettings(settings); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            link, [link, settings] { link->setBankSettings(settings); }, Qt::QueuedConnection);
     }
     void applyPreset(int listIndex, bool announce) {
         app::EmulatorLink* link = host.engine()->emulator();
@@ -158,7 +159,7 @@ public:
         return copy;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<EmittedTable> tables_;
     std::vector<std::string> setpoints_;
@@ -169,7 +170,7 @@ private:
     std::string emulatorMeasurement_;
     QObject context_;
 
-public:
+  public:
     // Last, so that the engine and its thread stop before what the slots write to goes away.
     app::EngineHost host;
 };

@@ -60,7 +60,7 @@ double amps(const std::string& text) {
 }
 
 class SimulatorE2E : public testing::Test {
-protected:
+  protected:
     std::unique_ptr<SimProcess> start(std::vector<std::string> args) {
         args.push_back("--link");
         args.push_back(link);
@@ -77,7 +77,7 @@ protected:
 // The simulator's bytes as fast as the pseudo-terminal takes them, or paced as on a real
 // 250000-baud line (40 us a byte), so that the tool also meets answers trickling in.
 class PacedE2E : public SimulatorE2E, public testing::WithParamInterface<int> {
-protected:
+  protected:
     std::unique_ptr<SimProcess> startPaced(std::vector<std::string> args) {
         if (GetParam() > 0) {
             args.push_back("--slow-byte-us");
@@ -87,13 +87,13 @@ protected:
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(Pacing, PacedE2E, testing::Values(0, 40),
-                         [](const testing::TestParamInfo<int>& p) {
-                             return p.param == 0 ? std::string("Unpaced") : std::string("LineSpeed");
-                         });
+INSTANTIATE_TEST_SUITE_P(Pacing, PacedE2E, testing::Values(0, 40), [](const testing::TestParamInfo<int>& p) {
+    return p.param == 0 ? std::string("Unpaced") : std::string("LineSpeed");
+});
 
 TEST_P(PacedE2E, BatteryTesterEnumeratesAndPollsTheBankAndSendsItsSetpoint) {
-    auto sim = startPaced({"bank", "--preset", "0xA607", "--batteries", "2", "--current", "20", "--no-noise"});
+    auto sim =
+        startPaced({"bank", "--preset", "0xA607", "--batteries", "2", "--current", "20", "--no-noise"});
     ASSERT_TRUE(tool.openPort(link));
     tool.selectTab(Tab::BatteryTester);
 
@@ -283,8 +283,8 @@ TEST_P(PacedE2E, SnifferRepeatsEveryByteOfTheRingAndDecodesIt) {
     // One string of four cells: the sum of the first battery's cells, in 0.1 V.
     const std::vector<int> cells = cellsOf(exchanges.back());
     ASSERT_EQ(cells.size(), 8U);
-    EXPECT_NEAR(unitsOf(field(BmsField::SystemVbat)).value_or(0), (cells[0] + cells[1] + cells[2] + cells[3]) / 100.0,
-                1.5);
+    EXPECT_NEAR(unitsOf(field(BmsField::SystemVbat)).value_or(0),
+                (cells[0] + cells[1] + cells[2] + cells[3]) / 100.0, 1.5);
 
     // The rows are what went over the wire: every measurement answer shows up as a table.
     int matched = 0;

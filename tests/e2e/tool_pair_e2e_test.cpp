@@ -22,7 +22,7 @@ using tester::Column;
 
 // Copies whatever arrives on either pseudo-terminal to the other until destroyed.
 class Relay {
-public:
+  public:
     Relay(Pty& a, Pty& b) : thread_([this, fa = a.masterFd(), fb = b.masterFd()] { run(fa, fb); }) {}
     ~Relay() {
         stop_ = true;
@@ -33,7 +33,7 @@ public:
 
     long bytes() const { return bytes_; }
 
-private:
+  private:
     void run(int fa, int fb) {
         std::uint8_t buf[4096];
         while (!stop_) {

@@ -87,7 +87,8 @@ void SimProcess::readLoop() {
     arrived_.notify_all();
 }
 
-std::optional<std::string> SimProcess::waitForLine(const std::string& text, std::chrono::milliseconds timeout) {
+std::optional<std::string> SimProcess::waitForLine(const std::string& text,
+                                                   std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::unique_lock lock(mutex_);
     while (true) {

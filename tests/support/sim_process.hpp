@@ -17,7 +17,7 @@ namespace zanst::test {
 
 // A temporary folder, removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -26,12 +26,12 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
 class SimProcess {
-public:
+  public:
     // Starts `program` with `args` and --exit-with-parent. Start it from the test's main thread:
     // the simulator stops when the thread that started it ends.
     SimProcess(const std::string& program, std::vector<std::string> args);
@@ -41,8 +41,8 @@ public:
 
     // Blocks until a line not returned before contains `text`; returns it, or nothing on time-out.
     // Lines are taken in order: a later call finds only lines after the one returned.
-    std::optional<std::string> waitForLine(const std::string& text,
-                                           std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
+    std::optional<std::string>
+    waitForLine(const std::string& text, std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
     // Every line so far.
     std::vector<std::string> lines() const;
     // Lines so far that contain `text`.
@@ -58,7 +58,7 @@ public:
     int waitExit();
     bool running() const { return pid_ > 0; }
 
-private:
+  private:
     void readLoop();
     int reap(int sig);
 
