@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts zanst-sim on a pseudo-terminal linked into a temporary folder, runs a command with that
 # port listed in ZANST_EXTRA_PORTS (the tool by default), and stops the simulator when the command
-# ends. The simulator's lines go to sim.log in that folder (its path is printed).
+# ends. The simulator's lines go to sim.log in that folder (its path is printed). ZANST_SIM_LINK
+# puts the link at a path of your choice instead.
 #
 # Usage: scripts/with-sim.sh [ROLE] [SIM OPTIONS...] [-- COMMAND [ARGS...]]
 #   scripts/with-sim.sh                          a 4-cell bank, then the tool
@@ -30,7 +31,7 @@ if [ ! -x "$sim" ]; then
 fi
 
 dir="$(mktemp -d /tmp/zanst-sim.XXXXXX)"
-link="$dir/port"
+link="${ZANST_SIM_LINK:-$dir/port}"
 log="$dir/sim.log"
 sim_pid=""
 cleanup() {

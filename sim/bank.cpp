@@ -90,8 +90,8 @@ Bank::Bank(const BankConfig& config, TimePoint start)
         // Current sensors as the batteries carry them: every fourth cell low range, the one two
         // further on high range.
         b.sensor = i % 4 == 0 ? Sensor::LowRange : (i % 4 == 2 ? Sensor::HighRange : Sensor::None);
-        b.serial = serialFor(config_.preset.productId, i / cells);
-        b.productId = config_.preset.productId;
+        b.productId = static_cast<std::uint16_t>(config_.preset.productId);
+        b.serial = serialFor(b.productId, i / cells);
         b.capacity = static_cast<std::uint16_t>(config_.preset.capacityAh);
         b.offsetMv = spread(rng_);
         b.driftShare = share(rng_);

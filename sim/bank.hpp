@@ -18,7 +18,7 @@ namespace zanst::sim {
 inline constexpr int kMaxBatteries = 10;
 
 struct BankConfig {
-    Preset preset = kPresets[0];
+    Preset preset = kDefaultPreset;
     int batteries = 1;
     double currentA = 0.0; // through every battery; positive charges
     std::uint32_t seed = 1;

@@ -31,7 +31,7 @@ std::string presetHelp() {
     std::string out;
     for (int cells : {4, 8, 16}) {
         std::string line = "                    " + std::to_string(cells) + " cells:";
-        for (const Preset& p : kPresets) {
+        for (const Preset& p : emulator::batteryInfoArray) {
             if (p.cellsInSeries != cells) {
                 continue;
             }

@@ -15,7 +15,7 @@ enum class RoleKind { Bank, Bms, Ring };
 
 struct Options {
     RoleKind role = RoleKind::Bank;
-    Preset preset = kPresets[0];
+    Preset preset = kDefaultPreset;
     int batteries = 1;
     double currentA = 0.0;
     std::string link;

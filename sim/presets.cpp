@@ -6,7 +6,7 @@
 namespace zanst::sim {
 
 std::optional<Preset> findPreset(std::uint16_t productId) {
-    for (const Preset& p : kPresets) {
+    for (const Preset& p : emulator::batteryInfoArray) {
         if (p.productId == productId) {
             return p;
         }
@@ -31,7 +31,7 @@ std::optional<Preset> parsePreset(std::string_view text) {
 
 std::string presetList() {
     std::string out;
-    for (const Preset& p : kPresets) {
+    for (const Preset& p : emulator::batteryInfoArray) {
         char item[48];
         std::snprintf(item, sizeof item, "%s0x%04X (%d cells, %d Ah)", out.empty() ? "" : ", ", p.productId,
                       p.cellsInSeries, p.capacityAh);

@@ -1,7 +1,9 @@
 #pragma once
-// The 13 battery models a bank can be built from, by product id.
+// The battery models a simulated bank is built from: the emulator's table of the 13 models, read
+// from the command line by product id.
 
-#include <array>
+#include "emulator/presets.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -9,27 +11,10 @@
 
 namespace zanst::sim {
 
-struct Preset {
-    std::uint16_t productId = 0;
-    int cellsInSeries = 0;
-    int capacityAh = 0;
-};
+using Preset = emulator::BatteryPresetInfo;
 
-inline constexpr std::array<Preset, 13> kPresets{{
-    {0xA602, 4, 100},
-    {0xA60E, 4, 105},
-    {0xA603, 4, 150},
-    {0xA605, 4, 200},
-    {0xA60F, 4, 210},
-    {0xA60B, 4, 300},
-    {0xA607, 8, 100},
-    {0xA610, 8, 105},
-    {0xA60C, 8, 200},
-    {0xA611, 8, 210},
-    {0xA60A, 8, 300},
-    {0xA60D, 16, 100},
-    {0xA612, 16, 105},
-}};
+// The model a bank starts as without --preset (0xA602, 4 cells, 100 Ah).
+inline constexpr Preset kDefaultPreset = emulator::batteryInfoArray[0];
 
 std::optional<Preset> findPreset(std::uint16_t productId);
 

@@ -5,6 +5,7 @@
 #include "bus/protocol.hpp"
 #include "bus/state.hpp"
 #include "sim_test_util.hpp"
+#include "support/sim_process.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +13,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <poll.h>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -24,124 +23,19 @@
 namespace zanst::sim {
 namespace {
 
-namespace fs = std::filesystem;
 using bus::Bytes;
 using SteadyClock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-class TempDir {
+using test::TempDir;
+
+// The simulator as a child process; a line not seen in time reads as an empty text.
+class SimProcess : public test::SimProcess {
 public:
-    TempDir() {
-        char pattern[] = "/tmp/zanst-sim-test-XXXXXX";
-        path_ = ::mkdtemp(pattern);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-// The simulator as a child process; its standard output is read line by line.
-class SimProcess {
-public:
-    explicit SimProcess(std::vector<std::string> args) {
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) {
-            throw std::runtime_error("pipe");
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            std::vector<char*> argv;
-            std::string path = ZANST_SIM_PATH;
-            argv.push_back(path.data());
-            args.push_back("--exit-with-parent");
-            for (auto& a : args) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            ::execv(path.c_str(), argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        out_ = out[0];
-    }
-    ~SimProcess() {
-        if (pid_ > 0) {
-            stop(SIGKILL);
-        }
-        ::close(out_);
-    }
-
-    // Waits for a line containing `text`; returns it, or an empty text on time-out.
+    explicit SimProcess(std::vector<std::string> args) : test::SimProcess(ZANST_SIM_PATH, std::move(args)) {}
     std::string waitForLine(const std::string& text, milliseconds timeout = milliseconds(3000)) {
-        const auto deadline = SteadyClock::now() + timeout;
-        while (true) {
-            for (; seen_ < lines_.size(); ++seen_) {
-                if (lines_[seen_].find(text) != std::string::npos) {
-                    return lines_[seen_++];
-                }
-            }
-            const auto left = std::chrono::duration_cast<milliseconds>(deadline - SteadyClock::now()).count();
-            if (left <= 0 || !readSome(static_cast<int>(left))) {
-                return {};
-            }
-        }
+        return test::SimProcess::waitForLine(text, timeout).value_or("");
     }
-    bool anyLine(const std::string& text) {
-        for (const auto& l : lines_) {
-            if (l.find(text) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    }
-    // Sends the signal and waits for the exit; returns the exit status (-1 if it did not exit normally).
-    int stop(int sig) {
-        ::kill(pid_, sig);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        while (readSome(0)) {
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    int waitExit() {
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    const std::vector<std::string>& lines() const { return lines_; }
-
-private:
-    bool readSome(int timeoutMs) {
-        pollfd p{out_, POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) <= 0) {
-            return false;
-        }
-        char buf[4096];
-        const ssize_t n = ::read(out_, buf, sizeof buf);
-        if (n <= 0) {
-            return false;
-        }
-        partial_.append(buf, static_cast<std::size_t>(n));
-        for (auto nl = partial_.find('\n'); nl != std::string::npos; nl = partial_.find('\n')) {
-            lines_.push_back(partial_.substr(0, nl));
-            partial_.erase(0, nl + 1);
-        }
-        return true;
-    }
-
-    pid_t pid_ = -1;
-    int out_ = -1;
-    std::string partial_;
-    std::vector<std::string> lines_;
-    std::size_t seen_ = 0;
 };
 
 // The tool's end: the device path opened as a serial port.

@@ -1,0 +1,215 @@
+#pragma once
+// The tool without its window for end-to-end tests: a bus engine on its own thread, driven by
+// queued calls as the window drives it. What it reports is collected on the engine's thread as
+// it is emitted, with the time, so that a test can tell which tick showed what.
+
+#include "emulator/bank.hpp"
+#include "engine/engine_host.hpp"
+#include "support/qt_wait.hpp"
+
+#include <QObject>
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zanst::test {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Generous: the tests must pass on two cores that other builds keep busy.
+inline constexpr std::chrono::milliseconds kLongWait{15000};
+
+struct EmittedTable {
+    SteadyClock::time_point at;
+    tester::CellTable table;
+};
+
+class Tool {
+  public:
+    using PortStatus = app::BusEngine::PortStatus;
+
+    Tool() {
+        app::BusEngine* engine = host.engine();
+        // Direct connections: the slots run on the engine's thread the moment it emits.
+        QObject::connect(
+            engine, &app::BusEngine::cellTableChanged, &context_,
+            [this](const tester::CellTable& t) {
+                std::lock_guard lock(mutex_);
+                tables_.push_back({SteadyClock::now(), t});
+            },
+            Qt::DirectConnection);
+        QObject::connect(
+            engine, &app::BusEngine::bankValuesChanged, &context_,
+            [this](const QString& setpoint, const QString&, const QString& current) {
+                std::lock_guard lock(mutex_);
+                setpoints_.push_back(setpoint.toStdString());
+                bankCurrent_ = current.toStdString();
+            },
+            Qt::DirectConnection);
+        QObject::connect(
+            engine, &app::BusEngine::snifferInfoChanged, &context_,
+            [this](int field, const QString& text) {
+                std::lock_guard lock(mutex_);
+                bmsInfo_[field] = text.toStdString();
+            },
+            Qt::DirectConnection);
+        QObject::connect(
+            engine, &app::BusEngine::portStatusChanged, &context_,
+            [this](PortStatus s, const QString&, const QString&) {
+                std::lock_guard lock(mutex_);
+                statuses_.push_back(s);
+            },
+            Qt::DirectConnection);
+        QObject::connect(
+            engine->emulator(), &app::EmulatorLink::bmsIdentityShown, &context_,
+            [this](const QString& pid, const QString& serial) {
+                std::lock_guard lock(mutex_);
+                emulatorIdentity_ = (pid + "/" + serial).toStdString();
+            },
+            Qt::DirectConnection);
+        QObject::connect(
+            engine->emulator(), &app::EmulatorLink::bmsMeasurementShown, &context_,
+            [this](const QString& voltage, const QString& current) {
+                std::lock_guard lock(mutex_);
+                emulatorMeasurement_ = (voltage + "/" + current).toStdString();
+            },
+            Qt::DirectConnection);
+    }
+
+    // As the window does it: queued calls into the engine.
+    void selectTab(bus::Tab tab) {
+        QMetaObject::invokeMethod(host.engine(), "selectTab", Qt::QueuedConnection,
+                                  Q_ARG(int, static_cast<int>(tab)));
+    }
+    void setSetpointCorrection(int correction) {
+        QMetaObject::invokeMethod(host.engine(), "setSetpointCorrection", Qt::QueuedConnection,
+                                  Q_ARG(int, correction));
+    }
+    // The BMS tester tab publishes whole snapshots to the responder by queued calls.
+    void publishSettings(const emulator::BankSettings& settings) {
+        app::EmulatorLink* link = host.engine()->emulator();
+        QMetaObject::invokeMethod(
+            link, [link, settings] { link->setBankSettings(settings); }, Qt::QueuedConnection);
+    }
+    void applyPreset(int listIndex, bool announce) {
+        app::EmulatorLink* link = host.engine()->emulator();
+        QMetaObject::invokeMethod(
+            link, [link, listIndex, announce] { link->applyBatteryPreset(listIndex, announce); },
+            Qt::QueuedConnection);
+    }
+
+    // Selects the port and waits until the engine reports it open (after its settle pause).
+    bool openPort(const std::string& path) {
+        QMetaObject::invokeMethod(host.engine(), "selectPort", Qt::QueuedConnection,
+                                  Q_ARG(QString, QString::fromStdString(path)));
+        return waitUntil([&] { return sawStatus(PortStatus::Open); }, kLongWait);
+    }
+    bool sawStatus(PortStatus s) const {
+        std::lock_guard lock(mutex_);
+        for (PortStatus e : statuses_) {
+            if (e == s) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::vector<EmittedTable> tables() const {
+        std::lock_guard lock(mutex_);
+        return tables_;
+    }
+    std::size_t tableCount() const {
+        std::lock_guard lock(mutex_);
+        return tables_.size();
+    }
+    tester::CellTable lastTable() const {
+        std::lock_guard lock(mutex_);
+        return tables_.empty() ? tester::CellTable{} : tables_.back().table;
+    }
+    // Setpoint texts of every poll tick, in order.
+    std::vector<std::string> setpoints() const {
+        std::lock_guard lock(mutex_);
+        return setpoints_;
+    }
+    std::string bankCurrent() const {
+        std::lock_guard lock(mutex_);
+        return bankCurrent_;
+    }
+    std::map<int, std::string> bmsInfo() const {
+        std::lock_guard lock(mutex_);
+        return bmsInfo_;
+    }
+    std::string emulatorIdentity() const {
+        std::lock_guard lock(mutex_);
+        return emulatorIdentity_;
+    }
+    std::string emulatorMeasurement() const {
+        std::lock_guard lock(mutex_);
+        return emulatorMeasurement_;
+    }
+
+    // A copy of the engine's state, taken on its thread.
+    bus::BusState snapshot() {
+        bus::BusState copy;
+        host.runBlocking([&] { copy = host.engine()->state(); });
+        return copy;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<EmittedTable> tables_;
+    std::vector<std::string> setpoints_;
+    std::string bankCurrent_;
+    std::map<int, std::string> bmsInfo_;
+    std::vector<PortStatus> statuses_;
+    std::string emulatorIdentity_;
+    std::string emulatorMeasurement_;
+    QObject context_;
+
+  public:
+    // Last, so that the engine and its thread stop before what the slots write to goes away.
+    app::EngineHost host;
+};
+
+// Rows whose balancers have all reported a measurement.
+inline bool measured(const tester::CellTable& t, std::size_t rows) {
+    if (t.rows.size() != rows) {
+        return false;
+    }
+    for (const auto& r : t.rows) {
+        if (!r.volts) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A number shown with a fixed count of decimals, in its smallest unit ("3.301" -> 3301), whatever
+// the decimal point; nothing for "-".
+inline std::optional<int> unitsOf(const std::string& text) {
+    std::string digits;
+    for (char c : text) {
+        if ((c >= '0' && c <= '9') || c == '-') {
+            digits += c;
+        }
+    }
+    if (digits.empty() || digits == "-") {
+        return std::nullopt;
+    }
+    return std::stoi(digits);
+}
+
+// Cell voltages of a table in mV (-1 where nothing was measured).
+inline std::vector<int> millivolts(const tester::CellTable& t) {
+    std::vector<int> out;
+    for (const auto& r : t.rows) {
+        out.push_back(unitsOf(r[tester::Column::Voltage]).value_or(-1));
+    }
+    return out;
+}
+
+} // namespace zanst::test
