@@ -64,26 +64,29 @@ tester::CellTable twoBalancers() {
 }
 
 TEST(RecordingFolder, AppDataFirstThenTheUsersDataFolder) {
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", "/tmp/zanst-xdg-home");
     qputenv("APPDATA", "/tmp/zanst-appdata");
     EXPECT_EQ(app::recordingsFolder(), "/tmp/zanst-appdata/Kestrova Energy/Zanthe Service Tool/Recordings");
     qunsetenv("APPDATA");
     EXPECT_EQ(app::recordingsFolder(), "/tmp/zanst-xdg-home/Kestrova Energy/Zanthe Service Tool/Recordings");
-    qunsetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", dataHome);
 }
 
 class TesterTabs : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(data.isValid());
+        dataHome = qgetenv("XDG_DATA_HOME");
         qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
         qunsetenv("APPDATA");
         window = std::make_unique<app::diag_form>();
     }
     void TearDown() override {
         window.reset();
-        qunsetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", dataHome);
     }
+    QByteArray dataHome;
 
     QString recordings() const {
         return data.path() + QStringLiteral("/Kestrova Energy/Zanthe Service Tool/Recordings");

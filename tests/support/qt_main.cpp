@@ -5,6 +5,7 @@
 #else
 #include <QCoreApplication>
 #endif
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,9 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    // The window writes its recording number files at first show: keep them out of the user's folder.
+    QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
     QApplication app(argc, argv);
 #else
     QCoreApplication app(argc, argv);
