@@ -1,7 +1,7 @@
 // Zanst: service tool for banks of Zanthe lithium iron phosphate batteries.
 
-#include "window/legal.hpp"
-#include "window/main_window.hpp"
+#include "ui/legal.hpp"
+#include "shell/main_window.hpp"
 
 #include <QApplication>
 #include <QStyleFactory>

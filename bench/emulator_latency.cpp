@@ -9,7 +9,7 @@
 // Usage: emulator_latency [iterations]   (default 400 per scenario)
 
 #include "emulator/bank.hpp"
-#include "engine/emulator_link.hpp"
+#include "engine/emulator_feature.hpp"
 #include "engine/engine_host.hpp"
 #include "support/pty.hpp"
 #include "support/records.hpp"
@@ -76,8 +76,8 @@ int main(int argc, char** argv) {
     bool open = false;
     host.runBlocking([&] {
         engine->selectPort(QString::fromStdString(pty.slavePath()));
-        engine->selectTab(static_cast<int>(zanst::bus::Tab::BmsTester));
-        open = engine->link().isOpen();
+        engine->selectTab(zanst::bus::Tab::BmsTester);
+        open = engine->source().isOpen();
     });
     if (!open) {
         std::fprintf(stderr, "could not open %s\n", pty.slavePath().c_str());

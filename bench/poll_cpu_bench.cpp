@@ -7,11 +7,12 @@
 // Measures the process's CPU time (user + system, all threads) over the duration (default 30 s),
 // after the enumeration has settled.
 
+#include "engine/post.hpp"
 #include "scripted_bus.hpp"
 #include "support/pty.hpp"
 #include "tabs/battery_tester_tab.hpp"
-#include "tabs/cell_table_model.hpp"
-#include "window/main_window.hpp"
+#include "ui/cell_grid.hpp"
+#include "shell/main_window.hpp"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -86,14 +87,14 @@ int main(int argc, char** argv) {
     std::size_t lastRows = 0;
     {
         zanst::app::diag_form window;
-        QObject::connect(window.engine(), &zanst::app::BusEngine::cellTableChanged, &window,
+        QObject::connect(window.engine()->tester(), &zanst::app::TesterFeature::cellTableChanged, &window,
                          [&](const zanst::tester::CellTable& t) {
                              ++tables;
                              lastRows = t.rows.size();
                          });
         window.show();
-        QMetaObject::invokeMethod(window.engine(), "selectPort", Qt::QueuedConnection,
-                                  Q_ARG(QString, QString::fromStdString(pty.slavePath())));
+        const QString path = QString::fromStdString(pty.slavePath());
+        zanst::app::post(window.engine(), [path](zanst::app::BusEngine& e) { e.selectPort(path); });
         window.tabs()->setCurrentWidget(window.batteryTesterTab());
         runFor(5000); // port settle, leave frame, enumeration, first polls
 

@@ -213,12 +213,12 @@ PhaseResult toolPhase(const Bytes& pattern, double seconds, int& tablesBuilt) {
     zanst::app::EngineHost host;
     std::atomic<int> tables{0};
     QObject::connect(
-        host.engine(), &zanst::app::BusEngine::cellTableChanged, host.engine(),
+        host.engine()->sniffer(), &zanst::app::SnifferFeature::cellTableChanged, host.engine(),
         [&](const zanst::tester::CellTable&) { ++tables; }, Qt::DirectConnection);
     const QString path = QString::fromStdString(pty.slavePath());
     host.runBlocking([&] {
         host.engine()->selectPort(path);
-        host.engine()->selectTab(static_cast<int>(zanst::bus::Tab::Sniffer));
+        host.engine()->selectTab(zanst::bus::Tab::Sniffer);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     const PhaseResult r = runPhase(pty.masterFd(), pty.masterFd(), pattern, seconds);

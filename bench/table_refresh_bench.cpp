@@ -2,7 +2,7 @@
 // handed to the grid model and painted by the grid (offscreen), and one recording line.
 
 #include "support/records.hpp"
-#include "tabs/cell_table_model.hpp"
+#include "ui/cell_grid.hpp"
 #include "tester/cell_rows.hpp"
 #include "tester/recorder.hpp"
 

@@ -33,8 +33,6 @@ struct BusState {
     int ackReceived = 0;            // command of the last completed frame
     bool flashBsy = false;          // firmware block in flight
     bool flashRdy = false;          // boot loader ready / all blocks sent
-    bool recording = false;         // battery tester recording runs
-    bool recordingBattDataMonitor = false; // data monitor recording runs
 
     BalancerTables tables;
 };

@@ -4,7 +4,7 @@
 
 namespace zanst::app {
 
-SerialLink::SerialLink(QObject* parent) : QObject(parent), port_(this) {
+SerialLink::SerialLink(QObject* parent) : ByteSource(parent), port_(this) {
     connect(&port_, &QSerialPort::readyRead, this, &SerialLink::readyRead);
     connect(&port_, &QSerialPort::errorOccurred, this, &SerialLink::onError);
 }

@@ -1,15 +1,15 @@
 #include "tabs/battery_tester_tab.hpp"
 
-#include "engine/bus_engine.hpp"
-#include "tabs/cell_table_model.hpp"
-#include "tabs/recorder_panel.hpp"
+#include "engine/tester_feature.hpp"
+#include "tabs/gain_group.hpp"
+#include "tabs/updater_group.hpp"
 #include "tester/bank.hpp"
-#include "window/widgets.hpp"
+#include "ui/cell_grid.hpp"
+#include "ui/recorder_panel.hpp"
+#include "ui/widgets.hpp"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGridLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,8 +34,8 @@ QLineEdit* readOnlyBox(const QString& objectName, QWidget* parent) {
 
 } // namespace
 
-BatteryTesterTab::BatteryTesterTab(Globals& globals, BusEngine* engine, QWidget* parent)
-    : QWidget(parent), engine_(engine), lastValidCorrection_(tester::kDefaultSetpointCorrection) {
+BatteryTesterTab::BatteryTesterTab(RecordingLock& lock, QWidget* parent)
+    : QWidget(parent), lastValidCorrection_(tester::kDefaultSetpointCorrection) {
     model_ = new CellTableModel(this);
 
     // Bank values and the inputs of the bank computation.
@@ -71,35 +71,13 @@ BatteryTesterTab::BatteryTesterTab(Globals& globals, BusEngine* engine, QWidget*
     bankRow->addWidget(StopSendingMeasurementRequest);
     bankRow->addStretch(1);
 
-    // Service groups; their actions belong to the firmware updater and the calibration.
-    updaterGroup = new QGroupBox(QStringLiteral("Updater"), this);
-    updaterGroup->setAccessibleName(updaterGroup->title());
-    forceUpdate = new QCheckBox(QStringLiteral("Force update"), updaterGroup);
-    listBox1 = new QListWidget(updaterGroup);
-    listBox1->setObjectName(QStringLiteral("listBox1"));
-    listBox1->setAccessibleName(QStringLiteral("Firmware file and updater log"));
-    listBox1->setMaximumHeight(80);
-    auto* updaterLayout = new QVBoxLayout(updaterGroup);
-    updaterLayout->addWidget(forceUpdate);
-    updaterLayout->addWidget(listBox1);
-
-    gainGroup = new QGroupBox(QStringLiteral("Gain"), this);
-    gainGroup->setAccessibleName(gainGroup->title());
-    zeroCurrent = new QPushButton(QStringLiteral("Zero Current"), gainGroup);
-    incGain = new QPushButton(QStringLiteral("Inc Gain"), gainGroup);
-    defaultGain = new QPushButton(QStringLiteral("Default gain"), gainGroup);
-    decGain = new QPushButton(QStringLiteral("Dec Gain"), gainGroup);
-    auto* gainLayout = new QGridLayout(gainGroup);
-    gainLayout->addWidget(zeroCurrent, 0, 0);
-    gainLayout->addWidget(incGain, 0, 1);
-    gainLayout->addWidget(defaultGain, 1, 0);
-    gainLayout->addWidget(decGain, 1, 1);
-
+    updaterGroup = new UpdaterGroup(this);
+    gainGroup = new GainGroup(this);
     auto* service = new QHBoxLayout;
     service->addWidget(updaterGroup, 1);
     service->addWidget(gainGroup);
 
-    recorder_ = new RecorderPanel(RecorderPanel::Kind::BatteryTester, model_, globals, engine, this);
+    recorder_ = new RecorderPanel(RecorderPanel::Kind::BatteryTester, model_, lock, this);
     batteryTesterGridView = makeCellGrid(model_, QStringLiteral("batteryTesterGridView"),
                                          QStringLiteral("Battery tester cells"), this);
 
@@ -111,16 +89,8 @@ BatteryTesterTab::BatteryTesterTab(Globals& globals, BusEngine* engine, QWidget*
     layout->addWidget(makeFooter(QStringLiteral("Zanst_connection_BatteryTester"), this));
 
     connect(tbSetting, &QLineEdit::textChanged, this, &BatteryTesterTab::onSettingEdited);
-    connect(sysVoltage, &QComboBox::currentTextChanged, this, [this](const QString& text) {
-        if (engine_ != nullptr) {
-            QMetaObject::invokeMethod(engine_, "setSystemVoltage", Qt::QueuedConnection,
-                                      Q_ARG(int, text.toInt()));
-        }
-    });
-    if (engine_ != nullptr) {
-        connect(engine_, &BusEngine::cellTableChanged, this, &BatteryTesterTab::onCellTable);
-        connect(engine_, &BusEngine::bankValuesChanged, this, &BatteryTesterTab::onBankValues);
-    }
+    connect(sysVoltage, &QComboBox::currentTextChanged, this,
+            [this](const QString& text) { emit systemVoltageChanged(text.toInt()); });
 }
 
 void BatteryTesterTab::onSettingEdited(const QString& text) {
@@ -133,17 +103,12 @@ void BatteryTesterTab::onSettingEdited(const QString& text) {
     }
     tbSetting->setStyleSheet(QString());
     lastValidCorrection_ = *correction;
-    if (engine_ != nullptr) {
-        QMetaObject::invokeMethod(engine_, "setSetpointCorrection", Qt::QueuedConnection,
-                                  Q_ARG(int, *correction));
-    }
+    emit setpointCorrectionChanged(*correction);
 }
 
-void BatteryTesterTab::onCellTable(const tester::CellTable& table) {
-    model_->setTable(table);
-}
+void BatteryTesterTab::showCellTable(const tester::CellTable& table) { model_->setTable(table); }
 
-void BatteryTesterTab::onBankValues(const QString& setpoint, const QString& voltage, const QString& current) {
+void BatteryTesterTab::showBankValues(const QString& setpoint, const QString& voltage, const QString& current) {
     textBalSetP->setText(setpoint);
     textBatV->setText(voltage);
     tbTotalCurrent->setText(current);
@@ -156,9 +121,9 @@ void BatteryTesterTab::onShown() {
 void BatteryTesterTab::hideRiskyTools() {
     updaterGroup->hide();
     gainGroup->hide();
-    listBox1->hide();
-    forceUpdate->hide();
-    for (QWidget* w : {zeroCurrent, incGain, defaultGain, decGain}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{updaterGroup->listBox1, updaterGroup->forceUpdate,
+                                                      gainGroup->zeroCurrent, gainGroup->incGain,
+                                                      gainGroup->defaultGain, gainGroup->decGain}) {
         w->hide();
     }
     // The bank row: boxes with their captions and units, and the unused check box. The grid

@@ -7,11 +7,7 @@
 
 class QCheckBox;
 class QComboBox;
-class QGroupBox;
-class QLabel;
 class QLineEdit;
-class QListWidget;
-class QPushButton;
 class QTableView;
 
 namespace zanst::tester {
@@ -20,15 +16,16 @@ struct CellTable;
 
 namespace zanst::app {
 
-class BusEngine;
 class CellTableModel;
+class GainGroup;
 class RecorderPanel;
-struct Globals;
+class RecordingLock;
+class UpdaterGroup;
 
 class BatteryTesterTab : public QWidget {
     Q_OBJECT
   public:
-    BatteryTesterTab(Globals& globals, BusEngine* engine, QWidget* parent = nullptr);
+    BatteryTesterTab(RecordingLock& lock, QWidget* parent = nullptr);
 
     // At the first showing of the window.
     void onShown();
@@ -47,21 +44,20 @@ class BatteryTesterTab : public QWidget {
     QComboBox* sysVoltage = nullptr;     // 12, 24, 48
     QCheckBox* StopSendingMeasurementRequest = nullptr;
     QWidget* bankValues = nullptr; // the row holding the boxes above
-    QGroupBox* updaterGroup = nullptr;
-    QCheckBox* forceUpdate = nullptr;
-    QListWidget* listBox1 = nullptr;
-    QGroupBox* gainGroup = nullptr;
-    QPushButton* zeroCurrent = nullptr;
-    QPushButton* incGain = nullptr;
-    QPushButton* defaultGain = nullptr;
-    QPushButton* decGain = nullptr;
+    UpdaterGroup* updaterGroup = nullptr;
+    GainGroup* gainGroup = nullptr;
+
+    void showCellTable(const tester::CellTable& table);
+    void showBankValues(const QString& setpoint, const QString& voltage, const QString& current);
+
+  signals:
+    // A valid "Setpoint correction" (mV/A) and the "System" voltage (V) for the bank computation.
+    void setpointCorrectionChanged(int correction);
+    void systemVoltageChanged(int volts);
 
   private:
     void onSettingEdited(const QString& text);
-    void onCellTable(const tester::CellTable& table);
-    void onBankValues(const QString& setpoint, const QString& voltage, const QString& current);
 
-    BusEngine* engine_;
     CellTableModel* model_ = nullptr;
     RecorderPanel* recorder_ = nullptr;
     int lastValidCorrection_;

@@ -2,8 +2,8 @@
 
 #include "emulator/entries.hpp"
 #include "emulator/presets.hpp"
-#include "engine/emulator_link.hpp"
-#include "window/widgets.hpp"
+#include "tabs/cell_panel.hpp"
+#include "ui/widgets.hpp"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -42,15 +42,16 @@ template <typename T, std::size_t N> int indexIn(const std::array<T*, N>& contro
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
-void setTextIfChanged(QLineEdit* box, const QString& text) {
-    if (box->text() != text) {
-        box->setText(text);
+void setText(QLineEdit* box, const std::string& text) {
+    const QString shown = qs(text);
+    if (box->text() != shown) {
+        box->setText(shown);
     }
 }
 
 // An entry that is not a whole number shows in red until it is fixed.
-void markEntry(QLineEdit* box) {
-    const bool invalid = !emulator::isInteger(box->text().toStdString());
+void markEntry(QLineEdit* box, const std::string& text) {
+    const bool invalid = !emulator::isInteger(text);
     if (box->property(kInvalidProperty).toBool() == invalid) {
         return;
     }
@@ -66,16 +67,6 @@ QLineEdit* makeReadOnly(QWidget* parent, const QString& name, const QString& tex
     box->setReadOnly(true);
     box->setFocusPolicy(Qt::TabFocus); // readable by keyboard, not a typing target
     return box;
-}
-
-QSlider* makeSlider(QWidget* parent, const QString& name, emulator::SliderRange range, int value, int pageStep) {
-    auto* slider = new QSlider(Qt::Horizontal, parent);
-    slider->setObjectName(name);
-    slider->setRange(range.min, range.max);
-    slider->setValue(value);
-    slider->setSingleStep(1);
-    slider->setPageStep(pageStep);
-    return slider;
 }
 
 } // namespace
@@ -96,19 +87,7 @@ BmsTesterTab::BmsTesterTab(QWidget* parent) : QWidget(parent) {
     layout->addWidget(groupBoxEmulator);
 
     editor_.updateSentBmsInfo();
-    sync();
-}
-
-QLineEdit* BmsTesterTab::makeEntry(QWidget* parent, const QString& name, const QString& accessibleName,
-                                    const QString& tip) {
-    auto* box = new QLineEdit(parent);
-    box->setObjectName(name);
-    box->setAccessibleName(accessibleName);
-    box->setToolTip(tip);
-    box->setFixedWidth(kEntryWidth);
-    box->setAlignment(Qt::AlignRight);
-    box->installEventFilter(this);
-    return box;
+    showEditor();
 }
 
 QWidget* BmsTesterTab::buildTop() {
@@ -188,7 +167,9 @@ QWidget* BmsTesterTab::buildTop() {
     connect(cbBatteryPresets, &QComboBox::currentIndexChanged, this, &BmsTesterTab::cbBatteryPresets_SelectedIndexChanged);
     connect(cbFwVersion, &QComboBox::currentIndexChanged, this, [this](int index) {
         editor_.setFirmwareIndex(index);
-        publishSettings();
+        if (!showing_) {
+            publishSettings();
+        }
     });
     connect(tbNumBat, &QLineEdit::textEdited, this, [this] { tbNumBat_KeyPress(false); });
     return top;
@@ -295,10 +276,13 @@ QGroupBox* BmsTesterTab::buildBatteryGroup() {
     auto* current = new QGridLayout;
     current->setHorizontalSpacing(6);
     current->setVerticalSpacing(0);
-    tbBatCurrent = makeEntry(groupBoxBattery, QStringLiteral("tbBatCurrent"), QStringLiteral("Current"),
-                             QStringLiteral("Bank current, -500 to 500 A; Enter applies it"));
-    CurrentTrackbar = makeSlider(groupBoxBattery, QStringLiteral("CurrentTrackbar"), emulator::rangeOf(Field::Current),
-                                 emulator::kCurrentDefaultA, 10);
+    tbBatCurrent = makeCellEntry(groupBoxBattery, QStringLiteral("tbBatCurrent"), QStringLiteral("Current"),
+                                 QStringLiteral("Bank current, -500 to 500 A; Enter applies it"), this);
+    CurrentTrackbar = new QSlider(Qt::Horizontal, groupBoxBattery);
+    CurrentTrackbar->setObjectName(QStringLiteral("CurrentTrackbar"));
+    CurrentTrackbar->setRange(emulator::kCurrentMinA, emulator::kCurrentMaxA);
+    CurrentTrackbar->setValue(emulator::kCurrentDefaultA);
+    CurrentTrackbar->setPageStep(10);
     CurrentTrackbar->setAccessibleName(QStringLiteral("Current slider"));
     CurrentTrackbar->setTickPosition(QSlider::TicksBelow);
     CurrentTrackbar->setTickInterval(100);
@@ -318,7 +302,20 @@ QGroupBox* BmsTesterTab::buildBatteryGroup() {
     cells->setHorizontalSpacing(6);
     cells->setVerticalSpacing(6);
     for (int cell = 0; cell < kCells; ++cell) {
-        cells->addWidget(buildCellPanel(cell), cell / emulator::kCellsPerBlock, cell % emulator::kCellsPerBlock);
+        auto* panel = new CellPanel(cell, this, groupBoxBattery);
+        const auto i = static_cast<std::size_t>(cell);
+        cellPanels[i] = panel;
+        mVTrackbarCell[i] = panel->voltageSlider;
+        tbCellVoltage[i] = panel->voltageEntry;
+        TempTrackbarCell[i] = panel->tempSlider;
+        tbTemp[i] = panel->tempEntry;
+        connect(panel->voltageSlider, &QSlider::valueChanged, this, &BmsTesterTab::ScrollVoltageTrackbar);
+        connect(panel->tempSlider, &QSlider::valueChanged, this, &BmsTesterTab::ScrollTempTrackbar);
+        QLineEdit* voltageBox = panel->voltageEntry;
+        QLineEdit* tempBox = panel->tempEntry;
+        connect(voltageBox, &QLineEdit::textEdited, this, [this, voltageBox] { KeyPressCellVoltage(voltageBox, false); });
+        connect(tempBox, &QLineEdit::textEdited, this, [this, tempBox] { KeyPressCellTemperature(tempBox, false); });
+        cells->addWidget(panel, cell / emulator::kCellsPerBlock, cell % emulator::kCellsPerBlock);
     }
     v->addLayout(cells);
     v->addStretch(1);
@@ -330,84 +327,10 @@ QGroupBox* BmsTesterTab::buildBatteryGroup() {
     return groupBoxBattery;
 }
 
-QGroupBox* BmsTesterTab::buildCellPanel(int cell) {
-    const int n = cell + 1;
-    auto* panel = new QGroupBox(QStringLiteral("Cell %1").arg(n), groupBoxBattery);
-    panel->setObjectName(QStringLiteral("groupBoxCell%1").arg(n));
-    panel->setAccessibleName(panel->title());
-    // A hidden block keeps its place, so the layout does not jump with the preset.
-    QSizePolicy policy = panel->sizePolicy();
-    policy.setRetainSizeWhenHidden(true);
-    panel->setSizePolicy(policy);
-
-    auto* grid = new QGridLayout(panel);
-    grid->setContentsMargins(6, 6, 6, 6);
-    grid->setHorizontalSpacing(4);
-    grid->setVerticalSpacing(6);
-
-    const auto i = static_cast<std::size_t>(cell);
-    cellPanels[i] = panel;
-    mVTrackbarCell[i] = makeSlider(panel, QStringLiteral("mVTrackbarCell%1").arg(n), emulator::rangeOf(Field::Voltage),
-                                   emulator::kVoltageDefaultMv, 100);
-    mVTrackbarCell[i]->setAccessibleName(QStringLiteral("Cell %1 voltage slider").arg(n));
-    tbCellVoltage[i] = makeEntry(panel, QStringLiteral("tbCell%1Voltage").arg(n), QStringLiteral("Cell %1 voltage").arg(n),
-                                 QStringLiteral("Cell voltage, 1800 to 4000 mV; Enter applies it"));
-    TempTrackbarCell[i] = makeSlider(panel, QStringLiteral("TempTrackbarCell%1").arg(n),
-                                     emulator::rangeOf(Field::Temperature), emulator::kTempDefaultTenths, 10);
-    TempTrackbarCell[i]->setAccessibleName(QStringLiteral("Cell %1 temperature slider").arg(n));
-    tbTemp[i] = makeEntry(panel, QStringLiteral("tbTemp%1").arg(n), QStringLiteral("Cell %1 temperature").arg(n),
-                          QString::fromUtf8("Cell temperature in whole °C, -40 to 80; Enter applies it"));
-
-    // Ticks every 200 mV and every 10 degC.
-    mVTrackbarCell[i]->setTickPosition(QSlider::TicksBelow);
-    mVTrackbarCell[i]->setTickInterval(200);
-    TempTrackbarCell[i]->setTickPosition(QSlider::TicksBelow);
-    TempTrackbarCell[i]->setTickInterval(100);
-
-    grid->addWidget(mVTrackbarCell[i], 0, 0);
-    grid->addWidget(tbCellVoltage[i], 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("mV"), panel), 0, 2);
-    grid->addWidget(TempTrackbarCell[i], 1, 0);
-    grid->addWidget(tbTemp[i], 1, 1);
-    grid->addWidget(new QLabel(QString::fromUtf8("°C"), panel), 1, 2);
-    grid->setColumnStretch(0, 1);
-
-    connect(mVTrackbarCell[i], &QSlider::valueChanged, this, &BmsTesterTab::ScrollVoltageTrackbar);
-    connect(TempTrackbarCell[i], &QSlider::valueChanged, this, &BmsTesterTab::ScrollTempTrackbar);
-    QLineEdit* voltageBox = tbCellVoltage[i];
-    QLineEdit* tempBox = tbTemp[i];
-    connect(voltageBox, &QLineEdit::textEdited, this, [this, voltageBox] { KeyPressCellVoltage(voltageBox, false); });
-    connect(tempBox, &QLineEdit::textEdited, this, [this, tempBox] { KeyPressCellTemperature(tempBox, false); });
-    return panel;
-}
-
-void BmsTesterTab::attach(EmulatorLink* link) {
-    link_ = link;
-    if (link_ == nullptr) {
-        return;
-    }
-    connect(link_, &EmulatorLink::bmsIdentityShown, this, &BmsTesterTab::showBmsIdentity);
-    connect(link_, &EmulatorLink::bmsMeasurementShown, this, &BmsTesterTab::showBmsMeasurement);
-    connect(link_, &EmulatorLink::batteriesInParallelRead, this, [this] {
-        editor_.batteriesInParallelRead();
-        sync();
-    });
-    connect(link_, &EmulatorLink::cellTextsRefreshed, this, [this] {
-        editor_.refreshFromSliders();
-        sync();
-    });
-    connect(link_, &EmulatorLink::firmwareVersionDefaulted, this, [this] {
-        if (cbFwVersion->currentIndex() < 0) {
-            cbFwVersion->setCurrentIndex(emulator::kDefaultFirmwareIndex);
-        }
-    });
-    publishedOnce_ = false;
-    publishSettings();
-}
-
 void BmsTesterTab::onShown() {
     clearAllBatteryCells();
     setUpBatteryPreset(0, false);
+    publishSettings();
 }
 
 void BmsTesterTab::hideRiskyTools() {
@@ -451,12 +374,8 @@ void BmsTesterTab::showBlock(int block, bool visible) {
 void BmsTesterTab::setUpBatteryPreset(int index, bool announce) {
     selectedPreset_ = -1;
     clearAllBatteryCells();
-    if (link_ != nullptr) {
-        // Published whole: the responder never answers from a half-changed preset.
-        QMetaObject::invokeMethod(
-            link_, [link = link_, index, announce] { link->applyBatteryPreset(index, announce); },
-            Qt::QueuedConnection);
-    }
+    // Published whole: the responder never answers from a half-changed preset.
+    emit presetApplied(index, announce);
     const auto view = emulator::presetView(index);
     if (!view) {
         return;
@@ -474,35 +393,35 @@ void BmsTesterTab::setUpBatteryPreset(int index, bool announce) {
 
 void BmsTesterTab::ScrollVoltageTrackbar(int value) {
     const int cell = indexIn(mVTrackbarCell, sender());
-    if (syncing_ || cell < 0) {
+    if (showing_ || cell < 0) {
         return;
     }
     editor_.sliderMoved(Field::Voltage, cell, value);
-    sync();
+    edited();
 }
 
 void BmsTesterTab::ScrollTempTrackbar(int value) {
     const int cell = indexIn(TempTrackbarCell, sender());
-    if (syncing_ || cell < 0) {
+    if (showing_ || cell < 0) {
         return;
     }
     editor_.sliderMoved(Field::Temperature, cell, value);
-    sync();
+    edited();
 }
 
 void BmsTesterTab::ScrollCurrentTrackbar(int value) {
-    if (syncing_) {
+    if (showing_) {
         return;
     }
     editor_.sliderMoved(Field::Current, 0, value);
-    sync();
+    edited();
 }
 
 void BmsTesterTab::KeyPressCellVoltage(QLineEdit* box, bool enter) {
     const int cell = indexIn(tbCellVoltage, box);
     if (cell >= 0) {
         editor_.keyPressed(Field::Voltage, cell, box->text().toStdString(), enter);
-        sync();
+        edited();
     }
 }
 
@@ -510,13 +429,13 @@ void BmsTesterTab::KeyPressCellTemperature(QLineEdit* box, bool enter) {
     const int cell = indexIn(tbTemp, box);
     if (cell >= 0) {
         editor_.keyPressed(Field::Temperature, cell, box->text().toStdString(), enter);
-        sync();
+        edited();
     }
 }
 
 void BmsTesterTab::KeyPressCurrent(bool enter) {
     editor_.keyPressed(Field::Current, 0, tbBatCurrent->text().toStdString(), enter);
-    sync();
+    edited();
 }
 
 void BmsTesterTab::FocusEnterCellVoltage(QLineEdit* box) { editor_.focusEntered(Field::Voltage, indexIn(tbCellVoltage, box)); }
@@ -529,7 +448,7 @@ void BmsTesterTab::FocusLeaveCellVoltage(QLineEdit* box) {
     const int cell = indexIn(tbCellVoltage, box);
     if (cell >= 0) {
         editor_.focusLeft(Field::Voltage, cell, box->text().toStdString());
-        sync();
+        edited();
     }
 }
 
@@ -537,20 +456,20 @@ void BmsTesterTab::FocusLeaveCellTemperature(QLineEdit* box) {
     const int cell = indexIn(tbTemp, box);
     if (cell >= 0) {
         editor_.focusLeft(Field::Temperature, cell, box->text().toStdString());
-        sync();
+        edited();
     }
 }
 
 void BmsTesterTab::FocusLeaveCurrent() {
     editor_.focusLeft(Field::Current, 0, tbBatCurrent->text().toStdString());
-    sync();
+    edited();
 }
 
 void BmsTesterTab::CbEditAll_CheckedChanged(bool checked) { editor_.setEditAllCells(checked); }
 
 void BmsTesterTab::resetCells() {
     editor_.resetCells();
-    sync();
+    edited();
 }
 
 void BmsTesterTab::tbNumBat_KeyPress(bool enter) {
@@ -560,7 +479,7 @@ void BmsTesterTab::tbNumBat_KeyPress(bool enter) {
     } else {
         editor_.numBatTyped(text);
     }
-    sync();
+    edited();
 }
 
 bool BmsTesterTab::eventFilter(QObject* watched, QEvent* event) {
@@ -630,49 +549,80 @@ void BmsTesterTab::showBmsMeasurement(const QString& voltage, const QString& cur
     tbBmsCurrent->setText(current);
 }
 
+void BmsTesterTab::batteriesInParallelRead() {
+    editor_.batteriesInParallelRead();
+    // The responder read the same text; it needs no copy of what it already applied.
+    published_.numBatText = editor_.settings().numBatText;
+    showEditor();
+}
+
+void BmsTesterTab::cellTextsRefreshed() {
+    editor_.refreshFromSliders();
+    showEditor();
+}
+
+void BmsTesterTab::firmwareVersionDefaulted() {
+    if (cbFwVersion->currentIndex() < 0) {
+        cbFwVersion->setCurrentIndex(emulator::kDefaultFirmwareIndex);
+    }
+}
+
 // ---- editor -> controls -> engine ----
 
-void BmsTesterTab::sync() {
-    syncing_ = true;
-    for (int cell = 0; cell < kCells; ++cell) {
-        const auto i = static_cast<std::size_t>(cell);
-        {
-            const QSignalBlocker v(mVTrackbarCell[i]);
-            const QSignalBlocker t(TempTrackbarCell[i]);
-            mVTrackbarCell[i]->setValue(editor_.slider(Field::Voltage, cell));
-            TempTrackbarCell[i]->setValue(editor_.slider(Field::Temperature, cell));
-        }
-        setTextIfChanged(tbCellVoltage[i], qs(editor_.text(Field::Voltage, cell)));
-        setTextIfChanged(tbTemp[i], qs(editor_.text(Field::Temperature, cell)));
-        markEntry(tbCellVoltage[i]);
-        markEntry(tbTemp[i]);
-    }
-    {
-        const QSignalBlocker c(CurrentTrackbar);
-        CurrentTrackbar->setValue(editor_.slider(Field::Current, 0));
-    }
-    setTextIfChanged(tbBatCurrent, qs(editor_.text(Field::Current, 0)));
-    markEntry(tbBatCurrent);
-
-    const emulator::SentBmsInfo& sent = editor_.sentBmsInfo();
-    setTextIfChanged(tbSentBankVoltage, qs(sent.bankVoltage));
-    setTextIfChanged(tbSentBankCurrent, qs(sent.current));
-    setTextIfChanged(tbSentBankAvgTemp, qs(sent.avgTemp));
-    setTextIfChanged(tbNumBat, qs(editor_.numBatText()));
-    markEntry(tbNumBat);
-    setTextIfChanged(tbSentBMSInfoBattInParallel, qs(editor_.batInParallelText()));
-    syncing_ = false;
+void BmsTesterTab::edited() {
+    showEditor();
     publishSettings();
 }
 
+void BmsTesterTab::showEditor() {
+    showing_ = true;
+    for (int cell = 0; cell < kCells; ++cell) {
+        const auto i = static_cast<std::size_t>(cell);
+        mVTrackbarCell[i]->setValue(editor_.slider(Field::Voltage, cell)); // no-op when unchanged
+        TempTrackbarCell[i]->setValue(editor_.slider(Field::Temperature, cell));
+        const std::string& voltage = editor_.text(Field::Voltage, cell);
+        if (voltage != shownVoltage_[i]) {
+            setText(tbCellVoltage[i], voltage);
+            markEntry(tbCellVoltage[i], voltage);
+            shownVoltage_[i] = voltage;
+        }
+        const std::string& temp = editor_.text(Field::Temperature, cell);
+        if (temp != shownTemp_[i]) {
+            setText(tbTemp[i], temp);
+            markEntry(tbTemp[i], temp);
+            shownTemp_[i] = temp;
+        }
+    }
+    CurrentTrackbar->setValue(editor_.slider(Field::Current, 0));
+    const std::string& current = editor_.text(Field::Current, 0);
+    if (current != shownCurrent_) {
+        setText(tbBatCurrent, current);
+        markEntry(tbBatCurrent, current);
+        shownCurrent_ = current;
+    }
+    const emulator::SentBmsInfo& sent = editor_.sentBmsInfo();
+    if (!(sent == shownSent_)) {
+        setText(tbSentBankVoltage, sent.bankVoltage);
+        setText(tbSentBankCurrent, sent.current);
+        setText(tbSentBankAvgTemp, sent.avgTemp);
+        shownSent_ = sent;
+    }
+    if (editor_.numBatText() != shownNumBat_) {
+        setText(tbNumBat, editor_.numBatText());
+        markEntry(tbNumBat, editor_.numBatText());
+        shownNumBat_ = editor_.numBatText();
+    }
+    setText(tbSentBMSInfoBattInParallel, editor_.batInParallelText());
+    showing_ = false;
+}
+
 void BmsTesterTab::publishSettings() {
-    if (link_ == nullptr || (publishedOnce_ && editor_.settings() == published_)) {
+    if (publishedOnce_ && editor_.settings() == published_) {
         return;
     }
     published_ = editor_.settings();
     publishedOnce_ = true;
-    QMetaObject::invokeMethod(
-        link_, [link = link_, settings = published_] { link->setBankSettings(settings); }, Qt::QueuedConnection);
+    emit settingsPublished(published_);
 }
 
 } // namespace zanst::app

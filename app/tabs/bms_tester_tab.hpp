@@ -1,12 +1,16 @@
 #pragma once
 // "BMS tester" (member tabBattery): the tool stands in for a whole bank. The tab shows one
-// BankEditor; every change of its settings is published to the responder on the engine's thread.
+// BankEditor: sixteen cell panels, the bank current, the model and firmware lists and the
+// batteries in parallel. What the user changes is published whole (settingsPublished,
+// presetApplied); what the responder reports comes back through the slots below, which update
+// the controls and publish nothing.
 
 #include "emulator/bank.hpp"
 
 #include <QWidget>
 
 #include <array>
+#include <string>
 
 class QCheckBox;
 class QComboBox;
@@ -18,17 +22,15 @@ class QSlider;
 
 namespace zanst::app {
 
-class EmulatorLink;
+class CellPanel;
 
 class BmsTesterTab : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int kCells = emulator::kMaxCells;
 
     explicit BmsTesterTab(QWidget* parent = nullptr);
 
-    // Connects the tab to the responder; the current settings are published at once.
-    void attach(EmulatorLink* link);
     // First showing of the window: all panels hidden, then preset 0 applied (not announced).
     void onShown();
     // Start-up hides the cell type, the batteries-in-parallel entry and "Bat in parallel:".
@@ -37,6 +39,15 @@ public:
     void onSelected();
 
     const emulator::BankEditor& editor() const { return editor_; }
+    // Which preset the window shows (row of the preset table), -1 before the first.
+    int selectedPreset() const { return selectedPreset_; }
+
+    // What the responder reports.
+    void showBmsIdentity(const QString& pid, const QString& serial);
+    void showBmsMeasurement(const QString& voltage, const QString& current);
+    void batteriesInParallelRead();
+    void cellTextsRefreshed();
+    void firmwareVersionDefaulted();
 
     QGroupBox* groupBoxEmulator = nullptr; // "Battery Cells Emulator"
     QLabel* labelNumBat = nullptr;
@@ -67,25 +78,26 @@ public:
     QSlider* CurrentTrackbar = nullptr;
     QLineEdit* tbBatCurrent = nullptr;
 
-    std::array<QGroupBox*, kCells> cellPanels{};
+    std::array<CellPanel*, kCells> cellPanels{};
     std::array<QSlider*, kCells> mVTrackbarCell{};
     std::array<QSlider*, kCells> TempTrackbarCell{};
     std::array<QLineEdit*, kCells> tbCellVoltage{};
     std::array<QLineEdit*, kCells> tbTemp{};
 
-    // Which preset the window shows (row of the preset table), -1 before the first.
-    int selectedPreset() const { return selectedPreset_; }
+  signals:
+    // A changed bank, published whole: the responder never answers from half a change.
+    void settingsPublished(const zanst::emulator::BankSettings& settings);
+    // The preset at this model-list position; `announce` sends the 0x31 frame.
+    void presetApplied(int listIndex, bool announce);
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     QWidget* buildTop();
     QGroupBox* buildSentBox();
     QGroupBox* buildReceivedBox();
     QGroupBox* buildBatteryGroup();
-    QGroupBox* buildCellPanel(int cell);
-    QLineEdit* makeEntry(QWidget* parent, const QString& name, const QString& accessibleName, const QString& tip);
 
     // Model list and presets.
     void cbBatteryPresets_SelectedIndexChanged(int index);
@@ -110,20 +122,23 @@ private:
     void resetCells();
     void tbNumBat_KeyPress(bool enter);
 
-    // What the responder reports.
-    void showBmsIdentity(const QString& pid, const QString& serial);
-    void showBmsMeasurement(const QString& voltage, const QString& current);
-
-    // Writes the editor's state into the controls and publishes changed settings.
-    void sync();
+    // The user changed the editor: show what changed, then publish the settings if they changed.
+    void edited();
+    // Writes into the controls only what differs from what they show.
+    void showEditor();
     void publishSettings();
 
     emulator::BankEditor editor_;
+    // The editor texts the entries show, so that a change writes only the controls it touches.
+    std::array<std::string, kCells> shownVoltage_;
+    std::array<std::string, kCells> shownTemp_;
+    std::string shownCurrent_;
+    std::string shownNumBat_;
+    emulator::SentBmsInfo shownSent_;
     emulator::BankSettings published_;
     bool publishedOnce_ = false;
-    EmulatorLink* link_ = nullptr;
     int selectedPreset_ = -1;
-    bool syncing_ = false;
+    bool showing_ = false; // controls are being written: their change signals are not user edits
 };
 
 } // namespace zanst::app

@@ -1,6 +1,6 @@
 #include "tabs/connection_tab.hpp"
 
-#include "window/widgets.hpp"
+#include "ui/widgets.hpp"
 
 #include <QComboBox>
 #include <QGridLayout>

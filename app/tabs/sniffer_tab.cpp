@@ -1,9 +1,8 @@
 #include "tabs/sniffer_tab.hpp"
 
-#include "engine/bus_engine.hpp"
-#include "tabs/cell_table_model.hpp"
-#include "tabs/recorder_panel.hpp"
-#include "window/widgets.hpp"
+#include "ui/cell_grid.hpp"
+#include "ui/recorder_panel.hpp"
+#include "ui/widgets.hpp"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -16,7 +15,7 @@ namespace zanst::app {
 
 using tester::BmsField;
 
-SnifferTab::SnifferTab(Globals& globals, BusEngine* engine, QWidget* parent) : QWidget(parent) {
+SnifferTab::SnifferTab(RecordingLock& lock, QWidget* parent) : QWidget(parent) {
     model_ = new CellTableModel(this);
 
     auto* info = new QGroupBox(QStringLiteral("BMS info"), this);
@@ -56,7 +55,7 @@ SnifferTab::SnifferTab(Globals& globals, BusEngine* engine, QWidget* parent) : Q
     }
     grid->setColumnStretch(6, 1);
 
-    recorder_ = new RecorderPanel(RecorderPanel::Kind::DataMonitor, model_, globals, engine, this);
+    recorder_ = new RecorderPanel(RecorderPanel::Kind::DataMonitor, model_, lock, this);
     BattDataMonitorGridView = makeCellGrid(model_, QStringLiteral("BattDataMonitorGridView"),
                                            QStringLiteral("Data monitor cells"), this);
     auto* note = new QLabel(QStringLiteral("The data monitor supports a maximum readout of 160 cells, more "
@@ -70,15 +69,9 @@ SnifferTab::SnifferTab(Globals& globals, BusEngine* engine, QWidget* parent) : Q
     layout->addWidget(BattDataMonitorGridView, 1);
     layout->addWidget(note);
     layout->addWidget(makeFooter(QStringLiteral("Zanst_connection"), this));
-
-    if (engine != nullptr) {
-        connect(engine, &BusEngine::snifferInfoChanged, this, &SnifferTab::onField);
-        connect(engine, &BusEngine::snifferInfoCleared, this, &SnifferTab::clearFields);
-        connect(engine, &BusEngine::cellTableChanged, this, &SnifferTab::onCellTable);
-    }
 }
 
-void SnifferTab::onField(int field, const QString& text) {
+void SnifferTab::showField(int field, const QString& text) {
     if (field >= 0 && field < tester::kBmsFieldCount) {
         fields_[static_cast<std::size_t>(field)]->setText(text);
     }
@@ -90,7 +83,7 @@ void SnifferTab::clearFields() {
     }
 }
 
-void SnifferTab::onCellTable(const tester::CellTable& table) {
+void SnifferTab::showCellTable(const tester::CellTable& table) {
     model_->setTable(table);
 }
 

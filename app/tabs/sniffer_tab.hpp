@@ -18,15 +18,14 @@ struct CellTable;
 
 namespace zanst::app {
 
-class BusEngine;
 class CellTableModel;
 class RecorderPanel;
-struct Globals;
+class RecordingLock;
 
 class SnifferTab : public QWidget {
     Q_OBJECT
   public:
-    SnifferTab(Globals& globals, BusEngine* engine, QWidget* parent = nullptr);
+    SnifferTab(RecordingLock& lock, QWidget* parent = nullptr);
 
     void onShown();
     void hideRiskyTools();
@@ -37,11 +36,12 @@ class SnifferTab : public QWidget {
 
     QTableView* BattDataMonitorGridView = nullptr;
 
-  private:
-    void onField(int field, const QString& text);
+    // What the sniffer reports: a "BMS info" field (tester::BmsField), all fields emptied, the rows.
+    void showField(int field, const QString& text);
     void clearFields();
-    void onCellTable(const tester::CellTable& table);
+    void showCellTable(const tester::CellTable& table);
 
+  private:
     CellTableModel* model_ = nullptr;
     RecorderPanel* recorder_ = nullptr;
     std::array<QLineEdit*, tester::kBmsFieldCount> fields_{};

@@ -5,6 +5,7 @@
 
 #include "emulator/bank.hpp"
 #include "engine/engine_host.hpp"
+#include "engine/post.hpp"
 #include "support/qt_wait.hpp"
 
 #include <QObject>
@@ -35,15 +36,16 @@ class Tool {
     Tool() {
         app::BusEngine* engine = host.engine();
         // Direct connections: the slots run on the engine's thread the moment it emits.
+        const auto keepTable = [this](const tester::CellTable& t) {
+            std::lock_guard lock(mutex_);
+            tables_.push_back({SteadyClock::now(), t});
+        };
+        QObject::connect(engine->tester(), &app::TesterFeature::cellTableChanged, &context_, keepTable,
+                         Qt::DirectConnection);
+        QObject::connect(engine->sniffer(), &app::SnifferFeature::cellTableChanged, &context_, keepTable,
+                         Qt::DirectConnection);
         QObject::connect(
-            engine, &app::BusEngine::cellTableChanged, &context_,
-            [this](const tester::CellTable& t) {
-                std::lock_guard lock(mutex_);
-                tables_.push_back({SteadyClock::now(), t});
-            },
-            Qt::DirectConnection);
-        QObject::connect(
-            engine, &app::BusEngine::bankValuesChanged, &context_,
+            engine->tester(), &app::TesterFeature::bankValuesChanged, &context_,
             [this](const QString& setpoint, const QString&, const QString& current) {
                 std::lock_guard lock(mutex_);
                 setpoints_.push_back(setpoint.toStdString());
@@ -51,7 +53,7 @@ class Tool {
             },
             Qt::DirectConnection);
         QObject::connect(
-            engine, &app::BusEngine::snifferInfoChanged, &context_,
+            engine->sniffer(), &app::SnifferFeature::infoChanged, &context_,
             [this](int field, const QString& text) {
                 std::lock_guard lock(mutex_);
                 bmsInfo_[field] = text.toStdString();
@@ -65,14 +67,14 @@ class Tool {
             },
             Qt::DirectConnection);
         QObject::connect(
-            engine->emulator(), &app::EmulatorLink::bmsIdentityShown, &context_,
+            engine->emulator(), &app::EmulatorFeature::bmsIdentityShown, &context_,
             [this](const QString& pid, const QString& serial) {
                 std::lock_guard lock(mutex_);
                 emulatorIdentity_ = (pid + "/" + serial).toStdString();
             },
             Qt::DirectConnection);
         QObject::connect(
-            engine->emulator(), &app::EmulatorLink::bmsMeasurementShown, &context_,
+            engine->emulator(), &app::EmulatorFeature::bmsMeasurementShown, &context_,
             [this](const QString& voltage, const QString& current) {
                 std::lock_guard lock(mutex_);
                 emulatorMeasurement_ = (voltage + "/" + current).toStdString();
@@ -82,21 +84,19 @@ class Tool {
 
     // As the window does it: queued calls into the engine.
     void selectTab(bus::Tab tab) {
-        QMetaObject::invokeMethod(host.engine(), "selectTab", Qt::QueuedConnection,
-                                  Q_ARG(int, static_cast<int>(tab)));
+        app::post(host.engine(), [tab](app::BusEngine& e) { e.selectTab(tab); });
     }
     void setSetpointCorrection(int correction) {
-        QMetaObject::invokeMethod(host.engine(), "setSetpointCorrection", Qt::QueuedConnection,
-                                  Q_ARG(int, correction));
+        app::post(host.engine()->tester(), [correction](app::TesterFeature& t) { t.setSetpointCorrection(correction); });
     }
     // The BMS tester tab publishes whole snapshots to the responder by queued calls.
     void publishSettings(const emulator::BankSettings& settings) {
-        app::EmulatorLink* link = host.engine()->emulator();
+        app::EmulatorFeature* link = host.engine()->emulator();
         QMetaObject::invokeMethod(
             link, [link, settings] { link->setBankSettings(settings); }, Qt::QueuedConnection);
     }
     void applyPreset(int listIndex, bool announce) {
-        app::EmulatorLink* link = host.engine()->emulator();
+        app::EmulatorFeature* link = host.engine()->emulator();
         QMetaObject::invokeMethod(
             link, [link, listIndex, announce] { link->applyBatteryPreset(listIndex, announce); },
             Qt::QueuedConnection);
@@ -104,8 +104,8 @@ class Tool {
 
     // Selects the port and waits until the engine reports it open (after its settle pause).
     bool openPort(const std::string& path) {
-        QMetaObject::invokeMethod(host.engine(), "selectPort", Qt::QueuedConnection,
-                                  Q_ARG(QString, QString::fromStdString(path)));
+        const QString name = QString::fromStdString(path);
+        app::post(host.engine(), [name](app::BusEngine& e) { e.selectPort(name); });
         return waitUntil([&] { return sawStatus(PortStatus::Open); }, kLongWait);
     }
     bool sawStatus(PortStatus s) const {

@@ -3,13 +3,14 @@
 
 #include "bus/frames.hpp"
 #include "emulator/presets.hpp"
-#include "engine/emulator_link.hpp"
+#include "engine/emulator_feature.hpp"
 #include "support/pty.hpp"
 #include "support/qt_wait.hpp"
 #include "support/records.hpp"
 #include "tabs/bms_tester_tab.hpp"
+#include "tabs/cell_panel.hpp"
 #include "tabs/connection_tab.hpp"
-#include "window/main_window.hpp"
+#include "shell/main_window.hpp"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -2,11 +2,14 @@
 
 #include "support/qt_wait.hpp"
 #include "tabs/battery_tester_tab.hpp"
-#include "tabs/cell_table_model.hpp"
-#include "tabs/recorder_panel.hpp"
+#include "ui/cell_grid.hpp"
+#include "ui/recorder_panel.hpp"
+#include "tabs/gain_group.hpp"
 #include "tabs/sniffer_tab.hpp"
-#include "window/app_data.hpp"
-#include "window/main_window.hpp"
+#include "tabs/updater_group.hpp"
+#include "ui/tab_overlay.hpp"
+#include "ui/app_data.hpp"
+#include "shell/main_window.hpp"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -93,9 +96,10 @@ class TesterTabs : public testing::Test {
     }
     app::BatteryTesterTab* testerTab() const { return window->batteryTesterTab(); }
     app::SnifferTab* snifferTab() const { return window->snifferTab(); }
+    QWidget* overlay() const { return window->findChild<app::TabOverlay*>(); }
     bool engineRecording() {
         bool recording = false;
-        window->engineHost().runBlocking([&] { recording = window->engine()->state().recording; });
+        window->engineHost().runBlocking([&] { recording = window->engine()->tabChangesVetoed(); });
         return recording;
     }
 
@@ -108,8 +112,9 @@ TEST_F(TesterTabs, RiskyToolsAreHiddenWhenShown) {
     window->show();
     app::BatteryTesterTab* t = testerTab();
     for (QWidget* w : std::initializer_list<QWidget*>{
-             t->updaterGroup, t->gainGroup, t->listBox1, t->forceUpdate, t->zeroCurrent, t->incGain,
-             t->defaultGain, t->decGain, t->sysVoltage, t->textBatV, t->tbTotalCurrent, t->textBalSetP,
+             t->updaterGroup, t->gainGroup, t->updaterGroup->listBox1, t->updaterGroup->forceUpdate,
+             t->gainGroup->zeroCurrent, t->gainGroup->incGain,
+             t->gainGroup->defaultGain, t->gainGroup->decGain, t->sysVoltage, t->textBatV, t->tbTotalCurrent, t->textBalSetP,
              t->tbSetting, t->StopSendingMeasurementRequest, t->recorder()->balancingBox,
              t->recorder()->statusBox, snifferTab()->recorder()->balancingBox,
              snifferTab()->recorder()->statusBox, snifferTab()->bmsField(tester::BmsField::Status)}) {
@@ -207,9 +212,9 @@ TEST_F(TesterTabs, RecordingLocksTheTabStripAndWritesTheFile) {
     EXPECT_EQ(panel->startButton->text(), "Stop Recording");
     EXPECT_EQ(panel->stateLabel->text(), "Active");
     EXPECT_EQ(panel->pathLabel->text(), "Started Saving to " + path);
-    EXPECT_TRUE(window->globals().recording);
-    EXPECT_EQ(window->globals().activeFileName, path);
-    EXPECT_TRUE(window->globals().overlay->isVisible());
+    EXPECT_TRUE(window->recordingLock().recording());
+    EXPECT_EQ(QString::fromStdString(panel->recorder()->activeFile().string()), path);
+    EXPECT_TRUE(overlay()->isVisible());
     EXPECT_FALSE(panel->preset->isEnabled());
     EXPECT_FALSE(panel->interval->isEnabled());
     EXPECT_FALSE(panel->selectAll->isEnabled());
@@ -232,9 +237,9 @@ TEST_F(TesterTabs, RecordingLocksTheTabStripAndWritesTheFile) {
     EXPECT_EQ(panel->startButton->text(), "Start Recording");
     EXPECT_EQ(panel->stateLabel->text(), "Inactive");
     EXPECT_EQ(panel->pathLabel->text(), "Saved to " + path);
-    EXPECT_FALSE(window->globals().recording);
-    EXPECT_TRUE(window->globals().activeFileName.isEmpty());
-    EXPECT_FALSE(window->globals().overlay->isVisible());
+    EXPECT_FALSE(window->recordingLock().recording());
+    EXPECT_FALSE(panel->isRecording());
+    EXPECT_FALSE(overlay()->isVisible());
     EXPECT_TRUE(panel->preset->isEnabled());
     EXPECT_TRUE(testerTab()->model()->selectEditable());
     const QString content = readFile(path);
@@ -252,24 +257,24 @@ TEST_F(TesterTabs, RemovedFolderStopsTheRecordingWithTheReason) {
     window->tabs()->setCurrentWidget(snifferTab());
     RecorderPanel* panel = snifferTab()->recorder();
     QTest::mouseClick(panel->startButton, Qt::LeftButton);
-    ASSERT_TRUE(window->globals().recordingBattDataMonitor);
-    EXPECT_EQ(window->globals().activeFileNameBattDataMonitor,
+    ASSERT_TRUE(window->recordingLock().recordingBattDataMonitor());
+    EXPECT_EQ(QString::fromStdString(panel->recorder()->activeFile().string()),
               recordings() + "/BattDataMonitorRecording_1.txt");
     ASSERT_TRUE(QDir(recordings()).removeRecursively());
-    ASSERT_TRUE(waitUntil([&] { return !window->globals().recordingBattDataMonitor; }, 2500ms));
+    ASSERT_TRUE(waitUntil([&] { return !window->recordingLock().recordingBattDataMonitor(); }, 2500ms));
     EXPECT_TRUE(panel->pathLabel->text().startsWith("Recording stopped: "))
         << panel->pathLabel->text().toStdString();
     EXPECT_TRUE(panel->pathLabel->text().contains("BattDataMonitorRecording_1.txt"));
     EXPECT_TRUE(panel->pathLabel->styleSheet().contains("red"));
     EXPECT_EQ(panel->startButton->text(), "Start Recording");
-    EXPECT_FALSE(window->globals().overlay->isVisible());
+    EXPECT_FALSE(overlay()->isVisible());
     window->tabs()->setCurrentIndex(0);
     EXPECT_EQ(window->tabs()->currentIndex(), 0) << "the strip is free again";
 
     // A new start recreates the folder and carries on numbering.
     window->tabs()->setCurrentWidget(snifferTab());
     QTest::mouseClick(panel->startButton, Qt::LeftButton);
-    EXPECT_TRUE(window->globals().recordingBattDataMonitor);
+    EXPECT_TRUE(window->recordingLock().recordingBattDataMonitor());
     EXPECT_TRUE(QFile::exists(recordings() + "/BattDataMonitorRecording_2.txt"));
     EXPECT_EQ(readFile(recordings() + "/recordingBattDataMonitorIDMetadata.txt"), "2");
     QTest::mouseClick(panel->startButton, Qt::LeftButton);
@@ -309,7 +314,7 @@ TEST_F(TesterTabs, InvalidSetpointCorrectionIsRedAndTheLastValidOneStays) {
     const auto engineCorrection = [&] {
         int value = 0;
         window->engineHost().runBlocking(
-            [&] { value = window->engine()->tester().poll().settings.setpointCorrection; });
+            [&] { value = window->engine()->tester()->poll().settings.setpointCorrection; });
         return value;
     };
     struct Row {
@@ -329,14 +334,14 @@ TEST_F(TesterTabs, InvalidSetpointCorrectionIsRedAndTheLastValidOneStays) {
 
 TEST_F(TesterTabs, SnifferFieldsFollowTheEngine) {
     window->show();
-    app::BusEngine* engine = window->engine();
-    emit engine->snifferInfoChanged(static_cast<int>(tester::BmsField::SystemVbat), QStringLiteral("51.2"));
-    emit engine->snifferInfoChanged(static_cast<int>(tester::BmsField::Pid), QStringLiteral("00A3"));
+    app::SnifferFeature* sniffer = window->engine()->sniffer();
+    emit sniffer->infoChanged(static_cast<int>(tester::BmsField::SystemVbat), QStringLiteral("51.2"));
+    emit sniffer->infoChanged(static_cast<int>(tester::BmsField::Pid), QStringLiteral("00A3"));
     EXPECT_EQ(snifferTab()->bmsField(tester::BmsField::SystemVbat)->text(), "51.2");
     EXPECT_EQ(snifferTab()->bmsField(tester::BmsField::Pid)->text(), "00A3");
     EXPECT_TRUE(snifferTab()->bmsField(tester::BmsField::Pid)->isReadOnly());
     EXPECT_EQ(snifferTab()->bmsField(tester::BmsField::SystemVbat)->accessibleName(), "System Vbat");
-    emit engine->snifferInfoCleared();
+    emit sniffer->infoCleared();
     EXPECT_TRUE(snifferTab()->bmsField(tester::BmsField::SystemVbat)->text().isEmpty());
     EXPECT_TRUE(snifferTab()->bmsField(tester::BmsField::Pid)->text().isEmpty());
 }

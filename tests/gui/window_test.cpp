@@ -3,8 +3,9 @@
 #include "support/pty.hpp"
 #include "support/qt_wait.hpp"
 #include "tabs/connection_tab.hpp"
-#include "window/main_window.hpp"
-#include "window/port_list.hpp"
+#include "shell/main_window.hpp"
+#include "shell/port_list.hpp"
+#include "ui/tab_overlay.hpp"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -150,19 +151,21 @@ TEST_F(WindowTest, LostConnectionClearsTheSelectionAndSaysSoInTheTitle) {
 
 TEST_F(WindowTest, RecordingLocksTheTabStrip) {
     window.show();
-    QWidget* overlay = window.globals().overlay;
+    auto* overlay = window.findChild<app::TabOverlay*>();
     ASSERT_NE(overlay, nullptr);
     EXPECT_EQ(overlay->size(), QSize(420, 21));
     EXPECT_FALSE(overlay->isEnabled());
     EXPECT_FALSE(overlay->isVisible());
 
-    window.globals().recording = true;
+    window.recordingLock().setRecording(app::RecordingLock::Recorder::BatteryTester, true);
+    EXPECT_TRUE(overlay->isVisible());
     window.tabs()->setCurrentIndex(1);
     EXPECT_EQ(window.tabs()->currentIndex(), 0);
     QTest::keyClick(window.tabs(), Qt::Key_Tab, Qt::ControlModifier);
     EXPECT_EQ(window.tabs()->currentIndex(), 0);
 
-    window.globals().recording = false;
+    window.recordingLock().setRecording(app::RecordingLock::Recorder::BatteryTester, false);
+    EXPECT_FALSE(overlay->isVisible());
     window.tabs()->setCurrentIndex(1);
     EXPECT_EQ(window.tabs()->currentIndex(), 1);
 }

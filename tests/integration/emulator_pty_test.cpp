@@ -2,7 +2,7 @@
 // emulated bank.
 
 #include "emulator/bank.hpp"
-#include "engine/emulator_link.hpp"
+#include "engine/emulator_feature.hpp"
 #include "support/engine_fixture.hpp"
 #include "support/records.hpp"
 
@@ -47,12 +47,12 @@ class EmulatorPty : public EngineFixture {
 protected:
     void SetUp() override {
         EngineFixture::SetUp();
-        app::EmulatorLink* link = host.engine()->emulator();
-        QObject::connect(link, &app::EmulatorLink::bmsIdentityShown, &context,
+        app::EmulatorFeature* link = host.engine()->emulator();
+        QObject::connect(link, &app::EmulatorFeature::bmsIdentityShown, &context,
                          [this](const QString& pid, const QString& serial) { identity = pid + "/" + serial; });
-        QObject::connect(link, &app::EmulatorLink::bmsMeasurementShown, &context,
+        QObject::connect(link, &app::EmulatorFeature::bmsMeasurementShown, &context,
                          [this](const QString& v, const QString& c) { measurement = v + "/" + c; });
-        QObject::connect(link, &app::EmulatorLink::cellTextsRefreshed, &context, [this] { ++refreshed; });
+        QObject::connect(link, &app::EmulatorFeature::cellTextsRefreshed, &context, [this] { ++refreshed; });
         openPty();
         selectTab(Tab::BmsTester);
         settings.fwVersionIndex = 2;

@@ -76,8 +76,8 @@ TEST_F(EnginePty, CalibrationSendsTheEnterFrameAndPollsTwiceASecond) {
     bool active = false;
     bool testMode = false;
     host.runBlocking([&] {
-        interval = host.engine()->pollTimerInterval();
-        active = host.engine()->pollTimerActive();
+        interval = host.engine()->tester()->pollTimerInterval();
+        active = host.engine()->tester()->pollTimerActive();
         testMode = host.engine()->state().bTestMode;
     });
     EXPECT_TRUE(active);
@@ -91,7 +91,7 @@ TEST_F(EnginePty, EmulatorAndSnifferTabsSendNothingAndStopPolling) {
         selectTab(tab);
         EXPECT_TRUE(pty.readFor(900ms).empty()) << static_cast<int>(tab);
         bool active = true;
-        host.runBlocking([&] { active = host.engine()->pollTimerActive(); });
+        host.runBlocking([&] { active = host.engine()->tester()->pollTimerActive(); });
         EXPECT_FALSE(active);
     }
 }
@@ -100,7 +100,7 @@ TEST_F(EnginePty, NothingIsSentWhileDisconnected) {
     selectTab(Tab::BatteryTester);
     EXPECT_TRUE(pty.readFor(900ms).empty());
     bool active = false;
-    host.runBlocking([&] { active = host.engine()->pollTimerActive(); });
+    host.runBlocking([&] { active = host.engine()->tester()->pollTimerActive(); });
     EXPECT_TRUE(active); // the mode changed silently and the poll timer runs
 }
 
@@ -184,7 +184,7 @@ TEST_F(EnginePty, ClosedPeerIsAConnectionLossAndTheEngineDoesNotSpin) {
     ASSERT_TRUE(waitUntil([&] { return sawStatus(PortStatus::Lost); }));
     EXPECT_EQ(statuses.back().name.toStdString(), pty.slavePath());
     bool open = true;
-    host.runBlocking([&] { open = host.engine()->link().isOpen(); });
+    host.runBlocking([&] { open = host.engine()->source().isOpen(); });
     EXPECT_FALSE(open);
 
     const double before = cpuSeconds();
@@ -200,7 +200,7 @@ TEST_F(EnginePty, ClosedPeerIsAConnectionLossAndTheEngineDoesNotSpin) {
 
 TEST_F(EnginePty, DisconnectClosesThePort) {
     openPty();
-    invoke("disconnectPort");
+    post([](app::BusEngine& e) { e.disconnectPort(); });
     ASSERT_TRUE(waitUntil([&] { return sawStatus(PortStatus::Idle); }));
     selectTab(Tab::BatteryTester);
     EXPECT_TRUE(pty.readFor(900ms).empty());

@@ -130,20 +130,27 @@ class TesterPty : public EngineFixture {
     void SetUp() override {
         EngineFixture::SetUp();
         QObject::connect(
-            host.engine(), &app::BusEngine::cellTableChanged, &context,
+            host.engine()->tester(), &app::TesterFeature::cellTableChanged, &context,
             [this](const tester::CellTable& table) {
                 lastTable = table;
                 ++tables;
             },
             Qt::QueuedConnection);
         QObject::connect(
-            host.engine(), &app::BusEngine::bankValuesChanged, &context,
+            host.engine()->tester(), &app::TesterFeature::bankValuesChanged, &context,
             [this](const QString& setpoint, const QString& voltage, const QString& current) {
                 bank = {setpoint, voltage, current};
             },
             Qt::QueuedConnection);
         QObject::connect(
-            host.engine(), &app::BusEngine::snifferInfoChanged, &context,
+            host.engine()->sniffer(), &app::SnifferFeature::cellTableChanged, &context,
+            [this](const tester::CellTable& table) {
+                lastTable = table;
+                ++tables;
+            },
+            Qt::QueuedConnection);
+        QObject::connect(
+            host.engine()->sniffer(), &app::SnifferFeature::infoChanged, &context,
             [this](int field, const QString& text) { bmsInfo[field] = text; }, Qt::QueuedConnection);
     }
 
@@ -207,9 +214,8 @@ TEST_F(TesterPty, RingIsEnumeratedPolledWithTheComputedValuesAndForgottenWhenSil
     EXPECT_EQ(bank[2], "20.000");
 
     // The correction and the system voltage of the tab reach the next poll.
-    QMetaObject::invokeMethod(host.engine(), "setSetpointCorrection", Qt::QueuedConnection, Q_ARG(int, 1));
-    QMetaObject::invokeMethod(host.engine(), "setSetpointCorrection", Qt::QueuedConnection,
-                              Q_ARG(int, 0)); // ignored
+    app::post(host.engine()->tester(), [](app::TesterFeature& t) { t.setSetpointCorrection(1); });
+    app::post(host.engine()->tester(), [](app::TesterFeature& t) { t.setSetpointCorrection(0); }); // ignored
     ring.answer(*second);
     const auto third = ring.nextOf(0x02);
     ASSERT_TRUE(third.has_value());

@@ -2,6 +2,7 @@
 // A bus engine on its own thread with a pseudo-terminal as its serial adapter.
 
 #include "engine/engine_host.hpp"
+#include "engine/post.hpp"
 #include "support/pty.hpp"
 #include "support/qt_wait.hpp"
 
@@ -29,14 +30,13 @@ protected:
             Qt::QueuedConnection);
     }
 
-    void invoke(const char* slot) {
-        QMetaObject::invokeMethod(host.engine(), slot, Qt::QueuedConnection);
-    }
+    // As the window does it: queued calls on the engine's thread.
+    template <typename Fn> void post(Fn&& fn) { app::post(host.engine(), std::forward<Fn>(fn)); }
     void selectTab(bus::Tab tab) {
-        QMetaObject::invokeMethod(host.engine(), "selectTab", Qt::QueuedConnection, Q_ARG(int, static_cast<int>(tab)));
+        post([tab](app::BusEngine& e) { e.selectTab(tab); });
     }
     void selectPort(const QString& name) {
-        QMetaObject::invokeMethod(host.engine(), "selectPort", Qt::QueuedConnection, Q_ARG(QString, name));
+        post([name](app::BusEngine& e) { e.selectPort(name); });
     }
 
     bool sawStatus(PortStatus s) const {

@@ -1,4 +1,4 @@
-#include "window/port_list.hpp"
+#include "shell/port_list.hpp"
 
 #include <QSerialPortInfo>
 

@@ -1,4 +1,4 @@
-#include "tabs/cell_table_model.hpp"
+#include "ui/cell_grid.hpp"
 
 #include <QApplication>
 #include <QBrush>

@@ -4,6 +4,7 @@
 #include <QString>
 
 class QLabel;
+class QPushButton;
 class QWidget;
 
 namespace zanst::app {
@@ -20,9 +21,8 @@ QLabel* makeLegalLabel(QWidget* parent = nullptr);
 // A label that names `buddy` for keyboard users and screen readers.
 QLabel* makeCaption(const QString& text, QWidget* buddy, QWidget* parent = nullptr);
 
-} // namespace zanst::app
-
-namespace zanst::app {
+// A push button named after its caption for screen readers.
+QPushButton* makeButton(const QString& caption, QWidget* parent = nullptr);
 
 // The strip at the foot of a tab: the wiring diagram (if any), the logo and the legal notice.
 QWidget* makeFooter(const QString& diagramName, QWidget* parent = nullptr);

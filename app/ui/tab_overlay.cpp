@@ -1,4 +1,4 @@
-#include "window/tab_overlay.hpp"
+#include "ui/tab_overlay.hpp"
 
 #include <QPainter>
 

@@ -6,6 +6,7 @@
 namespace zanst::app {
 
 class TabOverlay : public QWidget {
+    Q_OBJECT
 public:
     static constexpr int kWidth = 420;
     static constexpr int kHeight = 21;

@@ -1,7 +1,7 @@
 #pragma once
-// The emulator responder on the bus engine's thread. The window publishes the bank to it by
-// queued calls (a whole settings snapshot, a whole preset); what the responder shows goes back
-// as queued signals carrying plain texts.
+// The BMS tester on the bus engine's thread: the responder that answers a real BMS. The window
+// publishes the bank to it by queued calls (a whole settings snapshot, a whole preset); what the
+// responder shows goes back as queued signals carrying plain texts.
 
 #include "bus/port.hpp"
 #include "bus/router.hpp"
@@ -14,10 +14,10 @@
 
 namespace zanst::app {
 
-class EmulatorLink : public QObject {
+class EmulatorFeature : public QObject {
     Q_OBJECT
 public:
-    EmulatorLink(bus::BusState& state, bus::BusPort& port, QObject* parent = nullptr);
+    EmulatorFeature(bus::BusState& state, bus::BusPort& port, QObject* parent = nullptr);
 
     // Engine thread only.
     bus::BusListener* listener() { return &responder_; }
@@ -42,7 +42,7 @@ private:
     // Turns the responder's reports into this object's signals.
     class Forwarder : public emulator::ResponderListener {
     public:
-        explicit Forwarder(EmulatorLink& link) : link_(link) {}
+        explicit Forwarder(EmulatorFeature& link) : link_(link) {}
         void bmsIdentityShown(const std::string& pid, const std::string& serial) override;
         void bmsMeasurementShown(const std::string& voltage, const std::string& current) override;
         void batteriesInParallelRead(const emulator::BatteriesInParallel& read) override;
@@ -50,7 +50,7 @@ private:
         void firmwareVersionDefaulted() override;
 
     private:
-        EmulatorLink& link_;
+        EmulatorFeature& link_;
     };
 
     bus::BusState& state_;

@@ -1,11 +1,13 @@
 #pragma once
-// The main window: the tab strip whose selected tab is the operating mode, the window title
-// that reports the connection, and the bus engine it drives.
+// The main window: the tab strip whose selected tab is the operating mode, the window title that
+// reports the connection, and the bus engine it drives. It wires the tabs to the engine's
+// features; the tabs themselves know nothing of the engine.
 
 #include "bus/state.hpp"
 #include "engine/bus_engine.hpp"
 #include "engine/engine_host.hpp"
-#include "window/globals.hpp"
+#include "shell/service_mode.hpp"
+#include "ui/recording_lock.hpp"
 
 #include <QString>
 #include <QWidget>
@@ -14,18 +16,22 @@ class QTabWidget;
 
 namespace zanst::app {
 
+class ActionsTab;
 class BatteryTesterTab;
 class BmsTesterTab;
+class CalibrationTab;
 class ConnectionTab;
+class MetricsTab;
 class SnifferTab;
+class TabOverlay;
 
 class diag_form : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int kClientWidth = 915;
     static constexpr int kClientHeight = 853;
 
-    explicit diag_form(QWidget* parent = nullptr);
+    explicit diag_form(ServiceMode serviceMode = ServiceMode::Off, QWidget* parent = nullptr);
     ~diag_form() override;
 
     // "Zanthe Service Tool (ZANST) (<build date>)": the title without the connection suffix.
@@ -35,11 +41,15 @@ public:
 
     BusEngine* engine() const { return host_.engine(); }
     const EngineHost& engineHost() const { return host_; }
-    Globals& globals() { return globals_; }
+    RecordingLock& recordingLock() { return recordingLock_; }
     QTabWidget* tabs() const { return tabControl1; }
     ConnectionTab* connectionTab() const { return tabConnection; }
+    ActionsTab* actionsTab() const { return tabActions; }
+    CalibrationTab* calibrationTab() const { return tabCalibration; }
     BatteryTesterTab* batteryTesterTab() const { return tabBMS; }
+    BmsTesterTab* bmsTesterTab() const { return tabBattery; }
     SnifferTab* snifferTab() const { return tabSniffer; }
+    MetricsTab* metricsTab() const { return tabMetrics; }
 
     // The operating mode of a tab page.
     bus::Tab tabIdOf(const QWidget* page) const;
@@ -47,34 +57,37 @@ public:
     // Port list refresh, as on every activation of the window.
     void refreshPortList();
 
-protected:
+  protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
+    void connectEngine();
     void onShown();
-    void hideRiskyTools();
     void onTabChanged(int index);
     void onPortChosen(const QString& name);
     void onDisconnect();
     void onPortStatus(BusEngine::PortStatus status, const QString& name, const QString& detail);
+    void onRecordingLock(bool locked);
     void clearPortSelection();
 
     EngineHost host_;
-    Globals globals_;
+    RecordingLock recordingLock_;
+    ServiceMode serviceMode_;
     QString textCaption_;
     bool lockPortSelection = false;
     bool shown_ = false;
     QWidget* currentPage_ = nullptr;
+    TabOverlay* overlay_ = nullptr;
 
     QTabWidget* tabControl1 = nullptr;
     ConnectionTab* tabConnection = nullptr;
-    QWidget* tabActions = nullptr;
-    QWidget* tabCalibration = nullptr;
-    BatteryTesterTab* tabBMS = nullptr;   // "Battery tester"
-    BmsTesterTab* tabBattery = nullptr;   // "BMS tester"
+    ActionsTab* tabActions = nullptr;
+    CalibrationTab* tabCalibration = nullptr;
+    BatteryTesterTab* tabBMS = nullptr; // "Battery tester"
+    BmsTesterTab* tabBattery = nullptr; // "BMS tester"
     SnifferTab* tabSniffer = nullptr;
-    QWidget* tabMetrics = nullptr;
+    MetricsTab* tabMetrics = nullptr;
 };
 
 } // namespace zanst::app

@@ -1,4 +1,4 @@
-#include "window/app_data.hpp"
+#include "ui/app_data.hpp"
 
 #include <QDir>
 #include <QStandardPaths>

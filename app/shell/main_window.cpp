@@ -1,11 +1,15 @@
-#include "window/main_window.hpp"
+#include "shell/main_window.hpp"
 
+#include "engine/post.hpp"
+#include "shell/port_list.hpp"
+#include "tabs/actions_tab.hpp"
 #include "tabs/battery_tester_tab.hpp"
 #include "tabs/bms_tester_tab.hpp"
+#include "tabs/calibration_tab.hpp"
 #include "tabs/connection_tab.hpp"
+#include "tabs/metrics_tab.hpp"
 #include "tabs/sniffer_tab.hpp"
-#include "window/port_list.hpp"
-#include "window/tab_overlay.hpp"
+#include "ui/tab_overlay.hpp"
 
 #include <QComboBox>
 #include <QEvent>
@@ -28,9 +32,10 @@ QString diag_form::buildDate() {
     return QString::fromLatin1(__DATE__).simplified();
 }
 
-diag_form::diag_form(QWidget* parent)
+diag_form::diag_form(ServiceMode serviceMode, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      serviceMode_(serviceMode) {
     initResources();
     setObjectName(QStringLiteral("diag_form"));
     setFixedSize(kClientWidth, kClientHeight);
@@ -39,12 +44,12 @@ diag_form::diag_form(QWidget* parent)
     tabControl1->setObjectName(QStringLiteral("tabControl1"));
     tabControl1->setAccessibleName(QStringLiteral("Operating mode"));
     tabConnection = new ConnectionTab;
-    tabActions = new QWidget;
-    tabCalibration = new QWidget;
-    tabBMS = new BatteryTesterTab(globals_, host_.engine());
+    tabActions = new ActionsTab;
+    tabCalibration = new CalibrationTab;
+    tabBMS = new BatteryTesterTab(recordingLock_);
     tabBattery = new BmsTesterTab;
-    tabSniffer = new SnifferTab(globals_, host_.engine());
-    tabMetrics = new QWidget;
+    tabSniffer = new SnifferTab(recordingLock_);
+    tabMetrics = new MetricsTab;
     tabControl1->addTab(tabConnection, QStringLiteral("Connection"));
     tabControl1->addTab(tabActions, QStringLiteral("Actions"));
     tabControl1->addTab(tabCalibration, QStringLiteral("Calibration"));
@@ -62,18 +67,52 @@ diag_form::diag_form(QWidget* parent)
     textCaption_ = QStringLiteral("Zanthe Service Tool (ZANST) (") + buildDate() + QStringLiteral(")");
     setWindowTitle(textCaption_ + QStringLiteral(" - Idle"));
 
-    BusEngine* bus = host_.engine();
-    tabBattery->attach(bus->emulator());
-    connect(bus, &BusEngine::portStatusChanged, this, &diag_form::onPortStatus);
+    connectEngine();
     connect(tabConnection, &ConnectionTab::portChosen, this, &diag_form::onPortChosen);
     connect(tabConnection, &ConnectionTab::disconnectRequested, this, &diag_form::onDisconnect);
     connect(tabControl1, &QTabWidget::currentChanged, this, &diag_form::onTabChanged);
+    connect(&recordingLock_, &RecordingLock::lockChanged, this, &diag_form::onRecordingLock);
 
     // The mode of the initial tab: nothing is sent (no port yet); the poll timer is armed.
-    QMetaObject::invokeMethod(bus, "selectTab", Qt::QueuedConnection, Q_ARG(int, static_cast<int>(bus::Tab::Connection)));
+    post(engine(), [](BusEngine& e) { e.selectTab(bus::Tab::Connection); });
 }
 
 diag_form::~diag_form() = default;
+
+void diag_form::connectEngine() {
+    BusEngine* bus = engine();
+    connect(bus, &BusEngine::portStatusChanged, this, &diag_form::onPortStatus);
+
+    TesterFeature* tester = bus->tester();
+    SnifferFeature* sniffer = bus->sniffer();
+    EmulatorFeature* emulator = bus->emulator();
+    // Both grids show the same rows, whether a poll tick or a sniffed burst made them.
+    connect(tester, &TesterFeature::cellTableChanged, tabBMS, &BatteryTesterTab::showCellTable);
+    connect(tester, &TesterFeature::cellTableChanged, tabSniffer, &SnifferTab::showCellTable);
+    connect(sniffer, &SnifferFeature::cellTableChanged, tabBMS, &BatteryTesterTab::showCellTable);
+    connect(sniffer, &SnifferFeature::cellTableChanged, tabSniffer, &SnifferTab::showCellTable);
+    connect(tester, &TesterFeature::bankValuesChanged, tabBMS, &BatteryTesterTab::showBankValues);
+    connect(sniffer, &SnifferFeature::infoChanged, tabSniffer, &SnifferTab::showField);
+    connect(sniffer, &SnifferFeature::infoCleared, tabSniffer, &SnifferTab::clearFields);
+
+    connect(tabBMS, &BatteryTesterTab::setpointCorrectionChanged, this,
+            [tester](int correction) { post(tester, [correction](TesterFeature& t) { t.setSetpointCorrection(correction); }); });
+    connect(tabBMS, &BatteryTesterTab::systemVoltageChanged, this,
+            [tester](int volts) { post(tester, [volts](TesterFeature& t) { t.setSystemVoltage(volts); }); });
+
+    connect(emulator, &EmulatorFeature::bmsIdentityShown, tabBattery, &BmsTesterTab::showBmsIdentity);
+    connect(emulator, &EmulatorFeature::bmsMeasurementShown, tabBattery, &BmsTesterTab::showBmsMeasurement);
+    connect(emulator, &EmulatorFeature::batteriesInParallelRead, tabBattery, &BmsTesterTab::batteriesInParallelRead);
+    connect(emulator, &EmulatorFeature::cellTextsRefreshed, tabBattery, &BmsTesterTab::cellTextsRefreshed);
+    connect(emulator, &EmulatorFeature::firmwareVersionDefaulted, tabBattery,
+            &BmsTesterTab::firmwareVersionDefaulted);
+    connect(tabBattery, &BmsTesterTab::settingsPublished, this, [emulator](const emulator::BankSettings& settings) {
+        post(emulator, [settings](EmulatorFeature& e) { e.setBankSettings(settings); });
+    });
+    connect(tabBattery, &BmsTesterTab::presetApplied, this, [emulator](int listIndex, bool announce) {
+        post(emulator, [listIndex, announce](EmulatorFeature& e) { e.applyBatteryPreset(listIndex, announce); });
+    });
+}
 
 bus::Tab diag_form::tabIdOf(const QWidget* page) const {
     if (page == tabActions) {
@@ -115,35 +154,27 @@ void diag_form::showEvent(QShowEvent* event) {
 void diag_form::onShown() {
     setWindowTitle(QStringLiteral("Zanthe Tester"));
 
-    auto* overlay = new TabOverlay(this);
-    overlay->move(tabControl1->pos() + QPoint(kOverlayOffsetX, 0));
-    overlay->raise();
-    globals_.overlay = overlay;
+    overlay_ = new TabOverlay(this);
+    overlay_->move(tabControl1->pos() + QPoint(kOverlayOffsetX, 0));
+    overlay_->raise();
 
     tabBattery->onShown();
     // Recorders: rows selected, number files ready (data monitor first), timers running.
     tabSniffer->onShown();
     tabBMS->onShown();
 
-    hideRiskyTools();
+    applyServiceMode(serviceMode_, *this);
+    currentPage_ = tabControl1->currentWidget();
     // Without a window manager the window may never be activated; list the ports now as well.
     refreshPortList();
 }
 
-void diag_form::hideRiskyTools() {
-    tabBMS->hideRiskyTools();
-    tabSniffer->hideRiskyTools();
-    const QSignalBlocker blocker(tabControl1);
-    for (QWidget* page : {tabActions, tabCalibration, tabMetrics}) {
-        const int index = tabControl1->indexOf(page);
-        if (index >= 0) {
-            tabControl1->removeTab(index);
-        }
-        page->setParent(this); // removed tabs stay built, owned by the window
-        page->hide();
+void diag_form::onRecordingLock(bool locked) {
+    if (overlay_ != nullptr) {
+        overlay_->setVisible(locked);
+        overlay_->raise();
     }
-    currentPage_ = tabControl1->currentWidget();
-    tabBattery->hideRiskyTools();
+    post(engine(), [locked](BusEngine& e) { e.setTabChangesVetoed(locked); });
 }
 
 void diag_form::onTabChanged(int index) {
@@ -151,7 +182,7 @@ void diag_form::onTabChanged(int index) {
     if (page == currentPage_) {
         return;
     }
-    if (globals_.anyRecording()) {
+    if (recordingLock_.locked()) {
         // A recording file is open: the mode must not change.
         const QSignalBlocker blocker(tabControl1);
         tabControl1->setCurrentWidget(currentPage_);
@@ -161,8 +192,8 @@ void diag_form::onTabChanged(int index) {
     if (page == tabBattery) {
         tabBattery->onSelected();
     }
-    QMetaObject::invokeMethod(host_.engine(), "selectTab", Qt::QueuedConnection,
-                              Q_ARG(int, static_cast<int>(tabIdOf(page))));
+    const bus::Tab tab = tabIdOf(page);
+    post(engine(), [tab](BusEngine& e) { e.selectTab(tab); });
 }
 
 void diag_form::refreshPortList() {
@@ -180,7 +211,7 @@ void diag_form::onPortChosen(const QString& name) {
         return;
     }
     setWindowTitle(textCaption_);
-    QMetaObject::invokeMethod(host_.engine(), "selectPort", Qt::QueuedConnection, Q_ARG(QString, name));
+    post(engine(), [name](BusEngine& e) { e.selectPort(name); });
 }
 
 void diag_form::clearPortSelection() {
@@ -191,7 +222,7 @@ void diag_form::clearPortSelection() {
 
 void diag_form::onDisconnect() {
     clearPortSelection();
-    QMetaObject::invokeMethod(host_.engine(), "disconnectPort", Qt::QueuedConnection);
+    post(engine(), [](BusEngine& e) { e.disconnectPort(); });
 }
 
 void diag_form::onPortStatus(BusEngine::PortStatus status, const QString& name, const QString&) {

@@ -5,6 +5,7 @@
 
 #include "tester/recorder.hpp"
 #include "tester/text_format.hpp"
+#include "ui/recording_lock.hpp"
 
 #include <QWidget>
 
@@ -20,17 +21,14 @@ class QTimer;
 
 namespace zanst::app {
 
-class BusEngine;
 class CellTableModel;
-struct Globals;
 
 class RecorderPanel : public QWidget {
     Q_OBJECT
   public:
-    enum class Kind { BatteryTester, DataMonitor };
+    using Kind = RecordingLock::Recorder;
 
-    RecorderPanel(Kind kind, CellTableModel* model, Globals& globals, BusEngine* engine,
-                  QWidget* parent = nullptr);
+    RecorderPanel(Kind kind, CellTableModel* model, RecordingLock& lock, QWidget* parent = nullptr);
 
     // At the first showing of the window: every row selected as ":Select all" says, the number
     // file prepared, the timer started, the "Select" column made editable.
@@ -65,16 +63,12 @@ class RecorderPanel : public QWidget {
     // Ends the recording after a file error, keeping what was written.
     void failStop(const QString& reason);
     void finish();
-    void tellEngine(bool active);
     void setControlsEnabled(bool enabled);
     void showPath(const QString& text, bool error);
-    bool& recordingFlag();
-    QString& activeFile();
 
     Kind kind_;
     CellTableModel* model_;
-    Globals& globals_;
-    BusEngine* engine_;
+    RecordingLock& lock_;
     tester::TextFormat format_;
     std::optional<tester::Recorder> recorder_;
 };

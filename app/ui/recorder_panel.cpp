@@ -1,11 +1,9 @@
-#include "tabs/recorder_panel.hpp"
+#include "ui/recorder_panel.hpp"
 
-#include "engine/bus_engine.hpp"
-#include "engine/tester_link.hpp"
-#include "tabs/cell_table_model.hpp"
-#include "window/app_data.hpp"
-#include "window/globals.hpp"
-#include "window/widgets.hpp"
+#include "engine/tester_feature.hpp"
+#include "ui/app_data.hpp"
+#include "ui/cell_grid.hpp"
+#include "ui/widgets.hpp"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -33,10 +31,8 @@ QString fromPath(const std::filesystem::path& path) {
 
 } // namespace
 
-RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, Globals& globals, BusEngine* engine,
-                             QWidget* parent)
-    : QWidget(parent), kind_(kind), model_(model), globals_(globals), engine_(engine),
-      format_(localeTextFormat()) {
+RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, RecordingLock& lock, QWidget* parent)
+    : QWidget(parent), kind_(kind), model_(model), lock_(lock), format_(localeTextFormat()) {
     const bool monitor = kind == Kind::DataMonitor;
     setObjectName(monitor ? QStringLiteral("recorderBattDataMonitor")
                           : QStringLiteral("recorderBatteryTester"));
@@ -129,17 +125,7 @@ RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, Globals& globals,
     connect(timer, &QTimer::timeout, this, &RecorderPanel::writeLine);
 }
 
-bool& RecorderPanel::recordingFlag() {
-    return kind_ == Kind::DataMonitor ? globals_.recordingBattDataMonitor : globals_.recording;
-}
-
-QString& RecorderPanel::activeFile() {
-    return kind_ == Kind::DataMonitor ? globals_.activeFileNameBattDataMonitor : globals_.activeFileName;
-}
-
-bool RecorderPanel::isRecording() const {
-    return kind_ == Kind::DataMonitor ? globals_.recordingBattDataMonitor : globals_.recording;
-}
+bool RecorderPanel::isRecording() const { return recorder_ && recorder_->recording(); }
 
 tester::ColumnSet RecorderPanel::checkedColumns() const {
     tester::ColumnSet set{};
@@ -170,7 +156,6 @@ void RecorderPanel::onIntervalChanged(int ms) {
 
 void RecorderPanel::onShown() {
     model_->setAllSelected(selectAll->isChecked());
-    activeFile().clear();
     const auto names = kind_ == Kind::DataMonitor ? tester::kDataMonitorNames : tester::kBatteryTesterNames;
     recorder_.emplace(std::filesystem::path(recordingsFolder().toStdString()), names);
     const tester::FileResult prepared = recorder_->prepare();
@@ -204,14 +189,6 @@ void RecorderPanel::setControlsEnabled(bool enabled) {
     model_->setSelectEditable(enabled);
 }
 
-void RecorderPanel::tellEngine(bool active) {
-    // The engine refuses tab changes while a recording runs, whatever the window does.
-    if (engine_ != nullptr) {
-        QMetaObject::invokeMethod(engine_, "setRecording", Qt::QueuedConnection,
-                                  Q_ARG(bool, kind_ == Kind::DataMonitor), Q_ARG(bool, active));
-    }
-}
-
 void RecorderPanel::toggleRecording() {
     if (isRecording()) {
         stop();
@@ -230,25 +207,17 @@ void RecorderPanel::start() {
         showPath(QString::fromStdString(started.message), true);
         return;
     }
-    recordingFlag() = true;
-    tellEngine(true);
+    lock_.setRecording(kind_, true);
 
     startButton->setText(QStringLiteral("Stop Recording"));
     startButton->setStyleSheet(QString::fromLatin1(kStopStyle));
     stateLabel->setText(QStringLiteral("Active"));
-    if (globals_.overlay != nullptr) {
-        globals_.overlay->show();
-        globals_.overlay->raise();
-    }
     setControlsEnabled(false);
-
-    const QString path = fromPath(recorder_->activeFile());
-    activeFile() = path;
-    showPath(QStringLiteral("Started Saving to ") + path, false);
+    showPath(QStringLiteral("Started Saving to ") + fromPath(recorder_->activeFile()), false);
 }
 
 void RecorderPanel::writeLine() {
-    if (!recorder_ || !isRecording() || activeFile().isEmpty()) {
+    if (!isRecording()) {
         return;
     }
     const std::string line =
@@ -280,15 +249,10 @@ void RecorderPanel::failStop(const QString& reason) {
 
 void RecorderPanel::finish() {
     recorder_->stop();
-    recordingFlag() = false;
-    tellEngine(false);
+    lock_.setRecording(kind_, false);
     startButton->setText(QStringLiteral("Start Recording"));
     startButton->setStyleSheet(QString::fromLatin1(kStartStyle));
     stateLabel->setText(QStringLiteral("Inactive"));
-    activeFile().clear();
-    if (globals_.overlay != nullptr && !globals_.anyRecording()) {
-        globals_.overlay->hide();
-    }
     setControlsEnabled(true);
 }
 

@@ -1,11 +1,14 @@
-#include "window/widgets.hpp"
+#include "ui/widgets.hpp"
 
-#include "window/legal.hpp"
+#include "ui/legal.hpp"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QSvgRenderer>
+#include <QVBoxLayout>
 
 namespace zanst::app {
 
@@ -56,12 +59,11 @@ QLabel* makeCaption(const QString& text, QWidget* buddy, QWidget* parent) {
     return label;
 }
 
-} // namespace zanst::app
-
-#include <QHBoxLayout>
-#include <QVBoxLayout>
-
-namespace zanst::app {
+QPushButton* makeButton(const QString& caption, QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    button->setAccessibleName(caption);
+    return button;
+}
 
 QWidget* makeFooter(const QString& diagramName, QWidget* parent) {
     auto* footer = new QWidget(parent);

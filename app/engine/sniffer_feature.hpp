@@ -1,0 +1,39 @@
+#pragma once
+// The data sniffer on the bus engine's thread: the parser that the byte router hands every
+// repeated byte to, and what it shows ("BMS info" fields, the data monitor table).
+
+#include "engine/metatypes.hpp"
+#include "tester/sniffer_parser.hpp"
+
+#include <QObject>
+#include <QString>
+
+namespace zanst::app {
+
+class SnifferFeature : public QObject, private tester::SnifferListener {
+    Q_OBJECT
+  public:
+    SnifferFeature(bus::BusState& state, QObject* parent = nullptr);
+
+    // What the byte router feeds in sniffer mode.
+    bus::BusListener* listener() { return &parser_; }
+
+    // Empties the six "BMS info" fields (a change to a tab without a mode of its own).
+    void clearInfo() { emit infoCleared(); }
+
+  signals:
+    // One of the "BMS info" fields (tester::BmsField) got a new text.
+    void infoChanged(int field, const QString& text);
+    void infoCleared();
+    // The rows of the tester and data monitor tables, at the end of every sniffed burst.
+    void cellTableChanged(const zanst::tester::CellTable& table);
+
+  private:
+    void bmsInfoChanged(tester::BmsField field, const std::string& text) override;
+    void burstEnded() override;
+
+    bus::BusState& state_;
+    tester::SnifferParser parser_;
+};
+
+} // namespace zanst::app

@@ -1,0 +1,49 @@
+#pragma once
+// The battery tester on the bus engine's thread: the poll timer `timerBMS` and its tick, which
+// refreshes the cell table and the bank values and sends the next request. Used by "Battery
+// tester" (every 1000 ms) and "Calibration" (every 500 ms); the mode switch starts and stops it.
+
+#include "engine/metatypes.hpp"
+#include "tester/poll_engine.hpp"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+namespace zanst::app {
+
+// Number texts with the decimal point of the user's locale.
+tester::TextFormat localeTextFormat();
+
+class TesterFeature : public QObject {
+    Q_OBJECT
+  public:
+    static constexpr int kPollPeriodMs = 1000;
+    static constexpr int kCalibrationPollPeriodMs = 500;
+
+    TesterFeature(bus::BusState& state, bus::BusPort& port, QObject* parent = nullptr);
+
+    void startPolling(int periodMs);
+    void stopPolling();
+    bool pollTimerActive() const { return timerBMS_.isActive(); }
+    int pollTimerInterval() const { return timerBMS_.interval(); }
+    const tester::PollEngine& poll() const { return poll_; }
+
+    // Inputs of the "Battery tester" tab; values out of range are ignored.
+    void setSetpointCorrection(int correction);
+    void setSystemVoltage(int volts);
+
+  signals:
+    // The rows of the tester and data monitor tables, after every poll tick.
+    void cellTableChanged(const zanst::tester::CellTable& table);
+    // The bank values: setpoint and voltage in V, current in A.
+    void bankValuesChanged(const QString& setpoint, const QString& voltage, const QString& current);
+
+  private:
+    void timerBMS_Tick();
+
+    tester::PollEngine poll_;
+    QTimer timerBMS_;
+};
+
+} // namespace zanst::app

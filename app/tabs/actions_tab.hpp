@@ -1,0 +1,23 @@
+#pragma once
+// "Actions" (member tabActions, a service tab): test mode, balancing loads and the "Garbage"
+// flood, each a broadcast command to every balancer on the ring.
+
+#include <QWidget>
+
+class QPushButton;
+
+namespace zanst::app {
+
+class ActionsTab : public QWidget {
+    Q_OBJECT
+  public:
+    explicit ActionsTab(QWidget* parent = nullptr);
+
+    QPushButton* garbage = nullptr;
+    QPushButton* enableTestMode = nullptr;
+    QPushButton* endTestMode = nullptr;
+    QPushButton* loadOn = nullptr;
+    QPushButton* loadOff = nullptr;
+};
+
+} // namespace zanst::app
