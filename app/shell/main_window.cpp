@@ -13,6 +13,7 @@
 
 #include <QComboBox>
 #include <QEvent>
+#include <QIcon>
 #include <QSignalBlocker>
 #include <QTabBar>
 #include <QTabWidget>
@@ -39,6 +40,7 @@ diag_form::diag_form(ServiceMode serviceMode, QWidget* parent)
     initResources();
     setObjectName(QStringLiteral("diag_form"));
     setFixedSize(kClientWidth, kClientHeight);
+    setWindowIcon(QIcon(QStringLiteral(":/Zanst_icon")));
 
     tabControl1 = new QTabWidget(this);
     tabControl1->setObjectName(QStringLiteral("tabControl1"));
