@@ -5,6 +5,8 @@
 #include "bus/crc8.hpp"
 #include "bus/frames.hpp"
 #include "bus/hex.hpp"
+#include "bus/number_text.hpp"
+#include "bus/records.hpp"
 #include "bus/senders.hpp"
 #include "bus/tables.hpp"
 
@@ -62,12 +64,8 @@ void writeMeasurementRecord(std::span<std::uint8_t> r, int cellsInSeries, int b,
     r[1] = kMeasurementStatus;
     r[2] = static_cast<std::uint8_t>((b * cellsInSeries + c + 1) & 0xFF);
     r[3] = static_cast<std::uint8_t>(((seqNum & 0x0F) << 4) | (byte3Low & 0x0F));
-    // Bits 0..11: cell voltage - 1000 mV; bits 12..31: bank current in mA, signed.
-    const std::uint32_t word = (static_cast<std::uint32_t>(currentMa) << 12) |
-                               (static_cast<std::uint32_t>(voltageMv - 1000) & 0xFFFu);
-    bus::putLe32(r, 4, word);
-    // Bits 5..15: temperature in 0.1 degC, signed; bits 0..4 stay 0.
-    bus::putLe16(r, 8, static_cast<std::uint16_t>(static_cast<std::uint32_t>(tempTenths) << 5));
+    bus::putLe32(r, 4, bus::packMeasurement(voltageMv, currentMa));
+    bus::putLe16(r, 8, bus::packTemperature(tempTenths));
     r[10] = last ? 0x00 : bus::rec::kMeasurement;
     bus::calcCRC(r, kMeasurementSize - 1);
 }
@@ -287,7 +285,7 @@ void serialBMSdataParser::measurementRequest() {
     const auto h = header();
     if (listener_ != nullptr) {
         const auto current = static_cast<std::int16_t>(bus::getLe16(h, 6));
-        listener_->bmsMeasurementShown(tenthsText(bus::getLe16(h, 8)), groupedTenthsText(current));
+        listener_->bmsMeasurementShown(bus::tenthsText(bus::getLe16(h, 8)), bus::groupedTenthsText(current));
     }
     std::copy(h.begin(), h.end(), txBuffer_.begin());
     txBytesCntr_ = static_cast<int>(h.size());

@@ -23,7 +23,7 @@ class Refresh : public tester::SnifferListener {
 public:
     explicit Refresh(const bus::BusState& state) : state_(state) {}
     void bmsInfoChanged(tester::BmsField, const std::string&) override {}
-    void burstEnded() override { tester::UpdateCellData(state_, tester::TextFormat{}); }
+    void burstEnded() override { tester::UpdateCellData(state_, bus::TextFormat{}); }
 
 private:
     const bus::BusState& state_;
@@ -31,7 +31,7 @@ private:
 
 // Walks everything a tick derives from the tables.
 void consume(bus::BusState& state) {
-    tester::UpdateCellData(state, tester::TextFormat{});
+    tester::UpdateCellData(state, bus::TextFormat{});
     tester::BankValues bank;
     tester::CalcBMSParams(state, 48, 5, bank);
     tester::measurementPlaceholders(state);

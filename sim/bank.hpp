@@ -102,6 +102,5 @@ private:
 
 // The whole message as it travelled: frame, then records.
 bus::Bytes flatten(const Message& m);
-bool crcValid(const bus::Bytes& frameOrRecord);
 
 } // namespace zanst::sim

@@ -5,6 +5,7 @@
 #include "bus/protocol.hpp"
 #include "bus/senders.hpp"
 #include "bus/tables.hpp"
+#include "bus/records.hpp"
 
 #include <algorithm>
 #include <cmath>

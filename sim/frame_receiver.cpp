@@ -1,24 +1,12 @@
 #include "sim/frame_receiver.hpp"
 
 #include "bus/hex.hpp"
+#include "bus/records.hpp"
 
 #include <span>
 #include <utility>
 
 namespace zanst::sim {
-
-std::size_t recordSize(std::uint8_t type) {
-    switch (type) {
-    case bus::rec::kInfo:
-        return bus::rec::kInfoSize;
-    case bus::rec::kMeasurement:
-        return bus::rec::kMeasurementSize;
-    case bus::rec::kCalibration:
-        return bus::rec::kCalibrationSize;
-    default:
-        return 0;
-    }
-}
 
 void FrameReceiver::reset() {
     state_ = State::Hunting;
@@ -94,7 +82,7 @@ FrameReceiver::Result FrameReceiver::feedFrame(std::uint8_t b) {
 
 FrameReceiver::Result FrameReceiver::feedRecord(std::uint8_t b) {
     record_.push_back(b);
-    const std::size_t size = recordSize(record_[0]);
+    const std::size_t size = bus::recordSize(record_[0]);
     if (size == 0) {
         return drop("record type " + bus::ConvertHex(record_[0], 2) + " unknown");
     }

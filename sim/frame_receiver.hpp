@@ -78,7 +78,4 @@ private:
     Event done_;
 };
 
-// Expected size of a record by its type byte; 0 for a type no balancer sends.
-std::size_t recordSize(std::uint8_t type);
-
 } // namespace zanst::sim

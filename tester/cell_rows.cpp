@@ -26,7 +26,7 @@ BalancerView viewOf(const bus::BalancerTables& tables, int id) {
                         &tables.balCalData[index]};
 }
 
-CellRow cellRow(const BalancerView& balancer, const TextFormat& format) {
+CellRow cellRow(const BalancerView& balancer, const bus::TextFormat& format) {
     CellRow row;
     const bus::balancerinfo& info = *balancer.info;
 
@@ -38,21 +38,21 @@ CellRow cellRow(const BalancerView& balancer, const TextFormat& format) {
         const float volts = static_cast<float>(mv) / 1000.0f;
         row.volts = volts;
         row.level = voltageLevel(volts);
-        row.text[at(Column::Voltage)] = scaledText(mv, 3, format);
+        row.text[at(Column::Voltage)] = bus::scaledText(mv, 3, format);
     } else {
         row.text[at(Column::Voltage)] = "-";
     }
 
     if (info.measuresCurrent()) {
         const double amps = static_cast<double>(balancer.milliamps()) / 1000.0;
-        row.text[at(Column::Current)] = (info.highRange() ? "H: " : "L: ") + shortestText(amps, format);
+        row.text[at(Column::Current)] = (info.highRange() ? "H: " : "L: ") + bus::shortestText(amps, format);
     } else {
         row.text[at(Column::Current)] = "-";
     }
 
     const int tenths = balancer.tenthsCelsius();
     row.celsius = static_cast<double>(tenths) / 10.0;
-    row.text[at(Column::Temp)] = scaledText(tenths, 1, format);
+    row.text[at(Column::Temp)] = bus::scaledText(tenths, 1, format);
 
     row.text[at(Column::Serial)] = std::string(info.serialText());
     row.text[at(Column::Firmware)] = bus::versionToString(info.fwVersion);
@@ -61,7 +61,7 @@ CellRow cellRow(const BalancerView& balancer, const TextFormat& format) {
     return row;
 }
 
-CellTable UpdateCellData(const bus::BusState& state, const TextFormat& format) {
+CellTable UpdateCellData(const bus::BusState& state, const bus::TextFormat& format) {
     const int count = bus::walkableCells(state.numCells);
     CellTable table;
     table.rows.reserve(static_cast<std::size_t>(count));

@@ -3,7 +3,8 @@
 // one per balancer, built from the balancer tables as texts and colours.
 
 #include "bus/state.hpp"
-#include "text_format.hpp"
+#include "bus/number_text.hpp"
+#include "bus/records.hpp"
 
 #include <array>
 #include <cstdint>
@@ -82,10 +83,10 @@ struct BalancerView {
 BalancerView viewOf(const bus::BalancerTables& tables, int id);
 
 // One row of the tester and data monitor tables (background left white).
-CellRow cellRow(const BalancerView& balancer, const TextFormat& format);
+CellRow cellRow(const BalancerView& balancer, const bus::TextFormat& format);
 
 // Table refresh: the rows of balancers 1..numCells (at most 255), with the rows of one battery
 // (consecutive balancers with the same serial) sharing a background, white and Gainsboro in turn.
-CellTable UpdateCellData(const bus::BusState& state, const TextFormat& format);
+CellTable UpdateCellData(const bus::BusState& state, const bus::TextFormat& format);
 
 } // namespace zanst::tester

@@ -38,7 +38,7 @@ class PollEngine {
     PollEngine(bus::BusState& state, bus::BusPort& port) : state_(state), port_(port) {}
 
     PollSettings settings;
-    TextFormat format;
+    bus::TextFormat format;
 
     TickReport timerBMS_Tick();
 

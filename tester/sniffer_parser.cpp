@@ -126,11 +126,11 @@ void SnifferParser::decodeFrame() {
             report(BmsField::BalancerSetpoint, std::to_string(bus::getLe16(frame, 4)));
         }
         if (has(9)) {
-            report(BmsField::SystemVbat, scaledText(bus::getLe16(frame, 8), 1, format));
+            report(BmsField::SystemVbat, bus::scaledText(bus::getLe16(frame, 8), 1, format));
         }
         if (has(7)) {
             report(BmsField::BmsCurrent,
-                   scaledText(static_cast<std::int16_t>(bus::getLe16(frame, 6)), 1, format));
+                   bus::scaledText(static_cast<std::int16_t>(bus::getLe16(frame, 6)), 1, format));
         }
     }
 }

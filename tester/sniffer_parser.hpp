@@ -3,7 +3,7 @@
 // BMS's command frames and the records the balancers append, fills the balancer tables, and
 // reports the BMS's announced values and the end of every burst.
 
-#include "text_format.hpp"
+#include "bus/number_text.hpp"
 
 #include "bus/router.hpp"
 #include "bus/state.hpp"
@@ -33,7 +33,7 @@ class SnifferParser : public bus::BusListener {
 
     SnifferParser(bus::BusState& state, SnifferListener* listener) : state_(state), listener_(listener) {}
 
-    TextFormat format;
+    bus::TextFormat format;
 
     void receive(std::span<const std::uint8_t> bytes) override;
     void serialSnifferDataParser(std::uint8_t b);

@@ -6,9 +6,9 @@
 
 namespace zanst::app {
 
-tester::TextFormat localeTextFormat() {
+bus::TextFormat localeTextFormat() {
     const QString point = QLocale().decimalPoint();
-    tester::TextFormat format;
+    bus::TextFormat format;
     if (point.size() == 1 && point.at(0).unicode() < 0x80) {
         format.decimalPoint = point.at(0).toLatin1();
     }
@@ -26,7 +26,7 @@ QString toQString(const std::string& text) {
 TesterLink::TesterLink(BusEngine& engine, bus::BusState& state, bus::BusPort& port)
     : engine_(engine), state_(state), poll_(state, port), sniffer_(state, this) {
     qRegisterMetaType<tester::CellTable>();
-    const tester::TextFormat format = localeTextFormat();
+    const bus::TextFormat format = localeTextFormat();
     poll_.format = format;
     sniffer_.format = format;
 }

@@ -12,7 +12,7 @@ namespace zanst::app {
 class BusEngine;
 
 // Number texts with the decimal point of the user's locale.
-tester::TextFormat localeTextFormat();
+bus::TextFormat localeTextFormat();
 
 class TesterLink : public tester::SnifferListener {
   public:

@@ -3,8 +3,8 @@
 // all", start/stop with its state and path, and the timer that writes one line per interval.
 // The "Battery tester" and "Data Sniffer" tabs each have one, fully independent.
 
+#include "bus/number_text.hpp"
 #include "tester/recorder.hpp"
-#include "tester/text_format.hpp"
 
 #include <QWidget>
 
@@ -75,7 +75,7 @@ class RecorderPanel : public QWidget {
     CellTableModel* model_;
     Globals& globals_;
     BusEngine* engine_;
-    tester::TextFormat format_;
+    bus::TextFormat format_;
     std::optional<tester::Recorder> recorder_;
 };
 

@@ -2,6 +2,7 @@
 #include "sim/presets.hpp"
 #include "bus/tables.hpp"
 #include "support/records.hpp"
+#include "bus/records.hpp"
 
 #include <gtest/gtest.h>
 

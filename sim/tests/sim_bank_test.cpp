@@ -3,6 +3,7 @@
 
 #include "bus/frames.hpp"
 #include "bus/tables.hpp"
+#include "bus/records.hpp"
 
 #include <gtest/gtest.h>
 

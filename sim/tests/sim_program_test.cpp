@@ -6,6 +6,7 @@
 #include "bus/state.hpp"
 #include "sim_test_util.hpp"
 #include "support/sim_process.hpp"
+#include "bus/records.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,7 @@
 #include "bus/frames.hpp"
 #include "bus/identity.hpp"
 #include "bus/protocol.hpp"
+#include "bus/records.hpp"
 #include "support/records.hpp"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,9 @@ TEST(Crc8, CheckValuesAndTableEntries) {
     EXPECT_EQ(kCrcTable[1], 0x07);
     EXPECT_EQ(kCrcTable[128], 0x89);
     EXPECT_EQ(getCRC(ascii("abc"), 0), 0x00);
+    EXPECT_TRUE(crcValid(ascii("abc\x5F")));
+    EXPECT_FALSE(crcValid(ascii("abc\x5E")));
+    EXPECT_FALSE(crcValid(Bytes{0x00})) << "a lone byte carries no CRC";
 }
 
 TEST(Crc8, TableMatchesBitwiseReferenceOnRandomData) {

@@ -1,4 +1,5 @@
 #include "bus/master_receiver.hpp"
+#include "bus/records.hpp"
 #include "support/records.hpp"
 
 #include <gtest/gtest.h>

@@ -148,25 +148,6 @@ TEST(Entries, IsIntegerAndTheClampRule) {
     }
 }
 
-TEST(Entries, NumberTexts) {
-    EXPECT_EQ(tenthsText(200), "20");
-    EXPECT_EQ(tenthsText(205), "20.5");
-    EXPECT_EQ(tenthsText(-15), "-1.5");
-    EXPECT_EQ(tenthsText(-5), "-0.5");
-    EXPECT_EQ(tenthsText(0), "0");
-    EXPECT_EQ(wholeOfTenthsText(-15), "-1");
-    EXPECT_EQ(wholeOfTenthsText(-5), "0");
-    EXPECT_EQ(wholeOfTenthsText(259), "25");
-    EXPECT_EQ(groupedTenthsText(0), "0.0");
-    EXPECT_EQ(groupedTenthsText(-15), "-1.5");
-    EXPECT_EQ(groupedTenthsText(12345), "1,234.5");
-    EXPECT_EQ(groupedTenthsText(-32768), "-3,276.8");
-    EXPECT_EQ(groupedTenthsText(12345678), "1,234,567.8");
-    EXPECT_EQ(realText(13.2), "13.2");
-    EXPECT_EQ(realText(20.125), "20.125");
-    EXPECT_EQ(realText(13.0), "13");
-}
-
 TEST(SentBmsInfo, BankVoltageAndAverageTemperatureCountTheShownCellsOnly) {
     BankSettings s;
     s.voltageMv[2] = 3310;

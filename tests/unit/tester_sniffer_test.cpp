@@ -2,6 +2,7 @@
 
 #include "support/records.hpp"
 #include "tester/sniffer_parser.hpp"
+#include "bus/records.hpp"
 
 #include <gtest/gtest.h>
 
