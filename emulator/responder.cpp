@@ -98,129 +98,53 @@ void serialBMSdataParser::setPreset(const BankPreset& preset) {
 
 void serialBMSdataParser::receive(std::span<const std::uint8_t> bytes) {
     for (const std::uint8_t x : bytes) {
-        handleByte(x);
+        framer_.feed(x);
     }
 }
 
-void serialBMSdataParser::handleByte(std::uint8_t x) {
-    if (!frameRx_) {
-        if (x == bus::kStartByte) {
-            rxBuffer_[0] = x;
-            byteCounter_ = 1;
-            followingFrames_ = 0;
-            frameRx_ = true;
-            mCmdReceiving_ = true;
-            cmdSize_ = bus::kDefaultFrameSize;
-        }
-        return;
-    }
-    if (mCmdReceiving_) {
-        handleHeaderByte(x);
-    } else {
-        handleRecordByte(x);
+void serialBMSdataParser::commandByte(std::uint8_t command) {
+    if (command == bus::cmd::kInfo) {
+        state_.numCells = 0; // the BMS starts a new info list
     }
 }
 
-void serialBMSdataParser::closeFrame() {
-    frameRx_ = false;
-    followingFrames_ = 0;
-}
-
-std::span<const std::uint8_t> serialBMSdataParser::header() const {
-    const auto size = static_cast<std::size_t>(std::clamp(cmdSize_, 0, kBufferSize));
-    return std::span<const std::uint8_t>(rxBuffer_).first(size);
-}
-
-void serialBMSdataParser::handleHeaderByte(std::uint8_t x) {
-    if (byteCounter_ < 0 || byteCounter_ >= kBufferSize) {
-        closeFrame();
-        return;
-    }
-    rxBuffer_[static_cast<std::size_t>(byteCounter_)] = x;
-    if (byteCounter_ == 1) {
-        command_ = x;
-        if (x == bus::cmd::kInfo) {
-            state_.numCells = 0; // the BMS starts a new info list
-        }
-    }
-    const auto command = static_cast<std::uint8_t>(command_);
-    const bus::FrameKind kind = bus::frameKind(command, bus::ReceiverRole::Other);
-    cmdSize_ = bus::frameSizeAfter(kind, rxBuffer_, byteCounter_, cmdSize_);
-    if (!bus::frameComplete(kind, byteCounter_, cmdSize_)) {
-        ++byteCounter_;
-        return;
-    }
-    mCmdReceiving_ = false;
-    if (bus::readsFollowing(kind)) {
-        followingFrames_ = rxBuffer_[static_cast<std::size_t>(cmdSize_ - 2)];
-        if (followingFrames_ != 0) {
-            byteCounter_ = 0; // records follow, each stored from offset 0
-        } else {
-            frameRx_ = false;
-        }
-    } else {
-        closeFrame();
-    }
+void serialBMSdataParser::frameComplete(std::span<const std::uint8_t> header, bus::FrameKind kind) {
+    const std::uint8_t command = framer_.state().command;
     if (bus::recordsAck(kind)) {
         state_.ackReceived = command;
     }
     if (bus::clearsFlashBusy(kind, bus::ReceiverRole::Other)) {
         state_.flashBsy = false;
     }
-    headerComplete();
-}
-
-void serialBMSdataParser::handleRecordByte(std::uint8_t x) {
-    if (followingFrames_ == 0) {
-        return;
-    }
-    rxBuffer_[static_cast<std::size_t>(byteCounter_)] = x;
-    ++byteCounter_;
-    if (byteCounter_ >= kBufferSize) {
-        closeFrame(); // an undelimited run: wait for the next start byte
-    }
-    bool measurementRecordEnded = false;
-    if (byteCounter_ == static_cast<int>(kMeasurementSize)) {
-        const auto record = std::span<const std::uint8_t>(rxBuffer_).first(kMeasurementSize);
-        switch (rxBuffer_[0]) {
-        case bus::rec::kCalibration:
-            state_.tables.storeCalibration(record); // ids of 256 and more change nothing
-            followingFrames_ = record[10];
-            byteCounter_ = 0;
-            break;
-        case bus::rec::kMeasurement:
-            followingFrames_ = record[10];
-            byteCounter_ = 0;
-            measurementRecordEnded = true;
-            break;
-        default:
-            break;
-        }
-    }
-    if (followingFrames_ == 0) {
-        frameRx_ = false;
-        if (measurementRecordEnded) {
-            measurementAnswer();
-        }
-    }
-}
-
-void serialBMSdataParser::headerComplete() {
-    switch (command_) {
+    switch (command) {
     case bus::cmd::kInfo:
-        infoRequest();
+        infoRequest(header);
         break;
     case bus::cmd::kMeasurement:
-        measurementRequest();
+        measurementRequest(header);
         break;
     default:
-        echo();
+        echo(header);
         break;
     }
 }
 
-void serialBMSdataParser::echo() {
-    const auto h = header();
+void serialBMSdataParser::recordComplete(std::span<const std::uint8_t> record) {
+    switch (record[0]) {
+    case bus::rec::kCalibration:
+        state_.tables.storeCalibration(record); // ids of 256 and more change nothing
+        break;
+    case bus::rec::kMeasurement:
+        if (framer_.hunting()) {
+            measurementAnswer(record); // the BMS's last record
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void serialBMSdataParser::echo(std::span<const std::uint8_t> h) {
     if (h.size() < 2) {
         return;
     }
@@ -229,8 +153,7 @@ void serialBMSdataParser::echo() {
     bus::sendHexBmsCmd(port_, state_.frameReceiving, answer_);
 }
 
-void serialBMSdataParser::infoRequest() {
-    const auto h = header();
+void serialBMSdataParser::infoRequest(std::span<const std::uint8_t> h) {
     std::string serial;
     for (std::size_t k = 8; k <= 18 && k < h.size() && h[k] != 0; ++k) {
         serial.push_back(static_cast<char>(h[k]));
@@ -281,8 +204,7 @@ void serialBMSdataParser::infoRequest() {
     bmsTesterBalancersInfoReceived_ = true;
 }
 
-void serialBMSdataParser::measurementRequest() {
-    const auto h = header();
+void serialBMSdataParser::measurementRequest(std::span<const std::uint8_t> h) {
     if (listener_ != nullptr) {
         const auto current = static_cast<std::int16_t>(bus::getLe16(h, 6));
         listener_->bmsMeasurementShown(bus::tenthsText(bus::getLe16(h, 8)), bus::groupedTenthsText(current));
@@ -291,7 +213,7 @@ void serialBMSdataParser::measurementRequest() {
     txBytesCntr_ = static_cast<int>(h.size());
 }
 
-void serialBMSdataParser::measurementAnswer() {
+void serialBMSdataParser::measurementAnswer(std::span<const std::uint8_t> lastRecord) {
     if (txBytesCntr_ > 0) {
         bus::sendHexBmsCmd(port_, state_.frameReceiving,
                            std::span<const std::uint8_t>(txBuffer_).first(static_cast<std::size_t>(txBytesCntr_)));
@@ -321,7 +243,7 @@ void serialBMSdataParser::measurementAnswer() {
 
     const int count = numbat->count * cells;
     if (bmsTesterBalancersInfoReceived_ && count > 0) {
-        const auto byte3Low = static_cast<std::uint8_t>(rxBuffer_[3] & 0x0F); // from the BMS's last record
+        const auto byte3Low = static_cast<std::uint8_t>(lastRecord[3] & 0x0F);
         answer_.resize(static_cast<std::size_t>(count) * kMeasurementSize);
         for (int b = 0; b < numbat->count; ++b) {
             for (int c = 0; c < cells; ++c) {

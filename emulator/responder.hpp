@@ -8,6 +8,7 @@
 #include "presets.hpp"
 
 #include "bus/bytes.hpp"
+#include "bus/framer.hpp"
 #include "bus/port.hpp"
 #include "bus/protocol.hpp"
 #include "bus/router.hpp"
@@ -48,13 +49,15 @@ bus::Bytes buildMeasurementRecord(int cellsInSeries, int b, int c, std::int32_t 
 bus::Bytes presetChangedFrame();
 bool transmitPresetChanged(bus::BusPort& port, bool& frameReceiving);
 
-class serialBMSdataParser final : public bus::BusListener {
+class serialBMSdataParser final : public bus::BusListener, private bus::FrameObserver {
 public:
-    static constexpr int kBufferSize = 3000;
+    // Info records are not delimited here: their bytes run on to the buffer limit.
+    static constexpr bus::FramerRules kRules{bus::ReceiverRole::Other, 3000, bus::LimitRule::AbandonOnOverflow,
+                                             false};
     static constexpr int kInfoEchoSize = 22;
 
     serialBMSdataParser(bus::BusState& state, bus::BusPort& port, ResponderListener* listener = nullptr)
-        : state_(state), port_(port), listener_(listener) {}
+        : state_(state), port_(port), listener_(listener), framer_(kRules, *this, frameRx_) {}
 
     // One receive pass, byte by byte.
     void receive(std::span<const std::uint8_t> bytes) override;
@@ -69,7 +72,8 @@ public:
     bool bmsTesterBalancersInfoReceived() const { return bmsTesterBalancersInfoReceived_; }
     std::uint8_t seqNum() const { return seqNum_; }
     int fwver() const { return fwver_; }
-    bool frameOpen() const { return frameRx_; }
+    bool frameRx() const { return frameRx_; }
+    const bus::Framer& framer() const { return framer_; }
 
     // The cell values of the last measurement answer (cell beyond the preset's count: 0).
     const std::array<std::int32_t, kMaxCells>& voltage() const { return voltage_; }
@@ -77,16 +81,13 @@ public:
     std::int32_t current() const { return current_; }
 
 private:
-    void handleByte(std::uint8_t x);
-    void handleHeaderByte(std::uint8_t x);
-    void handleRecordByte(std::uint8_t x);
-    void closeFrame();
-    void headerComplete();
-    void infoRequest();
-    void measurementRequest();
-    void measurementAnswer();
-    void echo();
-    std::span<const std::uint8_t> header() const;
+    void commandByte(std::uint8_t command) override;
+    void frameComplete(std::span<const std::uint8_t> header, bus::FrameKind kind) override;
+    void recordComplete(std::span<const std::uint8_t> record) override;
+    void infoRequest(std::span<const std::uint8_t> header);
+    void measurementRequest(std::span<const std::uint8_t> header);
+    void measurementAnswer(std::span<const std::uint8_t> lastRecord);
+    void echo(std::span<const std::uint8_t> header);
 
     bus::BusState& state_;
     bus::BusPort& port_;
@@ -97,13 +98,8 @@ private:
     bool bmsTesterBalancersInfoReceived_ = false;
 
     bool frameRx_ = false;
-    bool mCmdReceiving_ = false;
-    std::array<std::uint8_t, kBufferSize> rxBuffer_{};
-    int byteCounter_ = 0;
-    int cmdSize_ = 0;
-    int command_ = 0;
-    int followingFrames_ = 0;
-    std::array<std::uint8_t, kBufferSize> txBuffer_{};
+    bus::Framer framer_;
+    std::array<std::uint8_t, bus::Framer::kMaxBuffer> txBuffer_{};
     int txBytesCntr_ = 0;
     std::uint8_t seqNum_ = 0;
     int fwver_ = kDefaultFirmwareIndex;

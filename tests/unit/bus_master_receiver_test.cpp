@@ -124,7 +124,7 @@ TEST_F(MasterReceiverTest, DataBlockIsConsumedWholeAndLeavesAckAlone) {
     block[5] = 0x0A;
     feed(Bytes(block.begin(), block.end() - 1));
     EXPECT_TRUE(state.frameReceiving);
-    EXPECT_EQ(rx.cmdSize(), 2064);
+    EXPECT_EQ(rx.framer().state().cmdSize, 2064);
     rx.feed(block.back());
     EXPECT_FALSE(state.frameReceiving);
     EXPECT_FALSE(state.flashBsy);
@@ -142,7 +142,7 @@ TEST_F(MasterReceiverTest, BytesBeforeTheStartAreIgnoredAndResetNothing) {
     rx.feed(0xAA);
     EXPECT_TRUE(state.frameReceiving);
     EXPECT_EQ(state.battCommTimeout, 0);
-    EXPECT_EQ(rx.cmdSize(), 18);
+    EXPECT_EQ(rx.framer().state().cmdSize, 18);
 }
 
 TEST_F(MasterReceiverTest, StartByteInsideARecordIsData) {
@@ -178,7 +178,7 @@ TEST_F(MasterReceiverTest, UnknownRecordTypeRunsToTheBufferLimit) {
     EXPECT_TRUE(state.frameReceiving);
     rx.feed(0x05);
     EXPECT_FALSE(state.frameReceiving);
-    EXPECT_EQ(rx.followingFrames(), 0);
+    EXPECT_EQ(rx.framer().state().followingFrames, 0);
 }
 
 TEST_F(MasterReceiverTest, NewInfoListStartsFromZero) {
