@@ -28,7 +28,7 @@ void Framer::feed(std::uint8_t b) {
             state_.mCmdReceiving = true;
             state_.cmdSize = kDefaultFrameSize;
             frameRx_ = true;
-            observer_.frameStarted();
+            report([](FrameObserver& o) { o.frameStarted(); });
         } else if (rules_.limit == LimitRule::DropAtCounterLimit) {
             ++state_.byteCounter;
         }
@@ -57,7 +57,7 @@ void Framer::frameByte(std::uint8_t b) {
     if (at == 1) {
         state_.command = b;
         state_.kind = frameKind(b, rules_.role);
-        observer_.commandByte(b);
+        report([b](FrameObserver& o) { o.commandByte(b); });
     }
     state_.cmdSize = frameSizeAfter(state_.kind, rxBuffer_, at, state_.cmdSize);
     if (frameComplete(state_.kind, at, state_.cmdSize)) {
@@ -84,8 +84,9 @@ void Framer::completeFrame() {
             ++state_.byteCounter;
         }
     }
-    observer_.frameComplete(std::span<const std::uint8_t>(rxBuffer_).first(static_cast<std::size_t>(size)),
-                            state_.kind);
+    const auto frame = std::span<const std::uint8_t>(rxBuffer_).first(static_cast<std::size_t>(size));
+    const FrameKind kind = state_.kind;
+    report([&](FrameObserver& o) { o.frameComplete(frame, kind); });
 }
 
 void Framer::recordByte(std::uint8_t b) {
@@ -114,7 +115,8 @@ void Framer::completeRecord() {
     if (state_.followingFrames == 0) {
         frameRx_ = false;
     }
-    observer_.recordComplete(std::span<const std::uint8_t>(rxBuffer_).first(size));
+    const auto record = std::span<const std::uint8_t>(rxBuffer_).first(size);
+    report([&](FrameObserver& o) { o.recordComplete(record); });
 }
 
 void Framer::abandon() {
@@ -125,9 +127,9 @@ void Framer::abandon() {
     state_.mCmdReceiving = false;
     state_.followingFrames = 0;
     if (record) {
-        observer_.recordAbandoned(bytes);
+        report([&](FrameObserver& o) { o.recordAbandoned(bytes); });
     } else {
-        observer_.frameAbandoned(bytes);
+        report([&](FrameObserver& o) { o.frameAbandoned(bytes); });
     }
 }
 

@@ -73,6 +73,9 @@ class Framer {
 
     void feed(std::uint8_t b);
 
+    // A second observer that sees every report after the receiver did (a traffic view, a capture).
+    void setTap(FrameObserver* tap) { tap_ = tap; }
+
     // Back to hunting, as clearing the in-frame flag does.
     void reset() { frameRx_ = false; }
     // The next byte of the open frame or record is stored at index 0.
@@ -92,9 +95,16 @@ class Framer {
     void completeFrame();
     void completeRecord();
     void abandon();
+    template <typename Report> void report(Report&& call) {
+        call(observer_);
+        if (tap_ != nullptr) {
+            call(*tap_);
+        }
+    }
 
     FramerRules rules_;
     FrameObserver& observer_;
+    FrameObserver* tap_ = nullptr;
     bool& frameRx_;
     FramerState state_;
     std::array<std::uint8_t, kMaxBuffer> rxBuffer_{};

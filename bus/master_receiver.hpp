@@ -23,6 +23,7 @@ class MasterReceiver final : private FrameObserver {
     void resetByteCounter() { framer_.resetByteCounter(); }
 
     const Framer& framer() const { return framer_; }
+    void setFrameTap(FrameObserver* tap) { framer_.setTap(tap); }
 
   private:
     void frameStarted() override { state_.battCommTimeout = 0; }

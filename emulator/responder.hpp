@@ -74,6 +74,7 @@ public:
     int fwver() const { return fwver_; }
     bool frameRx() const { return frameRx_; }
     const bus::Framer& framer() const { return framer_; }
+    void setFrameTap(bus::FrameObserver* tap) { framer_.setTap(tap); }
 
     // The cell values of the last measurement answer (cell beyond the preset's count: 0).
     const std::array<std::int32_t, kMaxCells>& voltage() const { return voltage_; }

@@ -3,9 +3,9 @@
 #include "bus/frames.hpp"
 #include "bus/hex.hpp"
 #include "bus/protocol.hpp"
+#include "bus/records.hpp"
 #include "bus/senders.hpp"
 #include "bus/tables.hpp"
-#include "bus/records.hpp"
 
 #include <algorithm>
 #include <cmath>

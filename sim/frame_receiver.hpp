@@ -70,6 +70,7 @@ class FrameReceiver final : private bus::FrameObserver {
         return {role, static_cast<int>(kBufferSize), bus::LimitRule::AbandonOnOverflow, true};
     }
     const bus::Framer& framer() const { return framer_; }
+    void setFrameTap(bus::FrameObserver* tap) { framer_.setTap(tap); }
 
   private:
     void frameStarted() override;

@@ -43,6 +43,7 @@ class SnifferParser final : public bus::BusListener, private bus::FrameObserver 
 
     bool frameRx() const { return frameRx_; }
     const bus::Framer& framer() const { return framer_; }
+    void setFrameTap(bus::FrameObserver* tap) { framer_.setTap(tap); }
 
   private:
     void commandByte(std::uint8_t command) override;

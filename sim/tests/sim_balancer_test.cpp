@@ -1,8 +1,8 @@
+#include "bus/records.hpp"
 #include "sim/balancer.hpp"
 #include "sim/presets.hpp"
 #include "bus/tables.hpp"
 #include "support/records.hpp"
-#include "bus/records.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 #include "sim_test_util.hpp"
 
 #include "bus/frames.hpp"
-#include "bus/tables.hpp"
 #include "bus/records.hpp"
+#include "bus/tables.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "bus/tables.hpp"
 #include "bus/records.hpp"
+#include "bus/tables.hpp"
 #include "support/records.hpp"
 
 #include <gtest/gtest.h>

@@ -438,21 +438,6 @@ TEST_F(ResponderTest, PresetChangedFrameIsEchoedByAnotherEmulator) {
     EXPECT_EQ(out, wire);
 }
 
-TEST_F(ResponderTest, NoiseBetweenFramesIsDroppedAndRunawayRecordsCloseAtTheBufferLimit) {
-    // A header announcing records of a type nobody delimits: its bytes pile up to 3000.
-    Bytes runaway = test::frame(0x40, Bytes(4, 0), 0x09);
-    port.writes.clear();
-    responder.receive(runaway);
-    EXPECT_EQ(port.all().size(), 10u + runaway.size()); // echoed
-    responder.receive(Bytes(2999, 0x09));
-    EXPECT_TRUE(responder.frameRx());
-    responder.receive(Bytes{0x09});
-    EXPECT_FALSE(responder.frameRx());
-    // Noise without a start byte changes nothing; the next request is answered.
-    EXPECT_TRUE(exchange(Bytes(50, 0x13)).empty());
-    EXPECT_EQ(exchange(infoRequest()).size(), 32u + 4 * 32u);
-}
-
 TEST_F(ResponderTest, ClosedPortSendsNothingAndTheResponderKeepsGoing) {
     port.open = false;
     EXPECT_TRUE(exchange(infoRequest()).empty());
