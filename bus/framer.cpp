@@ -19,7 +19,7 @@ std::span<const std::uint8_t> Framer::assembled() const {
     return std::span<const std::uint8_t>(rxBuffer_).first(size);
 }
 
-void Framer::feed(std::uint8_t b) {
+void Framer::feedByte(std::uint8_t b) {
     if (!frameRx_) {
         if (b == kStartByte) {
             rxBuffer_[0] = b;

@@ -71,7 +71,17 @@ class Framer {
     Framer(const Framer&) = delete;
     Framer& operator=(const Framer&) = delete;
 
-    void feed(std::uint8_t b);
+    void feed(std::uint8_t b) {
+        // Most bytes lie inside a record: stored, and nothing else happens.
+        const int at = state_.byteCounter;
+        if (frameRx_ && !state_.mCmdReceiving && at > 0 && at + 1 < state_.recordSize &&
+            at + 1 < rules_.bufferLimit) {
+            rxBuffer_[static_cast<std::size_t>(at)] = b;
+            state_.byteCounter = at + 1;
+            return;
+        }
+        feedByte(b);
+    }
 
     // A second observer that sees every report after the receiver did (a traffic view, a capture).
     void setTap(FrameObserver* tap) { tap_ = tap; }
@@ -90,6 +100,7 @@ class Framer {
     const std::array<std::uint8_t, kMaxBuffer>& rxBuffer() const { return rxBuffer_; }
 
   private:
+    void feedByte(std::uint8_t b);
     void frameByte(std::uint8_t b);
     void recordByte(std::uint8_t b);
     void completeFrame();

@@ -21,17 +21,13 @@ using namespace zanst;
 
 class Refresh : public tester::SnifferListener {
 public:
-    explicit Refresh(const bus::BusState& state) : state_(state) {}
     void bmsInfoChanged(tester::BmsField, const std::string&) override {}
-    void burstEnded() override { tester::UpdateCellData(state_, bus::TextFormat{}); }
-
-private:
-    const bus::BusState& state_;
+    void burstEnded(const tester::BankSnapshot& snapshot) override { tester::UpdateCellData(snapshot, {}); }
 };
 
 // Walks everything a tick derives from the tables.
 void consume(bus::BusState& state) {
-    tester::UpdateCellData(state, bus::TextFormat{});
+    tester::UpdateCellData(tester::takeSnapshot(state), {});
     tester::BankValues bank;
     tester::CalcBMSParams(state, 48, 5, bank);
     tester::measurementPlaceholders(state);
@@ -58,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     {
         bus::BusState state;
-        Refresh refresh(state);
+        Refresh refresh;
         tester::SnifferParser sniffer(state, &refresh);
         sniffer.receive(bytes);
         consume(state);

@@ -111,7 +111,7 @@ void SnifferParser::recordComplete(std::span<const std::uint8_t> record) {
         break; // calibration records are not decoded
     }
     if (framer_.hunting() && listener_ != nullptr) {
-        listener_->burstEnded(); // the last record of the burst
+        listener_->burstEnded(takeSnapshot(state_)); // the last record of the burst
     }
 }
 

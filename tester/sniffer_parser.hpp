@@ -5,6 +5,8 @@
 
 #include "bus/number_text.hpp"
 
+#include "bank_snapshot.hpp"
+
 #include "bus/framer.hpp"
 #include "bus/router.hpp"
 #include "bus/state.hpp"
@@ -23,8 +25,8 @@ class SnifferListener {
   public:
     virtual ~SnifferListener() = default;
     virtual void bmsInfoChanged(BmsField field, const std::string& text) = 0;
-    // The last record of a burst arrived: the cell table is to be refreshed.
-    virtual void burstEnded() = 0;
+    // The last record of a burst arrived: the cell table is to be refreshed from `snapshot`.
+    virtual void burstEnded(const BankSnapshot& snapshot) = 0;
 };
 
 class SnifferParser final : public bus::BusListener, private bus::FrameObserver {

@@ -24,19 +24,18 @@ QString toQString(const std::string& text) {
 } // namespace
 
 TesterLink::TesterLink(BusEngine& engine, bus::BusState& state, bus::BusPort& port)
-    : engine_(engine), state_(state), poll_(state, port), sniffer_(state, this) {
+    : engine_(engine), poll_(state, port), sniffer_(state, this) {
     qRegisterMetaType<tester::CellTable>();
-    const bus::TextFormat format = localeTextFormat();
-    poll_.format = format;
-    sniffer_.format = format;
+    format_ = localeTextFormat();
+    sniffer_.format = format_;
 }
 
 tester::TickReport TesterLink::tick() {
     tester::TickReport report = poll_.timerBMS_Tick();
     if (report.polled) {
-        emit engine_.cellTableChanged(report.table);
-        emit engine_.bankValuesChanged(toQString(report.bank.setpoint), toQString(report.bank.voltage),
-                                       toQString(report.bank.current));
+        emit engine_.cellTableChanged(tester::UpdateCellData(report.snapshot, format_));
+        const tester::BankTexts bank = tester::bankTexts(report.bank, format_);
+        emit engine_.bankValuesChanged(toQString(bank.setpoint), toQString(bank.voltage), toQString(bank.current));
     }
     return report;
 }
@@ -57,9 +56,9 @@ void TesterLink::bmsInfoChanged(tester::BmsField field, const std::string& text)
     emit engine_.snifferInfoChanged(static_cast<int>(field), toQString(text));
 }
 
-void TesterLink::burstEnded() {
+void TesterLink::burstEnded(const tester::BankSnapshot& snapshot) {
     // Every byte of the burst has been echoed already; the rows are built here, between bytes.
-    emit engine_.cellTableChanged(tester::UpdateCellData(state_, poll_.format));
+    emit engine_.cellTableChanged(tester::UpdateCellData(snapshot, format_));
 }
 
 } // namespace zanst::app

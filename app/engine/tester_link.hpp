@@ -2,6 +2,7 @@
 // Runs the battery tester's poll tick and the data monitor's parser on the bus engine's thread
 // and hands their results to the window as value types.
 
+#include "tester/cell_rows.hpp"
 #include "tester/poll_engine.hpp"
 #include "tester/sniffer_parser.hpp"
 
@@ -30,12 +31,12 @@ class TesterLink : public tester::SnifferListener {
 
   private:
     void bmsInfoChanged(tester::BmsField field, const std::string& text) override;
-    void burstEnded() override;
+    void burstEnded(const tester::BankSnapshot& snapshot) override;
 
     BusEngine& engine_;
-    bus::BusState& state_;
     tester::PollEngine poll_;
     tester::SnifferParser sniffer_;
+    bus::TextFormat format_;
 };
 
 } // namespace zanst::app

@@ -40,7 +40,7 @@ CellTable threeBalancers(const bus::TextFormat& format = {}) {
                                                           static_cast<std::int16_t>(tenths[i] * 32), 0));
     }
     s.numCells = 3;
-    return UpdateCellData(s, format);
+    return UpdateCellData(takeSnapshot(s), format);
 }
 
 RowSelection allRows() {

@@ -22,7 +22,11 @@ class Listener : public SnifferListener {
         fields[field] = text;
         order.push_back(field);
     }
-    void burstEnded() override { ++bursts; }
+    void burstEnded(const BankSnapshot& snapshot) override {
+        ++bursts;
+        lastSnapshot = snapshot;
+    }
+    BankSnapshot lastSnapshot;
     std::map<BmsField, std::string> fields;
     std::vector<BmsField> order;
     int bursts = 0;
@@ -110,6 +114,8 @@ TEST_F(Sniffer, MeasurementBurstFillsTheTableAndRaisesTheCount) {
     feed(measurementRecords({1, 2, 3, 4, 5}));
     EXPECT_EQ(s.numCells, 5);
     EXPECT_EQ(listener.bursts, 2);
+    ASSERT_EQ(listener.lastSnapshot.balancers.size(), 5u) << "the burst's end hands the whole bank";
+    EXPECT_EQ(listener.lastSnapshot.balancers[3].millivolts, 3304);
     EXPECT_EQ(bus::cellVoltageMv(s.tables.balancer[4].measurement), 3304);
     EXPECT_EQ(s.tables.balInfo[5].id, 5) << "the id is copied into the info entry";
     EXPECT_EQ(s.tables.balancer[5].flags, 0x40);
