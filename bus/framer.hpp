@@ -94,10 +94,8 @@ class Framer {
     bool hunting() const { return !frameRx_; }
     bool inRecords() const { return frameRx_ && !state_.mCmdReceiving; }
     const FramerState& state() const { return state_; }
-    const FramerRules& rules() const { return rules_; }
     // The bytes of the open frame or record so far.
     std::span<const std::uint8_t> assembled() const;
-    const std::array<std::uint8_t, kMaxBuffer>& rxBuffer() const { return rxBuffer_; }
 
   private:
     void feedByte(std::uint8_t b);

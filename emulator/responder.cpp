@@ -56,9 +56,9 @@ void writeInfoRecord(std::span<std::uint8_t> r, const BankPreset& preset, int i,
     bus::calcCRC(r, kInfoSize - 1);
 }
 
-void writeMeasurementRecord(std::span<std::uint8_t> r, int cellsInSeries, int b, int c, std::int32_t voltageMv,
-                            std::int32_t tempTenths, std::int32_t currentMa, std::uint8_t seqNum, std::uint8_t byte3Low,
-                            bool last) {
+void writeMeasurementRecord(std::span<std::uint8_t> r, int cellsInSeries, int b, int c,
+                            std::int32_t voltageMv, std::int32_t tempTenths, std::int32_t currentMa,
+                            std::uint8_t seqNum, std::uint8_t byte3Low, bool last) {
     std::fill(r.begin(), r.end(), std::uint8_t{0});
     r[0] = bus::rec::kMeasurement;
     r[1] = kMeasurementStatus;
@@ -72,43 +72,28 @@ void writeMeasurementRecord(std::span<std::uint8_t> r, int cellsInSeries, int b,
 
 } // namespace
 
-bus::Bytes buildInfoRecord(const BankPreset& preset, int i, int fwver, bool last) {
-    bus::Bytes r(kInfoSize);
-    writeInfoRecord(r, preset, i, fwver, last);
-    return r;
-}
-
-bus::Bytes buildMeasurementRecord(int cellsInSeries, int b, int c, std::int32_t voltageMv, std::int32_t tempTenths,
-                                  std::int32_t currentMa, std::uint8_t seqNum, std::uint8_t byte3Low, bool last) {
-    bus::Bytes r(kMeasurementSize);
-    writeMeasurementRecord(r, cellsInSeries, b, c, voltageMv, tempTenths, currentMa, seqNum, byte3Low, last);
-    return r;
-}
-
-bus::Bytes presetChangedFrame() { return bus::buildIdentityFrame(bus::cmd::kPresetChanged); }
-
 bool transmitPresetChanged(bus::BusPort& port, bool& frameReceiving) {
-    return bus::sendHexBmsCmd(port, frameReceiving, presetChangedFrame());
+    return bus::sendHexBmsCmd(port, frameReceiving, bus::buildIdentityFrame(bus::cmd::kPresetChanged));
 }
 
-void serialBMSdataParser::setPreset(const BankPreset& preset) {
+void BmsResponder::setPreset(const BankPreset& preset) {
     preset_ = preset;
     bmsTesterBalancersInfoReceived_ = false;
 }
 
-void serialBMSdataParser::receive(std::span<const std::uint8_t> bytes) {
+void BmsResponder::serialBMSdataParser(std::span<const std::uint8_t> bytes) {
     for (const std::uint8_t x : bytes) {
         framer_.feed(x);
     }
 }
 
-void serialBMSdataParser::commandByte(std::uint8_t command) {
+void BmsResponder::commandByte(std::uint8_t command) {
     if (command == bus::cmd::kInfo) {
         state_.numCells = 0; // the BMS starts a new info list
     }
 }
 
-void serialBMSdataParser::frameComplete(std::span<const std::uint8_t> header, bus::FrameKind kind) {
+void BmsResponder::frameComplete(std::span<const std::uint8_t> header, bus::FrameKind kind) {
     const std::uint8_t command = framer_.state().command;
     if (bus::recordsAck(kind)) {
         state_.ackReceived = command;
@@ -129,7 +114,7 @@ void serialBMSdataParser::frameComplete(std::span<const std::uint8_t> header, bu
     }
 }
 
-void serialBMSdataParser::recordComplete(std::span<const std::uint8_t> record) {
+void BmsResponder::recordComplete(std::span<const std::uint8_t> record) {
     switch (record[0]) {
     case bus::rec::kCalibration:
         state_.tables.storeCalibration(record); // ids of 256 and more change nothing
@@ -144,7 +129,7 @@ void serialBMSdataParser::recordComplete(std::span<const std::uint8_t> record) {
     }
 }
 
-void serialBMSdataParser::echo(std::span<const std::uint8_t> h) {
+void BmsResponder::echo(std::span<const std::uint8_t> h) {
     if (h.size() < 2) {
         return;
     }
@@ -153,7 +138,7 @@ void serialBMSdataParser::echo(std::span<const std::uint8_t> h) {
     bus::sendHexBmsCmd(port_, state_.frameReceiving, answer_);
 }
 
-void serialBMSdataParser::infoRequest(std::span<const std::uint8_t> h) {
+void BmsResponder::infoRequest(std::span<const std::uint8_t> h) {
     std::string serial;
     for (std::size_t k = 8; k <= 18 && k < h.size() && h[k] != 0; ++k) {
         serial.push_back(static_cast<char>(h[k]));
@@ -170,7 +155,8 @@ void serialBMSdataParser::infoRequest(std::span<const std::uint8_t> h) {
     std::copy(h.begin(), h.end(), echoFrame.begin());
     echoFrame[h.size() - 2] = bus::cmd::kInfo; // records follow
     bus::calcCRC(echoFrame, h.size() - 1);
-    bus::sendHexBmsCmd(port_, state_.frameReceiving, std::span<const std::uint8_t>(echoFrame).first(h.size()));
+    bus::sendHexBmsCmd(port_, state_.frameReceiving,
+                       std::span<const std::uint8_t>(echoFrame).first(h.size()));
 
     // One snapshot of the preset and the settings for the whole answer.
     const BankPreset preset = preset_;
@@ -196,15 +182,15 @@ void serialBMSdataParser::infoRequest(std::span<const std::uint8_t> h) {
     if (count > 0) {
         answer_.resize(static_cast<std::size_t>(count) * kInfoSize);
         for (int i = 0; i < count; ++i) {
-            writeInfoRecord(std::span(answer_).subspan(static_cast<std::size_t>(i) * kInfoSize, kInfoSize), preset, i,
-                            fwver_, i == count - 1);
+            writeInfoRecord(std::span(answer_).subspan(static_cast<std::size_t>(i) * kInfoSize, kInfoSize),
+                            preset, i, fwver_, i == count - 1);
         }
         bus::sendHexBms(port_, answer_);
     }
     bmsTesterBalancersInfoReceived_ = true;
 }
 
-void serialBMSdataParser::measurementRequest(std::span<const std::uint8_t> h) {
+void BmsResponder::measurementRequest(std::span<const std::uint8_t> h) {
     if (listener_ != nullptr) {
         const auto current = static_cast<std::int16_t>(bus::getLe16(h, 6));
         listener_->bmsMeasurementShown(bus::tenthsText(bus::getLe16(h, 8)), bus::groupedTenthsText(current));
@@ -213,10 +199,11 @@ void serialBMSdataParser::measurementRequest(std::span<const std::uint8_t> h) {
     txBytesCntr_ = static_cast<int>(h.size());
 }
 
-void serialBMSdataParser::measurementAnswer(std::span<const std::uint8_t> lastRecord) {
+void BmsResponder::measurementAnswer(std::span<const std::uint8_t> lastRecord) {
     if (txBytesCntr_ > 0) {
-        bus::sendHexBmsCmd(port_, state_.frameReceiving,
-                           std::span<const std::uint8_t>(txBuffer_).first(static_cast<std::size_t>(txBytesCntr_)));
+        bus::sendHexBmsCmd(
+            port_, state_.frameReceiving,
+            std::span<const std::uint8_t>(txBuffer_).first(static_cast<std::size_t>(txBytesCntr_)));
     }
     if (listener_ != nullptr) {
         listener_->cellTextsRefreshed();
@@ -248,10 +235,11 @@ void serialBMSdataParser::measurementAnswer(std::span<const std::uint8_t> lastRe
         for (int b = 0; b < numbat->count; ++b) {
             for (int c = 0; c < cells; ++c) {
                 const int at = b * cells + c;
-                writeMeasurementRecord(
-                    std::span(answer_).subspan(static_cast<std::size_t>(at) * kMeasurementSize, kMeasurementSize), cells,
-                    b, c, voltage_[static_cast<std::size_t>(c)], temp_[static_cast<std::size_t>(c)], current_, seqNum_,
-                    byte3Low, at == count - 1);
+                writeMeasurementRecord(std::span(answer_).subspan(
+                                           static_cast<std::size_t>(at) * kMeasurementSize, kMeasurementSize),
+                                       cells, b, c, voltage_[static_cast<std::size_t>(c)],
+                                       temp_[static_cast<std::size_t>(c)], current_, seqNum_, byte3Low,
+                                       at == count - 1);
             }
         }
         bus::sendHexBms(port_, answer_);

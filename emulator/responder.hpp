@@ -3,7 +3,7 @@
 // a real BMS, which is the bus master. Fed the received bytes on the bus thread; answers at once
 // through the port.
 
-#include "bank.hpp"
+#include "bank_editor.hpp"
 #include "entries.hpp"
 #include "presets.hpp"
 
@@ -23,7 +23,7 @@ namespace zanst::emulator {
 
 // What the responder reports to the window. Called on the responder's thread.
 class ResponderListener {
-public:
+  public:
     virtual ~ResponderListener() = default;
     // An info request arrived: "PID" and "Serial" of "Received BMS info".
     virtual void bmsIdentityShown(const std::string& pid, const std::string& serial) = 0;
@@ -37,30 +37,22 @@ public:
     virtual void firmwareVersionDefaulted() = 0;
 };
 
-// Info record of balancer i (0-based over the whole bank).
-bus::Bytes buildInfoRecord(const BankPreset& preset, int i, int fwver, bool last);
-
-// Measurement record of cell c of battery b; `byte3Low` is the low nibble of byte 3 of the
-// BMS's last record.
-bus::Bytes buildMeasurementRecord(int cellsInSeries, int b, int c, std::int32_t voltageMv, std::int32_t tempTenths,
-                                  std::int32_t currentMa, std::uint8_t seqNum, std::uint8_t byte3Low, bool last);
-
 // The 0x31 frame that announces a changed bank, sent with the wake-up prefix.
-bus::Bytes presetChangedFrame();
 bool transmitPresetChanged(bus::BusPort& port, bool& frameReceiving);
 
-class serialBMSdataParser final : public bus::BusListener, private bus::FrameObserver {
-public:
+class BmsResponder final : public bus::BusListener, private bus::FrameObserver {
+  public:
     // Info records are not delimited here: their bytes run on to the buffer limit.
-    static constexpr bus::FramerRules kRules{bus::ReceiverRole::Other, 3000, bus::LimitRule::AbandonOnOverflow,
-                                             false};
+    static constexpr bus::FramerRules kRules{bus::ReceiverRole::Other, 3000,
+                                             bus::LimitRule::AbandonOnOverflow, false};
     static constexpr int kInfoEchoSize = 22;
 
-    serialBMSdataParser(bus::BusState& state, bus::BusPort& port, ResponderListener* listener = nullptr)
+    BmsResponder(bus::BusState& state, bus::BusPort& port, ResponderListener* listener = nullptr)
         : state_(state), port_(port), listener_(listener), framer_(kRules, *this, frameRx_) {}
 
     // One receive pass, byte by byte.
-    void receive(std::span<const std::uint8_t> bytes) override;
+    void serialBMSdataParser(std::span<const std::uint8_t> bytes);
+    void receive(std::span<const std::uint8_t> bytes) override { serialBMSdataParser(bytes); }
 
     // A new preset, published whole. Until the BMS asks for the info again, measurement
     // requests get only their echo.
@@ -81,7 +73,7 @@ public:
     const std::array<std::int32_t, kMaxCells>& temp() const { return temp_; }
     std::int32_t current() const { return current_; }
 
-private:
+  private:
     void commandByte(std::uint8_t command) override;
     void frameComplete(std::span<const std::uint8_t> header, bus::FrameKind kind) override;
     void recordComplete(std::span<const std::uint8_t> record) override;

@@ -6,7 +6,7 @@
 #include "emulator/responder.hpp"
 #include "sim/frame_receiver.hpp"
 #include "support/fake_port.hpp"
-#include "tester/bank.hpp"
+#include "tester/bank_computation.hpp"
 #include "tester/cell_rows.hpp"
 #include "tester/requests.hpp"
 #include "tester/sniffer_parser.hpp"
@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         bus::BusState state;
         test::FakePort port;
-        emulator::serialBMSdataParser responder(state, port);
+        emulator::BmsResponder responder(state, port);
         responder.setPreset(emulator::bankPresetForListIndex(knob % 13));
         emulator::BankSettings settings;
         settings.numBatText = std::to_string(static_cast<int>(knob >> 4) - 2);

@@ -3,7 +3,7 @@
 // table and the bank values from what came back since the last tick, then enumerates the
 // balancers or polls their measurements (or, on "Calibration", their calibration data).
 
-#include "bank.hpp"
+#include "bank_computation.hpp"
 #include "bank_snapshot.hpp"
 
 #include "bus/port.hpp"

@@ -26,7 +26,7 @@ std::string serialText(std::span<const std::uint8_t> bytes) {
 
 void SnifferParser::receive(std::span<const std::uint8_t> bytes) {
     for (std::uint8_t b : bytes) {
-        framer_.feed(b);
+        serialSnifferDataParser(b);
     }
 }
 

@@ -3,7 +3,7 @@
 #include "engine/bus_engine.hpp"
 #include "tabs/cell_table_model.hpp"
 #include "tabs/recorder_panel.hpp"
-#include "tester/bank.hpp"
+#include "tester/bank_computation.hpp"
 #include "window/widgets.hpp"
 
 #include <QCheckBox>

@@ -2,7 +2,7 @@
 // "BMS tester" (member tabBattery): the tool stands in for a whole bank. The tab shows one
 // BankEditor; every change of its settings is published to the responder on the engine's thread.
 
-#include "emulator/bank.hpp"
+#include "emulator/bank_editor.hpp"
 
 #include <QWidget>
 

@@ -3,7 +3,7 @@
 // queued calls as the window drives it. What it reports is collected on the engine's thread as
 // it is emitted, with the time, so that a test can tell which tick showed what.
 
-#include "emulator/bank.hpp"
+#include "emulator/bank_editor.hpp"
 #include "engine/engine_host.hpp"
 #include "support/qt_wait.hpp"
 

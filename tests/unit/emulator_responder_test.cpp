@@ -92,7 +92,7 @@ protected:
     test::FakePort port;
     Shown shown;
     Recorder recorder{shown};
-    serialBMSdataParser responder{state, port, &recorder};
+    BmsResponder responder{state, port, &recorder};
 
     void SetUp() override { usePreset(0); }
 

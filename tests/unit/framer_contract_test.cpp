@@ -76,7 +76,7 @@ std::string run(Receiver which, const Bytes& stream) {
         break;
     }
     case Responder: {
-        emulator::serialBMSdataParser rx(state, port);
+        emulator::BmsResponder rx(state, port);
         rx.setFrameTap(&log);
         rx.receive(stream);
         log.end(rx.framer());
@@ -221,8 +221,8 @@ TEST(FramerContract, ByteStreamsCutTheSameInOneOrManyPasses) {
                 b.receive(Bytes{x});
             }
         } else {
-            emulator::serialBMSdataParser a(s1, port);
-            emulator::serialBMSdataParser b(s2, port);
+            emulator::BmsResponder a(s1, port);
+            emulator::BmsResponder b(s2, port);
             a.setFrameTap(&whole);
             b.setFrameTap(&single);
             a.receive(stream);

@@ -1,6 +1,6 @@
 // The emulated bank: presets, serials, the 0x31 announcement, entries and the editing rules.
 
-#include "emulator/bank.hpp"
+#include "emulator/bank_editor.hpp"
 #include "emulator/entries.hpp"
 #include "emulator/presets.hpp"
 #include "emulator/responder.hpp"

@@ -1,4 +1,4 @@
-#include "sim/bank.hpp"
+#include "sim/simulated_bank.hpp"
 
 #include "bus/frames.hpp"
 #include "bus/hex.hpp"

@@ -1,4 +1,4 @@
-#include "bank.hpp"
+#include "bank_computation.hpp"
 #include "bus/records.hpp"
 
 #include <algorithm>

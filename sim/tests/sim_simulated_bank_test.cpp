@@ -1,4 +1,4 @@
-#include "sim/bank.hpp"
+#include "sim/simulated_bank.hpp"
 #include "sim_test_util.hpp"
 
 #include "bus/frames.hpp"

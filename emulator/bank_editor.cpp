@@ -1,4 +1,4 @@
-#include "bank.hpp"
+#include "bank_editor.hpp"
 
 #include "entries.hpp"
 
