@@ -12,17 +12,6 @@ using test::frame;
 
 const TimePoint t0{};
 
-Bytes dataBlock(std::uint16_t length) {
-    Bytes b(static_cast<std::size_t>(length) + 6, 0x55);
-    b[0] = 0xAA;
-    b[1] = 0x23;
-    b[2] = 0x01;
-    b[3] = 0xFF;
-    b[4] = static_cast<std::uint8_t>(length >> 8);
-    b[5] = static_cast<std::uint8_t>(length & 0xFF);
-    return b;
-}
-
 using K = FrameReceiver::Result;
 
 // The simulator's own reasons to give up on a message, and what it hands over of it. Where
@@ -42,8 +31,8 @@ TEST(FrameReceiver, DropsAMessageOnItsOwnRules) {
         manyRecords.insert(manyRecords.end(), r.begin(), r.end());
     }
     const Drop drops[] = {
-        {"a block announcing more than the buffer", dataBlock(0xFFF0), "frame announces 65526 bytes", 13, 0,
-         0},
+        {"a block announcing more than the buffer", test::dataBlock(0xFFF0, 13),
+         "frame announces 65526 bytes", 13, 0, 0},
         {"a record of a type nobody sends", concat({frame(0x02, Bytes(20, 0), 2), Bytes{0x07, 0, 1, 0}}),
          "record type 0x07 unknown", 26, 0, 1},
         {"more records than ids", manyRecords, "more than 4096 records", 26, FrameReceiver::kMaxRecords, 0},

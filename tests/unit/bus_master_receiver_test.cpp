@@ -81,11 +81,7 @@ TEST_F(MasterReceiverTest, CompletedFramesAcknowledgeClearFlashBusyAndAskForInfo
         bool flashBsy;
         bool balancersInfo;
     };
-    Bytes block(2064, 0xAA);
-    block[1] = 0x23;
-    block[3] = 0xFF;
-    block[4] = 0x08;
-    block[5] = 0x0A;
+    const Bytes block = test::dataBlock(2058, 2064, 0xAA); // start bytes inside are data
     const auto fixed = [](std::uint8_t command) {
         Bytes f(16, 0x55);
         f[0] = 0xAA;

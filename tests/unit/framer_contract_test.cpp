@@ -22,6 +22,7 @@ namespace {
 
 using bus::Bytes;
 using test::concat;
+using test::dataBlock;
 using test::frame;
 
 // Writes what a framer reports as a line: F<size> a frame, R<size> a record, AF<n> and AR<n> a
@@ -53,48 +54,50 @@ class Log final : public bus::FrameObserver {
 enum Receiver { Master, Sniffer, Responder, Simulator };
 constexpr std::array<const char*, 4> kNames{"master", "sniffer", "responder", "simulator"};
 
-// Feeds a stream to a fresh receiver of each kind and returns its line.
-std::string run(Receiver which, const Bytes& stream) {
+// Hands the stream to `rx` through `feed` and returns what its framer reported.
+template <typename Rx, typename Feed> std::string drive(Rx& rx, Feed feed, const Bytes& stream) {
     Log log;
+    rx.setFrameTap(&log);
+    for (auto b : stream) {
+        if (!feed(b)) {
+            log.add("D");
+        }
+    }
+    log.end(rx.framer());
+    return log.line;
+}
+
+// Feeds a stream to a fresh receiver of the kind and returns its line.
+std::string run(Receiver which, const Bytes& stream) {
     bus::BusState state;
     test::FakePort port;
     switch (which) {
     case Master: {
         bus::MasterReceiver rx(state);
-        rx.setFrameTap(&log);
-        for (auto b : stream) {
-            rx.feed(b);
-        }
-        log.end(rx.framer());
-        break;
+        return drive(
+            rx, [&](std::uint8_t b) { return rx.feed(b), true; }, stream);
     }
     case Sniffer: {
         tester::SnifferParser rx(state, nullptr);
-        rx.setFrameTap(&log);
-        rx.receive(stream);
-        log.end(rx.framer());
-        break;
+        return drive(
+            rx, [&](std::uint8_t b) { return rx.serialSnifferDataParser(b), true; }, stream);
     }
     case Responder: {
         emulator::BmsResponder rx(state, port);
-        rx.setFrameTap(&log);
-        rx.receive(stream);
-        log.end(rx.framer());
-        break;
+        return drive(
+            rx, [&](std::uint8_t b) { return rx.receive(std::span(&b, 1)), true; }, stream);
     }
     case Simulator: {
         sim::FrameReceiver rx;
-        rx.setFrameTap(&log);
-        for (auto b : stream) {
-            if (rx.feed(b, sim::TimePoint{}) == sim::FrameReceiver::Result::Dropped) {
-                log.add("D");
-            }
-        }
-        log.end(rx.framer());
-        break;
+        return drive(
+            rx,
+            [&](std::uint8_t b) {
+                return rx.feed(b, sim::TimePoint{}) != sim::FrameReceiver::Result::Dropped;
+            },
+            stream);
     }
     }
-    return log.line;
+    return {};
 }
 
 struct Row {
@@ -114,18 +117,6 @@ Bytes fixedFrame(std::uint8_t command) {
     f[1] = command;
     f[3] = 0x40;
     return f;
-}
-
-// A 0x23 data block announcing `length` (big-endian in bytes 4..5) with `total` bytes in all.
-Bytes dataBlock(std::uint16_t length, std::size_t total) {
-    Bytes b(total, 0x55);
-    b[0] = 0xAA;
-    b[1] = 0x23;
-    b[2] = 0x01;
-    b[3] = 0xFF;
-    b[4] = static_cast<std::uint8_t>(length >> 8);
-    b[5] = static_cast<std::uint8_t>(length & 0xFF);
-    return b;
 }
 
 Bytes infoRecords(int count) {
@@ -205,34 +196,27 @@ TEST(FramerContract, ByteStreamsCutTheSameInOneOrManyPasses) {
     // The sniffer and the responder get bytes in receive passes of any length.
     const Bytes stream =
         concat({Bytes{0x13}, frame(0x02, Bytes(20, 0), 2), test::measurementRecord(1, 0, 0, 0, 0)});
-    for (Receiver rx : {Sniffer, Responder}) {
-        Log whole;
-        Log single;
-        bus::BusState s1;
-        bus::BusState s2;
-        test::FakePort port;
-        if (rx == Sniffer) {
-            tester::SnifferParser a(s1, nullptr);
-            tester::SnifferParser b(s2, nullptr);
-            a.setFrameTap(&whole);
-            b.setFrameTap(&single);
-            a.receive(stream);
-            for (auto x : stream) {
-                b.receive(Bytes{x});
-            }
-        } else {
-            emulator::BmsResponder a(s1, port);
-            emulator::BmsResponder b(s2, port);
-            a.setFrameTap(&whole);
-            b.setFrameTap(&single);
-            a.receive(stream);
-            for (auto x : stream) {
-                b.receive(Bytes{x});
-            }
+    const auto compare = [&](auto& whole, auto& single, const char* name) {
+        Log a;
+        Log b;
+        whole.setFrameTap(&a);
+        single.setFrameTap(&b);
+        whole.receive(stream);
+        for (auto x : stream) {
+            single.receive(Bytes{x});
         }
-        EXPECT_EQ(whole.line, "F26 R12") << kNames[rx];
-        EXPECT_EQ(single.line, whole.line) << kNames[rx];
-    }
+        EXPECT_EQ(a.line, "F26 R12") << name;
+        EXPECT_EQ(b.line, a.line) << name;
+    };
+    bus::BusState s1;
+    bus::BusState s2;
+    test::FakePort port;
+    tester::SnifferParser snifferWhole(s1, nullptr);
+    tester::SnifferParser snifferSingle(s2, nullptr);
+    compare(snifferWhole, snifferSingle, "sniffer");
+    emulator::BmsResponder responderWhole(s1, port);
+    emulator::BmsResponder responderSingle(s2, port);
+    compare(responderWhole, responderSingle, "responder");
 }
 
 } // namespace

@@ -203,12 +203,7 @@ TEST_F(Sniffer, CompletedFramesAcknowledgeAndClearFlashBusy) {
     Bytes fixed(16, 0);
     fixed[0] = 0xAA;
     fixed[1] = 0x21;
-    Bytes block(13, 0x11);
-    block[0] = 0xAA;
-    block[1] = 0x23;
-    block[3] = 0xFF;
-    block[4] = 0x00;
-    block[5] = 7;
+    const Bytes block = test::dataBlock(7, 13, 0x11); // ends at its announced 13 bytes
     const Row rows[] = {
         {"start update", fixed, 0x21, false},
         {"data block", block, -1, true},
