@@ -1,5 +1,6 @@
 #include "number_text.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
@@ -8,8 +9,9 @@ namespace zanst::bus {
 namespace {
 
 // The digits of `value` / 10^decimals with `decimals` digits after the point, the whole part
-// grouped by threes when asked.
+// grouped by threes when asked. Built in place: these texts are made for every row of a table.
 std::string fixedText(std::int64_t value, int decimals, const TextFormat& format, bool grouped) {
+    decimals = std::clamp(decimals, 0, 18);
     const bool negative = value < 0;
     // Work on the magnitude as unsigned so that the most negative value does not overflow.
     const std::uint64_t magnitude =
@@ -18,21 +20,31 @@ std::string fixedText(std::int64_t value, int decimals, const TextFormat& format
     for (int i = 0; i < decimals; ++i) {
         scale *= 10;
     }
-    const std::string whole = std::to_string(magnitude / scale);
-    std::string text = negative ? "-" : "";
-    for (std::size_t i = 0; i < whole.size(); ++i) {
-        if (grouped && i > 0 && (whole.size() - i) % 3 == 0) {
-            text += format.groupSeparator;
+    std::array<char, 24> whole{};
+    const char* wholeEnd = std::to_chars(whole.data(), whole.data() + whole.size(), magnitude / scale).ptr;
+    const auto digits = static_cast<std::size_t>(wholeEnd - whole.data());
+
+    std::array<char, 64> out{}; // sign, 20 digits, 6 separators, point, 18 decimals
+    char* p = out.data();
+    if (negative) {
+        *p++ = '-';
+    }
+    for (std::size_t i = 0; i < digits; ++i) {
+        if (grouped && i > 0 && (digits - i) % 3 == 0) {
+            *p++ = format.groupSeparator;
         }
-        text += whole[i];
+        *p++ = whole[i];
     }
     if (decimals > 0) {
-        const std::string fraction = std::to_string(magnitude % scale);
-        text += format.decimalPoint;
-        text.append(static_cast<std::size_t>(decimals) - fraction.size(), '0');
-        text += fraction;
+        *p++ = format.decimalPoint;
+        std::uint64_t fraction = magnitude % scale;
+        for (int i = decimals - 1; i >= 0; --i) {
+            p[i] = static_cast<char>('0' + fraction % 10);
+            fraction /= 10;
+        }
+        p += decimals;
     }
-    return text;
+    return std::string(out.data(), p);
 }
 
 template <typename T> std::string shortest(T value, const TextFormat& format) {
