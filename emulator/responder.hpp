@@ -63,7 +63,6 @@ class BmsResponder final : public bus::BusListener, private bus::FrameObserver {
     const BankSettings& settings() const { return settings_; }
     bool bmsTesterBalancersInfoReceived() const { return bmsTesterBalancersInfoReceived_; }
     std::uint8_t seqNum() const { return seqNum_; }
-    int fwver() const { return fwver_; }
     bool frameRx() const { return frameRx_; }
     const bus::Framer& framer() const { return framer_; }
     void setFrameTap(bus::FrameObserver* tap) { framer_.setTap(tap); }
