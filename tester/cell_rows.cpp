@@ -20,8 +20,10 @@ VoltageLevel voltageLevel(float volts) {
     return VoltageLevel::Normal;
 }
 
-CellRow cellRow(const BalancerReading& balancer, const bus::TextFormat& format) {
-    CellRow row;
+namespace {
+
+// Fills a fresh row in place: moving a row of twelve texts costs as much as writing them.
+void fillRow(CellRow& row, const BalancerReading& balancer, const bus::TextFormat& format) {
     row.cellId = balancer.id;
     row.text[at(Column::CellId)] = std::to_string(balancer.id);
 
@@ -50,16 +52,18 @@ CellRow cellRow(const BalancerReading& balancer, const bus::TextFormat& format) 
     row.text[at(Column::Firmware)] = bus::versionToString(balancer.fwVersion);
     row.text[at(Column::ProdID)] = bus::ConvertHex1(balancer.productId, 4);
     row.text[at(Column::BootLoader)] = bus::versionToString(balancer.blVersion);
-    return row;
 }
+
+} // namespace
 
 CellTable UpdateCellData(const BankSnapshot& snapshot, const bus::TextFormat& format) {
     CellTable table;
-    table.rows.reserve(snapshot.balancers.size());
-    for (const BalancerReading& balancer : snapshot.balancers) {
-        CellRow row = cellRow(balancer, format);
+    table.rows.resize(snapshot.balancers.size());
+    for (std::size_t i = 0; i < snapshot.balancers.size(); ++i) {
+        const BalancerReading& balancer = snapshot.balancers[i];
+        CellRow& row = table.rows[i];
+        fillRow(row, balancer, format);
         row.background = balancer.battery % 2 == 0 ? RowBackground::White : RowBackground::Gainsboro;
-        table.rows.push_back(std::move(row));
     }
     return table;
 }

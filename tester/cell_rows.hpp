@@ -65,9 +65,6 @@ struct CellTable {
     std::vector<CellRow> rows;
 };
 
-// One row of the tester and data monitor tables (background left white).
-CellRow cellRow(const BalancerReading& balancer, const bus::TextFormat& format);
-
 // Table refresh: one row per balancer of the snapshot, with the rows of one battery sharing a
 // background, white and Gainsboro in turn.
 CellTable UpdateCellData(const BankSnapshot& snapshot, const bus::TextFormat& format);
