@@ -8,7 +8,7 @@
 //
 // Usage: emulator_latency [iterations]   (default 400 per scenario)
 
-#include "emulator/bank.hpp"
+#include "emulator/bank_editor.hpp"
 #include "engine/emulator_feature.hpp"
 #include "engine/engine_host.hpp"
 #include "support/pty.hpp"

@@ -87,10 +87,10 @@ int main(int argc, char** argv) {
     std::size_t lastRows = 0;
     {
         zanst::app::diag_form window;
-        QObject::connect(window.engine()->tester(), &zanst::app::TesterFeature::cellTableChanged, &window,
-                         [&](const zanst::tester::CellTable& t) {
+        QObject::connect(window.engine()->tester(), &zanst::app::TesterFeature::snapshotTaken, &window,
+                         [&](const zanst::tester::BankSnapshot& s) {
                              ++tables;
-                             lastRows = t.rows.size();
+                             lastRows = s.balancers.size();
                          });
         window.show();
         const QString path = QString::fromStdString(pty.slavePath());

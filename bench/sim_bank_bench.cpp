@@ -1,7 +1,7 @@
 // What answering costs the simulator itself, without the pseudo-terminal: one poll of a full
 // bank of 160 balancers, cut from bytes and answered.
 
-#include "sim/bank.hpp"
+#include "sim/simulated_bank.hpp"
 #include "sim/frame_receiver.hpp"
 #include "support/records.hpp"
 

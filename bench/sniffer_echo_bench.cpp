@@ -213,8 +213,8 @@ PhaseResult toolPhase(const Bytes& pattern, double seconds, int& tablesBuilt) {
     zanst::app::EngineHost host;
     std::atomic<int> tables{0};
     QObject::connect(
-        host.engine()->sniffer(), &zanst::app::SnifferFeature::cellTableChanged, host.engine(),
-        [&](const zanst::tester::CellTable&) { ++tables; }, Qt::DirectConnection);
+        host.engine()->sniffer(), &zanst::app::SnifferFeature::snapshotTaken, host.engine(),
+        [&](const zanst::tester::BankSnapshot&) { ++tables; }, Qt::DirectConnection);
     const QString path = QString::fromStdString(pty.slavePath());
     host.runBlocking([&] {
         host.engine()->selectPort(path);

@@ -1,4 +1,4 @@
-// Cost of one table refresh with 256 balancers: the rows computed from the balancer tables,
+// Cost of one table refresh with 256 balancers: the snapshot taken from the balancer tables, its rows computed,
 // handed to the grid model and painted by the grid (offscreen), and one recording line.
 
 #include "support/records.hpp"
@@ -37,7 +37,7 @@ BusState fullBank(int offsetMv = 0) {
 void BM_RowsComputed(benchmark::State& state) {
     const BusState s = fullBank();
     for (auto _ : state) {
-        zanst::tester::CellTable table = zanst::tester::UpdateCellData(s, {});
+        zanst::tester::CellTable table = zanst::tester::UpdateCellData(zanst::tester::takeSnapshot(s), {});
         benchmark::DoNotOptimize(table.rows.data());
     }
 }
@@ -53,7 +53,7 @@ void BM_RowsComputedAndShown(benchmark::State& state) {
     view->show();
     QApplication::processEvents();
     for (auto _ : state) {
-        model.setTable(zanst::tester::UpdateCellData(banks[turn], {}));
+        model.setTable(zanst::tester::UpdateCellData(zanst::tester::takeSnapshot(banks[turn]), {}));
         turn ^= 1;
         view->viewport()->repaint(); // paints the visible rows now
     }
@@ -62,7 +62,7 @@ void BM_RowsComputedAndShown(benchmark::State& state) {
 BENCHMARK(BM_RowsComputedAndShown)->Unit(benchmark::kMicrosecond);
 
 void BM_ModelOnly(benchmark::State& state) {
-    const zanst::tester::CellTable table = zanst::tester::UpdateCellData(fullBank(), {});
+    const zanst::tester::CellTable table = zanst::tester::UpdateCellData(zanst::tester::takeSnapshot(fullBank()), {});
     zanst::app::CellTableModel model;
     QTableView* view = zanst::app::makeCellGrid(&model, QStringLiteral("grid"), QStringLiteral("grid"));
     view->resize(850, 500);
@@ -80,7 +80,7 @@ void BM_PaintOnly(benchmark::State& state) {
     QTableView* view = zanst::app::makeCellGrid(&model, QStringLiteral("grid"), QStringLiteral("grid"));
     view->resize(850, 500);
     view->show();
-    model.setTable(zanst::tester::UpdateCellData(fullBank(), {}));
+    model.setTable(zanst::tester::UpdateCellData(zanst::tester::takeSnapshot(fullBank()), {}));
     QApplication::processEvents();
     for (auto _ : state) {
         view->viewport()->repaint();
@@ -104,7 +104,7 @@ void BM_PaintEmpty(benchmark::State& state) {
 BENCHMARK(BM_PaintEmpty)->Unit(benchmark::kMicrosecond);
 
 void BM_RecordingLineOfAllColumns(benchmark::State& state) {
-    const zanst::tester::CellTable table = zanst::tester::UpdateCellData(fullBank(), {});
+    const zanst::tester::CellTable table = zanst::tester::UpdateCellData(zanst::tester::takeSnapshot(fullBank()), {});
     zanst::tester::RowSelection all{};
     all.fill(true);
     const auto columns = zanst::tester::presetColumns(zanst::tester::RecordingPreset::All);

@@ -1,43 +1,38 @@
 #pragma once
-// Master-side receiver: cuts the bytes coming back along the ring into frames and records and
-// copies the records into the balancer tables. Fed one byte at a time on the bus thread.
+// Master-side receiver: what comes back along the ring, cut into frames and records by the
+// framer, goes into the balancer tables. Fed one byte at a time on the bus thread.
 
-#include "protocol.hpp"
+#include "framer.hpp"
 #include "state.hpp"
 
-#include <array>
-#include <cstddef>
 #include <cstdint>
 
 namespace zanst::bus {
 
-class MasterReceiver {
-public:
-    static constexpr int kBufferSize = 3000;
+class MasterReceiver final : private FrameObserver {
+  public:
+    // 0x31 is 22 bytes here; every record type is delimited.
+    static constexpr FramerRules kRules{ReceiverRole::Master, 3000, LimitRule::AbandonOnOverflow, true};
 
-    explicit MasterReceiver(BusState& state) : state_(state) {}
+    // The in-frame flag is the program-wide BusState::frameReceiving, which the command sender clears.
+    explicit MasterReceiver(BusState& state) : state_(state), framer_(kRules, *this, state.frameReceiving) {}
 
-    void feed(std::uint8_t b);
+    void feed(std::uint8_t b) { framer_.feed(b); }
 
     // Sniffer mode restarts the master-side assembly position on every receive pass.
-    void resetByteCounter() { byteCounter_ = 0; }
+    void resetByteCounter() { framer_.resetByteCounter(); }
 
-    int byteCounter() const { return byteCounter_; }
-    int cmdSize() const { return cmdSize_; }
-    int followingFrames() const { return followingFrames_; }
-    bool receivingCommand() const { return mCmdReceiving_; }
+    const Framer& framer() const { return framer_; }
+    void setFrameTap(FrameObserver* tap) { framer_.setTap(tap); }
 
-private:
-    void feedFrame(std::uint8_t b);
-    void feedRecord(std::uint8_t b);
-    void abandon();
+  private:
+    void frameStarted() override { state_.battCommTimeout = 0; }
+    void commandByte(std::uint8_t command) override;
+    void frameComplete(std::span<const std::uint8_t> frame, FrameKind kind) override;
+    void recordComplete(std::span<const std::uint8_t> record) override;
 
     BusState& state_;
-    std::array<std::uint8_t, kBufferSize> rxBuffer_{};
-    int byteCounter_ = 0;
-    int cmdSize_ = 0;
-    int followingFrames_ = 0;
-    bool mCmdReceiving_ = false;
+    Framer framer_;
 };
 
 } // namespace zanst::bus

@@ -70,11 +70,6 @@ static_assert(sizeof(balancerinfo) == 32 && offsetof(balancerinfo, fwVersion) ==
 static_assert(sizeof(cellmeasurements) == 12 && offsetof(cellmeasurements, temperature) == 8);
 static_assert(sizeof(calibrationdata) == 12 && offsetof(calibrationdata, iOffset) == 8);
 
-// Derived values of a measurement entry.
-constexpr int cellVoltageMv(std::int32_t measurement) { return (measurement & 0xFFF) + 1000; }
-constexpr int cellCurrentMa(std::int32_t measurement) { return measurement >> 12; }
-constexpr int temperatureTenths(std::int16_t temperature) { return temperature >> 5; }
-
 // Balancer id of a record: the low 12 bits of bytes 2..3.
 std::uint16_t recordId(std::span<const std::uint8_t> record);
 

@@ -1,6 +1,5 @@
 #pragma once
-// Whole-number entries, the clamping of slider-backed entries, and the number texts of the
-// "BMS tester" tab.
+// Whole-number entries and the clamping of slider-backed entries of the "BMS tester" tab.
 
 #include <cstdint>
 #include <optional>
@@ -36,17 +35,5 @@ struct BatteriesInParallel {
 // Only whole numbers count; above 10 becomes 10 (shown as "10"); 0 and below are accepted and
 // mean no batteries. nullopt for a text that is not a whole number.
 std::optional<BatteriesInParallel> readBatteriesInParallel(std::string_view text);
-
-// Tenths as a real number in the shortest form: 200 -> "20", 205 -> "20.5", -15 -> "-1.5".
-std::string tenthsText(std::int64_t tenths);
-
-// Tenths as a whole number truncated toward zero: 205 -> "20", -15 -> "-1".
-std::string wholeOfTenthsText(std::int64_t tenths);
-
-// A real number in its shortest round-trip form: 13.2, 20.125, 13.
-std::string realText(double value);
-
-// Tenths with one decimal and thousands separators: -15 -> "-1.5", 12345 -> "1,234.5", 0 -> "0.0".
-std::string groupedTenthsText(std::int64_t tenths);
 
 } // namespace zanst::emulator

@@ -5,6 +5,8 @@
 #include "bus/crc8.hpp"
 #include "bus/frames.hpp"
 #include "bus/hex.hpp"
+#include "bus/number_text.hpp"
+#include "bus/records.hpp"
 #include "bus/senders.hpp"
 #include "bus/tables.hpp"
 
@@ -54,175 +56,80 @@ void writeInfoRecord(std::span<std::uint8_t> r, const BankPreset& preset, int i,
     bus::calcCRC(r, kInfoSize - 1);
 }
 
-void writeMeasurementRecord(std::span<std::uint8_t> r, int cellsInSeries, int b, int c, std::int32_t voltageMv,
-                            std::int32_t tempTenths, std::int32_t currentMa, std::uint8_t seqNum, std::uint8_t byte3Low,
-                            bool last) {
+void writeMeasurementRecord(std::span<std::uint8_t> r, int cellsInSeries, int b, int c,
+                            std::int32_t voltageMv, std::int32_t tempTenths, std::int32_t currentMa,
+                            std::uint8_t seqNum, std::uint8_t byte3Low, bool last) {
     std::fill(r.begin(), r.end(), std::uint8_t{0});
     r[0] = bus::rec::kMeasurement;
     r[1] = kMeasurementStatus;
     r[2] = static_cast<std::uint8_t>((b * cellsInSeries + c + 1) & 0xFF);
     r[3] = static_cast<std::uint8_t>(((seqNum & 0x0F) << 4) | (byte3Low & 0x0F));
-    // Bits 0..11: cell voltage - 1000 mV; bits 12..31: bank current in mA, signed.
-    const std::uint32_t word = (static_cast<std::uint32_t>(currentMa) << 12) |
-                               (static_cast<std::uint32_t>(voltageMv - 1000) & 0xFFFu);
-    bus::putLe32(r, 4, word);
-    // Bits 5..15: temperature in 0.1 degC, signed; bits 0..4 stay 0.
-    bus::putLe16(r, 8, static_cast<std::uint16_t>(static_cast<std::uint32_t>(tempTenths) << 5));
+    bus::putLe32(r, 4, bus::packMeasurement(voltageMv, currentMa));
+    bus::putLe16(r, 8, bus::packTemperature(tempTenths));
     r[10] = last ? 0x00 : bus::rec::kMeasurement;
     bus::calcCRC(r, kMeasurementSize - 1);
 }
 
 } // namespace
 
-bus::Bytes buildInfoRecord(const BankPreset& preset, int i, int fwver, bool last) {
-    bus::Bytes r(kInfoSize);
-    writeInfoRecord(r, preset, i, fwver, last);
-    return r;
-}
-
-bus::Bytes buildMeasurementRecord(int cellsInSeries, int b, int c, std::int32_t voltageMv, std::int32_t tempTenths,
-                                  std::int32_t currentMa, std::uint8_t seqNum, std::uint8_t byte3Low, bool last) {
-    bus::Bytes r(kMeasurementSize);
-    writeMeasurementRecord(r, cellsInSeries, b, c, voltageMv, tempTenths, currentMa, seqNum, byte3Low, last);
-    return r;
-}
-
-bus::Bytes presetChangedFrame() { return bus::buildIdentityFrame(bus::cmd::kPresetChanged); }
-
 bool transmitPresetChanged(bus::BusPort& port, bool& frameReceiving) {
-    return bus::sendHexBmsCmd(port, frameReceiving, presetChangedFrame());
+    return bus::sendHexBmsCmd(port, frameReceiving, bus::buildIdentityFrame(bus::cmd::kPresetChanged));
 }
 
-void serialBMSdataParser::setPreset(const BankPreset& preset) {
+void BmsResponder::setPreset(const BankPreset& preset) {
     preset_ = preset;
     bmsTesterBalancersInfoReceived_ = false;
 }
 
-void serialBMSdataParser::receive(std::span<const std::uint8_t> bytes) {
+void BmsResponder::serialBMSdataParser(std::span<const std::uint8_t> bytes) {
     for (const std::uint8_t x : bytes) {
-        handleByte(x);
+        framer_.feed(x);
     }
 }
 
-void serialBMSdataParser::handleByte(std::uint8_t x) {
-    if (!frameRx_) {
-        if (x == bus::kStartByte) {
-            rxBuffer_[0] = x;
-            byteCounter_ = 1;
-            followingFrames_ = 0;
-            frameRx_ = true;
-            mCmdReceiving_ = true;
-            cmdSize_ = bus::kDefaultFrameSize;
-        }
-        return;
-    }
-    if (mCmdReceiving_) {
-        handleHeaderByte(x);
-    } else {
-        handleRecordByte(x);
+void BmsResponder::commandByte(std::uint8_t command) {
+    if (command == bus::cmd::kInfo) {
+        state_.numCells = 0; // the BMS starts a new info list
     }
 }
 
-void serialBMSdataParser::closeFrame() {
-    frameRx_ = false;
-    followingFrames_ = 0;
-}
-
-std::span<const std::uint8_t> serialBMSdataParser::header() const {
-    const auto size = static_cast<std::size_t>(std::clamp(cmdSize_, 0, kBufferSize));
-    return std::span<const std::uint8_t>(rxBuffer_).first(size);
-}
-
-void serialBMSdataParser::handleHeaderByte(std::uint8_t x) {
-    if (byteCounter_ < 0 || byteCounter_ >= kBufferSize) {
-        closeFrame();
-        return;
-    }
-    rxBuffer_[static_cast<std::size_t>(byteCounter_)] = x;
-    if (byteCounter_ == 1) {
-        command_ = x;
-        if (x == bus::cmd::kInfo) {
-            state_.numCells = 0; // the BMS starts a new info list
-        }
-    }
-    const auto command = static_cast<std::uint8_t>(command_);
-    const bus::FrameKind kind = bus::frameKind(command, bus::ReceiverRole::Other);
-    cmdSize_ = bus::frameSizeAfter(kind, rxBuffer_, byteCounter_, cmdSize_);
-    if (!bus::frameComplete(kind, byteCounter_, cmdSize_)) {
-        ++byteCounter_;
-        return;
-    }
-    mCmdReceiving_ = false;
-    if (bus::readsFollowing(kind)) {
-        followingFrames_ = rxBuffer_[static_cast<std::size_t>(cmdSize_ - 2)];
-        if (followingFrames_ != 0) {
-            byteCounter_ = 0; // records follow, each stored from offset 0
-        } else {
-            frameRx_ = false;
-        }
-    } else {
-        closeFrame();
-    }
+void BmsResponder::frameComplete(std::span<const std::uint8_t> header, bus::FrameKind kind) {
+    const std::uint8_t command = framer_.state().command;
     if (bus::recordsAck(kind)) {
         state_.ackReceived = command;
     }
     if (bus::clearsFlashBusy(kind, bus::ReceiverRole::Other)) {
         state_.flashBsy = false;
     }
-    headerComplete();
-}
-
-void serialBMSdataParser::handleRecordByte(std::uint8_t x) {
-    if (followingFrames_ == 0) {
-        return;
-    }
-    rxBuffer_[static_cast<std::size_t>(byteCounter_)] = x;
-    ++byteCounter_;
-    if (byteCounter_ >= kBufferSize) {
-        closeFrame(); // an undelimited run: wait for the next start byte
-    }
-    bool measurementRecordEnded = false;
-    if (byteCounter_ == static_cast<int>(kMeasurementSize)) {
-        const auto record = std::span<const std::uint8_t>(rxBuffer_).first(kMeasurementSize);
-        switch (rxBuffer_[0]) {
-        case bus::rec::kCalibration:
-            state_.tables.storeCalibration(record); // ids of 256 and more change nothing
-            followingFrames_ = record[10];
-            byteCounter_ = 0;
-            break;
-        case bus::rec::kMeasurement:
-            followingFrames_ = record[10];
-            byteCounter_ = 0;
-            measurementRecordEnded = true;
-            break;
-        default:
-            break;
-        }
-    }
-    if (followingFrames_ == 0) {
-        frameRx_ = false;
-        if (measurementRecordEnded) {
-            measurementAnswer();
-        }
-    }
-}
-
-void serialBMSdataParser::headerComplete() {
-    switch (command_) {
+    switch (command) {
     case bus::cmd::kInfo:
-        infoRequest();
+        infoRequest(header);
         break;
     case bus::cmd::kMeasurement:
-        measurementRequest();
+        measurementRequest(header);
         break;
     default:
-        echo();
+        echo(header);
         break;
     }
 }
 
-void serialBMSdataParser::echo() {
-    const auto h = header();
+void BmsResponder::recordComplete(std::span<const std::uint8_t> record) {
+    switch (record[0]) {
+    case bus::rec::kCalibration:
+        state_.tables.storeCalibration(record); // ids of 256 and more change nothing
+        break;
+    case bus::rec::kMeasurement:
+        if (framer_.hunting()) {
+            measurementAnswer(record); // the BMS's last record
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void BmsResponder::echo(std::span<const std::uint8_t> h) {
     if (h.size() < 2) {
         return;
     }
@@ -231,8 +138,7 @@ void serialBMSdataParser::echo() {
     bus::sendHexBmsCmd(port_, state_.frameReceiving, answer_);
 }
 
-void serialBMSdataParser::infoRequest() {
-    const auto h = header();
+void BmsResponder::infoRequest(std::span<const std::uint8_t> h) {
     std::string serial;
     for (std::size_t k = 8; k <= 18 && k < h.size() && h[k] != 0; ++k) {
         serial.push_back(static_cast<char>(h[k]));
@@ -249,7 +155,8 @@ void serialBMSdataParser::infoRequest() {
     std::copy(h.begin(), h.end(), echoFrame.begin());
     echoFrame[h.size() - 2] = bus::cmd::kInfo; // records follow
     bus::calcCRC(echoFrame, h.size() - 1);
-    bus::sendHexBmsCmd(port_, state_.frameReceiving, std::span<const std::uint8_t>(echoFrame).first(h.size()));
+    bus::sendHexBmsCmd(port_, state_.frameReceiving,
+                       std::span<const std::uint8_t>(echoFrame).first(h.size()));
 
     // One snapshot of the preset and the settings for the whole answer.
     const BankPreset preset = preset_;
@@ -263,8 +170,11 @@ void serialBMSdataParser::infoRequest() {
     }
     if (settings.fwVersionIndex < 0 || settings.fwVersionIndex >= kFirmwareVersions) {
         fwver_ = kDefaultFirmwareIndex;
-        if (listener_ != nullptr && settings.fwVersionIndex < 0) {
-            listener_->firmwareVersionDefaulted();
+        if (settings.fwVersionIndex < 0) {
+            settings_.fwVersionIndex = kDefaultFirmwareIndex; // the selector shows it from now on
+            if (listener_ != nullptr) {
+                listener_->firmwareVersionDefaulted();
+            }
         }
     } else {
         fwver_ = settings.fwVersionIndex;
@@ -275,28 +185,28 @@ void serialBMSdataParser::infoRequest() {
     if (count > 0) {
         answer_.resize(static_cast<std::size_t>(count) * kInfoSize);
         for (int i = 0; i < count; ++i) {
-            writeInfoRecord(std::span(answer_).subspan(static_cast<std::size_t>(i) * kInfoSize, kInfoSize), preset, i,
-                            fwver_, i == count - 1);
+            writeInfoRecord(std::span(answer_).subspan(static_cast<std::size_t>(i) * kInfoSize, kInfoSize),
+                            preset, i, fwver_, i == count - 1);
         }
         bus::sendHexBms(port_, answer_);
     }
     bmsTesterBalancersInfoReceived_ = true;
 }
 
-void serialBMSdataParser::measurementRequest() {
-    const auto h = header();
+void BmsResponder::measurementRequest(std::span<const std::uint8_t> h) {
     if (listener_ != nullptr) {
         const auto current = static_cast<std::int16_t>(bus::getLe16(h, 6));
-        listener_->bmsMeasurementShown(tenthsText(bus::getLe16(h, 8)), groupedTenthsText(current));
+        listener_->bmsMeasurementShown(bus::tenthsText(bus::getLe16(h, 8)), bus::groupedTenthsText(current));
     }
     std::copy(h.begin(), h.end(), txBuffer_.begin());
     txBytesCntr_ = static_cast<int>(h.size());
 }
 
-void serialBMSdataParser::measurementAnswer() {
+void BmsResponder::measurementAnswer(std::span<const std::uint8_t> lastRecord) {
     if (txBytesCntr_ > 0) {
-        bus::sendHexBmsCmd(port_, state_.frameReceiving,
-                           std::span<const std::uint8_t>(txBuffer_).first(static_cast<std::size_t>(txBytesCntr_)));
+        bus::sendHexBmsCmd(
+            port_, state_.frameReceiving,
+            std::span<const std::uint8_t>(txBuffer_).first(static_cast<std::size_t>(txBytesCntr_)));
     }
     if (listener_ != nullptr) {
         listener_->cellTextsRefreshed();
@@ -323,15 +233,16 @@ void serialBMSdataParser::measurementAnswer() {
 
     const int count = numbat->count * cells;
     if (bmsTesterBalancersInfoReceived_ && count > 0) {
-        const auto byte3Low = static_cast<std::uint8_t>(rxBuffer_[3] & 0x0F); // from the BMS's last record
+        const auto byte3Low = static_cast<std::uint8_t>(lastRecord[3] & 0x0F);
         answer_.resize(static_cast<std::size_t>(count) * kMeasurementSize);
         for (int b = 0; b < numbat->count; ++b) {
             for (int c = 0; c < cells; ++c) {
                 const int at = b * cells + c;
-                writeMeasurementRecord(
-                    std::span(answer_).subspan(static_cast<std::size_t>(at) * kMeasurementSize, kMeasurementSize), cells,
-                    b, c, voltage_[static_cast<std::size_t>(c)], temp_[static_cast<std::size_t>(c)], current_, seqNum_,
-                    byte3Low, at == count - 1);
+                writeMeasurementRecord(std::span(answer_).subspan(
+                                           static_cast<std::size_t>(at) * kMeasurementSize, kMeasurementSize),
+                                       cells, b, c, voltage_[static_cast<std::size_t>(c)],
+                                       temp_[static_cast<std::size_t>(c)], current_, seqNum_, byte3Low,
+                                       at == count - 1);
             }
         }
         bus::sendHexBms(port_, answer_);

@@ -3,11 +3,12 @@
 // a real BMS, which is the bus master. Fed the received bytes on the bus thread; answers at once
 // through the port.
 
-#include "bank.hpp"
+#include "bank_editor.hpp"
 #include "entries.hpp"
 #include "presets.hpp"
 
 #include "bus/bytes.hpp"
+#include "bus/framer.hpp"
 #include "bus/port.hpp"
 #include "bus/protocol.hpp"
 #include "bus/router.hpp"
@@ -22,7 +23,7 @@ namespace zanst::emulator {
 
 // What the responder reports to the window. Called on the responder's thread.
 class ResponderListener {
-public:
+  public:
     virtual ~ResponderListener() = default;
     // An info request arrived: "PID" and "Serial" of "Received BMS info".
     virtual void bmsIdentityShown(const std::string& pid, const std::string& serial) = 0;
@@ -36,28 +37,22 @@ public:
     virtual void firmwareVersionDefaulted() = 0;
 };
 
-// Info record of balancer i (0-based over the whole bank).
-bus::Bytes buildInfoRecord(const BankPreset& preset, int i, int fwver, bool last);
-
-// Measurement record of cell c of battery b; `byte3Low` is the low nibble of byte 3 of the
-// BMS's last record.
-bus::Bytes buildMeasurementRecord(int cellsInSeries, int b, int c, std::int32_t voltageMv, std::int32_t tempTenths,
-                                  std::int32_t currentMa, std::uint8_t seqNum, std::uint8_t byte3Low, bool last);
-
 // The 0x31 frame that announces a changed bank, sent with the wake-up prefix.
-bus::Bytes presetChangedFrame();
 bool transmitPresetChanged(bus::BusPort& port, bool& frameReceiving);
 
-class serialBMSdataParser final : public bus::BusListener {
-public:
-    static constexpr int kBufferSize = 3000;
+class BmsResponder final : public bus::BusListener, private bus::FrameObserver {
+  public:
+    // Info records are not delimited here: their bytes run on to the buffer limit.
+    static constexpr bus::FramerRules kRules{bus::ReceiverRole::Other, 3000,
+                                             bus::LimitRule::AbandonOnOverflow, false};
     static constexpr int kInfoEchoSize = 22;
 
-    serialBMSdataParser(bus::BusState& state, bus::BusPort& port, ResponderListener* listener = nullptr)
-        : state_(state), port_(port), listener_(listener) {}
+    BmsResponder(bus::BusState& state, bus::BusPort& port, ResponderListener* listener = nullptr)
+        : state_(state), port_(port), listener_(listener), framer_(kRules, *this, frameRx_) {}
 
     // One receive pass, byte by byte.
-    void receive(std::span<const std::uint8_t> bytes) override;
+    void serialBMSdataParser(std::span<const std::uint8_t> bytes);
+    void receive(std::span<const std::uint8_t> bytes) override { serialBMSdataParser(bytes); }
 
     // A new preset, published whole. Until the BMS asks for the info again, measurement
     // requests get only their echo.
@@ -68,25 +63,23 @@ public:
     const BankSettings& settings() const { return settings_; }
     bool bmsTesterBalancersInfoReceived() const { return bmsTesterBalancersInfoReceived_; }
     std::uint8_t seqNum() const { return seqNum_; }
-    int fwver() const { return fwver_; }
-    bool frameOpen() const { return frameRx_; }
+    bool frameRx() const { return frameRx_; }
+    const bus::Framer& framer() const { return framer_; }
+    void setFrameTap(bus::FrameObserver* tap) { framer_.setTap(tap); }
 
     // The cell values of the last measurement answer (cell beyond the preset's count: 0).
     const std::array<std::int32_t, kMaxCells>& voltage() const { return voltage_; }
     const std::array<std::int32_t, kMaxCells>& temp() const { return temp_; }
     std::int32_t current() const { return current_; }
 
-private:
-    void handleByte(std::uint8_t x);
-    void handleHeaderByte(std::uint8_t x);
-    void handleRecordByte(std::uint8_t x);
-    void closeFrame();
-    void headerComplete();
-    void infoRequest();
-    void measurementRequest();
-    void measurementAnswer();
-    void echo();
-    std::span<const std::uint8_t> header() const;
+  private:
+    void commandByte(std::uint8_t command) override;
+    void frameComplete(std::span<const std::uint8_t> header, bus::FrameKind kind) override;
+    void recordComplete(std::span<const std::uint8_t> record) override;
+    void infoRequest(std::span<const std::uint8_t> header);
+    void measurementRequest(std::span<const std::uint8_t> header);
+    void measurementAnswer(std::span<const std::uint8_t> lastRecord);
+    void echo(std::span<const std::uint8_t> header);
 
     bus::BusState& state_;
     bus::BusPort& port_;
@@ -97,13 +90,8 @@ private:
     bool bmsTesterBalancersInfoReceived_ = false;
 
     bool frameRx_ = false;
-    bool mCmdReceiving_ = false;
-    std::array<std::uint8_t, kBufferSize> rxBuffer_{};
-    int byteCounter_ = 0;
-    int cmdSize_ = 0;
-    int command_ = 0;
-    int followingFrames_ = 0;
-    std::array<std::uint8_t, kBufferSize> txBuffer_{};
+    bus::Framer framer_;
+    std::array<std::uint8_t, bus::Framer::kMaxBuffer> txBuffer_{};
     int txBytesCntr_ = 0;
     std::uint8_t seqNum_ = 0;
     int fwver_ = kDefaultFirmwareIndex;

@@ -6,7 +6,7 @@
 #include "emulator/responder.hpp"
 #include "sim/frame_receiver.hpp"
 #include "support/fake_port.hpp"
-#include "tester/bank.hpp"
+#include "tester/bank_computation.hpp"
 #include "tester/cell_rows.hpp"
 #include "tester/requests.hpp"
 #include "tester/sniffer_parser.hpp"
@@ -21,17 +21,13 @@ using namespace zanst;
 
 class Refresh : public tester::SnifferListener {
 public:
-    explicit Refresh(const bus::BusState& state) : state_(state) {}
     void bmsInfoChanged(tester::BmsField, const std::string&) override {}
-    void burstEnded() override { tester::UpdateCellData(state_, tester::TextFormat{}); }
-
-private:
-    const bus::BusState& state_;
+    void burstEnded(const tester::BankSnapshot& snapshot) override { tester::UpdateCellData(snapshot, {}); }
 };
 
 // Walks everything a tick derives from the tables.
 void consume(bus::BusState& state) {
-    tester::UpdateCellData(state, tester::TextFormat{});
+    tester::UpdateCellData(tester::takeSnapshot(state), {});
     tester::BankValues bank;
     tester::CalcBMSParams(state, 48, 5, bank);
     tester::measurementPlaceholders(state);
@@ -58,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     {
         bus::BusState state;
-        Refresh refresh(state);
+        Refresh refresh;
         tester::SnifferParser sniffer(state, &refresh);
         sniffer.receive(bytes);
         consume(state);
@@ -66,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         bus::BusState state;
         test::FakePort port;
-        emulator::serialBMSdataParser responder(state, port);
+        emulator::BmsResponder responder(state, port);
         responder.setPreset(emulator::bankPresetForListIndex(knob % 13));
         emulator::BankSettings settings;
         settings.numBatText = std::to_string(static_cast<int>(knob >> 4) - 2);

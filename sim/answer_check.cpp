@@ -4,6 +4,7 @@
 #include "bus/frames.hpp"
 #include "bus/hex.hpp"
 #include "bus/protocol.hpp"
+#include "bus/records.hpp"
 #include "bus/tables.hpp"
 
 namespace zanst::sim {
@@ -11,8 +12,6 @@ namespace zanst::sim {
 namespace {
 
 std::string hex2(unsigned v) { return bus::ConvertHex(v & 0xFF, 2); }
-
-bool crcOk(const bus::Bytes& b) { return b.size() >= 2 && bus::getCRC(b, b.size() - 1) == b.back(); }
 
 } // namespace
 
@@ -37,7 +36,7 @@ CheckResult checkAnswer(const bus::Bytes& requestFrame, const Message& answer, c
             errors.push_back("frame following byte " + hex2(frame[following]) + ", expected " +
                              hex2(expectedFollowing));
         }
-        if (!crcOk(frame)) {
+        if (!bus::crcValid(frame)) {
             errors.push_back("frame CRC " + hex2(frame.back()) + ", expected " +
                              hex2(bus::getCRC(frame, frame.size() - 1)));
         }
@@ -57,7 +56,7 @@ CheckResult checkAnswer(const bus::Bytes& requestFrame, const Message& answer, c
             errors.push_back(where + "type " + hex2(r[0]) + ", expected " + hex2(rules.recordType));
             continue;
         }
-        if (!crcOk(r)) {
+        if (!bus::crcValid(r)) {
             errors.push_back(where + "CRC " + hex2(r.back()) + ", expected " + hex2(bus::getCRC(r, r.size() - 1)));
         }
         const int id = bus::recordId(r);

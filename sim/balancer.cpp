@@ -2,6 +2,7 @@
 
 #include "bus/frames.hpp"
 #include "bus/protocol.hpp"
+#include "bus/records.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -22,16 +23,13 @@ std::uint16_t clampGain(long v, int lo, int hi) { return static_cast<std::uint16
 
 } // namespace
 
+// A sensor reading never wraps into the neighbouring field: it saturates at the field's ends.
 std::uint32_t packMeasurement(int millivolts, int milliamps) {
-    const int mv = std::clamp(millivolts, 1000, 1000 + 0xFFF) - 1000;
-    const int ma = std::clamp(milliamps, -(1 << 19), (1 << 19) - 1);
-    return (static_cast<std::uint32_t>(ma) << 12) | static_cast<std::uint32_t>(mv);
+    return bus::packMeasurement(std::clamp(millivolts, 1000, 1000 + 0xFFF),
+                                std::clamp(milliamps, -(1 << 19), (1 << 19) - 1));
 }
 
-std::uint16_t packTemperature(int tenths) {
-    const int t = std::clamp(tenths, -1024, 1023);
-    return static_cast<std::uint16_t>(static_cast<std::uint32_t>(t) << 5);
-}
+std::uint16_t packTemperature(int tenths) { return bus::packTemperature(std::clamp(tenths, -1024, 1023)); }
 
 std::uint8_t Balancer::infoFlags() const {
     switch (sensor) {

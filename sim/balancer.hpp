@@ -113,9 +113,8 @@ struct Balancer {
     void factoryCalibrate();
 };
 
-// Packed measurement word: bits 0..11 = mV - 1000, bits 12..31 = mA (signed), both clamped.
+// The record words of bus::packMeasurement and bus::packTemperature, each value clamped into its field.
 std::uint32_t packMeasurement(int millivolts, int milliamps);
-// Packed temperature word: 0.1 degC in bits 5..15 (signed), bits 0..4 zero.
 std::uint16_t packTemperature(int tenths);
 
 } // namespace zanst::sim

@@ -3,6 +3,7 @@
 #include "bus/frames.hpp"
 #include "bus/hex.hpp"
 #include "bus/protocol.hpp"
+#include "bus/records.hpp"
 #include "bus/senders.hpp"
 #include "bus/tables.hpp"
 
@@ -268,7 +269,8 @@ ExchangeReport BmsMaster::timeout() {
     r.outcome = ExchangeReport::Outcome::Timeout;
     r.expected = r.kind == ExchangeReport::Kind::Measurement ? knownBalancers() : 0;
     // What had arrived: the message still open, or the one the receiver gave up on.
-    const Message* partial = &receiver_.partial();
+    const Message open = receiver_.partial();
+    const Message* partial = &open;
     std::size_t recordBytes = receiver_.partialRecord().size();
     std::string reason;
     if (partial->frame.empty() && exchange_->cut) {

@@ -1,34 +1,32 @@
 #include "sim/frame_receiver.hpp"
 
 #include "bus/hex.hpp"
+#include "bus/records.hpp"
 
-#include <span>
 #include <utility>
 
 namespace zanst::sim {
 
-std::size_t recordSize(std::uint8_t type) {
-    switch (type) {
-    case bus::rec::kInfo:
-        return bus::rec::kInfoSize;
-    case bus::rec::kMeasurement:
-        return bus::rec::kMeasurementSize;
-    case bus::rec::kCalibration:
-        return bus::rec::kCalibrationSize;
-    default:
-        return 0;
-    }
+void FrameReceiver::reset() {
+    framer_.reset();
+    msg_ = Message{};
 }
 
-void FrameReceiver::reset() {
-    state_ = State::Hunting;
-    msg_ = Message{};
-    record_.clear();
-    cmdSize_ = bus::kDefaultFrameSize;
+Message FrameReceiver::partial() const {
+    Message m = msg_;
+    if (!framer_.hunting() && framer_.state().mCmdReceiving) {
+        const auto bytes = framer_.assembled();
+        m.frame.assign(bytes.begin(), bytes.end());
+    }
+    return m;
+}
+
+std::span<const std::uint8_t> FrameReceiver::partialRecord() const {
+    return framer_.inRecords() ? framer_.assembled() : std::span<const std::uint8_t>();
 }
 
 std::optional<TimePoint> FrameReceiver::deadline() const {
-    if (state_ == State::Hunting) {
+    if (framer_.hunting()) {
         return std::nullopt;
     }
     return msg_.lastByte + kByteTimeout;
@@ -41,75 +39,66 @@ FrameReceiver::Result FrameReceiver::finish() {
 }
 
 FrameReceiver::Result FrameReceiver::drop(std::string reason) {
-    done_ = Event{std::move(msg_), std::move(reason), record_.size()};
+    Message m = partial();
+    done_ = Event{std::move(m), std::move(reason), partialRecord().size()};
     reset();
     return Result::Dropped;
 }
 
 FrameReceiver::Result FrameReceiver::expire(TimePoint now) {
-    if (state_ != State::Hunting && now - msg_.lastByte >= kByteTimeout) {
+    if (!framer_.hunting() && now - msg_.lastByte >= kByteTimeout) {
         return drop("bytes stopped inside a message");
     }
     return Result::None;
 }
 
+void FrameReceiver::frameStarted() {
+    msg_ = Message{};
+    msg_.firstByte = now_;
+}
+
+void FrameReceiver::frameComplete(std::span<const std::uint8_t> frame, bus::FrameKind /*kind*/) {
+    msg_.frame.assign(frame.begin(), frame.end());
+    if (framer_.hunting()) {
+        pending_ = Result::Complete; // no records follow
+    }
+}
+
+void FrameReceiver::recordComplete(std::span<const std::uint8_t> record) {
+    msg_.records.emplace_back(record.begin(), record.end());
+    if (framer_.hunting()) {
+        pending_ = Result::Complete;
+    }
+}
+
 FrameReceiver::Result FrameReceiver::feed(std::uint8_t b, TimePoint now) {
     const Result expired = expire(now);
-    if (state_ == State::Hunting) {
-        if (b == bus::kStartByte) {
-            msg_.frame.push_back(b);
-            msg_.firstByte = now;
+    const bool started = framer_.hunting();
+    now_ = now;
+    pending_ = Result::None;
+    framer_.feed(b);
+    if (started) {
+        if (!framer_.hunting()) {
             msg_.lastByte = now;
-            state_ = State::Frame;
-            cmdSize_ = bus::kDefaultFrameSize;
         }
         // A dropped message is reported even when this byte starts the next one.
         return expired;
     }
     msg_.lastByte = now;
-    return state_ == State::Frame ? feedFrame(b) : feedRecord(b);
-}
-
-FrameReceiver::Result FrameReceiver::feedFrame(std::uint8_t b) {
-    msg_.frame.push_back(b);
-    const int index = static_cast<int>(msg_.frame.size()) - 1;
-    if (index == 1) {
-        kind_ = bus::frameKind(b, role_);
-    }
-    cmdSize_ = bus::frameSizeAfter(kind_, msg_.frame, index, cmdSize_);
-    if (cmdSize_ > static_cast<int>(kBufferSize)) {
-        return drop("frame announces " + std::to_string(cmdSize_) + " bytes");
-    }
-    if (!bus::frameComplete(kind_, index, cmdSize_)) {
-        return Result::None;
-    }
-    const bool follows = bus::readsFollowing(kind_) && cmdSize_ >= 2 &&
-                         msg_.frame[static_cast<std::size_t>(cmdSize_ - 2)] != 0;
-    if (!follows) {
+    if (pending_ == Result::Complete) {
         return finish();
     }
-    state_ = State::Records;
-    return Result::None;
-}
-
-FrameReceiver::Result FrameReceiver::feedRecord(std::uint8_t b) {
-    record_.push_back(b);
-    const std::size_t size = recordSize(record_[0]);
-    if (size == 0) {
-        return drop("record type " + bus::ConvertHex(record_[0], 2) + " unknown");
+    const bus::FramerState& s = framer_.state();
+    if (s.mCmdReceiving && s.cmdSize > static_cast<int>(kBufferSize)) {
+        return drop("frame announces " + std::to_string(s.cmdSize) + " bytes");
     }
-    if (record_.size() < size) {
-        return Result::None;
-    }
-    const bool more = record_[size - 2] != 0;
-    msg_.records.push_back(std::move(record_));
-    record_.clear();
-    record_.reserve(bus::rec::kInfoSize);
-    if (!more) {
-        return finish();
-    }
-    if (msg_.records.size() >= kMaxRecords) {
-        return drop("more than " + std::to_string(kMaxRecords) + " records");
+    if (framer_.inRecords()) {
+        if (s.byteCounter == 1 && bus::recordSize(b) == 0) {
+            return drop("record type " + bus::ConvertHex(b, 2) + " unknown");
+        }
+        if (s.byteCounter == 0 && msg_.records.size() >= kMaxRecords) {
+            return drop("more than " + std::to_string(kMaxRecords) + " records");
+        }
     }
     return Result::None;
 }

@@ -1,15 +1,19 @@
 #pragma once
 // Cuts a byte stream into messages: a frame and the records that follow it. Used wherever the
-// simulator listens: the balancers hearing a master, a BMS hearing the answers. Frame sizes come
-// from the one rule every receiver of the project shares (bus::frameSizeAfter).
+// simulator listens: the balancers hearing a master, a BMS hearing the answers. The framer every
+// receiver of the project shares does the cutting; the simulator adds its own rules on top: a
+// record of an unknown type, a frame announcing more than the buffer, more records than ids and
+// a pause inside a message each drop the message at once.
 
 #include "bus/bytes.hpp"
+#include "bus/framer.hpp"
 #include "bus/protocol.hpp"
 #include "sim/time.hpp"
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -24,9 +28,9 @@ struct Message {
     std::uint8_t command() const { return frame.size() > 1 ? frame[1] : 0; }
 };
 
-class FrameReceiver {
-public:
-    static constexpr std::size_t kBufferSize = 3000; // longest frame or record accepted
+class FrameReceiver final : private bus::FrameObserver {
+  public:
+    static constexpr std::size_t kBufferSize = 3000; // longest frame accepted
     static constexpr std::size_t kMaxRecords = 4096; // more ids than a 12-bit field can name
     static constexpr Duration kByteTimeout = 100ms;  // a gap this long inside a message ends it
 
@@ -40,7 +44,8 @@ public:
         std::size_t recordBytes = 0;
     };
 
-    explicit FrameReceiver(bus::ReceiverRole role = bus::ReceiverRole::Other) : role_(role) {}
+    explicit FrameReceiver(bus::ReceiverRole role = bus::ReceiverRole::Other)
+        : framer_(rulesFor(role), *this, frameRx_) {}
 
     // One byte at `now`. A message that went quiet for kByteTimeout is dropped first, so the byte
     // can start a new one (the result is then Dropped).
@@ -55,30 +60,32 @@ public:
     // When an open message times out; nullopt while hunting for a start byte.
     std::optional<TimePoint> deadline() const;
 
-    bool hunting() const { return state_ == State::Hunting; }
-    // What has arrived of the open message (empty while hunting).
-    const Message& partial() const { return msg_; }
-    const bus::Bytes& partialRecord() const { return record_; }
+    bool hunting() const { return framer_.hunting(); }
+    // What has arrived of the open message (empty while hunting), and of its unfinished record.
+    Message partial() const;
+    std::span<const std::uint8_t> partialRecord() const;
     void reset();
 
-private:
-    enum class State { Hunting, Frame, Records };
+    static constexpr bus::FramerRules rulesFor(bus::ReceiverRole role) {
+        return {role, static_cast<int>(kBufferSize), bus::LimitRule::AbandonOnOverflow, true};
+    }
+    const bus::Framer& framer() const { return framer_; }
+    void setFrameTap(bus::FrameObserver* tap) { framer_.setTap(tap); }
+
+  private:
+    void frameStarted() override;
+    void frameComplete(std::span<const std::uint8_t> frame, bus::FrameKind kind) override;
+    void recordComplete(std::span<const std::uint8_t> record) override;
 
     Result finish();
     Result drop(std::string reason);
-    Result feedFrame(std::uint8_t b);
-    Result feedRecord(std::uint8_t b);
 
-    bus::ReceiverRole role_;
-    State state_ = State::Hunting;
+    bool frameRx_ = false;
+    bus::Framer framer_;
     Message msg_;
-    bus::Bytes record_;
-    bus::FrameKind kind_ = bus::FrameKind::Standard;
-    int cmdSize_ = bus::kDefaultFrameSize;
+    TimePoint now_{};
+    Result pending_ = Result::None; // what the framer's report of this byte decided
     Event done_;
 };
-
-// Expected size of a record by its type byte; 0 for a type no balancer sends.
-std::size_t recordSize(std::uint8_t type);
 
 } // namespace zanst::sim

@@ -3,7 +3,7 @@
 // side sent and the passing of time, and leaves bytes to send and lines to print; the program's
 // loop does the reading, writing and printing.
 
-#include "sim/bank.hpp"
+#include "sim/simulated_bank.hpp"
 #include "sim/bms.hpp"
 #include "sim/faults.hpp"
 #include "sim/frame_receiver.hpp"
@@ -109,9 +109,6 @@ public:
 
     const Bank& bank() const { return bank_; }
     const BmsMaster& bms() const { return bms_; }
-    long bytesSent() const { return sentTotal_; }
-    long bytesBack() const { return backTotal_; }
-    long bytesDiffering() const { return differTotal_; }
 
 private:
     void report(const ExchangeReport& r);

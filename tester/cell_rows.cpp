@@ -20,63 +20,50 @@ VoltageLevel voltageLevel(float volts) {
     return VoltageLevel::Normal;
 }
 
-BalancerView viewOf(const bus::BalancerTables& tables, int id) {
-    const auto index = static_cast<std::size_t>(std::clamp(id, 0, bus::kMaxBalancerId));
-    return BalancerView{static_cast<int>(index), &tables.balInfo[index], &tables.balancer[index],
-                        &tables.balCalData[index]};
-}
+namespace {
 
-CellRow cellRow(const BalancerView& balancer, const TextFormat& format) {
-    CellRow row;
-    const bus::balancerinfo& info = *balancer.info;
+// Fills a fresh row in place: moving a row of twelve texts costs as much as writing them.
+void fillRow(CellRow& row, const BalancerReading& balancer, const bus::TextFormat& format) {
+    row.cellId = balancer.id;
+    row.text[at(Column::CellId)] = std::to_string(balancer.id);
 
-    row.cellId = info.id;
-    row.text[at(Column::CellId)] = std::to_string(info.id);
-
-    if (balancer.hasMeasurement()) {
-        const int mv = balancer.millivolts();
+    if (balancer.millivolts) {
+        const int mv = *balancer.millivolts;
         const float volts = static_cast<float>(mv) / 1000.0f;
         row.volts = volts;
         row.level = voltageLevel(volts);
-        row.text[at(Column::Voltage)] = scaledText(mv, 3, format);
+        row.text[at(Column::Voltage)] = bus::scaledText(mv, 3, format);
     } else {
         row.text[at(Column::Voltage)] = "-";
     }
 
-    if (info.measuresCurrent()) {
-        const double amps = static_cast<double>(balancer.milliamps()) / 1000.0;
-        row.text[at(Column::Current)] = (info.highRange() ? "H: " : "L: ") + shortestText(amps, format);
+    if (balancer.measuresCurrent()) {
+        const double amps = static_cast<double>(balancer.milliamps) / 1000.0;
+        row.text[at(Column::Current)] =
+            (balancer.highRange() ? "H: " : "L: ") + bus::shortestText(amps, format);
     } else {
         row.text[at(Column::Current)] = "-";
     }
 
-    const int tenths = balancer.tenthsCelsius();
-    row.celsius = static_cast<double>(tenths) / 10.0;
-    row.text[at(Column::Temp)] = scaledText(tenths, 1, format);
+    row.celsius = static_cast<double>(balancer.tenthsCelsius) / 10.0;
+    row.text[at(Column::Temp)] = bus::scaledText(balancer.tenthsCelsius, 1, format);
 
-    row.text[at(Column::Serial)] = std::string(info.serialText());
-    row.text[at(Column::Firmware)] = bus::versionToString(info.fwVersion);
-    row.text[at(Column::ProdID)] = bus::ConvertHex1(info.productId, 4);
-    row.text[at(Column::BootLoader)] = bus::versionToString(info.blVersion);
-    return row;
+    row.text[at(Column::Serial)] = balancer.serial;
+    row.text[at(Column::Firmware)] = bus::versionToString(balancer.fwVersion);
+    row.text[at(Column::ProdID)] = bus::ConvertHex1(balancer.productId, 4);
+    row.text[at(Column::BootLoader)] = bus::versionToString(balancer.blVersion);
 }
 
-CellTable UpdateCellData(const bus::BusState& state, const TextFormat& format) {
-    const int count = bus::walkableCells(state.numCells);
+} // namespace
+
+CellTable UpdateCellData(const BankSnapshot& snapshot, const bus::TextFormat& format) {
     CellTable table;
-    table.rows.reserve(static_cast<std::size_t>(count));
-    RowBackground background = RowBackground::White;
-    std::string_view previousSerial;
-    for (int id = 1; id <= count; ++id) {
-        const BalancerView balancer = viewOf(state.tables, id);
-        CellRow row = cellRow(balancer, format);
-        const std::string_view serial = balancer.info->serialText();
-        if (id > 1 && serial != previousSerial) {
-            background = background == RowBackground::White ? RowBackground::Gainsboro : RowBackground::White;
-        }
-        previousSerial = serial;
-        row.background = background;
-        table.rows.push_back(std::move(row));
+    table.rows.resize(snapshot.balancers.size());
+    for (std::size_t i = 0; i < snapshot.balancers.size(); ++i) {
+        const BalancerReading& balancer = snapshot.balancers[i];
+        CellRow& row = table.rows[i];
+        fillRow(row, balancer, format);
+        row.background = balancer.battery % 2 == 0 ? RowBackground::White : RowBackground::Gainsboro;
     }
     return table;
 }

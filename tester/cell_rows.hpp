@@ -1,9 +1,9 @@
 #pragma once
 // The cell tables of the "Battery tester" and "Data Sniffer" tabs: both show the same rows,
-// one per balancer, built from the balancer tables as texts and colours.
+// one per balancer, made from a bank snapshot as texts and colours.
 
-#include "bus/state.hpp"
-#include "text_format.hpp"
+#include "bank_snapshot.hpp"
+#include "bus/number_text.hpp"
 
 #include <array>
 #include <cstdint>
@@ -65,27 +65,8 @@ struct CellTable {
     std::vector<CellRow> rows;
 };
 
-// Everything the tables show of one balancer, read once from the balancer tables.
-struct BalancerView {
-    int id = 0; // the balancer id the entries belong to (row id - 1)
-    const bus::balancerinfo* info = nullptr;
-    const bus::cellmeasurements* measurement = nullptr;
-    const bus::calibrationdata* calibration = nullptr;
-
-    bool hasMeasurement() const { return measurement->measurement != 0; }
-    int millivolts() const { return bus::cellVoltageMv(measurement->measurement); }
-    int milliamps() const { return bus::cellCurrentMa(measurement->measurement); }
-    int tenthsCelsius() const { return bus::temperatureTenths(measurement->temperature); }
-};
-
-// The view of balancer `id` (1..255).
-BalancerView viewOf(const bus::BalancerTables& tables, int id);
-
-// One row of the tester and data monitor tables (background left white).
-CellRow cellRow(const BalancerView& balancer, const TextFormat& format);
-
-// Table refresh: the rows of balancers 1..numCells (at most 255), with the rows of one battery
-// (consecutive balancers with the same serial) sharing a background, white and Gainsboro in turn.
-CellTable UpdateCellData(const bus::BusState& state, const TextFormat& format);
+// Table refresh: one row per balancer of the snapshot, with the rows of one battery sharing a
+// background, white and Gainsboro in turn.
+CellTable UpdateCellData(const BankSnapshot& snapshot, const bus::TextFormat& format);
 
 } // namespace zanst::tester

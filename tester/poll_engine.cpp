@@ -56,9 +56,9 @@ TickReport PollEngine::timerBMS_Tick() {
     }
 
     sysv = settings.systemVoltage;
-    report.table = UpdateCellData(state_, format);
+    report.snapshot = takeSnapshot(state_);
     CalcBMSParams(state_, sysv, settings.setpointCorrection, bank);
-    report.bank = bankTexts(bank, format);
+    report.bank = bank;
 
     if (!port_.isOpen()) {
         return report;

@@ -3,8 +3,8 @@
 // table and the bank values from what came back since the last tick, then enumerates the
 // balancers or polls their measurements (or, on "Calibration", their calibration data).
 
-#include "bank.hpp"
-#include "cell_rows.hpp"
+#include "bank_computation.hpp"
+#include "bank_snapshot.hpp"
 
 #include "bus/port.hpp"
 #include "bus/state.hpp"
@@ -21,14 +21,14 @@ struct PollSettings {
 
 enum class PollRequest { None, Info, CalibrationData, Measurement };
 
-// What one tick did; the engine hands the table and the bank texts to the window.
+// What one tick did; the engine hands the snapshot and the bank values on, texts are made at the edge.
 struct TickReport {
     bool polled = false;               // the selected tab polls; the table and bank values below are fresh
     bool busSilent = false;            // no frame for more than three ticks: the tables were emptied
     std::optional<bool> allInTestMode; // "Calibration" only, with balancers known
     PollRequest sent = PollRequest::None;
-    CellTable table;
-    BankTexts bank;
+    BankSnapshot snapshot;
+    BankValues bank;
 };
 
 class PollEngine {
@@ -38,7 +38,6 @@ class PollEngine {
     PollEngine(bus::BusState& state, bus::BusPort& port) : state_(state), port_(port) {}
 
     PollSettings settings;
-    TextFormat format;
 
     TickReport timerBMS_Tick();
 

@@ -48,7 +48,7 @@ int roundIntervalMs(int ms) {
 }
 
 std::string recordingLine(const CellTable& table, const RowSelection& selected, const ColumnSet& columns,
-                          const TextFormat& format) {
+                          const bus::TextFormat& format) {
     std::string line;
     const std::size_t rows = std::min(table.rows.size(), selected.size());
     for (std::size_t r = 0; r < rows; ++r) {
@@ -69,13 +69,13 @@ std::string recordingLine(const CellTable& table, const RowSelection& selected, 
                 line += std::to_string(row.cellId);
                 break;
             case RecordColumn::Voltage:
-                line += row.volts ? shortestText(*row.volts, format) : row[Column::Voltage];
+                line += row.volts ? bus::shortestText(*row.volts, format) : row[Column::Voltage];
                 break;
             case RecordColumn::Current:
                 line += row[Column::Current];
                 break;
             case RecordColumn::Temp:
-                line += shortestText(row.celsius, format);
+                line += bus::shortestText(row.celsius, format);
                 break;
             case RecordColumn::Serial:
                 line += row[Column::Serial];

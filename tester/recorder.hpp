@@ -4,7 +4,7 @@
 // with its own running number, number file and file names.
 
 #include "cell_rows.hpp"
-#include "text_format.hpp"
+#include "bus/number_text.hpp"
 
 #include <array>
 #include <filesystem>
@@ -34,7 +34,7 @@ using RowSelection = std::array<bool, kTableRows>;
 // chosen value; always ends with one line end. Cell ID, Voltage and Temp are written as numbers
 // in their shortest form, everything else as the grid shows it.
 std::string recordingLine(const CellTable& table, const RowSelection& selected, const ColumnSet& columns,
-                          const TextFormat& format);
+                          const bus::TextFormat& format);
 
 struct RecorderNames {
     std::string_view numberFile;

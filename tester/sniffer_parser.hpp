@@ -3,12 +3,14 @@
 // BMS's command frames and the records the balancers append, fills the balancer tables, and
 // reports the BMS's announced values and the end of every burst.
 
-#include "text_format.hpp"
+#include "bus/number_text.hpp"
 
+#include "bank_snapshot.hpp"
+
+#include "bus/framer.hpp"
 #include "bus/router.hpp"
 #include "bus/state.hpp"
 
-#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -23,45 +25,39 @@ class SnifferListener {
   public:
     virtual ~SnifferListener() = default;
     virtual void bmsInfoChanged(BmsField field, const std::string& text) = 0;
-    // The last record of a burst arrived: the cell table is to be refreshed.
-    virtual void burstEnded() = 0;
+    // The last record of a burst arrived: the cell table is to be refreshed from `snapshot`.
+    virtual void burstEnded(const BankSnapshot& snapshot) = 0;
 };
 
-class SnifferParser : public bus::BusListener {
+class SnifferParser final : public bus::BusListener, private bus::FrameObserver {
   public:
-    static constexpr int kBufferSize = 100;
+    // A 100-byte buffer whose byte counter runs on every byte, idle ones included.
+    static constexpr bus::FramerRules kRules{bus::ReceiverRole::Other, 100,
+                                             bus::LimitRule::DropAtCounterLimit, true};
 
-    SnifferParser(bus::BusState& state, SnifferListener* listener) : state_(state), listener_(listener) {}
+    SnifferParser(bus::BusState& state, SnifferListener* listener)
+        : state_(state), listener_(listener), framer_(kRules, *this, frameRx_) {}
 
-    TextFormat format;
+    bus::TextFormat format;
 
     void receive(std::span<const std::uint8_t> bytes) override;
-    void serialSnifferDataParser(std::uint8_t b);
+    void serialSnifferDataParser(std::uint8_t b) { framer_.feed(b); }
 
-    int byteCounter() const { return byteCounter_; }
     bool frameRx() const { return frameRx_; }
-    bool receivingCommand() const { return mCmdReceiving_; }
-    int cmdSize() const { return cmdSize_; }
-    int followingFrames() const { return followingFrames_; }
+    const bus::Framer& framer() const { return framer_; }
+    void setFrameTap(bus::FrameObserver* tap) { framer_.setTap(tap); }
 
   private:
-    void dropAll();
-    void commandByte(std::uint8_t b);
-    void recordByte(std::uint8_t b);
-    void endFrame(bus::FrameKind kind);
-    void endRecord(std::uint8_t following);
-    void decodeFrame();
+    void commandByte(std::uint8_t command) override;
+    void frameComplete(std::span<const std::uint8_t> frame, bus::FrameKind kind) override;
+    void recordComplete(std::span<const std::uint8_t> record) override;
+    void decodeFrame(std::span<const std::uint8_t> frame);
     void report(BmsField field, const std::string& text);
 
     bus::BusState& state_;
     SnifferListener* listener_;
-    std::array<std::uint8_t, kBufferSize> rxBuffer_{};
-    int byteCounter_ = 0;
     bool frameRx_ = false;
-    bool mCmdReceiving_ = false;
-    int cmdSize_ = 0;
-    int followingFrames_ = 0;
-    std::uint8_t command_ = 0;
+    bus::Framer framer_;
 };
 
 } // namespace zanst::tester

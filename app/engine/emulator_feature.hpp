@@ -6,7 +6,7 @@
 #include "bus/port.hpp"
 #include "bus/router.hpp"
 #include "bus/state.hpp"
-#include "emulator/bank.hpp"
+#include "emulator/bank_editor.hpp"
 #include "emulator/responder.hpp"
 
 #include <QObject>
@@ -21,7 +21,7 @@ public:
 
     // Engine thread only.
     bus::BusListener* listener() { return &responder_; }
-    const emulator::serialBMSdataParser& responder() const { return responder_; }
+    const emulator::BmsResponder& responder() const { return responder_; }
 
     // Engine thread; the window reaches these by queued calls.
     void setBankSettings(const emulator::BankSettings& settings);
@@ -56,7 +56,7 @@ private:
     bus::BusState& state_;
     bus::BusPort& port_;
     Forwarder forwarder_{*this};
-    emulator::serialBMSdataParser responder_;
+    emulator::BmsResponder responder_;
 };
 
 } // namespace zanst::app

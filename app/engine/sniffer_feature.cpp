@@ -1,12 +1,12 @@
 #include "engine/sniffer_feature.hpp"
 
-#include "engine/tester_feature.hpp"
+#include "engine/locale_format.hpp"
 
 namespace zanst::app {
 
 SnifferFeature::SnifferFeature(bus::BusState& state, QObject* parent)
-    : QObject(parent), state_(state), parser_(state, this) {
-    qRegisterMetaType<tester::CellTable>();
+    : QObject(parent), parser_(state, this) {
+    registerMetaTypes();
     parser_.format = localeTextFormat();
 }
 
@@ -14,9 +14,9 @@ void SnifferFeature::bmsInfoChanged(tester::BmsField field, const std::string& t
     emit infoChanged(static_cast<int>(field), QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
 }
 
-void SnifferFeature::burstEnded() {
-    // Every byte of the burst has been echoed already; the rows are built here, between bytes.
-    emit cellTableChanged(tester::UpdateCellData(state_, parser_.format));
+void SnifferFeature::burstEnded(const tester::BankSnapshot& snapshot) {
+    // Every byte of the burst has been echoed already; the snapshot is taken between bytes.
+    emit snapshotTaken(snapshot);
 }
 
 } // namespace zanst::app

@@ -25,14 +25,13 @@ class SnifferFeature : public QObject, private tester::SnifferListener {
     // One of the "BMS info" fields (tester::BmsField) got a new text.
     void infoChanged(int field, const QString& text);
     void infoCleared();
-    // The rows of the tester and data monitor tables, at the end of every sniffed burst.
-    void cellTableChanged(const zanst::tester::CellTable& table);
+    // What the balancer tables hold at the end of every sniffed burst.
+    void snapshotTaken(const zanst::tester::BankSnapshot& snapshot);
 
   private:
     void bmsInfoChanged(tester::BmsField field, const std::string& text) override;
-    void burstEnded() override;
+    void burstEnded(const tester::BankSnapshot& snapshot) override;
 
-    bus::BusState& state_;
     tester::SnifferParser parser_;
 };
 

@@ -1,30 +1,10 @@
 #include "engine/tester_feature.hpp"
 
-#include <QLocale>
-
 namespace zanst::app {
-
-tester::TextFormat localeTextFormat() {
-    const QString point = QLocale().decimalPoint();
-    tester::TextFormat format;
-    if (point.size() == 1 && point.at(0).unicode() < 0x80) {
-        format.decimalPoint = point.at(0).toLatin1();
-    }
-    return format;
-}
-
-namespace {
-
-QString toQString(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-} // namespace
 
 TesterFeature::TesterFeature(bus::BusState& state, bus::BusPort& port, QObject* parent)
     : QObject(parent), poll_(state, port), timerBMS_(this) {
-    qRegisterMetaType<tester::CellTable>();
-    poll_.format = localeTextFormat();
+    registerMetaTypes();
     timerBMS_.setInterval(kPollPeriodMs);
     connect(&timerBMS_, &QTimer::timeout, this, &TesterFeature::timerBMS_Tick);
 }
@@ -48,9 +28,8 @@ void TesterFeature::setSystemVoltage(int volts) {
 void TesterFeature::timerBMS_Tick() {
     const tester::TickReport report = poll_.timerBMS_Tick();
     if (report.polled) {
-        emit cellTableChanged(report.table);
-        emit bankValuesChanged(toQString(report.bank.setpoint), toQString(report.bank.voltage),
-                               toQString(report.bank.current));
+        emit snapshotTaken(report.snapshot);
+        emit bankValuesChanged(report.bank);
     }
 }
 

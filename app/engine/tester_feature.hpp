@@ -7,13 +7,9 @@
 #include "tester/poll_engine.hpp"
 
 #include <QObject>
-#include <QString>
 #include <QTimer>
 
 namespace zanst::app {
-
-// Number texts with the decimal point of the user's locale.
-tester::TextFormat localeTextFormat();
 
 class TesterFeature : public QObject {
     Q_OBJECT
@@ -34,10 +30,10 @@ class TesterFeature : public QObject {
     void setSystemVoltage(int volts);
 
   signals:
-    // The rows of the tester and data monitor tables, after every poll tick.
-    void cellTableChanged(const zanst::tester::CellTable& table);
-    // The bank values: setpoint and voltage in V, current in A.
-    void bankValuesChanged(const QString& setpoint, const QString& voltage, const QString& current);
+    // What the balancer tables hold after every poll tick, for the tester and data monitor tables.
+    void snapshotTaken(const zanst::tester::BankSnapshot& snapshot);
+    // Setpoint, bank voltage and bank current as the tick computed them.
+    void bankValuesChanged(const zanst::tester::BankValues& values);
 
   private:
     void timerBMS_Tick();

@@ -89,10 +89,10 @@ void diag_form::connectEngine() {
     SnifferFeature* sniffer = bus->sniffer();
     EmulatorFeature* emulator = bus->emulator();
     // Both grids show the same rows, whether a poll tick or a sniffed burst made them.
-    connect(tester, &TesterFeature::cellTableChanged, tabBMS, &BatteryTesterTab::showCellTable);
-    connect(tester, &TesterFeature::cellTableChanged, tabSniffer, &SnifferTab::showCellTable);
-    connect(sniffer, &SnifferFeature::cellTableChanged, tabBMS, &BatteryTesterTab::showCellTable);
-    connect(sniffer, &SnifferFeature::cellTableChanged, tabSniffer, &SnifferTab::showCellTable);
+    connect(tester, &TesterFeature::snapshotTaken, tabBMS, &BatteryTesterTab::showSnapshot);
+    connect(tester, &TesterFeature::snapshotTaken, tabSniffer, &SnifferTab::showSnapshot);
+    connect(sniffer, &SnifferFeature::snapshotTaken, tabBMS, &BatteryTesterTab::showSnapshot);
+    connect(sniffer, &SnifferFeature::snapshotTaken, tabSniffer, &SnifferTab::showSnapshot);
     connect(tester, &TesterFeature::bankValuesChanged, tabBMS, &BatteryTesterTab::showBankValues);
     connect(sniffer, &SnifferFeature::infoChanged, tabSniffer, &SnifferTab::showField);
     connect(sniffer, &SnifferFeature::infoCleared, tabSniffer, &SnifferTab::clearFields);

@@ -1,9 +1,9 @@
 #include "tabs/battery_tester_tab.hpp"
 
-#include "engine/tester_feature.hpp"
+#include "engine/locale_format.hpp"
 #include "tabs/gain_group.hpp"
 #include "tabs/updater_group.hpp"
-#include "tester/bank.hpp"
+#include "tester/bank_computation.hpp"
 #include "ui/cell_grid.hpp"
 #include "ui/recorder_panel.hpp"
 #include "ui/widgets.hpp"
@@ -106,12 +106,13 @@ void BatteryTesterTab::onSettingEdited(const QString& text) {
     emit setpointCorrectionChanged(*correction);
 }
 
-void BatteryTesterTab::showCellTable(const tester::CellTable& table) { model_->setTable(table); }
+void BatteryTesterTab::showSnapshot(const tester::BankSnapshot& snapshot) { model_->setSnapshot(snapshot); }
 
-void BatteryTesterTab::showBankValues(const QString& setpoint, const QString& voltage, const QString& current) {
-    textBalSetP->setText(setpoint);
-    textBatV->setText(voltage);
-    tbTotalCurrent->setText(current);
+void BatteryTesterTab::showBankValues(const tester::BankValues& values) {
+    const tester::BankTexts texts = tester::bankTexts(values, localeTextFormat());
+    textBalSetP->setText(QString::fromStdString(texts.setpoint));
+    textBatV->setText(QString::fromStdString(texts.voltage));
+    tbTotalCurrent->setText(QString::fromStdString(texts.current));
 }
 
 void BatteryTesterTab::onShown() {

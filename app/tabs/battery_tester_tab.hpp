@@ -11,7 +11,8 @@ class QLineEdit;
 class QTableView;
 
 namespace zanst::tester {
-struct CellTable;
+struct BankSnapshot;
+struct BankValues;
 }
 
 namespace zanst::app {
@@ -47,8 +48,8 @@ class BatteryTesterTab : public QWidget {
     UpdaterGroup* updaterGroup = nullptr;
     GainGroup* gainGroup = nullptr;
 
-    void showCellTable(const tester::CellTable& table);
-    void showBankValues(const QString& setpoint, const QString& voltage, const QString& current);
+    void showSnapshot(const tester::BankSnapshot& snapshot);
+    void showBankValues(const tester::BankValues& values);
 
   signals:
     // A valid "Setpoint correction" (mV/A) and the "System" voltage (V) for the bank computation.

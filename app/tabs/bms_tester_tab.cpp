@@ -562,9 +562,14 @@ void BmsTesterTab::cellTextsRefreshed() {
 }
 
 void BmsTesterTab::firmwareVersionDefaulted() {
-    if (cbFwVersion->currentIndex() < 0) {
-        cbFwVersion->setCurrentIndex(emulator::kDefaultFirmwareIndex);
+    if (cbFwVersion->currentIndex() >= 0) {
+        return;
     }
+    // The responder took "v1.02" already; the list follows without sending it back.
+    showing_ = true;
+    cbFwVersion->setCurrentIndex(emulator::kDefaultFirmwareIndex);
+    showing_ = false;
+    published_.fwVersionIndex = emulator::kDefaultFirmwareIndex;
 }
 
 // ---- editor -> controls -> engine ----

@@ -5,7 +5,7 @@
 // presetApplied); what the responder reports comes back through the slots below, which update
 // the controls and publish nothing.
 
-#include "emulator/bank.hpp"
+#include "emulator/bank_editor.hpp"
 
 #include <QWidget>
 

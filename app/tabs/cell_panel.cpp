@@ -1,6 +1,6 @@
 #include "tabs/cell_panel.hpp"
 
-#include "emulator/bank.hpp"
+#include "emulator/bank_editor.hpp"
 
 #include <QGridLayout>
 #include <QLabel>

@@ -83,9 +83,7 @@ void SnifferTab::clearFields() {
     }
 }
 
-void SnifferTab::showCellTable(const tester::CellTable& table) {
-    model_->setTable(table);
-}
+void SnifferTab::showSnapshot(const tester::BankSnapshot& snapshot) { model_->setSnapshot(snapshot); }
 
 void SnifferTab::onShown() {
     recorder_->onShown();

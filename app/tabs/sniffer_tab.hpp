@@ -13,7 +13,7 @@ class QLineEdit;
 class QTableView;
 
 namespace zanst::tester {
-struct CellTable;
+struct BankSnapshot;
 }
 
 namespace zanst::app {
@@ -39,7 +39,7 @@ class SnifferTab : public QWidget {
     // What the sniffer reports: a "BMS info" field (tester::BmsField), all fields emptied, the rows.
     void showField(int field, const QString& text);
     void clearFields();
-    void showCellTable(const tester::CellTable& table);
+    void showSnapshot(const tester::BankSnapshot& snapshot);
 
   private:
     CellTableModel* model_ = nullptr;

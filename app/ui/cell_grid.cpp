@@ -1,5 +1,7 @@
 #include "ui/cell_grid.hpp"
 
+#include "engine/locale_format.hpp"
+
 #include <QApplication>
 #include <QBrush>
 #include <QColor>
@@ -48,7 +50,11 @@ QColor backgroundColour(tester::RowBackground background) {
 
 } // namespace
 
-CellTableModel::CellTableModel(QObject* parent) : QAbstractTableModel(parent) {}
+CellTableModel::CellTableModel(QObject* parent) : QAbstractTableModel(parent), format_(localeTextFormat()) {}
+
+void CellTableModel::setSnapshot(const tester::BankSnapshot& snapshot) {
+    setTable(tester::UpdateCellData(snapshot, format_));
+}
 
 int CellTableModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : kRows;

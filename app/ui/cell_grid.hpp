@@ -2,6 +2,8 @@
 // The grid model shared by the "Battery tester" and "Data Sniffer" tables: 256 fixed rows, the
 // rows of the known balancers filled from the engine's refresh, a "Select" check box per row.
 
+#include "bus/number_text.hpp"
+#include "tester/bank_snapshot.hpp"
 #include "tester/cell_rows.hpp"
 #include "tester/recorder.hpp"
 
@@ -34,6 +36,8 @@ class CellTableModel : public QAbstractTableModel {
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
 
+    // Rows from the balancers' numbers, as texts in the user's locale.
+    void setSnapshot(const tester::BankSnapshot& snapshot);
     // Replaces the rows; rows past the table are empty and white.
     void setTable(const tester::CellTable& table);
     const tester::CellTable& table() const { return table_; }
@@ -50,6 +54,7 @@ class CellTableModel : public QAbstractTableModel {
     const QStaticText& staticText(int row, int column) const;
 
   private:
+    bus::TextFormat format_;
     tester::CellTable table_;
     std::vector<std::array<QString, kColumns>> texts_; // table_ as shown
     std::vector<std::array<QStaticText, kColumns>> laidOut_;

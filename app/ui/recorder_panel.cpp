@@ -1,6 +1,6 @@
 #include "ui/recorder_panel.hpp"
 
-#include "engine/tester_feature.hpp"
+#include "engine/locale_format.hpp"
 #include "ui/app_data.hpp"
 #include "ui/cell_grid.hpp"
 #include "ui/widgets.hpp"

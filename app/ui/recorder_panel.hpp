@@ -3,8 +3,9 @@
 // all", start/stop with its state and path, and the timer that writes one line per interval.
 // The "Battery tester" and "Data Sniffer" tabs each have one, fully independent.
 
+#include "bus/number_text.hpp"
 #include "tester/recorder.hpp"
-#include "tester/text_format.hpp"
+#include "bus/number_text.hpp"
 #include "ui/recording_lock.hpp"
 
 #include <QWidget>
@@ -69,7 +70,7 @@ class RecorderPanel : public QWidget {
     Kind kind_;
     CellTableModel* model_;
     RecordingLock& lock_;
-    tester::TextFormat format_;
+    bus::TextFormat format_;
     std::optional<tester::Recorder> recorder_;
 };
 

@@ -1,3 +1,4 @@
+#include "bus/records.hpp"
 #include "sim/balancer.hpp"
 #include "sim/presets.hpp"
 #include "bus/tables.hpp"

@@ -3,6 +3,7 @@
 
 #include "bus/master_receiver.hpp"
 #include "bus/protocol.hpp"
+#include "bus/records.hpp"
 #include "bus/state.hpp"
 #include "sim_test_util.hpp"
 #include "support/sim_process.hpp"

@@ -3,9 +3,10 @@
 // queued calls as the window drives it. What it reports is collected on the engine's thread as
 // it is emitted, with the time, so that a test can tell which tick showed what.
 
-#include "emulator/bank.hpp"
+#include "emulator/bank_editor.hpp"
 #include "engine/engine_host.hpp"
 #include "engine/post.hpp"
+#include "tester/cell_rows.hpp"
 #include "support/qt_wait.hpp"
 
 #include <QObject>
@@ -36,20 +37,23 @@ class Tool {
     Tool() {
         app::BusEngine* engine = host.engine();
         // Direct connections: the slots run on the engine's thread the moment it emits.
-        const auto keepTable = [this](const tester::CellTable& t) {
+        // The rows and bank texts as the window makes them from the engine's numbers.
+        const auto keepTable = [this](const tester::BankSnapshot& snapshot) {
+            const tester::CellTable t = tester::UpdateCellData(snapshot, bus::TextFormat{});
             std::lock_guard lock(mutex_);
             tables_.push_back({SteadyClock::now(), t});
         };
-        QObject::connect(engine->tester(), &app::TesterFeature::cellTableChanged, &context_, keepTable,
+        QObject::connect(engine->tester(), &app::TesterFeature::snapshotTaken, &context_, keepTable,
                          Qt::DirectConnection);
-        QObject::connect(engine->sniffer(), &app::SnifferFeature::cellTableChanged, &context_, keepTable,
+        QObject::connect(engine->sniffer(), &app::SnifferFeature::snapshotTaken, &context_, keepTable,
                          Qt::DirectConnection);
         QObject::connect(
             engine->tester(), &app::TesterFeature::bankValuesChanged, &context_,
-            [this](const QString& setpoint, const QString&, const QString& current) {
+            [this](const tester::BankValues& values) {
+                const tester::BankTexts texts = tester::bankTexts(values, bus::TextFormat{});
                 std::lock_guard lock(mutex_);
-                setpoints_.push_back(setpoint.toStdString());
-                bankCurrent_ = current.toStdString();
+                setpoints_.push_back(texts.setpoint);
+                bankCurrent_ = texts.current;
             },
             Qt::DirectConnection);
         QObject::connect(

@@ -1,7 +1,7 @@
 // The BMS tester over a pseudo-terminal: the test plays a real BMS, the engine answers as the
 // emulated bank.
 
-#include "emulator/bank.hpp"
+#include "emulator/bank_editor.hpp"
 #include "engine/emulator_feature.hpp"
 #include "support/engine_fixture.hpp"
 #include "support/records.hpp"

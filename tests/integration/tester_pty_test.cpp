@@ -3,6 +3,7 @@
 
 #include "bus/bytes.hpp"
 #include "support/engine_fixture.hpp"
+#include "tester/cell_rows.hpp"
 #include "support/records.hpp"
 
 #include <optional>
@@ -129,24 +130,21 @@ class TesterPty : public EngineFixture {
   protected:
     void SetUp() override {
         EngineFixture::SetUp();
-        QObject::connect(
-            host.engine()->tester(), &app::TesterFeature::cellTableChanged, &context,
-            [this](const tester::CellTable& table) {
-                lastTable = table;
-                ++tables;
-            },
-            Qt::QueuedConnection);
+        // The rows as the window makes them from the engine's numbers.
+        const auto keepRows = [this](const tester::BankSnapshot& snapshot) {
+            lastTable = tester::UpdateCellData(snapshot, bus::TextFormat{});
+            ++tables;
+        };
+        QObject::connect(host.engine()->tester(), &app::TesterFeature::snapshotTaken, &context, keepRows,
+                         Qt::QueuedConnection);
+        QObject::connect(host.engine()->sniffer(), &app::SnifferFeature::snapshotTaken, &context, keepRows,
+                         Qt::QueuedConnection);
         QObject::connect(
             host.engine()->tester(), &app::TesterFeature::bankValuesChanged, &context,
-            [this](const QString& setpoint, const QString& voltage, const QString& current) {
-                bank = {setpoint, voltage, current};
-            },
-            Qt::QueuedConnection);
-        QObject::connect(
-            host.engine()->sniffer(), &app::SnifferFeature::cellTableChanged, &context,
-            [this](const tester::CellTable& table) {
-                lastTable = table;
-                ++tables;
+            [this](const tester::BankValues& values) {
+                const tester::BankTexts texts = tester::bankTexts(values, bus::TextFormat{});
+                bank = {QString::fromStdString(texts.setpoint), QString::fromStdString(texts.voltage),
+                        QString::fromStdString(texts.current)};
             },
             Qt::QueuedConnection);
         QObject::connect(

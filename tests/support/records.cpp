@@ -1,5 +1,7 @@
 #include "support/records.hpp"
 
+#include <algorithm>
+
 namespace zanst::test {
 
 std::uint8_t crc8(const bus::Bytes& bytes, std::size_t count) {
@@ -14,6 +16,17 @@ std::uint8_t crc8(const bus::Bytes& bytes, std::size_t count) {
 }
 
 void sealLast(bus::Bytes& bytes) { bytes.back() = crc8(bytes, bytes.size() - 1); }
+
+bus::Bytes dataBlock(std::uint16_t length, std::size_t total, std::uint8_t fill) {
+    bus::Bytes b(std::max<std::size_t>(total, 6), fill);
+    b[0] = 0xAA;
+    b[1] = 0x23;
+    b[2] = 0x01;
+    b[3] = 0xFF;
+    b[4] = static_cast<std::uint8_t>(length >> 8);
+    b[5] = static_cast<std::uint8_t>(length & 0xFF);
+    return b;
+}
 
 bus::Bytes frame(std::uint8_t command, const bus::Bytes& payload, std::uint8_t following) {
     bus::Bytes out{0xAA, command, 0x01, static_cast<std::uint8_t>(payload.size())};

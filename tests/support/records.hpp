@@ -17,6 +17,9 @@ void sealLast(bus::Bytes& bytes);
 // A frame: 0xAA, command, 0x01, payload length, payload, following byte, CRC.
 bus::Bytes frame(std::uint8_t command, const bus::Bytes& payload, std::uint8_t following);
 
+// A 0x23 data block of `total` bytes: 0xAA, 0x23, 0x01, 0xFF, `length` big-endian, then `fill`.
+bus::Bytes dataBlock(std::uint16_t length, std::size_t total, std::uint8_t fill = 0x55);
+
 // A 32-byte info record.
 struct InfoFields {
     std::uint16_t id = 1;

@@ -114,10 +114,10 @@ TEST_F(RouterTest, SnifferStopsWhenThePortFails) {
 TEST_F(RouterTest, SnifferModeRestartsTheMasterAssembly) {
     select(Tab::BatteryTester);
     router.route(Bytes{0xAA, 0x02, 0x01});
-    EXPECT_EQ(master.byteCounter(), 3);
+    EXPECT_EQ(master.framer().state().byteCounter, 3);
     select(Tab::Sniffer, false, true);
     router.route(Bytes{0x00});
-    EXPECT_EQ(master.byteCounter(), 0);
+    EXPECT_EQ(master.framer().state().byteCounter, 0);
 }
 
 TEST_F(RouterTest, MasterModeFeedsTheReceiver) {

@@ -1,3 +1,4 @@
+#include "bus/records.hpp"
 #include "bus/tables.hpp"
 #include "support/records.hpp"
 
@@ -61,7 +62,8 @@ TEST(Tables, InfoCopyTerminatesSerialAndReadsEveryField) {
     EXPECT_TRUE(e.highRange());
 }
 
-TEST(Tables, DerivedMeasurementValues) {
+// Packing and unpacking of the record words, both ways over one table.
+TEST(Records, MeasurementAndTemperatureWords) {
     struct Row {
         std::int32_t word;
         int mv;
@@ -77,10 +79,12 @@ TEST(Tables, DerivedMeasurementValues) {
     for (const auto& r : rows) {
         EXPECT_EQ(cellVoltageMv(r.word), r.mv) << std::hex << r.word;
         EXPECT_EQ(cellCurrentMa(r.word), r.ma) << std::hex << r.word;
+        EXPECT_EQ(packMeasurement(r.mv, r.ma), static_cast<std::uint32_t>(r.word)) << std::hex << r.word;
     }
-    EXPECT_EQ(temperatureTenths(static_cast<std::int16_t>(0x1900)), 200);
-    EXPECT_EQ(temperatureTenths(static_cast<std::int16_t>(0xCE00)), -400);
-    EXPECT_EQ(temperatureTenths(static_cast<std::int16_t>(0x6400)), 800);
+    for (const auto& [word, tenths] : {std::pair{0x1900, 200}, {0xCE00, -400}, {0x6400, 800}, {0xFE20, -15}}) {
+        EXPECT_EQ(temperatureTenths(static_cast<std::int16_t>(word)), tenths);
+        EXPECT_EQ(packTemperature(tenths), word);
+    }
     EXPECT_EQ(temperatureTenths(static_cast<std::int16_t>(0x191F)), 200); // low 5 bits ignored
 }
 

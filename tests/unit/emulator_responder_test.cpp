@@ -92,7 +92,7 @@ protected:
     test::FakePort port;
     Shown shown;
     Recorder recorder{shown};
-    serialBMSdataParser responder{state, port, &recorder};
+    BmsResponder responder{state, port, &recorder};
 
     void SetUp() override { usePreset(0); }
 
@@ -127,7 +127,7 @@ TEST_F(ResponderTest, InfoAnswerForPresetA602IsTheEchoAndFourRecords) {
     EXPECT_EQ(shown.identity[0], std::make_pair(std::string("E4A3"), std::string("BMSSERIAL01")));
     EXPECT_TRUE(responder.bmsTesterBalancersInfoReceived());
     EXPECT_EQ(state.ackReceived, 0x01);
-    EXPECT_FALSE(responder.frameOpen());
+    EXPECT_FALSE(responder.frameRx());
 }
 
 TEST_F(ResponderTest, TenBatteriesOfSixteenCellsGive160RecordsAndTheColonSerial) {
@@ -380,7 +380,7 @@ TEST_F(MeasurementTest, CalibrationRecordsAreStoredAndOtherCommandsEchoedWithAFr
     EXPECT_EQ(state.tables.balCalData[5].vGain, 1000);
     EXPECT_EQ(state.tables.balCalData[7].iOffset, 32);
     EXPECT_EQ(state.tables.balCalData[3].vGain, 0);
-    EXPECT_FALSE(responder.frameOpen());
+    EXPECT_FALSE(responder.frameRx());
     EXPECT_EQ(state.ackReceived, 0x08);
 }
 
@@ -423,7 +423,7 @@ TEST_F(ResponderTest, OtherCommandsComeStraightBackWithAFreshCrc) {
         EXPECT_EQ(out, withWakeup(expected)) << std::hex << int(r.frame[1]);
         EXPECT_EQ(state.ackReceived, r.ack) << std::hex << int(r.frame[1]);
         EXPECT_EQ(state.flashBsy, !r.clearsFlash) << std::hex << int(r.frame[1]);
-        EXPECT_FALSE(responder.frameOpen());
+        EXPECT_FALSE(responder.frameRx());
     }
 }
 
@@ -436,21 +436,6 @@ TEST_F(ResponderTest, PresetChangedFrameIsEchoedByAnotherEmulator) {
     const Bytes wire = sent.all();
     const Bytes out = exchange(Bytes(wire.begin() + 10, wire.end()));
     EXPECT_EQ(out, wire);
-}
-
-TEST_F(ResponderTest, NoiseBetweenFramesIsDroppedAndRunawayRecordsCloseAtTheBufferLimit) {
-    // A header announcing records of a type nobody delimits: its bytes pile up to 3000.
-    Bytes runaway = test::frame(0x40, Bytes(4, 0), 0x09);
-    port.writes.clear();
-    responder.receive(runaway);
-    EXPECT_EQ(port.all().size(), 10u + runaway.size()); // echoed
-    responder.receive(Bytes(2999, 0x09));
-    EXPECT_TRUE(responder.frameOpen());
-    responder.receive(Bytes{0x09});
-    EXPECT_FALSE(responder.frameOpen());
-    // Noise without a start byte changes nothing; the next request is answered.
-    EXPECT_TRUE(exchange(Bytes(50, 0x13)).empty());
-    EXPECT_EQ(exchange(infoRequest()).size(), 32u + 4 * 32u);
 }
 
 TEST_F(ResponderTest, ClosedPortSendsNothingAndTheResponderKeepsGoing) {

@@ -194,11 +194,11 @@ TEST_F(PollTick, MeasurementPollCarriesTheSetpointAndBankVoltageOfThisTick) {
     ASSERT_EQ(report.sent, PollRequest::Measurement);
     // Average 3510, lowest 3500, spread 20: setpoint (3510 + 3500) / 2; one string.
     EXPECT_EQ(port.writes[1], expectedMeasurementRequest(3505, 10530));
-    EXPECT_EQ(report.bank.setpoint, "3.505");
-    EXPECT_EQ(report.bank.voltage, "10.530");
-    EXPECT_EQ(report.bank.current, "0.000");
-    ASSERT_EQ(report.table.rows.size(), 3u);
-    EXPECT_EQ(report.table.rows[2][Column::Voltage], "3.520");
+    EXPECT_EQ(report.bank.balancerSetpoint, 3505);
+    EXPECT_EQ(report.bank.batVoltage, 10530);
+    EXPECT_EQ(report.bank.batCurrent, 0);
+    ASSERT_EQ(report.snapshot.balancers.size(), 3u);
+    EXPECT_EQ(report.snapshot.balancers[2].millivolts, 3520);
 }
 
 TEST_F(PollTick, SilentBusEmptiesTheTablesAfterFourTicksAndEnumeratesAgain) {
@@ -207,13 +207,13 @@ TEST_F(PollTick, SilentBusEmptiesTheTablesAfterFourTicksAndEnumeratesAgain) {
         const TickReport report = poll.timerBMS_Tick();
         EXPECT_FALSE(report.busSilent) << tick;
         EXPECT_EQ(report.sent, PollRequest::Measurement) << tick;
-        EXPECT_EQ(report.table.rows.size(), 3u);
+        EXPECT_EQ(report.snapshot.balancers.size(), 3u);
     }
     s.frameReceiving = true;
     port.writes.clear();
     const TickReport fourth = poll.timerBMS_Tick();
     EXPECT_TRUE(fourth.busSilent);
-    EXPECT_TRUE(fourth.table.rows.empty());
+    EXPECT_TRUE(fourth.snapshot.balancers.empty());
     EXPECT_EQ(s.numCells, 0);
     EXPECT_FALSE(s.balancersInfo);
     EXPECT_EQ(s.tables.balInfo[1].id, 0);

@@ -25,7 +25,7 @@ void writeFile(const fs::path& path, const std::string& content) {
 }
 
 // Three balancers: 3.301 V, 0.12 A on a low-range sensor, 25.5 degC first.
-CellTable threeBalancers(const TextFormat& format = {}) {
+CellTable threeBalancers(const bus::TextFormat& format = {}) {
     bus::BusState s;
     const int mv[] = {3301, 3300, 3299};
     const int ma[] = {120, -1500, 0};
@@ -40,7 +40,7 @@ CellTable threeBalancers(const TextFormat& format = {}) {
                                                           static_cast<std::int16_t>(tenths[i] * 32), 0));
     }
     s.numCells = 3;
-    return UpdateCellData(s, format);
+    return UpdateCellData(takeSnapshot(s), format);
 }
 
 RowSelection allRows() {
@@ -86,7 +86,7 @@ TEST(RecordingLine, ColumnsRowsAndLocale) {
         const char* name;
         RowSelection selected;
         ColumnSet columns;
-        TextFormat format;
+        bus::TextFormat format;
         std::string line;
     };
     const Row rows[] = {

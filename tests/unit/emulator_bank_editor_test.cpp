@@ -1,6 +1,6 @@
 // The emulated bank: presets, serials, the 0x31 announcement, entries and the editing rules.
 
-#include "emulator/bank.hpp"
+#include "emulator/bank_editor.hpp"
 #include "emulator/entries.hpp"
 #include "emulator/presets.hpp"
 #include "emulator/responder.hpp"
@@ -146,25 +146,6 @@ TEST(Entries, IsIntegerAndTheClampRule) {
                           Clamp{1800, 1800}, Clamp{1801, 1801}, Clamp{99999999999, 4000}, Clamp{-99999999999, 1800}}) {
         EXPECT_EQ(clampToSlider(c.v, 1800, 4000), c.expected) << c.v;
     }
-}
-
-TEST(Entries, NumberTexts) {
-    EXPECT_EQ(tenthsText(200), "20");
-    EXPECT_EQ(tenthsText(205), "20.5");
-    EXPECT_EQ(tenthsText(-15), "-1.5");
-    EXPECT_EQ(tenthsText(-5), "-0.5");
-    EXPECT_EQ(tenthsText(0), "0");
-    EXPECT_EQ(wholeOfTenthsText(-15), "-1");
-    EXPECT_EQ(wholeOfTenthsText(-5), "0");
-    EXPECT_EQ(wholeOfTenthsText(259), "25");
-    EXPECT_EQ(groupedTenthsText(0), "0.0");
-    EXPECT_EQ(groupedTenthsText(-15), "-1.5");
-    EXPECT_EQ(groupedTenthsText(12345), "1,234.5");
-    EXPECT_EQ(groupedTenthsText(-32768), "-3,276.8");
-    EXPECT_EQ(groupedTenthsText(12345678), "1,234,567.8");
-    EXPECT_EQ(realText(13.2), "13.2");
-    EXPECT_EQ(realText(20.125), "20.125");
-    EXPECT_EQ(realText(13.0), "13");
 }
 
 TEST(SentBmsInfo, BankVoltageAndAverageTemperatureCountTheShownCellsOnly) {

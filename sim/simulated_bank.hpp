@@ -64,7 +64,6 @@ public:
     const UpdateState& update() const { return update_; }
     std::optional<int> setpointMv(TimePoint now) const;
     double batteryCurrentMa() const { return config_.currentA * 1000.0; }
-    double baseMv() const { return baseMv_; }
 
     // The serial a battery (0-based) reports: SIM, product id, B, battery number, 11 characters.
     static std::string serialFor(std::uint16_t productId, int battery);
@@ -102,6 +101,5 @@ private:
 
 // The whole message as it travelled: frame, then records.
 bus::Bytes flatten(const Message& m);
-bool crcValid(const bus::Bytes& frameOrRecord);
 
 } // namespace zanst::sim

@@ -1,7 +1,7 @@
 // Bank voltage, bank current and balancing setpoint of the battery tester.
 
 #include "support/records.hpp"
-#include "tester/bank.hpp"
+#include "tester/bank_computation.hpp"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // that every measurement poll hands to the balancers. Integer arithmetic, divisions truncate.
 
 #include "bus/state.hpp"
-#include "text_format.hpp"
+#include "bus/number_text.hpp"
 
 #include <optional>
 #include <string>
@@ -32,7 +32,7 @@ struct BankTexts {
     std::string current;
 };
 
-BankTexts bankTexts(const BankValues& bank, const TextFormat& format);
+BankTexts bankTexts(const BankValues& bank, const bus::TextFormat& format);
 
 // Parallel strings of a bank of `batteries` batteries with `nominalVolts` each in a `sysv` system.
 int parallelStrings(int sysv, int nominalVolts, int batteries);

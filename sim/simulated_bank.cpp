@@ -1,10 +1,10 @@
-#include "sim/bank.hpp"
+#include "sim/simulated_bank.hpp"
 
-#include "bus/crc8.hpp"
 #include "bus/frames.hpp"
 #include "bus/hex.hpp"
 #include "bus/identity.hpp"
 #include "bus/protocol.hpp"
+#include "bus/records.hpp"
 #include "bus/tables.hpp"
 
 #include <algorithm>
@@ -57,13 +57,6 @@ bus::Bytes flatten(const Message& m) {
         out.insert(out.end(), r.begin(), r.end());
     }
     return out;
-}
-
-bool crcValid(const bus::Bytes& frameOrRecord) {
-    if (frameOrRecord.size() < 2) {
-        return false;
-    }
-    return bus::getCRC(frameOrRecord, frameOrRecord.size() - 1) == frameOrRecord.back();
 }
 
 std::string Bank::serialFor(std::uint16_t productId, int battery) {
@@ -195,7 +188,7 @@ Answer Bank::respond(Message request, TimePoint now) {
         return {};
     }
     const std::uint8_t command = request.command();
-    if (!crcValid(request.frame)) {
+    if (!bus::crcValid(request.frame)) {
         return passOn(request, "frame " + hex2(command) + " with a wrong CRC: passed on untouched");
     }
     switch (command) {
@@ -283,7 +276,7 @@ Answer Bank::answerRecords(Message& request, std::uint8_t type, TimePoint now) {
             at = static_cast<std::size_t>(slot);
             touched[at] = true;
         } else {
-            records.push_back(bus::makeRecord(type, recordSize(type), b.id));
+            records.push_back(bus::makeRecord(type, bus::recordSize(type), b.id));
             touched.push_back(true);
             at = records.size() - 1;
             ++appended;

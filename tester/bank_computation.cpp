@@ -1,4 +1,5 @@
-#include "bank.hpp"
+#include "bank_computation.hpp"
+#include "bus/records.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -8,9 +9,9 @@
 
 namespace zanst::tester {
 
-BankTexts bankTexts(const BankValues& bank, const TextFormat& format) {
-    return {scaledText(bank.balancerSetpoint, 3, format), scaledText(bank.batVoltage, 3, format),
-            scaledText(bank.batCurrent, 3, format)};
+BankTexts bankTexts(const BankValues& bank, const bus::TextFormat& format) {
+    return {bus::scaledText(bank.balancerSetpoint, 3, format), bus::scaledText(bank.batVoltage, 3, format),
+            bus::scaledText(bank.batCurrent, 3, format)};
 }
 
 int parallelStrings(int sysv, int nominalVolts, int batteries) {

@@ -1,7 +1,8 @@
-#include "sim/bank.hpp"
+#include "sim/simulated_bank.hpp"
 #include "sim_test_util.hpp"
 
 #include "bus/frames.hpp"
+#include "bus/records.hpp"
 #include "bus/tables.hpp"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,8 @@
-#include "bank.hpp"
+#include "bank_editor.hpp"
 
 #include "entries.hpp"
+
+#include "bus/number_text.hpp"
 
 #include <algorithm>
 
@@ -16,8 +18,8 @@ SentBmsInfo updateSentBmsInfo(const BankSettings& settings, int totalCellsShown)
     }
     SentBmsInfo sent;
     sent.current = std::to_string(settings.currentA);
-    sent.bankVoltage = realText(static_cast<double>(mv) / 1000.0);
-    sent.avgTemp = realText(static_cast<double>(tenths) / n / 10.0);
+    sent.bankVoltage = bus::realText(static_cast<double>(mv) / 1000.0);
+    sent.avgTemp = bus::realText(static_cast<double>(tenths) / n / 10.0);
     return sent;
 }
 
@@ -36,7 +38,7 @@ const std::string& BankEditor::text(Field field, int cell) const { return textOf
 bool BankEditor::selected(Field field, int cell) const { return flagOf(*this, field, cell); }
 
 std::string BankEditor::sliderText(Field field, int value) {
-    return field == Field::Temperature ? wholeOfTenthsText(value) : std::to_string(value);
+    return field == Field::Temperature ? bus::wholeOfTenthsText(value) : std::to_string(value);
 }
 
 void BankEditor::setAllCells(Field field, int value) {
@@ -111,7 +113,7 @@ void BankEditor::refreshFromSliders() {
             textRef(Field::Voltage, i) = std::to_string(sliderRef(Field::Voltage, i));
         }
         if (!flagRef(Field::Temperature, i)) {
-            textRef(Field::Temperature, i) = tenthsText(sliderRef(Field::Temperature, i));
+            textRef(Field::Temperature, i) = bus::tenthsText(sliderRef(Field::Temperature, i));
         }
     }
     if (!currentSelected_) {

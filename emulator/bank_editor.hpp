@@ -83,7 +83,6 @@ public:
     int slider(Field field, int cell) const;
     const std::string& text(Field field, int cell) const;
     bool selected(Field field, int cell) const;
-    bool editAllCells() const { return editAllCells_; }
     int totalCellsShown() const { return totalCellsShown_; }
     const SentBmsInfo& sentBmsInfo() const { return sent_; }
     const std::string& numBatText() const { return settings_.numBatText; }

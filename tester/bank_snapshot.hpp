@@ -1,0 +1,44 @@
+#pragma once
+// What the balancer tables hold of every known balancer, as numbers: taken on the bus thread,
+// handed to the window, turned into texts at the edge.
+
+#include "bus/state.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zanst::tester {
+
+struct BalancerReading {
+    int id = 0;                    // the id of its info entry; 0 where no info arrived
+    std::optional<int> millivolts; // empty while the measurement word is 0 (no measurement yet)
+    int milliamps = 0;             // meaningful where the balancer measures current
+    int tenthsCelsius = 0;
+    std::uint8_t infoFlags = 0;   // bit 0: measures current; bit 1: high-range sensor
+    std::uint8_t statusFlags = 0; // of the measurement; bit 7: test mode
+    std::string serial;           // at most 11 characters
+    std::uint16_t productId = 0;
+    std::uint16_t capacity = 0;
+    std::uint32_t fwVersion = 0;
+    std::uint32_t blVersion = 0;
+    std::uint8_t hwRevision = 0;
+    std::uint8_t bootMode = 0;
+    std::uint16_t vGain = 0; // the calibration entry
+    std::uint16_t iGain = 0;
+    std::uint16_t iOffset = 0;
+    int battery = 0; // 0-based battery in id order: a new one at each change of serial
+
+    bool measuresCurrent() const { return (infoFlags & 0x01) != 0; }
+    bool highRange() const { return (infoFlags & 0x02) != 0; }
+};
+
+// Balancers 1..min(numCells, 255); balancer i at index i - 1.
+struct BankSnapshot {
+    std::vector<BalancerReading> balancers;
+};
+
+BankSnapshot takeSnapshot(const bus::BusState& state);
+
+} // namespace zanst::tester
