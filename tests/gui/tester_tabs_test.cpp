@@ -168,7 +168,12 @@ TEST_F(TesterTabs, RowsShowTheirColoursAndTheSelectBoxTogglesByKeyboard) {
     EXPECT_EQ(model->data(model->index(1, col(Column::Voltage)), Qt::DisplayRole).toString(), "3.300");
     EXPECT_EQ(model->data(model->index(1, col(Column::Voltage)), Qt::ForegroundRole).value<QBrush>().color(),
               QColor(Qt::red));
-    EXPECT_TRUE(model->data(model->index(1, col(Column::Voltage)), Qt::FontRole).value<QFont>().bold());
+    const QFont alarm = model->data(model->index(1, col(Column::Voltage)), Qt::FontRole).value<QFont>();
+    const QFont normal = model->data(model->index(0, col(Column::Voltage)), Qt::FontRole).value<QFont>();
+    EXPECT_TRUE(alarm.bold());
+    EXPECT_FALSE(normal.bold()) << "regular unless warning or alarm";
+    EXPECT_EQ(normal.family(), "System");
+    EXPECT_EQ(normal.pointSize(), 8);
     EXPECT_EQ(model->data(model->index(1, 3), Qt::BackgroundRole).value<QBrush>().color(),
               QColor(0xDC, 0xDC, 0xDC));
     EXPECT_EQ(model->data(model->index(0, 3), Qt::BackgroundRole).value<QBrush>().color(), QColor(Qt::white));
