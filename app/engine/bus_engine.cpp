@@ -4,15 +4,17 @@
 #include "bus/identity.hpp"
 #include "bus/senders.hpp"
 
+#include <algorithm>
 #include <span>
 
 namespace zanst::app {
 
 using bus::Tab;
 
-BusEngine::BusEngine(QObject* parent) : QObject(parent), modeSwitchTimer_(this), portSettleTimer_(this) {
-    modeSwitchTimer_.setSingleShot(true);
-    modeSwitchTimer_.setInterval(kSettleMs);
+BusEngine::BusEngine(QObject* parent) : QObject(parent), modeStepTimer_(this), portSettleTimer_(this) {
+    clock_.start();
+    modeStepTimer_.setSingleShot(true);
+    modeStepTimer_.setTimerType(Qt::PreciseTimer);
     portSettleTimer_.setSingleShot(true);
     portSettleTimer_.setInterval(kSettleMs);
     router_.setEmulator(emulator_.listener());
@@ -20,13 +22,7 @@ BusEngine::BusEngine(QObject* parent) : QObject(parent), modeSwitchTimer_(this),
 
     connect(&serial_, &ByteSource::readyRead, this, &BusEngine::onReadyRead);
     connect(&serial_, &ByteSource::connectionLost, this, &BusEngine::onConnectionLost);
-    connect(&modeSwitchTimer_, &QTimer::timeout, this, [this] {
-        auto step = std::move(pendingModeStep_);
-        pendingModeStep_ = nullptr;
-        if (step) {
-            step();
-        }
-    });
+    connect(&modeStepTimer_, &QTimer::timeout, this, &BusEngine::runModeStep);
     connect(&portSettleTimer_, &QTimer::timeout, this, [this] {
         if (serial_.isOpen()) {
             emit portStatusChanged(PortStatus::Open, serial_.name(), {});
@@ -62,24 +58,40 @@ void BusEngine::onReadyRead() {
     router_.route(std::span(reinterpret_cast<const std::uint8_t*>(data.constData()), static_cast<std::size_t>(data.size())));
 }
 
-void BusEngine::afterSettle(std::function<void()> step) {
-    pendingModeStep_ = std::move(step);
-    modeSwitchTimer_.start();
+void BusEngine::scheduleModeStep() {
+    if (modeSteps_.empty() || modeStepTimer_.isActive()) {
+        return;
+    }
+    const qint64 due = std::max(modeSteps_.front().selectedAtMs, lastStepAtMs_) + kSettleMs;
+    modeStepTimer_.start(static_cast<int>(std::max<qint64>(0, due - clock_.elapsed())));
 }
 
-void BusEngine::sendTestMode(std::string_view word) {
-    const bus::Bytes frame = bus::buildTestModeFrame(word);
-    bus::sendHexBmsCmd(serial_, state_.frameReceiving, frame);
+void BusEngine::runModeStep() {
+    if (modeSteps_.empty()) {
+        return;
+    }
+    const ModeStep step = modeSteps_.front();
+    modeSteps_.pop_front();
+    lastStepAtMs_ = clock_.elapsed();
+    const bool entersTestMode = step.tab == Tab::Calibration;
+    if (step.portWasOpen) {
+        const bus::Bytes frame = bus::buildTestModeFrame(entersTestMode ? bus::identity::kWordEnterTest
+                                                                        : bus::identity::kWordLeaveTest);
+        bus::sendHexBmsCmd(serial_, state_.frameReceiving, frame);
+    }
+    // The mode itself follows only the latest selection: an older step sends its frame and no more.
+    if (step.selection == selections_) {
+        state_.bTestMode = entersTestMode;
+        tester_.startPolling(entersTestMode ? TesterFeature::kCalibrationPollPeriodMs : TesterFeature::kPollPeriodMs);
+    }
+    scheduleModeStep();
 }
 
 void BusEngine::selectTab(Tab selected) {
     if (selected < Tab::Connection || selected > Tab::Metrics || tabChangesVetoed_) {
         return;
     }
-    // A newer tab change replaces whatever the previous one still had to do.
-    modeSwitchTimer_.stop();
-    pendingModeStep_ = nullptr;
-
+    ++selections_;
     state_.selectedTab = selected;
     state_.bInBootloaderMode = false;
     state_.bBatteryMode = false;
@@ -89,11 +101,6 @@ void BusEngine::selectTab(Tab selected) {
     case Tab::Calibration:
         state_.balancersInfo = false;
         tester_.stopPolling();
-        afterSettle([this] {
-            state_.bTestMode = true;
-            sendTestMode(bus::identity::kWordEnterTest);
-            tester_.startPolling(TesterFeature::kCalibrationPollPeriodMs);
-        });
         break;
     case Tab::BmsTester:
         tester_.stopPolling();
@@ -115,18 +122,17 @@ void BusEngine::selectTab(Tab selected) {
         state_.numCells = 0;
         sniffer_.clearInfo();
         tester_.stopPolling();
-        afterSettle([this] {
-            state_.bTestMode = false;
-            sendTestMode(bus::identity::kWordLeaveTest);
-            tester_.startPolling(TesterFeature::kPollPeriodMs);
-        });
         break;
+    }
+    if (selected != Tab::BmsTester && selected != Tab::Sniffer) {
+        modeSteps_.push_back({selected, selections_, serial_.isOpen(), clock_.elapsed()});
+        scheduleModeStep();
     }
 }
 
 void BusEngine::shutdown() {
-    modeSwitchTimer_.stop();
-    pendingModeStep_ = nullptr;
+    modeStepTimer_.stop();
+    modeSteps_.clear();
     portSettleTimer_.stop();
     tester_.stopPolling();
     serial_.close();

@@ -13,11 +13,12 @@
 #include "engine/sniffer_feature.hpp"
 #include "engine/tester_feature.hpp"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
-#include <functional>
+#include <deque>
 
 namespace zanst::app {
 
@@ -43,7 +44,9 @@ class BusEngine : public QObject {
     // the settle pause. A newer selection cancels a pending report.
     void selectPort(const QString& name);
     void disconnectPort();
-    // Mode switch for the selected tab. Refused while tab changes are vetoed.
+    // Mode switch for the selected tab. Refused while tab changes are vetoed. A tab that leaves
+    // or enters test mode sends its frame 500 ms later, in selection order, each at least 500 ms
+    // after the previous one, and only if the port was open when the tab was selected.
     void selectTab(bus::Tab tab);
     // While a recording runs the mode must not change, whatever the window does.
     void setTabChangesVetoed(bool vetoed) { tabChangesVetoed_ = vetoed; }
@@ -55,10 +58,18 @@ class BusEngine : public QObject {
     void portStatusChanged(zanst::app::BusEngine::PortStatus status, const QString& name, const QString& detail);
 
   private:
+    // The delayed part of a tab change.
+    struct ModeStep {
+        bus::Tab tab;
+        quint64 selection;     // which selection it belongs to
+        bool portWasOpen;      // the port was open when the tab was selected
+        qint64 selectedAtMs;
+    };
+
     void onReadyRead();
     void onConnectionLost(const QString& name, const QString& reason);
-    void afterSettle(std::function<void()> step);
-    void sendTestMode(std::string_view word);
+    void scheduleModeStep();
+    void runModeStep();
 
     bus::BusState state_;
     SerialLink serial_{this};
@@ -69,9 +80,12 @@ class BusEngine : public QObject {
     EmulatorFeature emulator_{state_, serial_, this};
     bool tabChangesVetoed_ = false;
 
-    QTimer modeSwitchTimer_; // the pause of a tab change; a newer change restarts it
+    QTimer modeStepTimer_;   // the pause before the next mode step
     QTimer portSettleTimer_; // the pause after opening a port
-    std::function<void()> pendingModeStep_;
+    QElapsedTimer clock_;
+    std::deque<ModeStep> modeSteps_;
+    quint64 selections_ = 0;
+    qint64 lastStepAtMs_ = -kSettleMs;
 };
 
 } // namespace zanst::app

@@ -14,10 +14,13 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QSignalBlocker>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 // The pictures live in a static library; make sure its resources are registered.
 static void initResources() { Q_INIT_RESOURCE(resources); }
@@ -74,6 +77,8 @@ diag_form::diag_form(ServiceMode serviceMode, QWidget* parent)
     connect(tabConnection, &ConnectionTab::disconnectRequested, this, &diag_form::onDisconnect);
     connect(tabControl1, &QTabWidget::currentChanged, this, &diag_form::onTabChanged);
     connect(&recordingLock_, &RecordingLock::lockChanged, this, &diag_form::onRecordingLock);
+    tabControl1->installEventFilter(this);
+    tabControl1->tabBar()->installEventFilter(this);
 
     // The mode of the initial tab: nothing is sent (no port yet); the poll timer is armed.
     post(engine(), [](BusEngine& e) { e.selectTab(bus::Tab::Connection); });
@@ -171,8 +176,46 @@ void diag_form::onShown() {
     refreshPortList();
 }
 
+bool diag_form::eventFilter(QObject* watched, QEvent* event) {
+    if (!recordingLock_.locked() || (watched != tabControl1 && watched != tabControl1->tabBar())) {
+        return QWidget::eventFilter(watched, event);
+    }
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+        return watched == tabControl1->tabBar();
+    case QEvent::KeyPress: {
+        // Ctrl+Tab, Ctrl+PgUp/PgDn on the strip, arrows and Home/End on a focused tab bar.
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool ctrl = key->modifiers().testFlag(Qt::ControlModifier);
+        switch (key->key()) {
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            return ctrl;
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            return watched == tabControl1->tabBar();
+        default:
+            return false;
+        }
+    }
+    default:
+        return QWidget::eventFilter(watched, event);
+    }
+}
+
 void diag_form::onRecordingLock(bool locked) {
     if (overlay_ != nullptr) {
+        // Over the whole header strip, however tall the style draws it.
+        const QTabBar* bar = tabControl1->tabBar();
+        overlay_->resize(std::max(TabOverlay::kWidth, bar->width()), bar->height());
         overlay_->setVisible(locked);
         overlay_->raise();
     }

@@ -59,6 +59,8 @@ class diag_form : public QWidget {
 
   protected:
     bool event(QEvent* event) override;
+    // While a recording runs the strip refuses a change before it happens.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
   private:

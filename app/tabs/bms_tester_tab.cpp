@@ -507,6 +507,21 @@ bool BmsTesterTab::eventFilter(QObject* watched, QEvent* event) {
         }
         break;
     }
+    case QEvent::KeyRelease: {
+        // Any key but Enter refreshes "Sent BMS Info", whether or not it changed the text.
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+            break;
+        }
+        if (isVoltage) {
+            KeyPressCellVoltage(box, false);
+        } else if (isTemp) {
+            KeyPressCellTemperature(box, false);
+        } else if (isCurrent) {
+            KeyPressCurrent(false);
+        }
+        break;
+    }
     case QEvent::FocusIn:
         if (isVoltage) {
             FocusEnterCellVoltage(box);

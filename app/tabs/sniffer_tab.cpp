@@ -47,7 +47,9 @@ SnifferTab::SnifferTab(RecordingLock& lock, QWidget* parent) : QWidget(parent) {
         const int c = (at / 3) * 3;
         grid->addWidget(caption, r, c);
         grid->addWidget(box, r, c + 1);
-        grid->addWidget(new QLabel(QString::fromLatin1(row.unit), info), r, c + 2);
+        if (row.unit[0] != '\0') {
+            grid->addWidget(new QLabel(QString::fromLatin1(row.unit), info), r, c + 2);
+        }
         if (row.field == BmsField::Status) {
             statusCaption_ = caption;
         }

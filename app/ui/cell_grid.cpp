@@ -108,11 +108,11 @@ QVariant CellTableModel::data(const QModelIndex& index, int role) const {
         }
         return {};
     case Qt::FontRole:
-        if (known && column == col(Column::Voltage) &&
-            table_.rows[static_cast<std::size_t>(row)].level != tester::VoltageLevel::Normal) {
-            QFont bold;
-            bold.setBold(true);
-            return bold;
+        if (known && column == col(Column::Voltage)) {
+            // "System" 8 pt, where the platform has it; bold only for warning and alarm.
+            QFont font(QStringLiteral("System"), 8);
+            font.setBold(table_.rows[static_cast<std::size_t>(row)].level != tester::VoltageLevel::Normal);
+            return font;
         }
         return {};
     case Qt::BackgroundRole:

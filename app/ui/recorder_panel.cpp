@@ -56,8 +56,8 @@ RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, RecordingLock& lo
                                        : QStringLiteral("btnRecording"));
     startButton->setStyleSheet(QString::fromLatin1(kStartStyle));
 
-    stateLabel = new QLabel(QStringLiteral("Inactive"), this);
-    pathLabel = new QLabel(QStringLiteral("-"), this);
+    stateLabel = new ValueLabel(QStringLiteral("Recording:"), QStringLiteral("Inactive"), this);
+    pathLabel = new ValueLabel(QStringLiteral("Recording saved to:"), QStringLiteral("-"), this);
     pathLabel->setWordWrap(true);
     pathLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     pathLabel->setFocusPolicy(Qt::TabFocus); // reachable by keyboard, so the path can be read and copied
@@ -108,10 +108,10 @@ RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, RecordingLock& lo
     grid->addLayout(boxes, 1, 0);
 
     auto* state = new QHBoxLayout;
-    state->addWidget(makeCaption(QStringLiteral("Recording: "), stateLabel, this));
+    state->addWidget(new QLabel(QStringLiteral("Recording: "), this));
     state->addWidget(stateLabel);
     state->addSpacing(24);
-    state->addWidget(makeCaption(QStringLiteral("Recording saved to:"), pathLabel, this));
+    state->addWidget(new QLabel(QStringLiteral("Recording saved to:"), this));
     state->addWidget(pathLabel, 1);
     grid->addLayout(state, 2, 0);
 
@@ -173,7 +173,7 @@ void RecorderPanel::hideRiskyTools() {
 }
 
 void RecorderPanel::showPath(const QString& text, bool error) {
-    pathLabel->setText(text);
+    pathLabel->setValue(text);
     pathLabel->setStyleSheet(error ? QString::fromLatin1(kErrorStyle) : QString());
 }
 
@@ -211,7 +211,7 @@ void RecorderPanel::start() {
 
     startButton->setText(QStringLiteral("Stop Recording"));
     startButton->setStyleSheet(QString::fromLatin1(kStopStyle));
-    stateLabel->setText(QStringLiteral("Active"));
+    stateLabel->setValue(QStringLiteral("Active"));
     setControlsEnabled(false);
     showPath(QStringLiteral("Started Saving to ") + fromPath(recorder_->activeFile()), false);
 }
@@ -252,7 +252,7 @@ void RecorderPanel::finish() {
     lock_.setRecording(kind_, false);
     startButton->setText(QStringLiteral("Start Recording"));
     startButton->setStyleSheet(QString::fromLatin1(kStartStyle));
-    stateLabel->setText(QStringLiteral("Inactive"));
+    stateLabel->setValue(QStringLiteral("Inactive"));
     setControlsEnabled(true);
 }
 

@@ -7,6 +7,7 @@
 #include "tester/recorder.hpp"
 #include "bus/number_text.hpp"
 #include "ui/recording_lock.hpp"
+#include "ui/widgets.hpp"
 
 #include <QWidget>
 
@@ -15,7 +16,6 @@
 
 class QCheckBox;
 class QComboBox;
-class QLabel;
 class QPushButton;
 class QSpinBox;
 class QTimer;
@@ -48,8 +48,8 @@ class RecorderPanel : public QWidget {
     QComboBox* preset = nullptr;  // cbRecordingPreset / cbRecordingPresetBattDataMonitor
     QSpinBox* interval = nullptr; // numericUpDown1 / numericUpDownBattDataMonitor
     QPushButton* startButton = nullptr;
-    QLabel* stateLabel = nullptr;
-    QLabel* pathLabel = nullptr;
+    ValueLabel* stateLabel = nullptr;
+    ValueLabel* pathLabel = nullptr;
     QCheckBox* selectAll = nullptr;
     std::array<QCheckBox*, tester::kRecordColumnCount> columnBoxes{};
     QCheckBox* balancingBox = nullptr;

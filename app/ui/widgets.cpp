@@ -59,6 +59,16 @@ QLabel* makeCaption(const QString& text, QWidget* buddy, QWidget* parent) {
     return label;
 }
 
+ValueLabel::ValueLabel(const QString& caption, const QString& value, QWidget* parent)
+    : QLabel(parent), caption_(caption) {
+    setValue(value);
+}
+
+void ValueLabel::setValue(const QString& value) {
+    setText(value);
+    setAccessibleName(caption_ + QLatin1Char(' ') + value);
+}
+
 QPushButton* makeButton(const QString& caption, QWidget* parent) {
     auto* button = new QPushButton(caption, parent);
     button->setAccessibleName(caption);

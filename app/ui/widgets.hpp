@@ -1,9 +1,9 @@
 #pragma once
 // Small builders shared by the tabs.
 
+#include <QLabel>
 #include <QString>
 
-class QLabel;
 class QPushButton;
 class QWidget;
 
@@ -23,6 +23,18 @@ QLabel* makeCaption(const QString& text, QWidget* buddy, QWidget* parent = nullp
 
 // A push button named after its caption for screen readers.
 QPushButton* makeButton(const QString& caption, QWidget* parent = nullptr);
+
+// A label that shows a value beside its caption. Screen readers get both: its accessible name is
+// the caption followed by the value it shows, kept in step with every change.
+class ValueLabel : public QLabel {
+    Q_OBJECT
+  public:
+    ValueLabel(const QString& caption, const QString& value, QWidget* parent = nullptr);
+    void setValue(const QString& value);
+
+  private:
+    QString caption_;
+};
 
 // The strip at the foot of a tab: the wiring diagram (if any), the logo and the legal notice.
 QWidget* makeFooter(const QString& diagramName, QWidget* parent = nullptr);

@@ -186,6 +186,18 @@ TEST_F(BmsTesterGui, ChoosingAModelShowsItsPanelsAndPublishesIt) {
     EXPECT_EQ(tab->mVTrackbarCell[7]->value(), 2222);
 }
 
+// A preset change leaves "Sent BMS Info" until the next refresh; the release of any key in a
+// cell field is one, even a key that changes no text.
+TEST_F(BmsTesterGui, AnyKeyInACellFieldRefreshesSentBmsInfo) {
+    selectTab();
+    tab->cbBatteryPresets->setCurrentIndex(6); // 8 cells
+    EXPECT_EQ(tab->tbSentBankVoltage->text(), QStringLiteral("13.2"));
+    tab->tbCellVoltage[0]->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(waitUntil([&] { return tab->tbCellVoltage[0]->hasFocus(); }));
+    QTest::keyClick(tab->tbCellVoltage[0], Qt::Key_Left);
+    EXPECT_EQ(tab->tbSentBankVoltage->text(), QStringLiteral("26.4"));
+}
+
 // A scripted BMS on the far side of a pseudo-terminal, the window choosing the port.
 TEST_F(BmsTesterGui, ScriptedBmsFillsReceivedInfoAndTheRefreshSparesTheFieldBeingEdited) {
     Pty pty;

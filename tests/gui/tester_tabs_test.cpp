@@ -11,6 +11,7 @@
 #include "ui/app_data.hpp"
 #include "shell/main_window.hpp"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -168,7 +169,12 @@ TEST_F(TesterTabs, RowsShowTheirColoursAndTheSelectBoxTogglesByKeyboard) {
     EXPECT_EQ(model->data(model->index(1, col(Column::Voltage)), Qt::DisplayRole).toString(), "3.300");
     EXPECT_EQ(model->data(model->index(1, col(Column::Voltage)), Qt::ForegroundRole).value<QBrush>().color(),
               QColor(Qt::red));
-    EXPECT_TRUE(model->data(model->index(1, col(Column::Voltage)), Qt::FontRole).value<QFont>().bold());
+    const QFont alarm = model->data(model->index(1, col(Column::Voltage)), Qt::FontRole).value<QFont>();
+    const QFont normal = model->data(model->index(0, col(Column::Voltage)), Qt::FontRole).value<QFont>();
+    EXPECT_TRUE(alarm.bold());
+    EXPECT_FALSE(normal.bold()) << "regular unless warning or alarm";
+    EXPECT_EQ(normal.family(), "System");
+    EXPECT_EQ(normal.pointSize(), 8);
     EXPECT_EQ(model->data(model->index(1, 3), Qt::BackgroundRole).value<QBrush>().color(),
               QColor(0xDC, 0xDC, 0xDC));
     EXPECT_EQ(model->data(model->index(0, 3), Qt::BackgroundRole).value<QBrush>().color(), QColor(Qt::white));
@@ -212,6 +218,9 @@ TEST_F(TesterTabs, RecordingLocksTheTabStripAndWritesTheFile) {
     EXPECT_EQ(panel->startButton->text(), "Stop Recording");
     EXPECT_EQ(panel->stateLabel->text(), "Active");
     EXPECT_EQ(panel->pathLabel->text(), "Started Saving to " + path);
+    // Screen readers hear the values, not only the captions.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(panel->stateLabel)->text(QAccessible::Name), "Recording: Active");
+    EXPECT_TRUE(QAccessible::queryAccessibleInterface(panel->pathLabel)->text(QAccessible::Name).endsWith(path));
     EXPECT_TRUE(window->recordingLock().recording());
     EXPECT_EQ(QString::fromStdString(panel->recorder()->activeFile().string()), path);
     EXPECT_TRUE(overlay()->isVisible());
@@ -341,6 +350,13 @@ TEST_F(TesterTabs, SnifferFieldsFollowTheEngine) {
     EXPECT_EQ(snifferTab()->bmsField(tester::BmsField::Pid)->text(), "00A3");
     EXPECT_TRUE(snifferTab()->bmsField(tester::BmsField::Pid)->isReadOnly());
     EXPECT_EQ(snifferTab()->bmsField(tester::BmsField::SystemVbat)->accessibleName(), "System Vbat");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(snifferTab()->bmsField(tester::BmsField::SystemVbat))
+                  ->text(QAccessible::Value),
+              "51.2");
+    for (QLabel* label : snifferTab()->findChildren<QLabel*>()) {
+        EXPECT_NE(QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name), "BMS info")
+            << "a label is never named after its group";
+    }
     emit sniffer->infoCleared();
     EXPECT_TRUE(snifferTab()->bmsField(tester::BmsField::SystemVbat)->text().isEmpty());
     EXPECT_TRUE(snifferTab()->bmsField(tester::BmsField::Pid)->text().isEmpty());

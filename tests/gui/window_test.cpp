@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -153,20 +154,29 @@ TEST_F(WindowTest, RecordingLocksTheTabStrip) {
     window.show();
     auto* overlay = window.findChild<app::TabOverlay*>();
     ASSERT_NE(overlay, nullptr);
-    EXPECT_EQ(overlay->size(), QSize(420, 21));
     EXPECT_FALSE(overlay->isEnabled());
     EXPECT_FALSE(overlay->isVisible());
 
     window.recordingLock().setRecording(app::RecordingLock::Recorder::BatteryTester, true);
     EXPECT_TRUE(overlay->isVisible());
-    window.tabs()->setCurrentIndex(1);
-    EXPECT_EQ(window.tabs()->currentIndex(), 0);
+    QTabBar* bar = window.tabs()->tabBar();
+    EXPECT_EQ(overlay->height(), bar->height()) << "the whole header strip";
+    EXPECT_GE(overlay->width(), 420);
+
+    // Refused before it happens: the strip never switches, not even for a moment.
+    QSignalSpy changes(window.tabs(), &QTabWidget::currentChanged);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
     QTest::keyClick(window.tabs(), Qt::Key_Tab, Qt::ControlModifier);
+    bar->setFocus();
+    QTest::keyClick(bar, Qt::Key_Right);
+    EXPECT_EQ(changes.count(), 0);
+    EXPECT_EQ(window.tabs()->currentIndex(), 0);
+    window.tabs()->setCurrentIndex(1); // a programmatic change is turned back
     EXPECT_EQ(window.tabs()->currentIndex(), 0);
 
     window.recordingLock().setRecording(app::RecordingLock::Recorder::BatteryTester, false);
     EXPECT_FALSE(overlay->isVisible());
-    window.tabs()->setCurrentIndex(1);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
     EXPECT_EQ(window.tabs()->currentIndex(), 1);
 }
 

@@ -104,22 +104,45 @@ TEST_F(EnginePty, NothingIsSentWhileDisconnected) {
     EXPECT_TRUE(active); // the mode changed silently and the poll timer runs
 }
 
-TEST_F(EnginePty, ANewerTabChangeCancelsThePendingOne) {
+// Quick changes drop nothing: every selection that sends a frame sends it, in selection order,
+// each at least 500 ms after its selection and after the frame before it; only the latest
+// selection decides the mode.
+TEST_F(EnginePty, QuickTabChangesSendEveryFrameInOrder) {
     openPty();
-    selectTab(Tab::BatteryTester);
-    pump(150ms);
-    selectTab(Tab::BmsTester);
-    EXPECT_TRUE(pty.readFor(1000ms).empty());
+    const Bytes leave = withWakeup(bus::buildTestModeFrame(bus::identity::kWordLeaveTest));
+    const Bytes enter = withWakeup(bus::buildTestModeFrame(bus::identity::kWordEnterTest));
 
+    const auto t0 = Pty::Clock::now();
     selectTab(Tab::BatteryTester);
     pump(200ms);
-    const auto second = Pty::Clock::now();
-    selectTab(Tab::Connection);
-    const Bytes expected = withWakeup(bus::buildTestModeFrame(bus::identity::kWordLeaveTest));
+    selectTab(Tab::Sniffer);
     const auto first = pty.waitForByte(2000ms);
-    EXPECT_GE(first - second, 450ms);
-    EXPECT_EQ(pty.read(expected.size(), 1000ms), expected);
-    EXPECT_TRUE(pty.readFor(700ms).empty()); // only one frame
+    EXPECT_GE(first - t0, 450ms);
+    EXPECT_EQ(pty.read(leave.size(), 1000ms), leave);
+    EXPECT_TRUE(pty.readFor(700ms).empty()); // the sniffer sends nothing, nor does the poll timer
+    bool polling = true;
+    host.runBlocking([&] { polling = host.engine()->tester()->pollTimerActive(); });
+    EXPECT_FALSE(polling) << "the older step must not restart polling under the sniffer";
+
+    selectTab(Tab::Calibration);
+    pump(100ms);
+    const auto t1 = Pty::Clock::now();
+    selectTab(Tab::Connection);
+    EXPECT_EQ(pty.read(enter.size(), 2000ms), enter);
+    const auto second = pty.waitForByte(2000ms);
+    EXPECT_GE(second - t1, 450ms);
+    EXPECT_EQ(pty.read(leave.size(), 1000ms), leave);
+    EXPECT_TRUE(pty.readFor(700ms).empty()); // one frame each
+    bool testMode = true;
+    host.runBlocking([&] { testMode = host.engine()->state().bTestMode; });
+    EXPECT_FALSE(testMode);
+}
+
+// A tab selected while the port was closed sends nothing, even if the port opens meanwhile.
+TEST_F(EnginePty, APortOpenedDuringThePauseGetsNoStrayFrame) {
+    selectTab(Tab::BatteryTester);
+    selectPort(QString::fromStdString(pty.slavePath()));
+    EXPECT_TRUE(pty.readFor(1200ms).empty());
 }
 
 TEST_F(EnginePty, MasterSideStoresTheBalancersAnswers) {
