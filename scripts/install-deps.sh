@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev qt6-svg-dev qt6-qpa-plugins libqt6svg6
   libgl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  clang libclang-rt-dev
+  clang libclang-rt-dev clang-format
   xvfb xauth imagemagick socat xdotool
   fonts-dejavu-core
 )
