@@ -1,7 +1,7 @@
 // Zanst: service tool for banks of Zanthe lithium iron phosphate batteries.
 
-#include "ui/legal.hpp"
 #include "shell/main_window.hpp"
+#include "ui/legal.hpp"
 
 #include <QApplication>
 #include <QStyleFactory>

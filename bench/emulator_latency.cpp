@@ -61,7 +61,9 @@ double percentile(std::vector<double> v, double p) {
     return v[std::min(at, v.size() - 1)];
 }
 
-double micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+double micros(Clock::duration d) {
+    return std::chrono::duration<double, std::micro>(d).count();
+}
 
 } // namespace
 
@@ -134,9 +136,9 @@ int main(int argc, char** argv) {
         if (first.empty()) {
             continue;
         }
-        std::printf("%-34s %8.0fus %8.0fus %8.0fus | %10.0fus %10.0fus %10.0fus\n", s.name, percentile(first, 0.5),
-                    percentile(first, 0.99), percentile(first, 1.0), percentile(whole, 0.5), percentile(whole, 0.99),
-                    percentile(whole, 1.0));
+        std::printf("%-34s %8.0fus %8.0fus %8.0fus | %10.0fus %10.0fus %10.0fus\n", s.name,
+                    percentile(first, 0.5), percentile(first, 0.99), percentile(first, 1.0),
+                    percentile(whole, 0.5), percentile(whole, 0.99), percentile(whole, 1.0));
     }
     std::printf("goals: first byte p99 < 2000us; whole 160-record answer within 5000us of its first byte\n");
     host.runBlocking([&] { engine->shutdown(); });

@@ -9,10 +9,10 @@
 
 #include "engine/post.hpp"
 #include "scripted_bus.hpp"
+#include "shell/main_window.hpp"
 #include "support/pty.hpp"
 #include "tabs/battery_tester_tab.hpp"
 #include "ui/cell_grid.hpp"
-#include "shell/main_window.hpp"
 
 #include <QApplication>
 #include <QElapsedTimer>

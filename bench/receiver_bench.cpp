@@ -31,9 +31,9 @@ Bytes infoBurst(int cells) {
 Bytes measurementBurst(int cells) {
     Bytes burst = test::frame(0x02, Bytes(20, 0x11), 2);
     for (int i = 1; i <= cells; ++i) {
-        const Bytes r = test::measurementRecord(static_cast<std::uint16_t>(i), 0x40,
-                                                test::measurementWord(3300 + i % 40, -1500), 0x1900,
-                                                i < cells ? 2 : 0);
+        const Bytes r =
+            test::measurementRecord(static_cast<std::uint16_t>(i), 0x40,
+                                    test::measurementWord(3300 + i % 40, -1500), 0x1900, i < cells ? 2 : 0);
         burst.insert(burst.end(), r.begin(), r.end());
     }
     return burst;
@@ -50,11 +50,16 @@ void run(benchmark::State& state, const Bytes& burst) {
     }
     const auto bytes = static_cast<double>(state.iterations()) * static_cast<double>(burst.size());
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
-    state.counters["x_line_rate"] = benchmark::Counter(bytes / kLineBytesPerSecond, benchmark::Counter::kIsRate);
+    state.counters["x_line_rate"] =
+        benchmark::Counter(bytes / kLineBytesPerSecond, benchmark::Counter::kIsRate);
 }
 
-void BM_InfoAnswer160(benchmark::State& state) { run(state, infoBurst(160)); }
-void BM_MeasurementAnswer160(benchmark::State& state) { run(state, measurementBurst(160)); }
+void BM_InfoAnswer160(benchmark::State& state) {
+    run(state, infoBurst(160));
+}
+void BM_MeasurementAnswer160(benchmark::State& state) {
+    run(state, measurementBurst(160));
+}
 void BM_MixedPollCycle(benchmark::State& state) {
     Bytes burst = infoBurst(160);
     for (int i = 0; i < 4; ++i) {

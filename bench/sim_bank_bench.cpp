@@ -1,8 +1,8 @@
 // What answering costs the simulator itself, without the pseudo-terminal: one poll of a full
 // bank of 160 balancers, cut from bytes and answered.
 
-#include "sim/simulated_bank.hpp"
 #include "sim/frame_receiver.hpp"
+#include "sim/simulated_bank.hpp"
 #include "support/records.hpp"
 
 #include <benchmark/benchmark.h>
@@ -51,7 +51,8 @@ void BM_MeasurementPoll160(benchmark::State& state) {
         }
     }
     benchmark::DoNotOptimize(out);
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(poll.size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(poll.size()));
 }
 BENCHMARK(BM_MeasurementPoll160)->Unit(benchmark::kMicrosecond);
 

@@ -95,7 +95,8 @@ int readFull(int fd, std::size_t count, int timeoutMs, Clock::time_point* first)
     std::vector<std::uint8_t> buf(8192);
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (got < count) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         pollfd p{fd, POLLIN, 0};
         if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) {
             break;
@@ -136,10 +137,12 @@ struct Stats {
     void print(const char* name) {
         std::sort(us.begin(), us.end());
         const auto at = [&](double q) {
-            return us.empty() ? 0.0 : us[std::min(us.size() - 1, static_cast<std::size_t>(q * static_cast<double>(us.size())))];
+            return us.empty() ? 0.0
+                              : us[std::min(us.size() - 1,
+                                            static_cast<std::size_t>(q * static_cast<double>(us.size())))];
         };
-        std::printf("%-28s polls=%zu lost=%d  p50=%.1f us  p99=%.1f us  max=%.1f us\n", name, us.size(), lost, at(0.5),
-                    at(0.99), us.empty() ? 0.0 : us.back());
+        std::printf("%-28s polls=%zu lost=%d  p50=%.1f us  p99=%.1f us  max=%.1f us\n", name, us.size(), lost,
+                    at(0.5), at(0.99), us.empty() ? 0.0 : us.back());
     }
 };
 
@@ -175,8 +178,8 @@ int main(int argc, char** argv) {
     if (pid == 0) {
         const int devnull = ::open("/dev/null", O_WRONLY);
         ::dup2(devnull, STDOUT_FILENO);
-        ::execl(a.sim.c_str(), a.sim.c_str(), "bank", "--preset", "0xA612", "--batteries", batteries.c_str(), "--quiet",
-                "--link", link.c_str(), "--exit-with-parent", static_cast<char*>(nullptr));
+        ::execl(a.sim.c_str(), a.sim.c_str(), "bank", "--preset", "0xA612", "--batteries", batteries.c_str(),
+                "--quiet", "--link", link.c_str(), "--exit-with-parent", static_cast<char*>(nullptr));
         ::_exit(127);
     }
     int fd = -1;
@@ -221,8 +224,8 @@ int main(int argc, char** argv) {
     };
 
     std::printf("%s: %d balancers (0xA612 x %d), request %zu bytes, answer %zu bytes\n",
-                a.baseline ? "baseline responder (no processing)" : "zanst-sim bank", cells, a.batteries, poll.size(),
-                answer);
+                a.baseline ? "baseline responder (no processing)" : "zanst-sim bank", cells, a.batteries,
+                poll.size(), answer);
     // One poll a second, as the tool does; CPU time of the simulator over the whole span.
     Stats slow;
     const long long cpu0 = cpuNs(pid);

@@ -1,10 +1,10 @@
-// Cost of one table refresh with 256 balancers: the snapshot taken from the balancer tables, its rows computed,
-// handed to the grid model and painted by the grid (offscreen), and one recording line.
+// Cost of one table refresh with 256 balancers: the snapshot taken from the balancer tables, its rows
+// computed, handed to the grid model and painted by the grid (offscreen), and one recording line.
 
 #include "support/records.hpp"
-#include "ui/cell_grid.hpp"
 #include "tester/cell_rows.hpp"
 #include "tester/recorder.hpp"
+#include "ui/cell_grid.hpp"
 
 #include <QApplication>
 #include <QTableView>
@@ -62,7 +62,8 @@ void BM_RowsComputedAndShown(benchmark::State& state) {
 BENCHMARK(BM_RowsComputedAndShown)->Unit(benchmark::kMicrosecond);
 
 void BM_ModelOnly(benchmark::State& state) {
-    const zanst::tester::CellTable table = zanst::tester::UpdateCellData(zanst::tester::takeSnapshot(fullBank()), {});
+    const zanst::tester::CellTable table =
+        zanst::tester::UpdateCellData(zanst::tester::takeSnapshot(fullBank()), {});
     zanst::app::CellTableModel model;
     QTableView* view = zanst::app::makeCellGrid(&model, QStringLiteral("grid"), QStringLiteral("grid"));
     view->resize(850, 500);
@@ -104,7 +105,8 @@ void BM_PaintEmpty(benchmark::State& state) {
 BENCHMARK(BM_PaintEmpty)->Unit(benchmark::kMicrosecond);
 
 void BM_RecordingLineOfAllColumns(benchmark::State& state) {
-    const zanst::tester::CellTable table = zanst::tester::UpdateCellData(zanst::tester::takeSnapshot(fullBank()), {});
+    const zanst::tester::CellTable table =
+        zanst::tester::UpdateCellData(zanst::tester::takeSnapshot(fullBank()), {});
     zanst::tester::RowSelection all{};
     all.fill(true);
     const auto columns = zanst::tester::presetColumns(zanst::tester::RecordingPreset::All);

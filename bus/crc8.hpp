@@ -13,7 +13,8 @@ constexpr std::array<std::uint8_t, 256> makeCrcTable() {
     for (int i = 0; i < 256; ++i) {
         auto crc = static_cast<std::uint8_t>(i);
         for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 0x80) ? static_cast<std::uint8_t>((crc << 1) ^ 0x07) : static_cast<std::uint8_t>(crc << 1);
+            crc = (crc & 0x80) ? static_cast<std::uint8_t>((crc << 1) ^ 0x07)
+                               : static_cast<std::uint8_t>(crc << 1);
         }
         table[static_cast<std::size_t>(i)] = crc;
     }

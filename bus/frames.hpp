@@ -21,7 +21,9 @@ Bytes makeRecord(std::uint8_t type, std::size_t size, std::uint16_t id);
 void seal(Bytes& frameOrRecord, std::uint8_t following);
 
 // Offset of the `followingFrames` byte and of the CRC within a frame or record of `size` bytes.
-constexpr std::size_t followingIndex(std::size_t size) { return size - 2; }
+constexpr std::size_t followingIndex(std::size_t size) {
+    return size - 2;
+}
 
 // 0x01 info request and 0x31 preset announcement: product id, master serial; following 0.
 Bytes buildIdentityFrame(std::uint8_t command);
@@ -30,6 +32,8 @@ Bytes buildIdentityFrame(std::uint8_t command);
 Bytes buildCommandWordFrame(std::uint8_t command, std::string_view word);
 
 // The 22-byte test-mode frame (0x10) with one of the 0x10 words.
-inline Bytes buildTestModeFrame(std::string_view word) { return buildCommandWordFrame(0x10, word); }
+inline Bytes buildTestModeFrame(std::string_view word) {
+    return buildCommandWordFrame(0x10, word);
+}
 
 } // namespace zanst::bus

@@ -5,7 +5,9 @@ namespace zanst::bus {
 namespace {
 constexpr char kDigits[] = "0123456789ABCDEF";
 
-std::string twoDigits(std::uint32_t byte) { return {kDigits[(byte >> 4) & 0xF], kDigits[byte & 0xF]}; }
+std::string twoDigits(std::uint32_t byte) {
+    return {kDigits[(byte >> 4) & 0xF], kDigits[byte & 0xF]};
+}
 } // namespace
 
 std::string ConvertHex1(std::uint64_t val, std::uint8_t minSize) {
@@ -17,7 +19,9 @@ std::string ConvertHex1(std::uint64_t val, std::uint8_t minSize) {
     return digits;
 }
 
-std::string ConvertHex(std::uint64_t val, std::uint8_t minSize) { return "0x" + ConvertHex1(val, minSize); }
+std::string ConvertHex(std::uint64_t val, std::uint8_t minSize) {
+    return "0x" + ConvertHex1(val, minSize);
+}
 
 std::string versionToString(std::uint32_t v) {
     if ((v & 0xFFFFFF) == 0xFFFFFF) {

@@ -7,7 +7,7 @@
 namespace zanst::bus {
 
 class BusPort {
-public:
+  public:
     virtual ~BusPort() = default;
     virtual bool isOpen() const = 0;
     // Writes the bytes in order and pushes them to the line at once. Returns false when the

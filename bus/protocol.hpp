@@ -8,9 +8,9 @@
 namespace zanst::bus {
 
 inline constexpr std::uint8_t kStartByte = 0xAA;
-inline constexpr std::uint8_t kFrameConstant = 0x01;     // byte 2 of every frame the tool builds
-inline constexpr std::uint8_t kExtendedLength = 0xFF;    // byte 3 of a 0x23 data block
-inline constexpr std::size_t kFrameOverhead = 6;          // start, command, constant, length, following, CRC
+inline constexpr std::uint8_t kFrameConstant = 0x01;  // byte 2 of every frame the tool builds
+inline constexpr std::uint8_t kExtendedLength = 0xFF; // byte 3 of a 0x23 data block
+inline constexpr std::size_t kFrameOverhead = 6;      // start, command, constant, length, following, CRC
 
 namespace cmd {
 inline constexpr std::uint8_t kInfo = 0x01;
@@ -107,10 +107,14 @@ constexpr int frameSizeAfter(FrameKind kind, std::span<const std::uint8_t> frame
 }
 
 // Whether a completed frame's `followingFrames` byte (size - 2) is read.
-constexpr bool readsFollowing(FrameKind kind) { return kind == FrameKind::Standard; }
+constexpr bool readsFollowing(FrameKind kind) {
+    return kind == FrameKind::Standard;
+}
 
 // Whether a completed frame's command is recorded in `ackReceived`.
-constexpr bool recordsAck(FrameKind kind) { return kind != FrameKind::DataBlock; }
+constexpr bool recordsAck(FrameKind kind) {
+    return kind != FrameKind::DataBlock;
+}
 
 // Whether a completed frame clears the flash-busy flag (only the master waits on data blocks).
 constexpr bool clearsFlashBusy(FrameKind kind, ReceiverRole role) {

@@ -14,7 +14,7 @@ namespace zanst::bus {
 
 // A consumer of one receive pass (the emulator responder, the sniffer parser).
 class BusListener {
-public:
+  public:
     virtual ~BusListener() = default;
     virtual void receive(std::span<const std::uint8_t> bytes) = 0;
 };
@@ -24,7 +24,7 @@ enum class Route { Discard, Emulator, Sniffer, Master };
 Route routeFor(const BusState& state);
 
 class ByteRouter {
-public:
+  public:
     ByteRouter(BusState& state, MasterReceiver& master, BusPort& port)
         : state_(state), master_(master), port_(port) {}
 
@@ -34,7 +34,7 @@ public:
     // One receive pass: the bytes read from the port in one go.
     void route(std::span<const std::uint8_t> bytes);
 
-private:
+  private:
     BusState& state_;
     MasterReceiver& master_;
     BusPort& port_;

@@ -20,6 +20,8 @@ bool sendHexBms(BusPort& port, std::span<const std::uint8_t> data) {
     return port.write(data);
 }
 
-bool sendHexUpdaterCmd(BusPort& port, std::span<const std::uint8_t> data) { return sendHexBms(port, data); }
+bool sendHexUpdaterCmd(BusPort& port, std::span<const std::uint8_t> data) {
+    return sendHexBms(port, data);
+}
 
 } // namespace zanst::bus

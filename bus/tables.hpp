@@ -11,13 +11,13 @@
 namespace zanst::bus {
 
 inline constexpr std::size_t kTableEntries = 256; // indexed by balancer id
-inline constexpr int kMaxBalancerId = 255;         // highest id a table can hold
+inline constexpr int kMaxBalancerId = 255;        // highest id a table can hold
 inline constexpr std::size_t kMaxBatteries = 32;
-inline constexpr std::size_t kSerialLength = 11;   // characters of a battery serial
+inline constexpr std::size_t kSerialLength = 11; // characters of a battery serial
 
 // One balancer's identity; layout of the 32-byte info record.
 struct balancerinfo {
-    std::uint8_t type = 0; // not filled by the receivers
+    std::uint8_t type = 0;  // not filled by the receivers
     std::uint8_t flags = 0; // bit 0: measures current; bit 1: high-range sensor
     std::uint16_t id = 0;
     std::array<char, 12> serial{}; // 11 characters and a terminating zero
@@ -30,7 +30,9 @@ struct balancerinfo {
     std::uint8_t following = 0; // not stored
     std::uint8_t crc = 0;
 
-    std::string_view serialText() const { return {serial.data(), std::char_traits<char>::length(serial.data())}; }
+    std::string_view serialText() const {
+        return {serial.data(), std::char_traits<char>::length(serial.data())};
+    }
     bool measuresCurrent() const { return (flags & 0x01) != 0; }
     bool highRange() const { return (flags & 0x02) != 0; }
 };
@@ -79,7 +81,9 @@ void copyMeasurementRecord(cellmeasurements& entry, std::span<const std::uint8_t
 void copyCalibrationRecord(calibrationdata& entry, std::span<const std::uint8_t> record);
 
 // The number of table entries a consumer may walk for a balancer count: ids 1..min(numCells, 255).
-constexpr int walkableCells(int numCells) { return std::clamp(numCells, 0, kMaxBalancerId); }
+constexpr int walkableCells(int numCells) {
+    return std::clamp(numCells, 0, kMaxBalancerId);
+}
 
 struct BalancerTables {
     std::array<balancerinfo, kTableEntries> balInfo{};

@@ -31,11 +31,17 @@ BankEditor::BankEditor() {
     currentText_ = sliderText(Field::Current, kCurrentDefaultA);
 }
 
-int BankEditor::slider(Field field, int cell) const { return sliderOf(*this, field, cell); }
+int BankEditor::slider(Field field, int cell) const {
+    return sliderOf(*this, field, cell);
+}
 
-const std::string& BankEditor::text(Field field, int cell) const { return textOf(*this, field, cell); }
+const std::string& BankEditor::text(Field field, int cell) const {
+    return textOf(*this, field, cell);
+}
 
-bool BankEditor::selected(Field field, int cell) const { return flagOf(*this, field, cell); }
+bool BankEditor::selected(Field field, int cell) const {
+    return flagOf(*this, field, cell);
+}
 
 std::string BankEditor::sliderText(Field field, int value) {
     return field == Field::Temperature ? bus::wholeOfTenthsText(value) : std::to_string(value);
@@ -79,7 +85,9 @@ void BankEditor::keyPressed(Field field, int cell, std::string_view text, bool e
     updateSentBmsInfo();
 }
 
-void BankEditor::focusEntered(Field field, int cell) { flagRef(field, cell) = true; }
+void BankEditor::focusEntered(Field field, int cell) {
+    flagRef(field, cell) = true;
+}
 
 void BankEditor::focusLeft(Field field, int cell, std::string_view text) {
     textRef(field, cell) = std::string(text);
@@ -105,7 +113,9 @@ void BankEditor::resetCells() {
     updateSentBmsInfo();
 }
 
-void BankEditor::updateSentBmsInfo() { sent_ = emulator::updateSentBmsInfo(settings_, totalCellsShown_); }
+void BankEditor::updateSentBmsInfo() {
+    sent_ = emulator::updateSentBmsInfo(settings_, totalCellsShown_);
+}
 
 void BankEditor::refreshFromSliders() {
     for (int i = 0; i < kMaxCells; ++i) {
@@ -121,7 +131,9 @@ void BankEditor::refreshFromSliders() {
     }
 }
 
-void BankEditor::numBatTyped(std::string_view text) { settings_.numBatText = std::string(text); }
+void BankEditor::numBatTyped(std::string_view text) {
+    settings_.numBatText = std::string(text);
+}
 
 void BankEditor::numBatEntered(std::string_view text) {
     settings_.numBatText = std::string(text);
@@ -140,6 +152,8 @@ void BankEditor::batteriesInParallelRead() {
     }
 }
 
-void BankEditor::presetApplied(int totalCellsShown) { totalCellsShown_ = std::clamp(totalCellsShown, 1, kMaxCells); }
+void BankEditor::presetApplied(int totalCellsShown) {
+    totalCellsShown_ = std::clamp(totalCellsShown, 1, kMaxCells);
+}
 
 } // namespace zanst::emulator

@@ -74,7 +74,7 @@ struct SentBmsInfo {
 SentBmsInfo updateSentBmsInfo(const BankSettings& settings, int totalCellsShown);
 
 class BankEditor {
-public:
+  public:
     BankEditor();
 
     const BankSettings& settings() const { return settings_; }
@@ -111,7 +111,7 @@ public:
     // A preset decides how many cells count in the "Sent BMS Info" box; the settings stay.
     void presetApplied(int totalCellsShown);
 
-private:
+  private:
     // The slider, text and flag of a field, for const and non-const use alike. Out-of-range
     // cells reach a scratch slot, so a bad index from a caller is harmless.
     template <typename Self> static auto& sliderOf(Self& self, Field field, int cell) {

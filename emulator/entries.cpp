@@ -2,14 +2,15 @@
 
 #include "presets.hpp"
 
-
 namespace zanst::emulator {
 
 namespace {
 // Far beyond every slider range and still safe to multiply by 10.
 constexpr std::int64_t kSaturation = 1'000'000'000'000'000LL;
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 } // namespace
 
 bool isInteger(std::string_view text) {

@@ -28,8 +28,8 @@ constexpr int clampToSlider(std::int64_t v, int min, int max) {
 
 // Batteries in parallel as read from the text of tbNumBat.
 struct BatteriesInParallel {
-    int count = 0;       // records are sent for max(count, 0) batteries
-    std::string text;    // what tbNumBat and "Bat in parallel" show afterwards
+    int count = 0;    // records are sent for max(count, 0) batteries
+    std::string text; // what tbNumBat and "Bat in parallel" show afterwards
 };
 
 // Only whole numbers count; above 10 becomes 10 (shown as "10"); 0 and below are accepted and

@@ -20,8 +20,8 @@ struct BatteryPresetInfo {
 };
 
 inline constexpr std::size_t kPresetCount = 13;
-inline constexpr int kMaxCells = 16;           // cell panels, emulated cells per battery at most
-inline constexpr int kCellsPerBlock = 4;       // panels are shown and hidden in blocks of four
+inline constexpr int kMaxCells = 16;     // cell panels, emulated cells per battery at most
+inline constexpr int kCellsPerBlock = 4; // panels are shown and hidden in blocks of four
 inline constexpr int kMaxBatteriesInParallel = 10;
 inline constexpr int kMinReportedCapacityAh = 50;
 
@@ -43,7 +43,7 @@ inline constexpr std::array<BatteryPresetInfo, kPresetCount> batteryInfoArray{{
 
 // Position in the model list -> preset key. Keys 1, 5, 9, 12 and 16 have no row.
 inline constexpr std::array<std::int32_t, kPresetCount> selectedIndexToBattery{0,  2,  3,  4,  6,  7, 8,
-                                                                                 10, 11, 13, 14, 15, 17};
+                                                                               10, 11, 13, 14, 15, 17};
 
 // The model list's entries, in list order.
 inline constexpr std::array<std::string_view, kPresetCount> batteryPresetCaptions{
@@ -69,7 +69,9 @@ BatSerial updateBattSerial(std::int32_t productId);
 
 // Battery b (0-based) reports the first 10 characters of batserial and this character:
 // '1' for the first battery ... '9' for the ninth, ':' for the tenth.
-constexpr char batteryDigit(int battery) { return static_cast<char>(49 + battery); }
+constexpr char batteryDigit(int battery) {
+    return static_cast<char>(49 + battery);
+}
 
 // The 11 serial characters battery b reports.
 std::string batterySerial(const BatSerial& batserial, int battery);
@@ -80,8 +82,8 @@ struct PresetView {
     BatteryPresetInfo info;
     std::string capacityText; // "Capacity: 100 Ah"
     std::string cellType;
-    int totalCellsShown = 4;  // 4, 8 or 16
-    int blocksShown = 1;      // blocks of four panels: 1, 2 or 4
+    int totalCellsShown = 4; // 4, 8 or 16
+    int blocksShown = 1;     // blocks of four panels: 1, 2 or 4
 };
 
 std::optional<PresetView> presetView(int listIndex);

@@ -20,7 +20,7 @@ namespace {
 using namespace zanst;
 
 class Refresh : public tester::SnifferListener {
-public:
+  public:
     void bmsInfoChanged(tester::BmsField, const std::string&) override {}
     void burstEnded(const tester::BankSnapshot& snapshot) override { tester::UpdateCellData(snapshot, {}); }
 };

@@ -11,7 +11,9 @@ namespace zanst::sim {
 
 namespace {
 
-std::string hex2(unsigned v) { return bus::ConvertHex(v & 0xFF, 2); }
+std::string hex2(unsigned v) {
+    return bus::ConvertHex(v & 0xFF, 2);
+}
 
 } // namespace
 
@@ -26,8 +28,8 @@ CheckResult checkAnswer(const bus::Bytes& requestFrame, const Message& answer, c
         const std::size_t following = bus::followingIndex(frame.size());
         for (std::size_t i = 0; i < following; ++i) {
             if (frame[i] != requestFrame[i]) {
-                errors.push_back("frame byte " + std::to_string(i) + " is " + hex2(frame[i]) + ", request had " +
-                                 hex2(requestFrame[i]));
+                errors.push_back("frame byte " + std::to_string(i) + " is " + hex2(frame[i]) +
+                                 ", request had " + hex2(requestFrame[i]));
                 break;
             }
         }
@@ -44,7 +46,8 @@ CheckResult checkAnswer(const bus::Bytes& requestFrame, const Message& answer, c
 
     const int count = static_cast<int>(answer.records.size());
     if (rules.expectedRecords > 0 && count != rules.expectedRecords) {
-        errors.push_back(std::to_string(count) + " records, expected " + std::to_string(rules.expectedRecords));
+        errors.push_back(std::to_string(count) + " records, expected " +
+                         std::to_string(rules.expectedRecords));
     } else if (rules.expectedRecords == 0 && count == 0) {
         errors.push_back("no records");
     }
@@ -57,7 +60,8 @@ CheckResult checkAnswer(const bus::Bytes& requestFrame, const Message& answer, c
             continue;
         }
         if (!bus::crcValid(r)) {
-            errors.push_back(where + "CRC " + hex2(r.back()) + ", expected " + hex2(bus::getCRC(r, r.size() - 1)));
+            errors.push_back(where + "CRC " + hex2(r.back()) + ", expected " +
+                             hex2(bus::getCRC(r, r.size() - 1)));
         }
         const int id = bus::recordId(r);
         if (id != i + 1) {
@@ -77,8 +81,8 @@ CheckResult checkAnswer(const bus::Bytes& requestFrame, const Message& answer, c
                 if (!out.sequence) {
                     out.sequence = seq;
                 } else if (*out.sequence != seq) {
-                    errors.push_back(where + "answer counter " + std::to_string(seq) + ", earlier records had " +
-                                     std::to_string(*out.sequence));
+                    errors.push_back(where + "answer counter " + std::to_string(seq) +
+                                     ", earlier records had " + std::to_string(*out.sequence));
                 }
             }
         }

@@ -13,9 +13,9 @@
 namespace zanst::sim {
 
 struct CheckRules {
-    std::uint8_t recordType = 0;        // 0x01 info, 0x02 measurement
-    int expectedRecords = 0;            // 0: any number, at least one
-    bool expectSequence = false;        // records carry an answer counter in the high nibble of byte 3
+    std::uint8_t recordType = 0;         // 0x01 info, 0x02 measurement
+    int expectedRecords = 0;             // 0: any number, at least one
+    bool expectSequence = false;         // records carry an answer counter in the high nibble of byte 3
     std::optional<int> previousSequence; // the counter of the previous measurement answer
 };
 

@@ -12,14 +12,16 @@ namespace zanst::sim {
 
 namespace {
 
-constexpr int kVoltageGainTolerance = 1000;     // a voltage correction beyond 10 % is a wrong reference
-constexpr int kMinCurrentGain = 5000;           // 0.5 .. 2.0
+constexpr int kVoltageGainTolerance = 1000; // a voltage correction beyond 10 % is a wrong reference
+constexpr int kMinCurrentGain = 5000;       // 0.5 .. 2.0
 constexpr int kMaxCurrentGain = 20000;
-constexpr int kMinCalibrationCurrentMa = 500;   // below this the gain cannot be worked out
-constexpr int kMaxOffsetMa = 2000;              // more than this is current flowing, not an offset
-constexpr int kGainStep = 10;                   // 0.1 % per step unit of command 0x30
+constexpr int kMinCalibrationCurrentMa = 500; // below this the gain cannot be worked out
+constexpr int kMaxOffsetMa = 2000;            // more than this is current flowing, not an offset
+constexpr int kGainStep = 10;                 // 0.1 % per step unit of command 0x30
 
-std::uint16_t clampGain(long v, int lo, int hi) { return static_cast<std::uint16_t>(std::clamp<long>(v, lo, hi)); }
+std::uint16_t clampGain(long v, int lo, int hi) {
+    return static_cast<std::uint16_t>(std::clamp<long>(v, lo, hi));
+}
 
 } // namespace
 
@@ -29,7 +31,9 @@ std::uint32_t packMeasurement(int millivolts, int milliamps) {
                                 std::clamp(milliamps, -(1 << 19), (1 << 19) - 1));
 }
 
-std::uint16_t packTemperature(int tenths) { return bus::packTemperature(std::clamp(tenths, -1024, 1023)); }
+std::uint16_t packTemperature(int tenths) {
+    return bus::packTemperature(std::clamp(tenths, -1024, 1023));
+}
 
 std::uint8_t Balancer::infoFlags() const {
     switch (sensor) {
@@ -91,7 +95,8 @@ bus::Bytes Balancer::infoRecord(std::uint8_t following) const {
     return r;
 }
 
-void Balancer::fillMeasurement(bus::Bytes& record, double trueMa, int voltageNoiseMv, int currentNoiseMa) const {
+void Balancer::fillMeasurement(bus::Bytes& record, double trueMa, int voltageNoiseMv,
+                               int currentNoiseMa) const {
     if (record.size() < bus::rec::kMeasurementSize) {
         return;
     }
@@ -136,9 +141,9 @@ std::string Balancer::calibrateCurrentGain(int referenceTenthsA, double trueMa) 
     }
     const long gain = std::lround(referenceTenthsA * 100.0 * kGainUnity / measured);
     if (gain < kMinCurrentGain || gain > kMaxCurrentGain) {
-        return "reference " + std::to_string(referenceTenthsA / 10) + "." + std::to_string(referenceTenthsA % 10) +
-               " A gives gain " +
-               std::to_string(gain) + ", outside 5000..20000";
+        return "reference " + std::to_string(referenceTenthsA / 10) + "." +
+               std::to_string(referenceTenthsA % 10) + " A gives gain " + std::to_string(gain) +
+               ", outside 5000..20000";
     }
     working.iGain = static_cast<std::uint16_t>(gain);
     return {};
@@ -170,7 +175,8 @@ std::string Balancer::saveCalibration() {
     return {};
 }
 
-std::string Balancer::setParameters(std::uint16_t newCapacity, std::uint16_t newProductId, const std::string& newSerial) {
+std::string Balancer::setParameters(std::uint16_t newCapacity, std::uint16_t newProductId,
+                                    const std::string& newSerial) {
     if (!testMode) {
         return "not in test mode";
     }

@@ -105,7 +105,8 @@ struct Balancer {
     // Writes the calibration page; that clears the battery parameters until they are set again.
     std::string saveCalibration();
     void reloadCalibration() { working = saved; }
-    std::string setParameters(std::uint16_t newCapacity, std::uint16_t newProductId, const std::string& newSerial);
+    std::string setParameters(std::uint16_t newCapacity, std::uint16_t newProductId,
+                              const std::string& newSerial);
     // Field adjustments of the current gain; they are stored at once.
     std::string adjustCurrent(int operation, int step, double trueMa);
 

@@ -37,7 +37,8 @@ std::string serialOf(const bus::Bytes& infoRecord) {
 } // namespace
 
 std::string ExchangeReport::line() const {
-    std::string out = std::string(kind == Kind::Info ? "info" : "measurement") + " #" + std::to_string(number) + " ";
+    std::string out =
+        std::string(kind == Kind::Info ? "info" : "measurement") + " #" + std::to_string(number) + " ";
     switch (outcome) {
     case Outcome::Ok:
         out += "ok";
@@ -71,7 +72,8 @@ std::string ExchangeReport::line() const {
             }
         } else {
             const auto [lo, hi] = std::minmax_element(cellMv.begin(), cellMv.end());
-            const double mean = std::accumulate(cellMv.begin(), cellMv.end(), 0.0) / static_cast<double>(cellMv.size());
+            const double mean =
+                std::accumulate(cellMv.begin(), cellMv.end(), 0.0) / static_cast<double>(cellMv.size());
             out += " mV=" + std::to_string(*lo) + ".." + std::to_string(*hi) + " mean=" + fixed(mean, 1);
         }
         if (currentMa) {
@@ -96,7 +98,8 @@ std::string ExchangeReport::line() const {
     return out;
 }
 
-BmsMaster::BmsMaster(BmsConfig config, TimePoint start) : config_(std::move(config)), nextPoll_(start + config_.period) {
+BmsMaster::BmsMaster(BmsConfig config, TimePoint start)
+    : config_(std::move(config)), nextPoll_(start + config_.period) {
     config_.serial.resize(bus::kSerialLength, ' ');
 }
 
@@ -151,7 +154,8 @@ int BmsMaster::bankVoltageTenths() const {
 bus::Bytes BmsMaster::measurementRequest() const {
     bus::Bytes f = bus::makeFrame(bus::cmd::kMeasurement, 20);
     bus::putLe16(f, 4, static_cast<std::uint16_t>(setpointMv()));
-    bus::putLe16(f, 6, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(config_.bankCurrentA * 10))));
+    bus::putLe16(
+        f, 6, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(config_.bankCurrentA * 10))));
     bus::putLe16(f, 8, static_cast<std::uint16_t>(bankVoltageTenths()));
     bus::putAscii(f, 12, config_.serial);
     bus::seal(f, infoFlags_.empty() ? 0 : bus::rec::kMeasurement);
@@ -282,9 +286,10 @@ ExchangeReport BmsMaster::timeout() {
         r.errors.push_back(exchange_->firstIn ? "no frame in what came back" : "nothing came back");
     } else {
         r.records = static_cast<int>(partial->records.size());
-        r.errors.push_back("answer stopped after " + std::to_string(r.records) + " records" +
-                           (recordBytes == 0 ? std::string() : " and " + std::to_string(recordBytes) + " bytes") +
-                           (reason.empty() ? std::string() : " (" + reason + ")"));
+        r.errors.push_back(
+            "answer stopped after " + std::to_string(r.records) + " records" +
+            (recordBytes == 0 ? std::string() : " and " + std::to_string(recordBytes) + " bytes") +
+            (reason.empty() ? std::string() : " (" + reason + ")"));
     }
     if (exchange_->firstIn) {
         r.delayMs = millis(*exchange_->firstIn - exchange_->lastOut);
@@ -392,8 +397,10 @@ void BmsMaster::account(const ExchangeReport& r) {
     } else {
         ++failed_;
     }
-    if (r.kind == ExchangeReport::Kind::Measurement && ++consecutiveFailures_ >= config_.failuresBeforeEnumeration) {
-        notes_.push_back(std::to_string(consecutiveFailures_) + " measurement exchanges failed: enumerating again");
+    if (r.kind == ExchangeReport::Kind::Measurement &&
+        ++consecutiveFailures_ >= config_.failuresBeforeEnumeration) {
+        notes_.push_back(std::to_string(consecutiveFailures_) +
+                         " measurement exchanges failed: enumerating again");
         enumerating_ = true;
         consecutiveFailures_ = 0;
         lastSequence_.reset();

@@ -19,8 +19,8 @@ namespace zanst::sim {
 struct BmsConfig {
     std::uint16_t productId = 0xB75C;
     std::string serial = "ZBMS2400001"; // 11 characters
-    double bankCurrentA = 0.0;           // what its own shunt reads, sent with every measurement request
-    bool expectSequence = true;          // the tool's emulator counts its answers in record byte 3
+    double bankCurrentA = 0.0;          // what its own shunt reads, sent with every measurement request
+    bool expectSequence = true;         // the tool's emulator counts its answers in record byte 3
     Duration period = 1s;
     Duration answerTimeout = 900ms;
     int failuresBeforeEnumeration = 3;
@@ -53,7 +53,7 @@ struct ExchangeReport {
 };
 
 class BmsMaster {
-public:
+  public:
     BmsMaster(BmsConfig config, TimePoint start);
 
     // The request due at `now` (wake-up prefix, frame, records), or nothing.
@@ -83,7 +83,7 @@ public:
     bus::Bytes infoRequest() const;
     bus::Bytes measurementRequest() const;
 
-private:
+  private:
     struct Exchange {
         int number = 0;
         ExchangeReport::Kind kind = ExchangeReport::Kind::Info;
@@ -108,9 +108,9 @@ private:
     bool enumerating_ = true;
     int consecutiveFailures_ = 0;
     std::optional<int> lastSequence_;
-    std::vector<std::uint8_t> infoFlags_;        // per known balancer
-    std::vector<std::string> serials_;           // per known balancer
-    std::vector<std::uint32_t> measurements_;    // last word per known balancer
+    std::vector<std::uint8_t> infoFlags_;     // per known balancer
+    std::vector<std::string> serials_;        // per known balancer
+    std::vector<std::uint32_t> measurements_; // last word per known balancer
     std::vector<std::uint16_t> temperatures_;
     std::vector<std::string> notes_;
     int exchanges_ = 0;

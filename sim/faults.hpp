@@ -21,7 +21,7 @@ struct FaultConfig {
 };
 
 class FaultInjector {
-public:
+  public:
     explicit FaultInjector(const FaultConfig& config);
 
     // The bytes as they reach the line.
@@ -31,7 +31,7 @@ public:
     long dropped() const { return dropped_; }
     long corrupted() const { return corrupted_; }
 
-private:
+  private:
     FaultConfig config_;
     std::mt19937 rng_;
     std::uniform_real_distribution<double> chance_{0.0, 1.0};
@@ -41,7 +41,7 @@ private:
 
 // A queue of bytes for the line that releases them no faster than one per `perByte` (0: at once).
 class OutputPacer {
-public:
+  public:
     static constexpr std::size_t kMaxQueued = 1 << 20;
 
     explicit OutputPacer(Duration perByte = Duration::zero()) : perByte_(perByte) {}
@@ -60,7 +60,7 @@ public:
     bool empty() const { return queue_.empty(); }
     void clear() { queue_.clear(); }
 
-private:
+  private:
     Duration perByte_;
     std::deque<std::uint8_t> queue_;
     TimePoint nextSlot_{};

@@ -22,19 +22,21 @@ using namespace zanst::sim;
 
 volatile std::sig_atomic_t stopSignal = 0;
 
-void onSignal(int sig) { stopSignal = sig; }
+void onSignal(int sig) {
+    stopSignal = sig;
+}
 
 // With no peer the master reports a hang-up all the time; look again this often.
 constexpr Duration kPeerPollInterval = 50ms;
 
 class Printer {
-public:
+  public:
     explicit Printer(TimePoint start) : start_(start) {}
     void operator()(const char* who, const std::string& text) const {
         std::printf("[%10.3f] %s %s\n", seconds(Clock::now() - start_), who, text.c_str());
     }
 
-private:
+  private:
     TimePoint start_;
 };
 
@@ -62,7 +64,8 @@ std::unique_ptr<Role> makeRole(const Options& o, TimePoint start) {
 std::string bankText(const Options& o) {
     char text[160];
     const int cells = o.preset.cellsInSeries;
-    std::snprintf(text, sizeof text, "product 0x%04X, %d cells x %d %s = %d balancers, %d Ah, %.1f A per battery",
+    std::snprintf(text, sizeof text,
+                  "product 0x%04X, %d cells x %d %s = %d balancers, %d Ah, %.1f A per battery",
                   o.preset.productId, cells, o.batteries, o.batteries == 1 ? "battery" : "batteries",
                   cells * o.batteries, o.preset.capacityAh, o.currentA);
     return text;
@@ -106,7 +109,8 @@ int run(const Options& o) {
         char text[160];
         std::snprintf(text, sizeof text, "drop-rate %g, corrupt-rate %g, silent-after %s, slow-byte-us %d",
                       o.dropRate, o.corruptRate,
-                      o.silentAfterS ? (std::to_string(*o.silentAfterS) + " s").c_str() : "never", o.slowByteUs);
+                      o.silentAfterS ? (std::to_string(*o.silentAfterS) + " s").c_str() : "never",
+                      o.slowByteUs);
         say("faults", text);
     }
 
@@ -209,12 +213,15 @@ int run(const Options& o) {
         if (peer && (p.revents & POLLIN) != 0) {
             const ssize_t n = ::read(dev->fd(), buf.data(), buf.size());
             if (n > 0 && !silent) {
-                role->received(std::span<const std::uint8_t>(buf.data(), static_cast<std::size_t>(n)), Clock::now());
+                role->received(std::span<const std::uint8_t>(buf.data(), static_cast<std::size_t>(n)),
+                               Clock::now());
             }
         }
     }
 
-    say(who, std::string("stopping on ") + (stopSignal == SIGINT ? "SIGINT" : stopSignal == SIGTERM ? "SIGTERM" : "SIGHUP"));
+    say(who, std::string("stopping on ") + (stopSignal == SIGINT    ? "SIGINT"
+                                            : stopSignal == SIGTERM ? "SIGTERM"
+                                                                    : "SIGHUP"));
     for (const auto& line : role->takeLines()) {
         say(who, line);
     }
@@ -246,7 +253,7 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGHUP);
     sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);

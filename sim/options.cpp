@@ -1,10 +1,10 @@
 #include "sim/options.hpp"
 
 #include <charconv>
-#include <cstdio>
-#include <cstring>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace zanst::sim {

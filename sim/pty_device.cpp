@@ -14,7 +14,9 @@ namespace zanst::sim {
 
 namespace {
 
-std::string errorText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string errorText(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
 
 } // namespace
 
@@ -58,7 +60,7 @@ PtyDevice::~PtyDevice() {
 }
 
 std::string PtyDevice::makeLink(const std::string& linkPath) {
-    struct stat st{};
+    struct stat st {};
     if (::lstat(linkPath.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
         return linkPath + " exists and is not a symbolic link; not replaced";
     }
@@ -97,6 +99,8 @@ bool PtyDevice::peerPresent() const {
     return (p.revents & POLLHUP) == 0;
 }
 
-void PtyDevice::flush() const { ::tcflush(fd_, TCIOFLUSH); }
+void PtyDevice::flush() const {
+    ::tcflush(fd_, TCIOFLUSH);
+}
 
 } // namespace zanst::sim

@@ -7,7 +7,7 @@
 namespace zanst::sim {
 
 class PtyDevice {
-public:
+  public:
     // Opens the pseudo-terminal; throws std::runtime_error with the reason when it cannot.
     PtyDevice();
     ~PtyDevice();
@@ -28,7 +28,7 @@ public:
     // Drops whatever is queued in either direction, so a later opener gets nothing stale.
     void flush() const;
 
-private:
+  private:
     int fd_ = -1;
     std::string path_;
     std::string link_;

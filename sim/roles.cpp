@@ -6,7 +6,9 @@
 
 namespace zanst::sim {
 
-void Role::peerChanged(bool connected, TimePoint /*now*/) { connected_ = connected; }
+void Role::peerChanged(bool connected, TimePoint /*now*/) {
+    connected_ = connected;
+}
 
 void Role::drained(TimePoint /*now*/) {}
 
@@ -69,8 +71,8 @@ void BankRole::tick(TimePoint now) {
     if (receiver_.expire(now) == FrameReceiver::Result::Dropped) {
         const FrameReceiver::Event e = receiver_.take();
         ++dropped_;
-        log("dropped a request: " + e.reason + " (" + std::to_string(e.message.frame.size()) + " frame bytes, " +
-            std::to_string(e.message.records.size()) + " records)");
+        log("dropped a request: " + e.reason + " (" + std::to_string(e.message.frame.size()) +
+            " frame bytes, " + std::to_string(e.message.records.size()) + " records)");
     }
 }
 
@@ -84,7 +86,9 @@ std::vector<std::string> BankRole::summary() const {
 BmsRole::BmsRole(const BmsConfig& bms, const FaultConfig& faults, TimePoint start)
     : Role(faults), bms_(bms, start) {}
 
-void BmsRole::report(const ExchangeReport& r) { log(r.line()); }
+void BmsRole::report(const ExchangeReport& r) {
+    log(r.line());
+}
 
 void BmsRole::received(std::span<const std::uint8_t> bytes, TimePoint now) {
     for (const auto& r : bms_.receive(bytes, now)) {
@@ -123,9 +127,9 @@ void BmsRole::peerChanged(bool connected, TimePoint now) {
 }
 
 std::vector<std::string> BmsRole::summary() const {
-    return {"summary exchanges=" + std::to_string(bms_.exchanges()) + " ok=" + std::to_string(bms_.okCount()) +
-            " failed=" + std::to_string(bms_.failedCount()) + " timeouts=" + std::to_string(bms_.timeoutCount()) +
-            faultTotals()};
+    return {"summary exchanges=" + std::to_string(bms_.exchanges()) +
+            " ok=" + std::to_string(bms_.okCount()) + " failed=" + std::to_string(bms_.failedCount()) +
+            " timeouts=" + std::to_string(bms_.timeoutCount()) + faultTotals()};
 }
 
 // ---- ring ----
@@ -228,14 +232,16 @@ std::string RingRole::echoText() {
     return out;
 }
 
-void RingRole::report(const ExchangeReport& r) { log(r.line() + echoText()); }
+void RingRole::report(const ExchangeReport& r) {
+    log(r.line() + echoText());
+}
 
 std::vector<std::string> RingRole::summary() const {
-    return {"summary exchanges=" + std::to_string(bms_.exchanges()) + " ok=" + std::to_string(bms_.okCount()) +
-            " failed=" + std::to_string(bms_.failedCount()) + " timeouts=" + std::to_string(bms_.timeoutCount()) +
-            " bytes_sent=" + std::to_string(sentTotal_) + " bytes_back=" + std::to_string(backTotal_) +
-            " bytes_differing=" + std::to_string(differTotal_) + " bad_echoes=" + std::to_string(badEchoes_) +
-            " stray=" + std::to_string(stray_) + faultTotals()};
+    return {"summary exchanges=" + std::to_string(bms_.exchanges()) +
+            " ok=" + std::to_string(bms_.okCount()) + " failed=" + std::to_string(bms_.failedCount()) +
+            " timeouts=" + std::to_string(bms_.timeoutCount()) + " bytes_sent=" + std::to_string(sentTotal_) +
+            " bytes_back=" + std::to_string(backTotal_) + " bytes_differing=" + std::to_string(differTotal_) +
+            " bad_echoes=" + std::to_string(badEchoes_) + " stray=" + std::to_string(stray_) + faultTotals()};
 }
 
 } // namespace zanst::sim

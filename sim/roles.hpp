@@ -3,10 +3,10 @@
 // side sent and the passing of time, and leaves bytes to send and lines to print; the program's
 // loop does the reading, writing and printing.
 
-#include "sim/simulated_bank.hpp"
 #include "sim/bms.hpp"
 #include "sim/faults.hpp"
 #include "sim/frame_receiver.hpp"
+#include "sim/simulated_bank.hpp"
 
 #include <optional>
 #include <span>
@@ -16,7 +16,7 @@
 namespace zanst::sim {
 
 class Role {
-public:
+  public:
     explicit Role(const FaultConfig& faults) : faults_(faults) {}
     virtual ~Role() = default;
     Role(const Role&) = delete;
@@ -38,14 +38,14 @@ public:
     bus::Bytes takeOutput();
     std::vector<std::string> takeLines();
 
-protected:
+  protected:
     // Queues bytes for the line through the fault injector; returns what will reach the line.
     bus::Bytes emit(std::span<const std::uint8_t> bytes);
     void log(std::string line) { lines_.push_back(std::move(line)); }
     std::string faultTotals() const;
     bool connected_ = false;
 
-private:
+  private:
     FaultInjector faults_;
     bus::Bytes output_;
     std::vector<std::string> lines_;
@@ -53,7 +53,7 @@ private:
 
 // A bank of balancers answering a master (the tool in "Battery tester" mode).
 class BankRole : public Role {
-public:
+  public:
     BankRole(const BankConfig& bank, const FaultConfig& faults, TimePoint start, bool quiet);
 
     const char* name() const override { return "bank"; }
@@ -64,7 +64,7 @@ public:
 
     const Bank& bank() const { return bank_; }
 
-private:
+  private:
     Bank bank_;
     FrameReceiver receiver_;
     bool quiet_;
@@ -74,7 +74,7 @@ private:
 
 // A BMS polling a bank (the tool in "BMS tester" mode).
 class BmsRole : public Role {
-public:
+  public:
     BmsRole(const BmsConfig& bms, const FaultConfig& faults, TimePoint start);
 
     const char* name() const override { return "bms"; }
@@ -87,7 +87,7 @@ public:
 
     const BmsMaster& bms() const { return bms_; }
 
-private:
+  private:
     void report(const ExchangeReport& r);
 
     BmsMaster bms_;
@@ -97,7 +97,7 @@ private:
 // pseudo-terminal is the rest of the ring: what the bank passes on is written to it, and what the
 // tool repeats is read from it as the BMS's input and compared with what was written.
 class RingRole : public Role {
-public:
+  public:
     RingRole(const BankConfig& bank, const BmsConfig& bms, const FaultConfig& faults, TimePoint start);
 
     const char* name() const override { return "ring"; }
@@ -110,7 +110,7 @@ public:
     const Bank& bank() const { return bank_; }
     const BmsMaster& bms() const { return bms_; }
 
-private:
+  private:
     void report(const ExchangeReport& r);
     std::string echoText();
 

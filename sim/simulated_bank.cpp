@@ -16,8 +16,8 @@ namespace zanst::sim {
 
 namespace {
 
-constexpr double kStartBaseMv = 3310.0;   // a bank resting at mid charge
-constexpr double kMinBaseMv = 2950.0;     // the flat LFP curve's useful ends
+constexpr double kStartBaseMv = 3310.0; // a bank resting at mid charge
+constexpr double kMinBaseMv = 2950.0;   // the flat LFP curve's useful ends
 constexpr double kMaxBaseMv = 3620.0;
 constexpr double kDriftMvPerAs = 0.01;    // at 100 Ah: 10 A moves the bank 6 mV a minute
 constexpr double kResistanceMvPerA = 0.5; // at 100 Ah
@@ -33,10 +33,12 @@ constexpr double kMaxTempTenths = 700.0;
 constexpr double kThermalTauS = 120.0;
 constexpr double kMaxStepS = 1.0;
 constexpr double kMaxAdvanceS = 3600.0;
-constexpr int kMinSetpointMv = 2500; // anything lower is no setpoint at all
-constexpr std::size_t kIdSlots = 4096;  // every 12-bit balancer id
+constexpr int kMinSetpointMv = 2500;   // anything lower is no setpoint at all
+constexpr std::size_t kIdSlots = 4096; // every 12-bit balancer id
 
-std::string hex2(int v) { return bus::ConvertHex(static_cast<std::uint64_t>(v & 0xFF), 2); }
+std::string hex2(int v) {
+    return bus::ConvertHex(static_cast<std::uint64_t>(v & 0xFF), 2);
+}
 
 std::string_view asciiAt(const bus::Bytes& b, std::size_t at, std::size_t n) {
     if (at + n > b.size()) {
@@ -45,9 +47,13 @@ std::string_view asciiAt(const bus::Bytes& b, std::size_t at, std::size_t n) {
     return {reinterpret_cast<const char*>(b.data() + at), n};
 }
 
-Answer passOn(const Message& request, std::string line) { return {flatten(request), std::move(line)}; }
+Answer passOn(const Message& request, std::string line) {
+    return {flatten(request), std::move(line)};
+}
 
-std::string countText(int n, const char* what) { return std::to_string(n) + " " + what; }
+std::string countText(int n, const char* what) {
+    return std::to_string(n) + " " + what;
+}
 
 } // namespace
 
@@ -314,8 +320,8 @@ Answer Bank::answerRecords(Message& request, std::uint8_t type, TimePoint now) {
         line += " (" + countText(appended, "appended") + ")";
     }
     if (measurement) {
-        const int bleeding = static_cast<int>(
-            std::count_if(balancers_.begin(), balancers_.end(), [](const Balancer& b) { return b.bleeding; }));
+        const int bleeding = static_cast<int>(std::count_if(balancers_.begin(), balancers_.end(),
+                                                            [](const Balancer& b) { return b.bleeding; }));
         if (bleeding > 0) {
             line += ", " + countText(bleeding, "balancing");
         }
@@ -351,7 +357,8 @@ Answer Bank::handleCalibrate(const Message& request) {
     const int value = bus::getLe16(request.frame, 6);
     const int kind = request.frame.size() > 8 ? request.frame[8] : 0;
     std::string line = "0x11: balancer " + std::to_string(target) + " ";
-    auto it = std::find_if(balancers_.begin(), balancers_.end(), [&](const Balancer& b) { return b.id == target; });
+    auto it =
+        std::find_if(balancers_.begin(), balancers_.end(), [&](const Balancer& b) { return b.id == target; });
     if (it == balancers_.end()) {
         return passOn(request, line + "not on the ring");
     }
@@ -381,7 +388,8 @@ Answer Bank::handleCalibrate(const Message& request) {
 Answer Bank::handleSaveCalibration(const Message& request) {
     const int target = request.frame.size() > 4 ? request.frame[4] : 0;
     std::string line = "0x12: balancer " + std::to_string(target) + " save calibration";
-    auto it = std::find_if(balancers_.begin(), balancers_.end(), [&](const Balancer& b) { return b.id == target; });
+    auto it =
+        std::find_if(balancers_.begin(), balancers_.end(), [&](const Balancer& b) { return b.id == target; });
     if (it == balancers_.end()) {
         return passOn(request, line + ": not on the ring");
     }
@@ -489,7 +497,8 @@ Answer Bank::handleBlock(const Message& request, TimePoint now) {
         return Answer{{}, "0x23: block " + std::to_string(block) + " REFUSED, " + why + "; update failed"};
     };
     if (f.size() != bus::kDataBlockSize) {
-        return fail("length " + std::to_string(f.size()) + ", expected " + std::to_string(bus::kDataBlockSize));
+        return fail("length " + std::to_string(f.size()) + ", expected " +
+                    std::to_string(bus::kDataBlockSize));
     }
     if (block != (update_.nextBlock & 0xFF)) {
         return fail("expected block " + std::to_string(update_.nextBlock & 0xFF));
@@ -503,14 +512,16 @@ Answer Bank::handleBlock(const Message& request, TimePoint now) {
     if (sum != stated) {
         return fail("checksum " + bus::ConvertHex(stated, 4) + ", data sums to " + bus::ConvertHex(sum, 4));
     }
-    const std::uint32_t version = static_cast<std::uint32_t>(f[8]) << 24 | static_cast<std::uint32_t>(f[9]) << 16 |
+    const std::uint32_t version = static_cast<std::uint32_t>(f[8]) << 24 |
+                                  static_cast<std::uint32_t>(f[9]) << 16 |
                                   static_cast<std::uint32_t>(f[10]) << 8 | f[11];
     if (update_.nextBlock > 0 && version != update_.imageVersion) {
         return fail("image version changed to " + bus::versionToString(version));
     }
     update_.imageVersion = version;
     ++update_.nextBlock;
-    return passOn(request, "0x23: block " + std::to_string(block) + " written" + (f[7] != 0 ? " (forced)" : ""));
+    return passOn(request,
+                  "0x23: block " + std::to_string(block) + " written" + (f[7] != 0 ? " (forced)" : ""));
 }
 
 Answer Bank::handleEndUpdate(const Message& request, TimePoint now) {
@@ -524,7 +535,8 @@ Answer Bank::handleEndUpdate(const Message& request, TimePoint now) {
     }
     if (update_.phase == UpdateState::Phase::Failed) {
         return {{},
-                "0x22: refused, update FAILED (" + update_.failure + "); balancers stay in their boot loader with " +
+                "0x22: refused, update FAILED (" + update_.failure +
+                    "); balancers stay in their boot loader with " +
                     bus::versionToString(balancers_.empty() ? 0 : balancers_.front().fwVersion)};
     }
     if (update_.phase != UpdateState::Phase::Receiving) {
@@ -536,8 +548,8 @@ Answer Bank::handleEndUpdate(const Message& request, TimePoint now) {
     }
     update_.phase = UpdateState::Phase::Idle;
     update_.applicationErased = false;
-    return passOn(request, "0x22: update complete, " + countText(update_.nextBlock, "blocks") + ", firmware " +
-                               bus::versionToString(update_.imageVersion));
+    return passOn(request, "0x22: update complete, " + countText(update_.nextBlock, "blocks") +
+                               ", firmware " + bus::versionToString(update_.imageVersion));
 }
 
 } // namespace zanst::sim

@@ -22,7 +22,7 @@ struct BankConfig {
     int batteries = 1;
     double currentA = 0.0; // through every battery; positive charges
     std::uint32_t seed = 1;
-    bool noise = true;     // a little measurement noise, as real readings have
+    bool noise = true; // a little measurement noise, as real readings have
 };
 
 // What comes back around the ring for one request, and a line for the log.
@@ -43,7 +43,7 @@ struct UpdateState {
 };
 
 class Bank {
-public:
+  public:
     // A boot loader that has received no update traffic for this long starts the application again,
     // provided no started update erased it.
     static constexpr Duration kBootLoaderIdle = 30s;
@@ -68,7 +68,7 @@ public:
     // The serial a battery (0-based) reports: SIM, product id, B, battery number, 11 characters.
     static std::string serialFor(std::uint16_t productId, int battery);
 
-private:
+  private:
     void step(double dt);
     void updateBleeding(TimePoint now);
 

@@ -12,7 +12,11 @@ using Duration = Clock::duration;
 
 using namespace std::chrono_literals;
 
-inline double seconds(Duration d) { return std::chrono::duration<double>(d).count(); }
-inline double millis(Duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+inline double seconds(Duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+inline double millis(Duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 } // namespace zanst::sim

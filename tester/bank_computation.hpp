@@ -2,8 +2,8 @@
 // Bank computation of the battery tester: bank voltage, bank current and the balancing setpoint
 // that every measurement poll hands to the balancers. Integer arithmetic, divisions truncate.
 
-#include "bus/state.hpp"
 #include "bus/number_text.hpp"
+#include "bus/state.hpp"
 
 #include <optional>
 #include <string>

@@ -3,8 +3,8 @@
 // columns of the chosen rows. The battery tester and the data monitor each have one recorder
 // with its own running number, number file and file names.
 
-#include "cell_rows.hpp"
 #include "bus/number_text.hpp"
+#include "cell_rows.hpp"
 
 #include <array>
 #include <filesystem>

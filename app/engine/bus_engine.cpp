@@ -55,7 +55,8 @@ void BusEngine::onConnectionLost(const QString& name, const QString& reason) {
 
 void BusEngine::onReadyRead() {
     const QByteArray data = serial_.readAvailable();
-    router_.route(std::span(reinterpret_cast<const std::uint8_t*>(data.constData()), static_cast<std::size_t>(data.size())));
+    router_.route(std::span(reinterpret_cast<const std::uint8_t*>(data.constData()),
+                            static_cast<std::size_t>(data.size())));
 }
 
 void BusEngine::scheduleModeStep() {
@@ -82,7 +83,8 @@ void BusEngine::runModeStep() {
     // The mode itself follows only the latest selection: an older step sends its frame and no more.
     if (step.selection == selections_) {
         state_.bTestMode = entersTestMode;
-        tester_.startPolling(entersTestMode ? TesterFeature::kCalibrationPollPeriodMs : TesterFeature::kPollPeriodMs);
+        tester_.startPolling(entersTestMode ? TesterFeature::kCalibrationPollPeriodMs
+                                            : TesterFeature::kPollPeriodMs);
     }
     scheduleModeStep();
 }

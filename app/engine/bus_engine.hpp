@@ -55,14 +55,15 @@ class BusEngine : public QObject {
     void shutdown();
 
   signals:
-    void portStatusChanged(zanst::app::BusEngine::PortStatus status, const QString& name, const QString& detail);
+    void portStatusChanged(zanst::app::BusEngine::PortStatus status, const QString& name,
+                           const QString& detail);
 
   private:
     // The delayed part of a tab change.
     struct ModeStep {
         bus::Tab tab;
-        quint64 selection;     // which selection it belongs to
-        bool portWasOpen;      // the port was open when the tab was selected
+        quint64 selection; // which selection it belongs to
+        bool portWasOpen;  // the port was open when the tab was selected
         qint64 selectedAtMs;
     };
 

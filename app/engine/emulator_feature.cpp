@@ -5,7 +5,9 @@ namespace zanst::app {
 EmulatorFeature::EmulatorFeature(bus::BusState& state, bus::BusPort& port, QObject* parent)
     : QObject(parent), state_(state), port_(port), responder_(state, port, &forwarder_) {}
 
-void EmulatorFeature::setBankSettings(const emulator::BankSettings& settings) { responder_.setSettings(settings); }
+void EmulatorFeature::setBankSettings(const emulator::BankSettings& settings) {
+    responder_.setSettings(settings);
+}
 
 void EmulatorFeature::applyBatteryPreset(int listIndex, bool announce) {
     responder_.setPreset(emulator::bankPresetForListIndex(listIndex));
@@ -28,8 +30,12 @@ void EmulatorFeature::Forwarder::batteriesInParallelRead(const emulator::Batteri
     emit link_.batteriesInParallelRead();
 }
 
-void EmulatorFeature::Forwarder::cellTextsRefreshed() { emit link_.cellTextsRefreshed(); }
+void EmulatorFeature::Forwarder::cellTextsRefreshed() {
+    emit link_.cellTextsRefreshed();
+}
 
-void EmulatorFeature::Forwarder::firmwareVersionDefaulted() { emit link_.firmwareVersionDefaulted(); }
+void EmulatorFeature::Forwarder::firmwareVersionDefaulted() {
+    emit link_.firmwareVersionDefaulted();
+}
 
 } // namespace zanst::app

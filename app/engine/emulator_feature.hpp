@@ -16,7 +16,7 @@ namespace zanst::app {
 
 class EmulatorFeature : public QObject {
     Q_OBJECT
-public:
+  public:
     EmulatorFeature(bus::BusState& state, bus::BusPort& port, QObject* parent = nullptr);
 
     // Engine thread only.
@@ -28,7 +28,7 @@ public:
     // The preset at this model-list position, published whole; `announce` sends the 0x31 frame.
     void applyBatteryPreset(int listIndex, bool announce);
 
-signals:
+  signals:
     void bmsIdentityShown(const QString& pid, const QString& serial);
     void bmsMeasurementShown(const QString& voltage, const QString& current);
     // tbNumBat was read as a whole number (capped at 10); "Bat in parallel" follows it.
@@ -38,10 +38,10 @@ signals:
     // The BMS asked for the info with no firmware version chosen; "v1.02" was reported.
     void firmwareVersionDefaulted();
 
-private:
+  private:
     // Turns the responder's reports into this object's signals.
     class Forwarder : public emulator::ResponderListener {
-    public:
+      public:
         explicit Forwarder(EmulatorFeature& link) : link_(link) {}
         void bmsIdentityShown(const std::string& pid, const std::string& serial) override;
         void bmsMeasurementShown(const std::string& voltage, const std::string& current) override;
@@ -49,7 +49,7 @@ private:
         void cellTextsRefreshed() override;
         void firmwareVersionDefaulted() override;
 
-    private:
+      private:
         EmulatorFeature& link_;
     };
 

@@ -10,7 +10,7 @@
 namespace zanst::app {
 
 class EngineHost {
-public:
+  public:
     EngineHost();
     ~EngineHost();
     EngineHost(const EngineHost&) = delete;
@@ -24,7 +24,7 @@ public:
         QMetaObject::invokeMethod(engine_.get(), std::forward<Fn>(fn), Qt::BlockingQueuedConnection);
     }
 
-private:
+  private:
     QThread thread_;
     std::unique_ptr<BusEngine> engine_;
 };

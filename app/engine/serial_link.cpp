@@ -41,7 +41,9 @@ void SerialLink::close() {
     port_.clearError();
 }
 
-bool SerialLink::isOpen() const { return port_.isOpen() && !lost_; }
+bool SerialLink::isOpen() const {
+    return port_.isOpen() && !lost_;
+}
 
 bool SerialLink::write(std::span<const std::uint8_t> bytes) {
     if (!isOpen()) {

@@ -11,7 +11,8 @@ SnifferFeature::SnifferFeature(bus::BusState& state, QObject* parent)
 }
 
 void SnifferFeature::bmsInfoChanged(tester::BmsField field, const std::string& text) {
-    emit infoChanged(static_cast<int>(field), QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    emit infoChanged(static_cast<int>(field),
+                     QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 void SnifferFeature::burstEnded(const tester::BankSnapshot& snapshot) {

@@ -9,9 +9,13 @@ TesterFeature::TesterFeature(bus::BusState& state, bus::BusPort& port, QObject* 
     connect(&timerBMS_, &QTimer::timeout, this, &TesterFeature::timerBMS_Tick);
 }
 
-void TesterFeature::startPolling(int periodMs) { timerBMS_.start(periodMs); }
+void TesterFeature::startPolling(int periodMs) {
+    timerBMS_.start(periodMs);
+}
 
-void TesterFeature::stopPolling() { timerBMS_.stop(); }
+void TesterFeature::stopPolling() {
+    timerBMS_.stop();
+}
 
 void TesterFeature::setSetpointCorrection(int correction) {
     if (correction >= tester::kMinSetpointCorrection && correction <= tester::kMaxSetpointCorrection) {

@@ -23,7 +23,9 @@
 #include <algorithm>
 
 // The pictures live in a static library; make sure its resources are registered.
-static void initResources() { Q_INIT_RESOURCE(resources); }
+static void initResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace zanst::app {
 
@@ -37,8 +39,9 @@ QString diag_form::buildDate() {
 }
 
 diag_form::diag_form(ServiceMode serviceMode, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
       serviceMode_(serviceMode) {
     initResources();
     setObjectName(QStringLiteral("diag_form"));
@@ -102,22 +105,26 @@ void diag_form::connectEngine() {
     connect(sniffer, &SnifferFeature::infoChanged, tabSniffer, &SnifferTab::showField);
     connect(sniffer, &SnifferFeature::infoCleared, tabSniffer, &SnifferTab::clearFields);
 
-    connect(tabBMS, &BatteryTesterTab::setpointCorrectionChanged, this,
-            [tester](int correction) { post(tester, [correction](TesterFeature& t) { t.setSetpointCorrection(correction); }); });
+    connect(tabBMS, &BatteryTesterTab::setpointCorrectionChanged, this, [tester](int correction) {
+        post(tester, [correction](TesterFeature& t) { t.setSetpointCorrection(correction); });
+    });
     connect(tabBMS, &BatteryTesterTab::systemVoltageChanged, this,
             [tester](int volts) { post(tester, [volts](TesterFeature& t) { t.setSystemVoltage(volts); }); });
 
     connect(emulator, &EmulatorFeature::bmsIdentityShown, tabBattery, &BmsTesterTab::showBmsIdentity);
     connect(emulator, &EmulatorFeature::bmsMeasurementShown, tabBattery, &BmsTesterTab::showBmsMeasurement);
-    connect(emulator, &EmulatorFeature::batteriesInParallelRead, tabBattery, &BmsTesterTab::batteriesInParallelRead);
+    connect(emulator, &EmulatorFeature::batteriesInParallelRead, tabBattery,
+            &BmsTesterTab::batteriesInParallelRead);
     connect(emulator, &EmulatorFeature::cellTextsRefreshed, tabBattery, &BmsTesterTab::cellTextsRefreshed);
     connect(emulator, &EmulatorFeature::firmwareVersionDefaulted, tabBattery,
             &BmsTesterTab::firmwareVersionDefaulted);
-    connect(tabBattery, &BmsTesterTab::settingsPublished, this, [emulator](const emulator::BankSettings& settings) {
-        post(emulator, [settings](EmulatorFeature& e) { e.setBankSettings(settings); });
-    });
+    connect(tabBattery, &BmsTesterTab::settingsPublished, this,
+            [emulator](const emulator::BankSettings& settings) {
+                post(emulator, [settings](EmulatorFeature& e) { e.setBankSettings(settings); });
+            });
     connect(tabBattery, &BmsTesterTab::presetApplied, this, [emulator](int listIndex, bool announce) {
-        post(emulator, [listIndex, announce](EmulatorFeature& e) { e.applyBatteryPreset(listIndex, announce); });
+        post(emulator,
+             [listIndex, announce](EmulatorFeature& e) { e.applyBatteryPreset(listIndex, announce); });
     });
 }
 

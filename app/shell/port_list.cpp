@@ -8,7 +8,8 @@ QStringList listedPorts(const QStringList& systemNames, const QString& extraPort
     QStringList entries;
     for (const QString& name : systemNames) {
         // Some drivers report names with a stray trailing character.
-        const bool endsInDigit = !name.isEmpty() && name.back() >= QLatin1Char('0') && name.back() <= QLatin1Char('9');
+        const bool endsInDigit =
+            !name.isEmpty() && name.back() >= QLatin1Char('0') && name.back() <= QLatin1Char('9');
         if (!name.isEmpty() && !endsInDigit) {
             entries << name.chopped(1);
         } else {

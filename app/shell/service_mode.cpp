@@ -21,8 +21,8 @@ void applyServiceMode(ServiceMode mode, diag_form& window) {
     window.snifferTab()->hideRiskyTools();
     QTabWidget* strip = window.tabs();
     const QSignalBlocker blocker(strip); // removing tabs is not a mode change
-    for (QWidget* page : std::initializer_list<QWidget*>{window.actionsTab(), window.calibrationTab(),
-                                                         window.metricsTab()}) {
+    for (QWidget* page :
+         std::initializer_list<QWidget*>{window.actionsTab(), window.calibrationTab(), window.metricsTab()}) {
         const int index = strip->indexOf(page);
         if (index >= 0) {
             strip->removeTab(index);

@@ -106,7 +106,9 @@ void BatteryTesterTab::onSettingEdited(const QString& text) {
     emit setpointCorrectionChanged(*correction);
 }
 
-void BatteryTesterTab::showSnapshot(const tester::BankSnapshot& snapshot) { model_->setSnapshot(snapshot); }
+void BatteryTesterTab::showSnapshot(const tester::BankSnapshot& snapshot) {
+    model_->setSnapshot(snapshot);
+}
 
 void BatteryTesterTab::showBankValues(const tester::BankValues& values) {
     const tester::BankTexts texts = tester::bankTexts(values, localeTextFormat());

@@ -13,7 +13,7 @@ class QTableView;
 namespace zanst::tester {
 struct BankSnapshot;
 struct BankValues;
-}
+} // namespace zanst::tester
 
 namespace zanst::app {
 

@@ -40,7 +40,9 @@ template <typename T, std::size_t N> int indexIn(const std::array<T*, N>& contro
     return -1;
 }
 
-QString qs(const std::string& text) { return QString::fromStdString(text); }
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 void setText(QLineEdit* box, const std::string& text) {
     const QString shown = qs(text);
@@ -57,7 +59,8 @@ void markEntry(QLineEdit* box, const std::string& text) {
     }
     box->setProperty(kInvalidProperty, invalid);
     QPalette palette = box->palette();
-    palette.setColor(QPalette::Text, invalid ? QColor(Qt::red) : box->parentWidget()->palette().color(QPalette::Text));
+    palette.setColor(QPalette::Text,
+                     invalid ? QColor(Qt::red) : box->parentWidget()->palette().color(QPalette::Text));
     box->setPalette(palette);
 }
 
@@ -119,7 +122,8 @@ QWidget* BmsTesterTab::buildTop() {
     cbBatteryPresets = new QComboBox(top);
     cbBatteryPresets->setObjectName(QStringLiteral("cbBatteryPresets"));
     for (const auto caption : emulator::batteryPresetCaptions) {
-        cbBatteryPresets->addItem(QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())));
+        cbBatteryPresets->addItem(
+            QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())));
     }
     // No selection at start, so that choosing the first model still announces it; the list
     // shows the first caption meanwhile, in the normal text colour.
@@ -164,7 +168,8 @@ QWidget* BmsTesterTab::buildTop() {
     brand->addStretch(1);
     row->addLayout(brand);
 
-    connect(cbBatteryPresets, &QComboBox::currentIndexChanged, this, &BmsTesterTab::cbBatteryPresets_SelectedIndexChanged);
+    connect(cbBatteryPresets, &QComboBox::currentIndexChanged, this,
+            &BmsTesterTab::cbBatteryPresets_SelectedIndexChanged);
     connect(cbFwVersion, &QComboBox::currentIndexChanged, this, [this](int index) {
         editor_.setFirmwareIndex(index);
         if (!showing_) {
@@ -183,9 +188,12 @@ QGroupBox* BmsTesterTab::buildSentBox() {
     grid->setVerticalSpacing(4);
 
     const emulator::SentBmsInfo start;
-    tbSentBankVoltage = makeReadOnly(GroupboxSentBMSInfo, QStringLiteral("tbSentBankVoltage"), qs(start.bankVoltage));
-    tbSentBankCurrent = makeReadOnly(GroupboxSentBMSInfo, QStringLiteral("tbSentBankCurrent"), qs(start.current));
-    tbSentBankAvgTemp = makeReadOnly(GroupboxSentBMSInfo, QStringLiteral("tbSentBankAvgTemp"), qs(start.avgTemp));
+    tbSentBankVoltage =
+        makeReadOnly(GroupboxSentBMSInfo, QStringLiteral("tbSentBankVoltage"), qs(start.bankVoltage));
+    tbSentBankCurrent =
+        makeReadOnly(GroupboxSentBMSInfo, QStringLiteral("tbSentBankCurrent"), qs(start.current));
+    tbSentBankAvgTemp =
+        makeReadOnly(GroupboxSentBMSInfo, QStringLiteral("tbSentBankAvgTemp"), qs(start.avgTemp));
     tbSentBMSInfoBattInParallel =
         makeReadOnly(GroupboxSentBMSInfo, QStringLiteral("tbSentBMSInfoBattInParallel"), QStringLiteral("1"));
     int row = 0;
@@ -313,8 +321,10 @@ QGroupBox* BmsTesterTab::buildBatteryGroup() {
         connect(panel->tempSlider, &QSlider::valueChanged, this, &BmsTesterTab::ScrollTempTrackbar);
         QLineEdit* voltageBox = panel->voltageEntry;
         QLineEdit* tempBox = panel->tempEntry;
-        connect(voltageBox, &QLineEdit::textEdited, this, [this, voltageBox] { KeyPressCellVoltage(voltageBox, false); });
-        connect(tempBox, &QLineEdit::textEdited, this, [this, tempBox] { KeyPressCellTemperature(tempBox, false); });
+        connect(voltageBox, &QLineEdit::textEdited, this,
+                [this, voltageBox] { KeyPressCellVoltage(voltageBox, false); });
+        connect(tempBox, &QLineEdit::textEdited, this,
+                [this, tempBox] { KeyPressCellTemperature(tempBox, false); });
         cells->addWidget(panel, cell / emulator::kCellsPerBlock, cell % emulator::kCellsPerBlock);
     }
     v->addLayout(cells);
@@ -334,8 +344,9 @@ void BmsTesterTab::onShown() {
 }
 
 void BmsTesterTab::hideRiskyTools() {
-    for (QWidget* w : std::initializer_list<QWidget*>{labelCellType, tbCellType, labelNumBat, tbNumBat, labelMax10,
-                                                      labelBatInParallel, tbSentBMSInfoBattInParallel}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{labelCellType, tbCellType, labelNumBat, tbNumBat, labelMax10,
+                                         labelBatInParallel, tbSentBMSInfoBattInParallel}) {
         w->hide();
     }
 }
@@ -438,11 +449,17 @@ void BmsTesterTab::KeyPressCurrent(bool enter) {
     edited();
 }
 
-void BmsTesterTab::FocusEnterCellVoltage(QLineEdit* box) { editor_.focusEntered(Field::Voltage, indexIn(tbCellVoltage, box)); }
+void BmsTesterTab::FocusEnterCellVoltage(QLineEdit* box) {
+    editor_.focusEntered(Field::Voltage, indexIn(tbCellVoltage, box));
+}
 
-void BmsTesterTab::FocusEnterCellTemperature(QLineEdit* box) { editor_.focusEntered(Field::Temperature, indexIn(tbTemp, box)); }
+void BmsTesterTab::FocusEnterCellTemperature(QLineEdit* box) {
+    editor_.focusEntered(Field::Temperature, indexIn(tbTemp, box));
+}
 
-void BmsTesterTab::FocusEnterCurrent() { editor_.focusEntered(Field::Current, 0); }
+void BmsTesterTab::FocusEnterCurrent() {
+    editor_.focusEntered(Field::Current, 0);
+}
 
 void BmsTesterTab::FocusLeaveCellVoltage(QLineEdit* box) {
     const int cell = indexIn(tbCellVoltage, box);
@@ -465,7 +482,9 @@ void BmsTesterTab::FocusLeaveCurrent() {
     edited();
 }
 
-void BmsTesterTab::CbEditAll_CheckedChanged(bool checked) { editor_.setEditAllCells(checked); }
+void BmsTesterTab::CbEditAll_CheckedChanged(bool checked) {
+    editor_.setEditAllCells(checked);
+}
 
 void BmsTesterTab::resetCells() {
     editor_.resetCells();

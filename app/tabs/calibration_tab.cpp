@@ -99,10 +99,10 @@ QGroupBox* CalibrationTab::buildParametersGroup() {
 
     auto* column = new QVBoxLayout(parametersGroup);
     column->addLayout(grid);
-    for (const char* note : {"Battery parameters can only be set ONCE after calibration.",
-                             "All balancers in the list will have the same serial number and capacity.",
-                             "(\"Save calibration\" rewrites the calibration page and clears ",
-                             "the battery parameters.)"}) {
+    for (const char* note :
+         {"Battery parameters can only be set ONCE after calibration.",
+          "All balancers in the list will have the same serial number and capacity.",
+          "(\"Save calibration\" rewrites the calibration page and clears ", "the battery parameters.)"}) {
         column->addWidget(new QLabel(QString::fromLatin1(note), parametersGroup));
     }
     return parametersGroup;

@@ -13,8 +13,8 @@ namespace {
 
 constexpr int kEntryWidth = 52;
 
-QSlider* makeSlider(QWidget* parent, const QString& name, emulator::SliderRange range, int value, int pageStep,
-                    int tickInterval) {
+QSlider* makeSlider(QWidget* parent, const QString& name, emulator::SliderRange range, int value,
+                    int pageStep, int tickInterval) {
     auto* slider = new QSlider(Qt::Horizontal, parent);
     slider->setObjectName(name);
     slider->setRange(range.min, range.max);
@@ -52,17 +52,18 @@ CellPanel::CellPanel(int cell, QObject* entryFilter, QWidget* parent)
     setSizePolicy(policy);
 
     // Ticks every 200 mV and every 10 degC.
-    voltageSlider = makeSlider(this, QStringLiteral("mVTrackbarCell%1").arg(n), emulator::rangeOf(Field::Voltage),
-                               emulator::kVoltageDefaultMv, 100, 200);
+    voltageSlider = makeSlider(this, QStringLiteral("mVTrackbarCell%1").arg(n),
+                               emulator::rangeOf(Field::Voltage), emulator::kVoltageDefaultMv, 100, 200);
     voltageSlider->setAccessibleName(QStringLiteral("Cell %1 voltage slider").arg(n));
-    voltageEntry = makeCellEntry(this, QStringLiteral("tbCell%1Voltage").arg(n), QStringLiteral("Cell %1 voltage").arg(n),
-                                 QStringLiteral("Cell voltage, 1800 to 4000 mV; Enter applies it"), entryFilter);
-    tempSlider = makeSlider(this, QStringLiteral("TempTrackbarCell%1").arg(n), emulator::rangeOf(Field::Temperature),
-                            emulator::kTempDefaultTenths, 10, 100);
+    voltageEntry = makeCellEntry(
+        this, QStringLiteral("tbCell%1Voltage").arg(n), QStringLiteral("Cell %1 voltage").arg(n),
+        QStringLiteral("Cell voltage, 1800 to 4000 mV; Enter applies it"), entryFilter);
+    tempSlider = makeSlider(this, QStringLiteral("TempTrackbarCell%1").arg(n),
+                            emulator::rangeOf(Field::Temperature), emulator::kTempDefaultTenths, 10, 100);
     tempSlider->setAccessibleName(QStringLiteral("Cell %1 temperature slider").arg(n));
-    tempEntry = makeCellEntry(this, QStringLiteral("tbTemp%1").arg(n), QStringLiteral("Cell %1 temperature").arg(n),
-                              QString::fromUtf8("Cell temperature in whole °C, -40 to 80; Enter applies it"),
-                              entryFilter);
+    tempEntry = makeCellEntry(
+        this, QStringLiteral("tbTemp%1").arg(n), QStringLiteral("Cell %1 temperature").arg(n),
+        QString::fromUtf8("Cell temperature in whole °C, -40 to 80; Enter applies it"), entryFilter);
 
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(6, 6, 6, 6);

@@ -19,7 +19,7 @@ class CellPanel : public QGroupBox {
 
     int cell() const { return cell_; }
 
-    QSlider* voltageSlider = nullptr; // mVTrackbarCell<n>
+    QSlider* voltageSlider = nullptr;  // mVTrackbarCell<n>
     QLineEdit* voltageEntry = nullptr; // tbCell<n>Voltage
     QSlider* tempSlider = nullptr;     // TempTrackbarCell<n>
     QLineEdit* tempEntry = nullptr;    // tbTemp<n>

@@ -10,13 +10,13 @@ namespace zanst::app {
 
 class ConnectionTab : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit ConnectionTab(QWidget* parent = nullptr);
 
-    QComboBox* comboBox1 = nullptr;      // port names, selection only
+    QComboBox* comboBox1 = nullptr; // port names, selection only
     QPushButton* cmdDisconnect = nullptr;
 
-signals:
+  signals:
     // The user chose an entry (also the one already selected).
     void portChosen(const QString& name);
     void disconnectRequested();

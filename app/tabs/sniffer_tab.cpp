@@ -85,7 +85,9 @@ void SnifferTab::clearFields() {
     }
 }
 
-void SnifferTab::showSnapshot(const tester::BankSnapshot& snapshot) { model_->setSnapshot(snapshot); }
+void SnifferTab::showSnapshot(const tester::BankSnapshot& snapshot) {
+    model_->setSnapshot(snapshot);
+}
 
 void SnifferTab::onShown() {
     recorder_->onShown();

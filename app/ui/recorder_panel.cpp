@@ -125,7 +125,9 @@ RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, RecordingLock& lo
     connect(timer, &QTimer::timeout, this, &RecorderPanel::writeLine);
 }
 
-bool RecorderPanel::isRecording() const { return recorder_ && recorder_->recording(); }
+bool RecorderPanel::isRecording() const {
+    return recorder_ && recorder_->recording();
+}
 
 tester::ColumnSet RecorderPanel::checkedColumns() const {
     tester::ColumnSet set{};

@@ -5,7 +5,6 @@
 
 #include "bus/number_text.hpp"
 #include "tester/recorder.hpp"
-#include "bus/number_text.hpp"
 #include "ui/recording_lock.hpp"
 #include "ui/widgets.hpp"
 

@@ -7,13 +7,13 @@ namespace zanst::app {
 
 class TabOverlay : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int kWidth = 420;
     static constexpr int kHeight = 21;
 
     explicit TabOverlay(QWidget* parent);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 };
 

@@ -1,7 +1,7 @@
 #include "bus/records.hpp"
+#include "bus/tables.hpp"
 #include "sim/balancer.hpp"
 #include "sim/presets.hpp"
-#include "bus/tables.hpp"
 #include "support/records.hpp"
 
 #include <gtest/gtest.h>
@@ -24,8 +24,8 @@ TEST_P(PackMeasurement, VoltageInTheLowBitsCurrentSignedAbove) {
 INSTANTIATE_TEST_SUITE_P(Table, PackMeasurement,
                          testing::Values(PackCase{3300, 0, 0x000008FCu}, PackCase{3300, -500000, 0x85EE08FCu},
                                          PackCase{1000, 1, 0x00001000u},
-                                         PackCase{900, 0, 0x00000000u},      // below range: clamped to 1000 mV
-                                         PackCase{6000, 0, 0x00000FFFu},     // above: clamped to 5095 mV
+                                         PackCase{900, 0, 0x00000000u},  // below range: clamped to 1000 mV
+                                         PackCase{6000, 0, 0x00000FFFu}, // above: clamped to 5095 mV
                                          PackCase{3300, 900000, 0x7FFFF8FCu} // current clamped to 20 bits
                                          ));
 

@@ -35,8 +35,8 @@ Bytes emulatorInfoAnswer(const Bytes& request, int balancers) {
 std::vector<Bytes> emulatorRecords(int balancers, int seq, int mv = 3300, int ma = 0) {
     std::vector<Bytes> out;
     for (int i = 1; i <= balancers; ++i) {
-        Bytes r = test::measurementRecord(static_cast<std::uint16_t>(i), 0x40, test::measurementWord(mv, ma), 0x1900,
-                                          i < balancers ? 2 : 0);
+        Bytes r = test::measurementRecord(static_cast<std::uint16_t>(i), 0x40, test::measurementWord(mv, ma),
+                                          0x1900, i < balancers ? 2 : 0);
         r[3] = static_cast<std::uint8_t>(seq << 4);
         test::sealLast(r);
         out.push_back(r);
@@ -44,7 +44,9 @@ std::vector<Bytes> emulatorRecords(int balancers, int seq, int mv = 3300, int ma
     return out;
 }
 
-Message answerOf(const Bytes& request, std::vector<Bytes> records) { return Message{request, std::move(records), {}, {}}; }
+Message answerOf(const Bytes& request, std::vector<Bytes> records) {
+    return Message{request, std::move(records), {}, {}};
+}
 
 Bytes measurementRequestFrame() {
     Bytes payload(20, 0);
@@ -78,7 +80,8 @@ TEST_P(AnswerChecks, FindTheFaultByteByByte) {
         EXPECT_EQ(r.sequence, c.previousSequence ? (*c.previousSequence + 1) % 16 : 5);
     } else {
         ASSERT_FALSE(r.ok()) << c.name;
-        EXPECT_NE(joinErrors(r.errors).find(c.error), std::string::npos) << c.name << ": " << joinErrors(r.errors);
+        EXPECT_NE(joinErrors(r.errors).find(c.error), std::string::npos)
+            << c.name << ": " << joinErrors(r.errors);
     }
 }
 
@@ -91,8 +94,12 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"first answer of a session", none, std::nullopt, nullptr},
         CheckCase{"record CRC", [](Bytes&, std::vector<Bytes>& r) { r[1][11] ^= 0x10; }, 4, "record 2: CRC"},
         CheckCase{"frame CRC", [](Bytes& f, std::vector<Bytes>&) { f[25] ^= 0x01; }, 4, "frame CRC"},
-        CheckCase{"frame altered", [](Bytes& f, std::vector<Bytes>&) { f[5] = 0x77; test::sealLast(f); }, 4,
-                  "frame byte 5"},
+        CheckCase{"frame altered",
+                  [](Bytes& f, std::vector<Bytes>&) {
+                      f[5] = 0x77;
+                      test::sealLast(f);
+                  },
+                  4, "frame byte 5"},
         CheckCase{"wrong id",
                   [](Bytes&, std::vector<Bytes>& r) {
                       r[2][2] = 9;
@@ -105,7 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
                       test::sealLast(r[3]);
                   },
                   4, "record 4: following flag 0x02, expected 0x00"},
-        CheckCase{"a record missing", [](Bytes&, std::vector<Bytes>& r) { r.pop_back(); }, 4, "3 records, expected 4"},
+        CheckCase{"a record missing", [](Bytes&, std::vector<Bytes>& r) { r.pop_back(); }, 4,
+                  "3 records, expected 4"},
         CheckCase{"status without bit 6",
                   [](Bytes&, std::vector<Bytes>& r) {
                       r[0][1] = 0x00;
@@ -119,18 +127,20 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   4, "answer counter 6, earlier records had 5"},
         CheckCase{"an answer went missing", none, 3, "went missing"},
-        CheckCase{"counter wraps after 15", [](Bytes&, std::vector<Bytes>& r) { r = emulatorRecords(4, 0); }, 15,
-                  nullptr}),
+        CheckCase{"counter wraps after 15", [](Bytes&, std::vector<Bytes>& r) { r = emulatorRecords(4, 0); },
+                  15, nullptr}),
     [](const testing::TestParamInfo<CheckCase>& p) { return "case" + std::to_string(p.index); });
 
 class Bms : public testing::Test {
-protected:
+  protected:
     BmsMaster bms{BmsConfig{}, t0};
 
     std::vector<ExchangeReport> answer(const Bytes& bytes, TimePoint at) {
         return bms.receive(std::span<const std::uint8_t>(bytes), at);
     }
-    Bytes requestFrameOf(const Bytes& out, std::size_t size) { return Bytes(out.begin() + 10, out.begin() + 10 + static_cast<long>(size)); }
+    Bytes requestFrameOf(const Bytes& out, std::size_t size) {
+        return Bytes(out.begin() + 10, out.begin() + 10 + static_cast<long>(size));
+    }
 
     void enumerate(int balancers) {
         const Bytes out = bms.poll(t0 + 1s);
@@ -181,7 +191,8 @@ TEST_F(Bms, InfoThenMeasurementsWithOnePlaceholderPerBalancer) {
     EXPECT_EQ(frame[1], 0x02);
     EXPECT_EQ(frame[24], 0x02) << "records follow";
     for (std::size_t i = 0; i < 4; ++i) {
-        const Bytes r(out.begin() + 36 + static_cast<long>(12 * i), out.begin() + 48 + static_cast<long>(12 * i));
+        const Bytes r(out.begin() + 36 + static_cast<long>(12 * i),
+                      out.begin() + 48 + static_cast<long>(12 * i));
         EXPECT_EQ(r[0], 0x02);
         EXPECT_EQ(r[1] & 0x40, 0) << "bit 6 is the balancers' to set";
         EXPECT_EQ(bus::getLe16(r, 2), i + 1);

@@ -32,7 +32,7 @@ using test::TempDir;
 
 // The simulator as a child process; a line not seen in time reads as an empty text.
 class SimProcess : public test::SimProcess {
-public:
+  public:
     explicit SimProcess(std::vector<std::string> args) : test::SimProcess(ZANST_SIM_PATH, std::move(args)) {}
     std::string waitForLine(const std::string& text, milliseconds timeout = milliseconds(3000)) {
         return test::SimProcess::waitForLine(text, timeout).value_or("");
@@ -41,7 +41,7 @@ public:
 
 // The tool's end: the device path opened as a serial port.
 class Port {
-public:
+  public:
     explicit Port(const std::string& path) {
         fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd_ < 0) {
@@ -53,7 +53,9 @@ public:
         ::tcsetattr(fd_, TCSANOW, &t);
     }
     ~Port() { ::close(fd_); }
-    void write(const Bytes& b) { ASSERT_EQ(::write(fd_, b.data(), b.size()), static_cast<ssize_t>(b.size())); }
+    void write(const Bytes& b) {
+        ASSERT_EQ(::write(fd_, b.data(), b.size()), static_cast<ssize_t>(b.size()));
+    }
     // Reads until `count` bytes arrived or the time is up.
     Bytes read(std::size_t count, milliseconds timeout) {
         Bytes out;
@@ -73,11 +75,13 @@ public:
         return out;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 
-Bytes withWakeup(const Bytes& frame) { return test::concat({Bytes(10, 0), frame}); }
+Bytes withWakeup(const Bytes& frame) {
+    return test::concat({Bytes(10, 0), frame});
+}
 
 Bytes infoRequest() {
     Bytes payload(16, 0);
@@ -140,7 +144,7 @@ TEST(Program, StopsCleanlyOnEitherSignalAndRemovesItsLink) {
         const std::string link = dir / "sim";
         SimProcess sim({"--link", link});
         ASSERT_FALSE(sim.waitForLine(" ready ").empty());
-        struct stat st{};
+        struct stat st {};
         ASSERT_EQ(::lstat(link.c_str(), &st), 0);
         EXPECT_TRUE(S_ISLNK(st.st_mode));
         EXPECT_EQ(sim.stop(sig), 0);
@@ -152,10 +156,14 @@ TEST(Program, StopsCleanlyOnEitherSignalAndRemovesItsLink) {
 TEST(Program, RefusesToReplaceAFileAndABadCommandLine) {
     TempDir dir;
     const std::string file = dir / "precious";
-    { std::FILE* f = std::fopen(file.c_str(), "w"); std::fputs("keep", f); std::fclose(f); }
+    {
+        std::FILE* f = std::fopen(file.c_str(), "w");
+        std::fputs("keep", f);
+        std::fclose(f);
+    }
     SimProcess a({"--link", file});
     EXPECT_EQ(a.waitExit(), 2);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::lstat(file.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
 
@@ -195,8 +203,8 @@ TEST(Program, BmsPollsAndChecksTheAnswersItGets) {
     ASSERT_EQ(poll[11], 0x02);
     Bytes reply = withWakeup(Bytes(poll.begin() + 10, poll.begin() + 36));
     for (int i = 1; i <= 4; ++i) {
-        const Bytes r = test::measurementRecord(static_cast<std::uint16_t>(i), 0x40, test::measurementWord(3300 + i, 0),
-                                                0x1900, i < 4 ? 2 : 0);
+        const Bytes r = test::measurementRecord(static_cast<std::uint16_t>(i), 0x40,
+                                                test::measurementWord(3300 + i, 0), 0x1900, i < 4 ? 2 : 0);
         reply.insert(reply.end(), r.begin(), r.end());
     }
     port.write(reply);
@@ -209,8 +217,8 @@ TEST(Program, BmsPollsAndChecksTheAnswersItGets) {
     ASSERT_EQ(poll2.size(), 84U);
     Bytes bad = withWakeup(Bytes(poll2.begin() + 10, poll2.begin() + 36));
     for (int i = 1; i <= 4; ++i) {
-        Bytes r = test::measurementRecord(static_cast<std::uint16_t>(i), 0x40, test::measurementWord(3300, 0), 0x1900,
-                                          i < 4 ? 2 : 0);
+        Bytes r = test::measurementRecord(static_cast<std::uint16_t>(i), 0x40, test::measurementWord(3300, 0),
+                                          0x1900, i < 4 ? 2 : 0);
         r[3] = 0x10; // answer counter 1, following counter 0
         test::sealLast(r);
         if (i == 2) {

@@ -83,7 +83,8 @@ TEST(BankRole, AnswersWhatArrivesInPiecesAndFaultsReachTheLine) {
         EXPECT_EQ(out.empty(), c.empty);
         if (c.intact) {
             ASSERT_EQ(out.size(), 26U + 48U);
-            EXPECT_EQ(Bytes(out.begin(), out.begin() + 26), Bytes(request.begin() + 10, request.begin() + 36));
+            EXPECT_EQ(Bytes(out.begin(), out.begin() + 26),
+                      Bytes(request.begin() + 10, request.begin() + 36));
             EXPECT_TRUE(anyLineHas(role.takeLines(), "4 filled"));
         } else if (!c.empty) {
             // Every byte altered: none equals what an intact answer would carry.
@@ -149,8 +150,9 @@ TEST(Faults, RatesBetweenNoneAndAll) {
     EXPECT_NEAR(static_cast<double>(some.dropped()), 1000.0, 150.0);
     EXPECT_NEAR(static_cast<double>(some.corrupted()), 900.0, 150.0);
     EXPECT_EQ(out.size(), clean.size() - static_cast<std::size_t>(some.dropped()));
-    EXPECT_EQ(static_cast<long>(std::count_if(out.begin(), out.end(), [](std::uint8_t b) { return b != 0x55; })),
-              some.corrupted());
+    EXPECT_EQ(
+        static_cast<long>(std::count_if(out.begin(), out.end(), [](std::uint8_t b) { return b != 0x55; })),
+        some.corrupted());
 }
 
 struct CommandLine {
@@ -171,20 +173,22 @@ TEST_P(CommandLines, AcceptedOrRefusedWithAReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, CommandLines,
-    testing::Values(CommandLine{{}, nullptr}, CommandLine{{"ring", "--preset", "0xA612", "--batteries=10"}, nullptr},
-                    CommandLine{{"bms", "--current", "-12.5", "--slow-byte-us", "40", "--quiet"}, nullptr},
-                    CommandLine{{"--silent-after", "2.5", "--drop-rate", "0.01", "--link", "/tmp/x"}, nullptr},
-                    CommandLine{{"tester"}, "unknown role"}, CommandLine{{"bank", "ring"}, "only one role"},
-                    CommandLine{{"--preset", "0xA601"}, "not a product id"},
-                    CommandLine{{"--batteries", "11"}, "1 to 10"}, CommandLine{{"--batteries", "2.5"}, "1 to 10"},
-                    CommandLine{{"--current", "600"}, "-500 to 500"}, CommandLine{{"--drop-rate", "1.5"}, "0 to 1"},
-                    CommandLine{{"--silent-after", "-1"}, "0 or more"}, CommandLine{{"--link"}, "needs a value"},
-                    CommandLine{{"--quiet=1"}, "takes no value"}, CommandLine{{"--speed", "9"}, "unknown option"}),
+    testing::Values(
+        CommandLine{{}, nullptr}, CommandLine{{"ring", "--preset", "0xA612", "--batteries=10"}, nullptr},
+        CommandLine{{"bms", "--current", "-12.5", "--slow-byte-us", "40", "--quiet"}, nullptr},
+        CommandLine{{"--silent-after", "2.5", "--drop-rate", "0.01", "--link", "/tmp/x"}, nullptr},
+        CommandLine{{"tester"}, "unknown role"}, CommandLine{{"bank", "ring"}, "only one role"},
+        CommandLine{{"--preset", "0xA601"}, "not a product id"},
+        CommandLine{{"--batteries", "11"}, "1 to 10"}, CommandLine{{"--batteries", "2.5"}, "1 to 10"},
+        CommandLine{{"--current", "600"}, "-500 to 500"}, CommandLine{{"--drop-rate", "1.5"}, "0 to 1"},
+        CommandLine{{"--silent-after", "-1"}, "0 or more"}, CommandLine{{"--link"}, "needs a value"},
+        CommandLine{{"--quiet=1"}, "takes no value"}, CommandLine{{"--speed", "9"}, "unknown option"}),
     [](const testing::TestParamInfo<CommandLine>& p) { return "case" + std::to_string(p.index); });
 
 TEST(CommandLines, ValuesLandWhereTheyBelong) {
-    const std::vector<std::string_view> args{"ring", "--preset=a60a", "--batteries", "3", "--current", "7.5",
-                                             "--silent-after", "4", "--no-noise", "--seed", "42"};
+    const std::vector<std::string_view> args{
+        "ring", "--preset=a60a", "--batteries", "3", "--current", "7.5", "--silent-after",
+        "4",    "--no-noise",    "--seed",      "42"};
     const Options o = parseOptions(args).options;
     EXPECT_EQ(o.role, RoleKind::Ring);
     EXPECT_EQ(o.preset.productId, 0xA60A);

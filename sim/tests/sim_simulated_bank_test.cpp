@@ -80,7 +80,8 @@ TEST_P(InfoAnswer, OneRecordPerBalancerWithItsBatterysSerial) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, InfoAnswer,
-                         testing::Values(InfoCase{0xA602, 1, 4}, InfoCase{0xA60A, 3, 24}, InfoCase{0xA612, 10, 160}));
+                         testing::Values(InfoCase{0xA602, 1, 4}, InfoCase{0xA60A, 3, 24},
+                                         InfoCase{0xA612, 10, 160}));
 
 TEST(Bank, SerialsDifferPerBattery) {
     EXPECT_EQ(Bank::serialFor(0xA602, 0), "SIMA602B001");
@@ -170,8 +171,10 @@ TEST_P(TestModeWords, ChangeTheStatusOfEveryBalancer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, TestModeWords,
-                         testing::Values(WordCase{"TMEN", true, false, 0x80}, WordCase{"TMLV", false, false, 0x00},
-                                         WordCase{"LDON", false, true, 0x02}, WordCase{"LDOF", false, false, 0x00},
+                         testing::Values(WordCase{"TMEN", true, false, 0x80},
+                                         WordCase{"TMLV", false, false, 0x00},
+                                         WordCase{"LDON", false, true, 0x02},
+                                         WordCase{"LDOF", false, false, 0x00},
                                          WordCase{"XXXX", false, false, 0x00}));
 
 Bytes calibrate(int target, int value, int kind) {
@@ -270,7 +273,7 @@ Bytes block(int number, std::uint32_t version, std::uint8_t fill) {
 constexpr std::uint32_t kImage = 0x000200FF; // v02.00
 
 class Update : public testing::Test {
-protected:
+  protected:
     Bank bank = makeBank();
     TimePoint now = t0;
 

@@ -50,7 +50,8 @@ inline bus::Bytes measurementRequest(int setpointMv, int placeholders) {
     bus::putLe16(payload, 4, 13200);
     bus::Bytes out = test::frame(0x02, payload, placeholders > 0 ? 2 : 0);
     for (int i = 1; i <= placeholders; ++i) {
-        const bus::Bytes r = test::measurementRecord(static_cast<std::uint16_t>(i), 0, 0, 0, i < placeholders ? 2 : 0);
+        const bus::Bytes r =
+            test::measurementRecord(static_cast<std::uint16_t>(i), 0, 0, 0, i < placeholders ? 2 : 0);
         out.insert(out.end(), r.begin(), r.end());
     }
     return out;

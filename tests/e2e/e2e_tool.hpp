@@ -6,8 +6,8 @@
 #include "emulator/bank_editor.hpp"
 #include "engine/engine_host.hpp"
 #include "engine/post.hpp"
-#include "tester/cell_rows.hpp"
 #include "support/qt_wait.hpp"
+#include "tester/cell_rows.hpp"
 
 #include <QObject>
 
@@ -91,7 +91,8 @@ class Tool {
         app::post(host.engine(), [tab](app::BusEngine& e) { e.selectTab(tab); });
     }
     void setSetpointCorrection(int correction) {
-        app::post(host.engine()->tester(), [correction](app::TesterFeature& t) { t.setSetpointCorrection(correction); });
+        app::post(host.engine()->tester(),
+                  [correction](app::TesterFeature& t) { t.setSetpointCorrection(correction); });
     }
     // The BMS tester tab publishes whole snapshots to the responder by queued calls.
     void publishSettings(const emulator::BankSettings& settings) {

@@ -4,13 +4,13 @@
 #include "bus/frames.hpp"
 #include "emulator/presets.hpp"
 #include "engine/emulator_feature.hpp"
+#include "shell/main_window.hpp"
 #include "support/pty.hpp"
 #include "support/qt_wait.hpp"
 #include "support/records.hpp"
 #include "tabs/bms_tester_tab.hpp"
 #include "tabs/cell_panel.hpp"
 #include "tabs/connection_tab.hpp"
-#include "shell/main_window.hpp"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -33,7 +33,7 @@ using app::diag_form;
 using bus::Bytes;
 
 class BmsTesterGui : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         tab = window.findChild<BmsTesterTab*>();
         ASSERT_NE(tab, nullptr);
@@ -72,7 +72,9 @@ protected:
         return p;
     }
 
-    static bool isRed(const QLineEdit* box) { return box->palette().color(QPalette::Text) == QColor(Qt::red); }
+    static bool isRed(const QLineEdit* box) {
+        return box->palette().color(QPalette::Text) == QColor(Qt::red);
+    }
 
     diag_form window;
     BmsTesterTab* tab = nullptr;
@@ -81,7 +83,8 @@ protected:
 TEST_F(BmsTesterGui, StartUpShowsPresetZeroAndHidesTheRiskyControls) {
     for (int cell = 0; cell < 16; ++cell) {
         EXPECT_EQ(tab->cellPanels[static_cast<std::size_t>(cell)]->isHidden(), cell >= 4) << cell;
-        EXPECT_EQ(tab->cellPanels[static_cast<std::size_t>(cell)]->title(), QStringLiteral("Cell %1").arg(cell + 1));
+        EXPECT_EQ(tab->cellPanels[static_cast<std::size_t>(cell)]->title(),
+                  QStringLiteral("Cell %1").arg(cell + 1));
         EXPECT_EQ(tab->mVTrackbarCell[static_cast<std::size_t>(cell)]->value(), 3300);
         EXPECT_EQ(tab->TempTrackbarCell[static_cast<std::size_t>(cell)]->value(), 200);
         EXPECT_EQ(tab->tbTemp[static_cast<std::size_t>(cell)]->text(), QStringLiteral("20"));
@@ -89,11 +92,12 @@ TEST_F(BmsTesterGui, StartUpShowsPresetZeroAndHidesTheRiskyControls) {
     EXPECT_EQ(tab->SeriesParallelLabel->text(), QStringLiteral("Capacity: 100 Ah"));
     EXPECT_EQ(tab->tbCellType->text(), QStringLiteral("Vision L36130200LFP-100Ah1C"));
     EXPECT_EQ(tab->cbBatteryPresets->currentIndex(), -1);
-    EXPECT_EQ(tab->cbBatteryPresets->placeholderText(), QStringLiteral("Zanthe Battery 12,8V/100Ah (0xA602)"));
+    EXPECT_EQ(tab->cbBatteryPresets->placeholderText(),
+              QStringLiteral("Zanthe Battery 12,8V/100Ah (0xA602)"));
     EXPECT_EQ(tab->cbBatteryPresets->count(), 13);
-    for (QWidget* hidden : std::initializer_list<QWidget*>{tab->tbCellType, tab->labelCellType, tab->tbNumBat,
-                                                           tab->labelNumBat, tab->labelMax10,
-                                                           tab->tbSentBMSInfoBattInParallel, tab->labelBatInParallel}) {
+    for (QWidget* hidden : std::initializer_list<QWidget*>{
+             tab->tbCellType, tab->labelCellType, tab->tbNumBat, tab->labelNumBat, tab->labelMax10,
+             tab->tbSentBMSInfoBattInParallel, tab->labelBatInParallel}) {
         EXPECT_TRUE(hidden->isHidden()) << hidden->objectName().toStdString();
     }
     EXPECT_EQ(tab->tbSentBankVoltage->text(), QStringLiteral("13.2"));

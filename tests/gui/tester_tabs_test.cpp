@@ -1,15 +1,15 @@
 // The "Battery tester" and "Data Sniffer" tabs offscreen: grids, hidden tools, inputs and recording.
 
+#include "shell/main_window.hpp"
 #include "support/qt_wait.hpp"
 #include "tabs/battery_tester_tab.hpp"
-#include "ui/cell_grid.hpp"
-#include "ui/recorder_panel.hpp"
 #include "tabs/gain_group.hpp"
 #include "tabs/sniffer_tab.hpp"
 #include "tabs/updater_group.hpp"
-#include "ui/tab_overlay.hpp"
 #include "ui/app_data.hpp"
-#include "shell/main_window.hpp"
+#include "ui/cell_grid.hpp"
+#include "ui/recorder_panel.hpp"
+#include "ui/tab_overlay.hpp"
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -114,8 +114,8 @@ TEST_F(TesterTabs, RiskyToolsAreHiddenWhenShown) {
     app::BatteryTesterTab* t = testerTab();
     for (QWidget* w : std::initializer_list<QWidget*>{
              t->updaterGroup, t->gainGroup, t->updaterGroup->listBox1, t->updaterGroup->forceUpdate,
-             t->gainGroup->zeroCurrent, t->gainGroup->incGain,
-             t->gainGroup->defaultGain, t->gainGroup->decGain, t->sysVoltage, t->textBatV, t->tbTotalCurrent, t->textBalSetP,
+             t->gainGroup->zeroCurrent, t->gainGroup->incGain, t->gainGroup->defaultGain,
+             t->gainGroup->decGain, t->sysVoltage, t->textBatV, t->tbTotalCurrent, t->textBalSetP,
              t->tbSetting, t->StopSendingMeasurementRequest, t->recorder()->balancingBox,
              t->recorder()->statusBox, snifferTab()->recorder()->balancingBox,
              snifferTab()->recorder()->statusBox, snifferTab()->bmsField(tester::BmsField::Status)}) {
@@ -219,8 +219,10 @@ TEST_F(TesterTabs, RecordingLocksTheTabStripAndWritesTheFile) {
     EXPECT_EQ(panel->stateLabel->text(), "Active");
     EXPECT_EQ(panel->pathLabel->text(), "Started Saving to " + path);
     // Screen readers hear the values, not only the captions.
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(panel->stateLabel)->text(QAccessible::Name), "Recording: Active");
-    EXPECT_TRUE(QAccessible::queryAccessibleInterface(panel->pathLabel)->text(QAccessible::Name).endsWith(path));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(panel->stateLabel)->text(QAccessible::Name),
+              "Recording: Active");
+    EXPECT_TRUE(
+        QAccessible::queryAccessibleInterface(panel->pathLabel)->text(QAccessible::Name).endsWith(path));
     EXPECT_TRUE(window->recordingLock().recording());
     EXPECT_EQ(QString::fromStdString(panel->recorder()->activeFile().string()), path);
     EXPECT_TRUE(overlay()->isVisible());

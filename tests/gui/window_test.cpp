@@ -1,10 +1,10 @@
 // The main window offscreen: title sequence, tab strip, port list and connection.
 
+#include "shell/main_window.hpp"
+#include "shell/port_list.hpp"
 #include "support/pty.hpp"
 #include "support/qt_wait.hpp"
 #include "tabs/connection_tab.hpp"
-#include "shell/main_window.hpp"
-#include "shell/port_list.hpp"
 #include "ui/tab_overlay.hpp"
 
 #include <QComboBox>
@@ -51,8 +51,10 @@ TEST(PortList, SystemNamesLoseATrailingNonDigitAndExtraPathsStayUnchanged) {
 }
 
 class WindowTest : public testing::Test {
-protected:
-    void SetUp() override { qputenv("ZANST_EXTRA_PORTS", QByteArray::fromStdString(pty.slavePath() + ":/dev/zanst-missing")); }
+  protected:
+    void SetUp() override {
+        qputenv("ZANST_EXTRA_PORTS", QByteArray::fromStdString(pty.slavePath() + ":/dev/zanst-missing"));
+    }
     void TearDown() override { qunsetenv("ZANST_EXTRA_PORTS"); }
 
     QComboBox* combo() { return window.connectionTab()->comboBox1; }
@@ -71,7 +73,8 @@ protected:
 };
 
 TEST_F(WindowTest, TitleBeforeAndAfterShowing) {
-    const QRegularExpression caption(QStringLiteral(R"(^Zanthe Service Tool \(ZANST\) \([A-Z][a-z]{2} \d{1,2} \d{4}\)$)"));
+    const QRegularExpression caption(
+        QStringLiteral(R"(^Zanthe Service Tool \(ZANST\) \([A-Z][a-z]{2} \d{1,2} \d{4}\)$)"));
     EXPECT_TRUE(caption.match(window.textCaption()).hasMatch()) << window.textCaption().toStdString();
     EXPECT_EQ(window.windowTitle(), window.textCaption() + " - Idle");
     window.show();
@@ -79,10 +82,12 @@ TEST_F(WindowTest, TitleBeforeAndAfterShowing) {
 }
 
 TEST_F(WindowTest, FixedSizeWithoutMaximiseAndFourTabsAfterShowing) {
-    EXPECT_EQ(tabCaptions(window.tabs()), (QStringList{"Connection", "Actions", "Calibration", "Battery tester",
-                                                        "BMS tester", "Data Sniffer", "Metrics"}));
+    EXPECT_EQ(tabCaptions(window.tabs()),
+              (QStringList{"Connection", "Actions", "Calibration", "Battery tester", "BMS tester",
+                           "Data Sniffer", "Metrics"}));
     window.show();
-    EXPECT_EQ(tabCaptions(window.tabs()), (QStringList{"Connection", "Battery tester", "BMS tester", "Data Sniffer"}));
+    EXPECT_EQ(tabCaptions(window.tabs()),
+              (QStringList{"Connection", "Battery tester", "BMS tester", "Data Sniffer"}));
     EXPECT_EQ(window.tabs()->currentIndex(), 0);
     EXPECT_EQ(window.size(), QSize(915, 853));
     EXPECT_EQ(window.minimumSize(), window.maximumSize());
@@ -134,7 +139,8 @@ TEST_F(WindowTest, SelectingAPortShowsItInTheTitleAndDisconnectReturnsToIdle) {
 TEST_F(WindowTest, PortThatCannotBeOpenedIsNamedInTheTitle) {
     window.show();
     choose(QStringLiteral("/dev/zanst-missing"));
-    EXPECT_TRUE(titleIs(window.textCaption() + " - Unable to open /dev/zanst-missing")) << window.windowTitle().toStdString();
+    EXPECT_TRUE(titleIs(window.textCaption() + " - Unable to open /dev/zanst-missing"))
+        << window.windowTitle().toStdString();
     pump(700ms);
     EXPECT_EQ(window.windowTitle(), window.textCaption() + " - Unable to open /dev/zanst-missing");
 }
@@ -146,7 +152,8 @@ TEST_F(WindowTest, LostConnectionClearsTheSelectionAndSaysSoInTheTitle) {
     ASSERT_TRUE(titleIs(window.textCaption() + " - " + path));
     pty.closeSlave();
     pty.closeMaster();
-    EXPECT_TRUE(titleIs(window.textCaption() + " - Connection lost: " + path)) << window.windowTitle().toStdString();
+    EXPECT_TRUE(titleIs(window.textCaption() + " - Connection lost: " + path))
+        << window.windowTitle().toStdString();
     EXPECT_EQ(combo()->currentIndex(), -1);
 }
 

@@ -34,7 +34,7 @@ Bytes bmsMeasurementRequest(int records) {
     Bytes payload(20, 0);
     bus::putLe16(payload, 0, 3400);
     bus::putLe16(payload, 2, static_cast<std::uint16_t>(-255)); // -25.5 A
-    bus::putLe16(payload, 4, 531);                               // 53.1 V
+    bus::putLe16(payload, 4, 531);                              // 53.1 V
     Bytes out = frame(0x02, payload, 2);
     for (int i = 1; i <= records; ++i) {
         const Bytes r = measurementRecord(static_cast<std::uint16_t>(i), 0x00, 0, 0, i < records ? 2 : 0);
@@ -44,12 +44,13 @@ Bytes bmsMeasurementRequest(int records) {
 }
 
 class EmulatorPty : public EngineFixture {
-protected:
+  protected:
     void SetUp() override {
         EngineFixture::SetUp();
         app::EmulatorFeature* link = host.engine()->emulator();
-        QObject::connect(link, &app::EmulatorFeature::bmsIdentityShown, &context,
-                         [this](const QString& pid, const QString& serial) { identity = pid + "/" + serial; });
+        QObject::connect(
+            link, &app::EmulatorFeature::bmsIdentityShown, &context,
+            [this](const QString& pid, const QString& serial) { identity = pid + "/" + serial; });
         QObject::connect(link, &app::EmulatorFeature::bmsMeasurementShown, &context,
                          [this](const QString& v, const QString& c) { measurement = v + "/" + c; });
         QObject::connect(link, &app::EmulatorFeature::cellTextsRefreshed, &context, [this] { ++refreshed; });
@@ -76,7 +77,8 @@ protected:
         return answer;
     }
 
-    Bytes infoAnswer(const std::string& serialBase, std::uint16_t pid, std::uint16_t capacity, int cells, int count) {
+    Bytes infoAnswer(const std::string& serialBase, std::uint16_t pid, std::uint16_t capacity, int cells,
+                     int count) {
         Bytes echo = bmsInfoRequest();
         echo[20] = 0x01;
         sealLast(echo);
@@ -107,7 +109,8 @@ TEST_F(EmulatorPty, FullInfoAndMeasurementExchange) {
     const Bytes request = bmsMeasurementRequest(4);
     Bytes expected = withWakeup(Bytes(request.begin(), request.begin() + 26));
     for (int i = 1; i <= 4; ++i) {
-        const Bytes r = measurementRecord(static_cast<std::uint16_t>(i), 0x40, 0x000008FC, 0x1900, i < 4 ? 2 : 0);
+        const Bytes r =
+            measurementRecord(static_cast<std::uint16_t>(i), 0x40, 0x000008FC, 0x1900, i < 4 ? 2 : 0);
         expected.insert(expected.end(), r.begin(), r.end());
     }
     EXPECT_EQ(ask(request, expected.size()), expected);
@@ -116,7 +119,8 @@ TEST_F(EmulatorPty, FullInfoAndMeasurementExchange) {
     EXPECT_EQ(identity, QStringLiteral("B00C/BMS-0000042"));
     EXPECT_EQ(measurement, QStringLiteral("53.1/-25.5"));
     bool infoReceived = false;
-    host.runBlocking([&] { infoReceived = host.engine()->emulator()->responder().bmsTesterBalancersInfoReceived(); });
+    host.runBlocking(
+        [&] { infoReceived = host.engine()->emulator()->responder().bmsTesterBalancersInfoReceived(); });
     EXPECT_TRUE(infoReceived);
 }
 

@@ -3,8 +3,8 @@
 
 #include "bus/bytes.hpp"
 #include "support/engine_fixture.hpp"
-#include "tester/cell_rows.hpp"
 #include "support/records.hpp"
+#include "tester/cell_rows.hpp"
 
 #include <optional>
 #include <random>

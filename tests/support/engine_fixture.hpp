@@ -15,7 +15,7 @@
 namespace zanst::test {
 
 class EngineFixture : public testing::Test {
-protected:
+  protected:
     using PortStatus = app::BusEngine::PortStatus;
 
     struct StatusEvent {
@@ -26,7 +26,9 @@ protected:
     void SetUp() override {
         QObject::connect(
             host.engine(), &app::BusEngine::portStatusChanged, &context,
-            [this](PortStatus s, const QString& name, const QString&) { statuses.push_back({s, name}); },
+            [this](PortStatus s, const QString& name, const QString&) {
+                statuses.push_back({s, name});
+            },
             Qt::QueuedConnection);
     }
 

@@ -9,7 +9,7 @@
 namespace zanst::test {
 
 class FakePort : public bus::BusPort {
-public:
+  public:
     bool open = true;
     bool failWrites = false;
     std::vector<bus::Bytes> writes; // one entry per write call

@@ -46,7 +46,8 @@ bus::Bytes Pty::read(std::size_t count, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     std::uint8_t buf[4096];
     while (out.size() < count) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
             break;
         }
@@ -65,13 +66,16 @@ bus::Bytes Pty::read(std::size_t count, std::chrono::milliseconds timeout) {
     return out;
 }
 
-bus::Bytes Pty::readFor(std::chrono::milliseconds window) { return read(SIZE_MAX, window); }
+bus::Bytes Pty::readFor(std::chrono::milliseconds window) {
+    return read(SIZE_MAX, window);
+}
 
 Pty::Clock::time_point Pty::waitForByte(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (Clock::now() < deadline) {
         pollfd p{master_, POLLIN, 0};
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (::poll(&p, 1, static_cast<int>(std::max<long>(left, 1))) > 0 && (p.revents & POLLIN)) {
             return Clock::now();
         }

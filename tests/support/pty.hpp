@@ -10,7 +10,7 @@
 namespace zanst::test {
 
 class Pty {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     Pty();
@@ -33,7 +33,7 @@ public:
     // Closes the test's own handle on the slave side, so that only the code under test holds it.
     void closeSlave();
 
-private:
+  private:
     int master_ = -1;
     int slave_ = -1;
     std::string slavePath_;

@@ -18,7 +18,8 @@ inline void pumpSlice(std::chrono::milliseconds slice = std::chrono::millisecond
 }
 
 // Processes events until `done()` holds or `timeout` passes; returns done().
-template <typename Pred> bool waitUntil(Pred done, std::chrono::milliseconds timeout = std::chrono::milliseconds(3000)) {
+template <typename Pred>
+bool waitUntil(Pred done, std::chrono::milliseconds timeout = std::chrono::milliseconds(3000)) {
     QElapsedTimer clock;
     clock.start();
     while (!done()) {

@@ -15,7 +15,9 @@ std::uint8_t crc8(const bus::Bytes& bytes, std::size_t count) {
     return crc;
 }
 
-void sealLast(bus::Bytes& bytes) { bytes.back() = crc8(bytes, bytes.size() - 1); }
+void sealLast(bus::Bytes& bytes) {
+    bytes.back() = crc8(bytes, bytes.size() - 1);
+}
 
 bus::Bytes dataBlock(std::uint16_t length, std::size_t total, std::uint8_t fill) {
     bus::Bytes b(std::max<std::size_t>(total, 6), fill);
@@ -55,8 +57,8 @@ bus::Bytes infoRecord(const InfoFields& f) {
     return r;
 }
 
-bus::Bytes measurementRecord(std::uint16_t id, std::uint8_t flags, std::int32_t measurement, std::int16_t temperature,
-                             std::uint8_t following) {
+bus::Bytes measurementRecord(std::uint16_t id, std::uint8_t flags, std::int32_t measurement,
+                             std::int16_t temperature, std::uint8_t following) {
     bus::Bytes r(12, 0);
     r[0] = 0x02;
     r[1] = flags;

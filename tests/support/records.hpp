@@ -37,8 +37,8 @@ struct InfoFields {
 bus::Bytes infoRecord(const InfoFields& f);
 
 // A 12-byte measurement record.
-bus::Bytes measurementRecord(std::uint16_t id, std::uint8_t flags, std::int32_t measurement, std::int16_t temperature,
-                             std::uint8_t following);
+bus::Bytes measurementRecord(std::uint16_t id, std::uint8_t flags, std::int32_t measurement,
+                             std::int16_t temperature, std::uint8_t following);
 
 // A 12-byte calibration record.
 bus::Bytes calibrationRecord(std::uint16_t id, std::uint8_t flags, std::uint16_t vGain, std::uint16_t iGain,

@@ -13,7 +13,9 @@
 namespace zanst::bus {
 namespace {
 
-Bytes ascii(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes ascii(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 TEST(Crc8, CheckValuesAndTableEntries) {
     EXPECT_EQ(getCRC(ascii("123456789"), 9), 0xF4);
@@ -68,8 +70,8 @@ TEST(Frames, MetricsRequestMatchesWorkedExample) {
         f[i] = 0x04;
     }
     seal(f, 0);
-    EXPECT_EQ(f, (Bytes{0xAA, 0x50, 0x01, 0x0D, 0x01, 0x04, 0x00, 0x04, 0x00, 0x04, 0x00, 0x04, 0x00, 0x04, 0x00, 0x04,
-                        0x00, 0x00, 0xF1}));
+    EXPECT_EQ(f, (Bytes{0xAA, 0x50, 0x01, 0x0D, 0x01, 0x04, 0x00, 0x04, 0x00, 0x04, 0x00, 0x04, 0x00, 0x04,
+                        0x00, 0x04, 0x00, 0x00, 0xF1}));
 }
 
 TEST(Frames, IdentityFramesCarryProductIdAndMasterSerial) {
@@ -88,7 +90,8 @@ TEST(Frames, IdentityFramesCarryProductIdAndMasterSerial) {
 }
 
 TEST(Frames, TestModeFramesCarryWordThenSerial) {
-    for (auto word : {identity::kWordEnterTest, identity::kWordLeaveTest, identity::kWordLoadOn, identity::kWordLoadOff}) {
+    for (auto word : {identity::kWordEnterTest, identity::kWordLeaveTest, identity::kWordLoadOn,
+                      identity::kWordLoadOff}) {
         const Bytes f = buildTestModeFrame(word);
         ASSERT_EQ(f.size(), kTestModeFrameSize);
         EXPECT_EQ(f[1], cmd::kTestMode);

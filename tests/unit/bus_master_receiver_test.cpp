@@ -9,12 +9,12 @@ namespace {
 
 using test::concat;
 using test::frame;
-using test::infoRecord;
 using test::InfoFields;
+using test::infoRecord;
 using test::measurementRecord;
 
 class MasterReceiverTest : public testing::Test {
-protected:
+  protected:
     BusState state;
     MasterReceiver rx{state};
 

@@ -14,7 +14,7 @@ namespace {
 
 // Notes each byte it is handed together with how many bytes the port had written by then.
 class RecordingListener : public BusListener {
-public:
+  public:
     explicit RecordingListener(const test::FakePort& port) : port_(port) {}
     void receive(std::span<const std::uint8_t> bytes) override {
         for (auto b : bytes) {
@@ -25,12 +25,12 @@ public:
     Bytes seen;
     std::vector<std::size_t> writtenWhenSeen;
 
-private:
+  private:
     const test::FakePort& port_;
 };
 
 class RouterTest : public testing::Test {
-protected:
+  protected:
     BusState state;
     MasterReceiver master{state};
     test::FakePort port;
@@ -57,10 +57,10 @@ TEST_F(RouterTest, RouteFollowsTheModeFlags) {
         Route route;
     };
     const Row rows[] = {
-        {Tab::Connection, false, false, Route::Discard}, {Tab::Connection, true, true, Route::Discard},
-        {Tab::BmsTester, true, false, Route::Emulator},  {Tab::Sniffer, false, true, Route::Sniffer},
+        {Tab::Connection, false, false, Route::Discard},   {Tab::Connection, true, true, Route::Discard},
+        {Tab::BmsTester, true, false, Route::Emulator},    {Tab::Sniffer, false, true, Route::Sniffer},
         {Tab::BatteryTester, false, false, Route::Master}, {Tab::Calibration, false, false, Route::Master},
-        {Tab::Metrics, false, false, Route::Master},     {Tab::Actions, false, false, Route::Master},
+        {Tab::Metrics, false, false, Route::Master},       {Tab::Actions, false, false, Route::Master},
     };
     for (const auto& r : rows) {
         select(r.tab, r.battery, r.sniff);

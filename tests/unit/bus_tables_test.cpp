@@ -7,8 +7,8 @@
 namespace zanst::bus {
 namespace {
 
-using test::infoRecord;
 using test::InfoFields;
+using test::infoRecord;
 
 TEST(Tables, RecordIdIsTheLowTwelveBits) {
     struct Row {
@@ -16,7 +16,8 @@ TEST(Tables, RecordIdIsTheLowTwelveBits) {
         std::size_t entry; // 0 when nothing is stored
         bool stored;
     };
-    const Row rows[] = {{5, 5, true}, {0x1005, 5, true}, {0xF0FF, 255, true}, {0x0100, 0, false}, {0x0FFF, 0, false}};
+    const Row rows[] = {
+        {5, 5, true}, {0x1005, 5, true}, {0xF0FF, 255, true}, {0x0100, 0, false}, {0x0FFF, 0, false}};
     for (const auto& r : rows) {
         BalancerTables t;
         const Bytes m = test::measurementRecord(r.raw, 0x40, test::measurementWord(3300, 0), 0, 0);
@@ -81,7 +82,8 @@ TEST(Records, MeasurementAndTemperatureWords) {
         EXPECT_EQ(cellCurrentMa(r.word), r.ma) << std::hex << r.word;
         EXPECT_EQ(packMeasurement(r.mv, r.ma), static_cast<std::uint32_t>(r.word)) << std::hex << r.word;
     }
-    for (const auto& [word, tenths] : {std::pair{0x1900, 200}, {0xCE00, -400}, {0x6400, 800}, {0xFE20, -15}}) {
+    for (const auto& [word, tenths] :
+         {std::pair{0x1900, 200}, {0xCE00, -400}, {0x6400, 800}, {0xFE20, -15}}) {
         EXPECT_EQ(temperatureTenths(static_cast<std::int16_t>(word)), tenths);
         EXPECT_EQ(packTemperature(tenths), word);
     }

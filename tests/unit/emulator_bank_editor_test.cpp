@@ -120,11 +120,23 @@ TEST(Entries, IsIntegerAndTheClampRule) {
         std::int64_t value;
     };
     const Row rows[] = {
-        {"0", true, 0},         {"-0", true, 0},         {"2500", true, 2500},  {"-50", true, -50},
-        {"007", true, 7},       {"", false, 0},          {"-", false, 0},       {"3.3", false, 0},
-        {"+5", false, 0},       {" 5", false, 0},        {"5 ", false, 0},      {"--5", false, 0},
-        {"1e3", false, 0},      {"12a", false, 0},       {"\xd9\xa3", false, 0},
-        {"99999999999", true, 99999999999}, {"-99999999999", true, -99999999999},
+        {"0", true, 0},
+        {"-0", true, 0},
+        {"2500", true, 2500},
+        {"-50", true, -50},
+        {"007", true, 7},
+        {"", false, 0},
+        {"-", false, 0},
+        {"3.3", false, 0},
+        {"+5", false, 0},
+        {" 5", false, 0},
+        {"5 ", false, 0},
+        {"--5", false, 0},
+        {"1e3", false, 0},
+        {"12a", false, 0},
+        {"\xd9\xa3", false, 0},
+        {"99999999999", true, 99999999999},
+        {"-99999999999", true, -99999999999},
     };
     for (const auto& r : rows) {
         EXPECT_EQ(isInteger(r.text), r.whole) << r.text;
@@ -142,8 +154,9 @@ TEST(Entries, IsIntegerAndTheClampRule) {
         std::int64_t v;
         int expected;
     };
-    for (const Clamp c : {Clamp{2500, 2500}, Clamp{4200, 4000}, Clamp{4000, 4000}, Clamp{1000, 1800},
-                          Clamp{1800, 1800}, Clamp{1801, 1801}, Clamp{99999999999, 4000}, Clamp{-99999999999, 1800}}) {
+    for (const Clamp c :
+         {Clamp{2500, 2500}, Clamp{4200, 4000}, Clamp{4000, 4000}, Clamp{1000, 1800}, Clamp{1800, 1800},
+          Clamp{1801, 1801}, Clamp{99999999999, 4000}, Clamp{-99999999999, 1800}}) {
         EXPECT_EQ(clampToSlider(c.v, 1800, 4000), c.expected) << c.v;
     }
 }
@@ -168,7 +181,7 @@ TEST(SentBmsInfo, BankVoltageAndAverageTemperatureCountTheShownCellsOnly) {
 }
 
 class EditorTest : public testing::Test {
-protected:
+  protected:
     BankEditor editor;
 
     void enter(Field f, int cell, const std::string& text) { editor.keyPressed(f, cell, text, true); }
@@ -181,13 +194,22 @@ TEST_F(EditorTest, EnterInACellFieldMovesItsSliderToTheClampedEntry) {
         int slider; // expected; the start value when the entry is ignored
     };
     const Row rows[] = {
-        {Field::Voltage, "2500", 2500}, {Field::Voltage, "4200", 4000}, {Field::Voltage, "1000", 1800},
-        {Field::Voltage, "-", 3300},    {Field::Voltage, "3.3", 3300},  {Field::Voltage, "", 3300},
+        {Field::Voltage, "2500", 2500},
+        {Field::Voltage, "4200", 4000},
+        {Field::Voltage, "1000", 1800},
+        {Field::Voltage, "-", 3300},
+        {Field::Voltage, "3.3", 3300},
+        {Field::Voltage, "", 3300},
         {Field::Voltage, "99999999999", 4000},
-        {Field::Temperature, "25", 250}, {Field::Temperature, "95", 800}, {Field::Temperature, "-50", -400},
-        {Field::Temperature, "-4", -40}, {Field::Temperature, "abc", 200},
+        {Field::Temperature, "25", 250},
+        {Field::Temperature, "95", 800},
+        {Field::Temperature, "-50", -400},
+        {Field::Temperature, "-4", -40},
+        {Field::Temperature, "abc", 200},
         {Field::Temperature, "-99999999999", -400},
-        {Field::Current, "600", 500},   {Field::Current, "-20", -20},   {Field::Current, "-501", -500},
+        {Field::Current, "600", 500},
+        {Field::Current, "-20", -20},
+        {Field::Current, "-501", -500},
     };
     for (const auto& r : rows) {
         BankEditor fresh;

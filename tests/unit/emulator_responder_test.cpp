@@ -50,8 +50,8 @@ Bytes measurementRequest(int records, std::int16_t currentTenths = -15, std::uin
     return out;
 }
 
-test::InfoFields expectedInfo(int i, int cells, const std::string& serialBase, std::uint16_t pid, std::uint16_t capacity,
-                              int count, std::uint8_t minor = 2) {
+test::InfoFields expectedInfo(int i, int cells, const std::string& serialBase, std::uint16_t pid,
+                              std::uint16_t capacity, int count, std::uint8_t minor = 2) {
     test::InfoFields f;
     f.id = static_cast<std::uint16_t>(i + 1);
     f.flags = i % 4 == 0 ? 0x01 : (i % 4 == 2 ? 0x03 : 0x00);
@@ -72,22 +72,24 @@ struct Shown {
 };
 
 class Recorder : public ResponderListener {
-public:
+  public:
     explicit Recorder(Shown& s) : s_(s) {}
     void bmsIdentityShown(const std::string& pid, const std::string& serial) override {
         s_.identity.emplace_back(pid, serial);
     }
-    void bmsMeasurementShown(const std::string& v, const std::string& c) override { s_.measurement.emplace_back(v, c); }
+    void bmsMeasurementShown(const std::string& v, const std::string& c) override {
+        s_.measurement.emplace_back(v, c);
+    }
     void batteriesInParallelRead(const BatteriesInParallel& read) override { s_.numbat.push_back(read); }
     void cellTextsRefreshed() override { ++s_.refreshed; }
     void firmwareVersionDefaulted() override { ++s_.fwDefaulted; }
 
-private:
+  private:
     Shown& s_;
 };
 
 class ResponderTest : public testing::Test {
-protected:
+  protected:
     bus::BusState state;
     test::FakePort port;
     Shown shown;
@@ -140,8 +142,9 @@ TEST_F(ResponderTest, TenBatteriesOfSixteenCellsGive160RecordsAndTheColonSerial)
         ASSERT_EQ(got, expected) << "record " << i;
     }
     const std::size_t last = 32 + 159 * 32;
-    EXPECT_EQ(std::string(out.begin() + static_cast<long>(last) + 4, out.begin() + static_cast<long>(last) + 15),
-              "HQ2200A612:");
+    EXPECT_EQ(
+        std::string(out.begin() + static_cast<long>(last) + 4, out.begin() + static_cast<long>(last) + 15),
+        "HQ2200A612:");
     EXPECT_EQ(out[last + 2], 160);
 }
 
@@ -163,10 +166,17 @@ TEST_F(ResponderTest, BatteriesInParallelDecideTheRecordCount) {
         std::string shownText;
     };
     const Row rows[] = {
-        {"1", 4, true, "1"},   {"3", 12, true, "3"},   {"10", 40, true, "10"},
-        {"15", 40, true, "10"}, {"99999999999", 40, true, "10"}, {"0", 0, true, "0"},
-        {"-2", 0, true, "-2"}, {"abc", 0, false, ""}, {"2.5", 0, false, ""},
-        {"", 0, false, ""},    {" 3", 0, false, ""},
+        {"1", 4, true, "1"},
+        {"3", 12, true, "3"},
+        {"10", 40, true, "10"},
+        {"15", 40, true, "10"},
+        {"99999999999", 40, true, "10"},
+        {"0", 0, true, "0"},
+        {"-2", 0, true, "-2"},
+        {"abc", 0, false, ""},
+        {"2.5", 0, false, ""},
+        {"", 0, false, ""},
+        {" 3", 0, false, ""},
     };
     for (const auto& r : rows) {
         shown = {};
@@ -231,7 +241,7 @@ TEST_F(ResponderTest, InfoHeaderStartClearsTheKnownBalancerCount) {
 }
 
 class MeasurementTest : public ResponderTest {
-protected:
+  protected:
     void SetUp() override {
         ResponderTest::SetUp();
         exchange(infoRequest());
@@ -246,7 +256,8 @@ protected:
                   withWakeup(header));
         std::vector<Bytes> records;
         for (std::size_t at = 10 + headerSize; at + 12 <= out.size(); at += 12) {
-            records.emplace_back(out.begin() + static_cast<long>(at), out.begin() + static_cast<long>(at + 12));
+            records.emplace_back(out.begin() + static_cast<long>(at),
+                                 out.begin() + static_cast<long>(at + 12));
         }
         EXPECT_EQ((out.size() - 10 - headerSize) % 12, 0u);
         return records;
@@ -258,7 +269,8 @@ TEST_F(MeasurementTest, FourCellsAtDefaultsAnswerWithTheEchoAndFourRecords) {
     ASSERT_EQ(records.size(), 4u);
     const std::uint8_t following[] = {2, 2, 2, 0};
     for (std::size_t i = 0; i < 4; ++i) {
-        Bytes expected = test::measurementRecord(static_cast<std::uint16_t>(i + 1), 0x40, 0x000008FC, 0x1900, following[i]);
+        Bytes expected = test::measurementRecord(static_cast<std::uint16_t>(i + 1), 0x40, 0x000008FC, 0x1900,
+                                                 following[i]);
         EXPECT_EQ(records[i], expected) << i;
     }
     ASSERT_EQ(shown.measurement.size(), 1u);
@@ -287,8 +299,8 @@ TEST_F(MeasurementTest, PackedWordsCarryCurrentVoltageAndTemperature) {
         std::uint16_t temp;
     };
     const Row rows[] = {
-        {0, 3300, 200, 0x000008FC, 0x1900},  {-500, 3300, 200, 0x85EE08FC, 0x1900},
-        {0, 3300, -400, 0x000008FC, 0xCE00}, {0, 3300, 800, 0x000008FC, 0x6400},
+        {0, 3300, 200, 0x000008FC, 0x1900},   {-500, 3300, 200, 0x85EE08FC, 0x1900},
+        {0, 3300, -400, 0x000008FC, 0xCE00},  {0, 3300, 800, 0x000008FC, 0x6400},
         {500, 4000, -15, 0x7A120BB8, 0xFE20}, {1, 1800, 0, 0x003E8320, 0x0000},
     };
     for (const auto& r : rows) {
@@ -317,7 +329,8 @@ TEST_F(MeasurementTest, EveryBatteryReportsTheSameCellsUnderRunningIds) {
     ASSERT_EQ(records.size(), 24u);
     for (int i = 0; i < 24; ++i) {
         EXPECT_EQ(records[static_cast<std::size_t>(i)][2], i + 1);
-        EXPECT_EQ(bus::getLe32(records[static_cast<std::size_t>(i)], 4) & 0xFFF, static_cast<std::uint32_t>(2000 + i % 8));
+        EXPECT_EQ(bus::getLe32(records[static_cast<std::size_t>(i)], 4) & 0xFFF,
+                  static_cast<std::uint32_t>(2000 + i % 8));
         EXPECT_EQ(records[static_cast<std::size_t>(i)][10], i < 23 ? 2 : 0);
     }
     // Cells beyond the preset's count are 0 in the snapshot.

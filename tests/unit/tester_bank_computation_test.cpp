@@ -100,13 +100,19 @@ TEST(Bank, CurrentBlendsTheLowRangeSensorsIntoTheHighRangeOnes) {
         int current;
     };
     const Row rows[] = {
-        {std::nullopt, std::nullopt, 0}, {std::nullopt, 5000, 5000},
-        {1200, std::nullopt, 1200},      {29999, 41000, 29999},
-        {30000, 41000, 30000},           {40000, 41000, 40500}, // w = 50
-        {-40000, -41000, -40500},        {49999, 52000, 49999 * 1 / 100 + 52000 * 99 / 100},
-        {50000, 52000, 52000},           {-60000, -61000, -61000},
+        {std::nullopt, std::nullopt, 0},
+        {std::nullopt, 5000, 5000},
+        {1200, std::nullopt, 1200},
+        {29999, 41000, 29999},
+        {30000, 41000, 30000},
+        {40000, 41000, 40500}, // w = 50
+        {-40000, -41000, -40500},
+        {49999, 52000, 49999 * 1 / 100 + 52000 * 99 / 100},
+        {50000, 52000, 52000},
+        {-60000, -61000, -61000},
         // Without high-range sensors the low-range average stands at any current.
-        {40000, std::nullopt, 40000},    {-60000, std::nullopt, -60000},
+        {40000, std::nullopt, 40000},
+        {-60000, std::nullopt, -60000},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(bankCurrent(r.low, r.high), r.current)
