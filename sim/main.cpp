@@ -117,10 +117,9 @@ int run(const Options& o) {
     std::unique_ptr<Role> role = makeRole(o, start);
     const char* who = role->name();
     OutputPacer pacer(std::chrono::microseconds(o.slowByteUs));
+    const std::optional<Duration> silentAfter = o.silentAfter();
     const std::optional<TimePoint> silentAt =
-        o.silentAfterS ? std::optional<TimePoint>(start + std::chrono::duration_cast<Duration>(
-                                                              std::chrono::duration<double>(*o.silentAfterS)))
-                       : std::nullopt;
+        silentAfter ? std::optional<TimePoint>(start + *silentAfter) : std::nullopt;
     bool silent = false;
     bool peer = false;
     std::vector<std::uint8_t> buf(4096);

@@ -6,24 +6,84 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace zanst::sim {
 
 namespace {
 
+// A decimal number as people write it: an optional sign, digits, an optional fraction. No
+// exponents, hex, spaces, "inf" or "nan".
 bool toDouble(std::string_view text, double& out) {
-    if (text.empty()) {
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        ++i;
+    }
+    bool digits = false;
+    bool point = false;
+    for (; i < text.size(); ++i) {
+        if (text[i] >= '0' && text[i] <= '9') {
+            digits = true;
+        } else if (text[i] == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    if (!digits) {
         return false;
     }
     const std::string s(text);
-    char* end = nullptr;
-    out = std::strtod(s.c_str(), &end);
-    return end == s.c_str() + s.size() && std::isfinite(out);
+    out = std::strtod(s.c_str(), nullptr);
+    return std::isfinite(out);
 }
 
 bool toLong(std::string_view text, long& out) {
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
     return !text.empty() && ec == std::errc{} && end == text.data() + text.size();
+}
+
+// Which roles an option applies to.
+enum RoleMask : unsigned { kBank = 1u, kBms = 2u, kRing = 4u, kAnyRole = kBank | kBms | kRing };
+
+unsigned maskOf(RoleKind role) {
+    switch (role) {
+    case RoleKind::Bank:
+        return kBank;
+    case RoleKind::Bms:
+        return kBms;
+    case RoleKind::Ring:
+        return kRing;
+    }
+    return 0;
+}
+
+struct OptionSpec {
+    std::string_view name;
+    bool takesValue;
+    unsigned roles;
+};
+
+constexpr OptionSpec kOptionSpecs[] = {
+    {"--preset", true, kBank | kRing},  {"--batteries", true, kBank | kRing},
+    {"--current", true, kAnyRole},      {"--no-noise", false, kBank | kRing},
+    {"--drop-rate", true, kAnyRole},    {"--corrupt-rate", true, kAnyRole},
+    {"--silent-after", true, kAnyRole}, {"--slow-byte-us", true, kAnyRole},
+    {"--link", true, kAnyRole},         {"--seed", true, kAnyRole},
+    {"--quiet", false, kBank},          {"--exit-with-parent", false, kAnyRole},
+};
+
+const OptionSpec* findOption(std::string_view name) {
+    for (const OptionSpec& spec : kOptionSpecs) {
+        if (spec.name == name) {
+            return &spec;
+        }
+    }
+    return nullptr;
+}
+
+bool isHelp(std::string_view arg) {
+    return arg == "-h" || arg == "--help";
 }
 
 // The models grouped by cells in series, wrapped for the help text.
@@ -65,14 +125,18 @@ const char* roleName(RoleKind role) {
 ParseResult parseOptions(std::span<const std::string_view> args) {
     ParseResult r;
     Options& o = r.options;
+    // Help wins wherever it stands, even after a mistake.
+    for (std::string_view arg : args) {
+        if (isHelp(arg)) {
+            o.help = true;
+            return r;
+        }
+    }
     bool roleSeen = false;
+    std::vector<const OptionSpec*> given;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view arg = args[i];
-        if (arg == "-h" || arg == "--help") {
-            o.help = true;
-            continue;
-        }
-        if (!arg.starts_with("--")) {
+        if (!arg.starts_with("-")) {
             if (roleSeen) {
                 r.error = "only one role may be given, found '" + std::string(arg) + "'";
                 return r;
@@ -96,8 +160,14 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
             name = arg.substr(0, eq);
             inlineValue = arg.substr(eq + 1);
         }
-        // Flags without a value.
-        if (name == "--quiet" || name == "--no-noise" || name == "--exit-with-parent") {
+        // The option is known by its name before any value is taken.
+        const OptionSpec* spec = findOption(name);
+        if (spec == nullptr) {
+            r.error = "unknown option " + std::string(name) + " (see --help)";
+            return r;
+        }
+        given.push_back(spec);
+        if (!spec->takesValue) {
             if (inlineValue) {
                 r.error = std::string(name) + " takes no value";
                 return r;
@@ -114,7 +184,7 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
         std::string_view value;
         if (inlineValue) {
             value = *inlineValue;
-        } else if (i + 1 < args.size()) {
+        } else if (i + 1 < args.size() && !args[i + 1].starts_with("--")) {
             value = args[++i];
         } else {
             r.error = std::string(name) + " needs a value";
@@ -168,18 +238,34 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
                 return bad("needs a whole number from 0 to 4294967295");
             }
             o.seed = static_cast<std::uint32_t>(n);
-        } else {
-            r.error = "unknown option " + std::string(name) + " (see --help)";
+        }
+    }
+    // The role may come last, so what applies to it is checked once everything is read.
+    for (const OptionSpec* spec : given) {
+        if ((spec->roles & maskOf(o.role)) == 0) {
+            r.error = std::string(spec->name) + " does not apply to the " + roleName(o.role) + " role";
             return r;
         }
     }
     return r;
 }
 
+std::optional<Duration> Options::silentAfter() const {
+    // Anything beyond a year is "never": no run lasts that long, and the clock cannot overflow.
+    constexpr double kNeverS = 365.0 * 24 * 3600;
+    if (!silentAfterS || *silentAfterS >= kNeverS) {
+        return std::nullopt;
+    }
+    return std::chrono::duration_cast<Duration>(std::chrono::duration<double>(*silentAfterS));
+}
+
 std::string helpText() {
     return R"(zanst-sim - a battery bus without hardware, on a pseudo-terminal
 
 Usage: zanst-sim [bank|bms|ring] [options]
+
+Options are known by name before a value is taken; one that does not apply to
+the role is refused. Numbers are plain decimals.
 
 The simulator opens a pseudo-terminal, prints its device path and plays its role
 there until it is stopped with Ctrl+C (SIGINT) or SIGTERM. Point the tool at it:
@@ -211,19 +297,24 @@ Bank options (bank and ring):
   --current A       current through every battery in amperes, positive charges,
                     -500 to 500 (default 0); cell voltages drift and cells warm
                     with it. In the bms role: the bank current the BMS reports.
-  --no-noise        exact readings instead of a little measurement noise
+  --no-noise        no random noise: the same cell state always gives the same
+                    reading (still through each balancer's sensor and
+                    calibration, within about 1 mV; cells drift with time)
 
 Fault options (all roles; they act on what the simulator sends):
   --drop-rate P     lose each byte with probability P (0 to 1)
   --corrupt-rate P  alter each byte with probability P, so CRCs no longer match
-  --silent-after S  stop sending anything S seconds after the start
+  --silent-after S  stop sending anything S seconds after the start (a year or
+                    more: never)
   --slow-byte-us N  pace bytes N microseconds apart (40 is a real 250000-baud
                     line); default 0, as fast as the pseudo-terminal takes them
 
-Other options:
+Other options (all roles unless said):
   --link PATH       make PATH a symbolic link to the device (replaces an old
                     link, refuses to replace anything else); removed on exit
-  --seed N          seed of the noise and the faults (default 1)
+  --seed N          seed of the bank's make-up, its noise and the faults
+                    (default 1): the same seed gives the same draws in the same
+                    order; what follows elapsed time follows the clock
   --quiet           bank: no line for each poll, only service commands and faults
   --exit-with-parent  stop when the process that started the simulator ends
   -h, --help        this text

@@ -2,6 +2,7 @@
 // The simulator's command line.
 
 #include "sim/presets.hpp"
+#include "sim/time.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -28,6 +29,9 @@ struct Options {
     bool quiet = false;
     bool exitWithParent = false;
     bool help = false;
+
+    // When the simulator falls silent; nothing for never (also for values too large to reach).
+    std::optional<Duration> silentAfter() const;
 };
 
 struct ParseResult {

@@ -175,7 +175,13 @@ INSTANTIATE_TEST_SUITE_P(
     Table, CommandLines,
     testing::Values(
         CommandLine{{}, nullptr}, CommandLine{{"ring", "--preset", "0xA612", "--batteries=10"}, nullptr},
-        CommandLine{{"bms", "--current", "-12.5", "--slow-byte-us", "40", "--quiet"}, nullptr},
+        CommandLine{{"bms", "--current", "-12.5", "--slow-byte-us", "40", "--exit-with-parent"}, nullptr},
+        CommandLine{{"bms", "--quiet"}, "does not apply to the bms role"},
+        CommandLine{{"--preset", "0xA602", "bms"}, "does not apply to the bms role"},
+        CommandLine{{"--bogus"}, "unknown option --bogus"},
+        CommandLine{{"--link", "--quiet"}, "needs a value"}, CommandLine{{"--current", "1e2"}, "-500 to 500"},
+        CommandLine{{"--current", "0x10"}, "-500 to 500"}, CommandLine{{"--drop-rate", "nan"}, "0 to 1"},
+        CommandLine{{"--seed", " 7"}, "whole number"},
         CommandLine{{"--silent-after", "2.5", "--drop-rate", "0.01", "--link", "/tmp/x"}, nullptr},
         CommandLine{{"tester"}, "unknown role"}, CommandLine{{"bank", "ring"}, "only one role"},
         CommandLine{{"--preset", "0xA601"}, "not a product id"},
@@ -184,6 +190,18 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLine{{"--silent-after", "-1"}, "0 or more"}, CommandLine{{"--link"}, "needs a value"},
         CommandLine{{"--quiet=1"}, "takes no value"}, CommandLine{{"--speed", "9"}, "unknown option"}),
     [](const testing::TestParamInfo<CommandLine>& p) { return "case" + std::to_string(p.index); });
+
+TEST(CommandLines, HelpWinsAnywhereAndHugeSilenceMeansNever) {
+    for (const std::vector<std::string_view>& args :
+         {std::vector<std::string_view>{"--link", "--help"}, {"--bogus", "-h"}, {"bank", "ring", "--help"}}) {
+        const ParseResult r = parseOptions(args);
+        EXPECT_TRUE(r.options.help) << args.front();
+    }
+    const std::vector<std::string_view> huge{"--silent-after", "99999999999999999999"};
+    EXPECT_FALSE(parseOptions(huge).options.silentAfter().has_value()) << "never silent, not silent at once";
+    const std::vector<std::string_view> some{"--silent-after", "2.5"};
+    EXPECT_EQ(parseOptions(some).options.silentAfter(), std::chrono::milliseconds(2500));
+}
 
 TEST(CommandLines, ValuesLandWhereTheyBelong) {
     const std::vector<std::string_view> args{
