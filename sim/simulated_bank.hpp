@@ -23,6 +23,9 @@ struct BankConfig {
     double currentA = 0.0; // through every battery; positive charges
     std::uint32_t seed = 1;
     bool noise = true; // a little measurement noise, as real readings have
+    // Balancers with higher ids still answer the enumeration but pass measurement and
+    // calibration records on unfilled: a ring that answers only up to here. 0: all answer.
+    int deadAfter = 0;
 };
 
 // What comes back around the ring for one request, and a line for the log.
