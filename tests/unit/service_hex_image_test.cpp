@@ -14,25 +14,16 @@ using test::hexFile;
 using test::hexRecord;
 using test::imageBytes;
 
-std::vector<std::string> header(const std::string& path) {
-    return {"", std::string(kUpdaterHeader), "File:" + path};
-}
-
 std::vector<std::string> withHeader(const std::string& path, std::vector<std::string> tail) {
-    auto lines = header(path);
-    lines.insert(lines.end(), tail.begin(), tail.end());
-    return lines;
+    tail.insert(tail.begin(), {"", std::string(kUpdaterHeader), "File:" + path});
+    return tail;
 }
 
-std::string lowerCase(std::string text) {
-    std::ranges::transform(text, text.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::string crlf(const std::string& text) {
+// The same file with lower-case digits and "\r\n" line ends.
+std::string lowerCaseCrlf(const std::string& text) {
     std::string out;
     for (char c : text) {
-        out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        out += c == '\n' ? std::string("\r\n") : std::string(1, static_cast<char>(std::tolower(c)));
     }
     return out;
 }
@@ -53,7 +44,7 @@ TEST(HexImageTest, ValidFilesGiveTheImageFromTheStartRecordOn) {
         const char* version;
     } cases[] = {
         {"upper case", before + body, image, "v01.0A"},
-        {"lower case, CRLF", crlf(lowerCase(before + body)), image, "v01.0A"},
+        {"lower case, CRLF", lowerCaseCrlf(before + body), image, "v01.0A"},
         // Addresses after the start record are not looked at; records keep file order.
         {"addresses after the start", hexRecord(0x7000, 0, oneLine) + "\n" + hexRecord(0x1234, 0, oneLine),
          twoLines, "---"},
@@ -70,14 +61,6 @@ TEST(HexImageTest, ValidFilesGiveTheImageFromTheStartRecordOn) {
                   withHeader("/data/fw.hex", {"Image size: " + std::to_string(c.expected.size()) + " bytes",
                                               std::string("Version: ") + c.version}));
     }
-}
-
-TEST(HexImageTest, LinesOverloadReadsTheSameAsText) {
-    const std::vector<std::string> lines{hexRecord(0x7000, 0, Bytes(16, 0xAB))};
-    const auto result = readHexImage("a.hex", lines);
-    ASSERT_TRUE(result.image.has_value());
-    EXPECT_EQ(result.image->imageLength(), 16u);
-    EXPECT_EQ(result.image->at(15), 0xAB);
 }
 
 TEST(HexImageTest, InvalidFilesAreRefused) {
