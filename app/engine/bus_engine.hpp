@@ -10,6 +10,7 @@
 #include "bus/state.hpp"
 #include "engine/emulator_feature.hpp"
 #include "engine/serial_link.hpp"
+#include "engine/service_feature.hpp"
 #include "engine/sniffer_feature.hpp"
 #include "engine/tester_feature.hpp"
 
@@ -39,6 +40,7 @@ class BusEngine : public QObject {
     TesterFeature* tester() { return &tester_; }
     SnifferFeature* sniffer() { return &sniffer_; }
     EmulatorFeature* emulator() { return &emulator_; }
+    ServiceFeature* service() { return &service_; }
 
     // Closes the open port, opens `name`, and reports Opening, then Failed at once or Open after
     // the settle pause. A newer selection cancels a pending report.
@@ -57,6 +59,8 @@ class BusEngine : public QObject {
   signals:
     void portStatusChanged(zanst::app::BusEngine::PortStatus status, const QString& name,
                            const QString& detail);
+    // The "Calibration" tab's mode step ran: test mode was requested and the 500 ms poll started.
+    void calibrationEntered();
 
   private:
     // The delayed part of a tab change.
@@ -79,6 +83,7 @@ class BusEngine : public QObject {
     TesterFeature tester_{state_, serial_, this};
     SnifferFeature sniffer_{state_, this};
     EmulatorFeature emulator_{state_, serial_, this};
+    ServiceFeature service_{state_, serial_, this};
     bool tabChangesVetoed_ = false;
 
     QTimer modeStepTimer_;   // the pause before the next mode step
