@@ -76,9 +76,18 @@ void FirmwareUpdater::fileRead(HexReadResult result) {
     updateTickRunning_ = true;
 }
 
+void FirmwareUpdater::awaitAnswer(std::uint8_t command) {
+    state_.ackReceived = 0;
+    state_.acksSeen.reset(command);
+}
+
+bool FirmwareUpdater::answered(std::uint8_t command) const {
+    return state_.ackReceived == command || state_.acksSeen.test(command);
+}
+
 void FirmwareUpdater::startBootloaders() {
     log("Start BootLoaders");
-    state_.ackReceived = 0;
+    awaitAnswer(bus::cmd::kStartBootloader);
     bus::sendHexBmsCmd(port_, state_.frameReceiving, buildStartBootloadersFrame());
     state_.bInBootloaderMode = true;
     state_.balancersInfo = false;
@@ -111,7 +120,7 @@ void FirmwareUpdater::updaterTick() {
         if (updaterStateTimeout > kWaitTicks) {
             updaterState = 0;
         }
-        if (state_.ackReceived == bus::cmd::kStartBootloader) {
+        if (answered(bus::cmd::kStartBootloader)) {
             updaterDelay = 0;
             log("Start Update...");
             updaterState = 2;
@@ -119,7 +128,7 @@ void FirmwareUpdater::updaterTick() {
         break;
     case 2:
         if (++updaterDelay > kPauseTicks) {
-            state_.ackReceived = 0;
+            awaitAnswer(bus::cmd::kStartUpdate);
             bus::sendHexUpdaterCmd(port_, buildStartUpdateFrame());
             state_.bUpdaterMode = true;
             updaterStateTimeout = 0;
@@ -130,7 +139,7 @@ void FirmwareUpdater::updaterTick() {
         if (updaterStateTimeout > kWaitTicks) {
             updaterState = 2; // its pause has run out: it sends again at once
         }
-        if (state_.ackReceived == bus::cmd::kStartUpdate) {
+        if (answered(bus::cmd::kStartUpdate)) {
             updaterDelay = 0;
             updaterState = 4;
         }
@@ -154,13 +163,13 @@ void FirmwareUpdater::updaterTick() {
         break;
     case 6:
         listener_.consoleLine("END_UPDATE");
-        state_.ackReceived = 0;
+        awaitAnswer(bus::cmd::kEndUpdate);
         bus::sendHexUpdaterCmd(port_, buildEndUpdateFrame());
         state_.bUpdaterMode = false;
         updaterState = 7;
         break;
     case 7:
-        if (state_.ackReceived == bus::cmd::kEndUpdate) {
+        if (answered(bus::cmd::kEndUpdate)) {
             log("Firmware updated to " + bus::versionToString(image_->version()));
             updateTickRunning_ = false;
         }

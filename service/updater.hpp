@@ -79,6 +79,10 @@ class FirmwareUpdater {
 
   private:
     void log(std::string_view text, bool newLine = true) { listener_.updaterLog(text, newLine); }
+    // Before a frame the updater waits for goes out: forget earlier answers to its command.
+    void awaitAnswer(std::uint8_t command);
+    // The frame came back: the last completed frame, or one completed since awaitAnswer().
+    bool answered(std::uint8_t command) const;
     void startBootloaders();
     void sendNextBlock();
 

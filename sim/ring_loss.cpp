@@ -23,10 +23,10 @@ template <typename T> bool takeOnce(std::vector<T>& list, T value) {
 std::optional<std::string> RingLoss::take(const Message& m) {
     const std::uint8_t command = m.command();
     if (command == bus::cmd::kDataBlock && m.frame.size() > 6 && takeOnce(config_.blocks, int{m.frame[6]})) {
-        return "block " + std::to_string(m.frame[6]) + " lost on the ring (--swallow-block)";
+        return "0x23: block " + std::to_string(m.frame[6]) + " lost on the ring (--swallow-block)";
     }
     if (takeOnce(config_.commands, command)) {
-        return "frame " + bus::ConvertHex(command, 2) + " lost on the ring (--swallow-command)";
+        return bus::ConvertHex(command, 2) + ": frame lost on the ring (--swallow-command)";
     }
     return std::nullopt;
 }

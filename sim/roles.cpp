@@ -59,7 +59,7 @@ void BankRole::received(std::span<const std::uint8_t> bytes, TimePoint now) {
         const std::uint8_t command = e.message.command();
         if (const auto lost = loss_.take(e.message)) {
             if (command == bus::cmd::kDataBlock) {
-                bank_.loseBlock(*lost);
+                bank_.loseBlock("block " + std::to_string(e.message.frame[6]) + " lost on the ring");
             }
             log(*lost);
             continue;

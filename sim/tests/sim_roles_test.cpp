@@ -102,7 +102,7 @@ TEST(BankRole, LosesEachListedFrameOnceAndActsOnItsRepeat) {
     const Bytes boot = testutil::wordFrame(0x20, "BOOT");
     role.received(boot, t0);
     EXPECT_TRUE(role.takeOutput().empty());
-    EXPECT_TRUE(anyLineHas(role.takeLines(), "frame 0x20 lost on the ring"));
+    EXPECT_TRUE(anyLineHas(role.takeLines(), "0x20: frame lost on the ring"));
     EXPECT_FALSE(role.bank().balancers().front().bootMode) << "no balancer heard the lost frame";
     role.received(boot, t0 + 1s);
     EXPECT_EQ(role.takeOutput(), boot);

@@ -1,6 +1,6 @@
 #include "service/hex_image.hpp"
 
-#include "service_hex_text.hpp"
+#include "support/hex_text.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 #include "service/updater.hpp"
 
-#include "service_hex_text.hpp"
+#include "support/hex_text.hpp"
 
+#include "bus/frames.hpp"
 #include "bus/master_receiver.hpp"
 
 #include <gtest/gtest.h>
@@ -208,6 +209,18 @@ TEST_F(UpdaterTest, LostBlockIsWaitedOnUntilTheUpdateIsAbandoned) {
     EXPECT_EQ(log.console, std::vector<std::string>{"END_UPDATE"});
     EXPECT_FALSE(state.bUpdaterMode);
     EXPECT_TRUE(state.flashRdy);
+}
+
+TEST_F(UpdaterTest, APollAnswerBackAfterTheEndUpdateDoesNotHideIt) {
+    drop(kImageA);
+    run([&] { return updater.updaterState == 7; });
+    // The poll engine is free again and its info request comes back before the next update tick.
+    ring.write(bus::buildIdentityFrame(0x01));
+    run();
+
+    EXPECT_EQ(log.lines.back(), "Firmware updated to v01.0A");
+    EXPECT_EQ(log.console, std::vector<std::string>{"END_UPDATE"});
+    EXPECT_LT(updateTicks, FirmwareUpdater::kUpdateLimitTicks);
 }
 
 TEST_F(UpdaterTest, NewFileDuringTheBlocksRestartsWithoutAStrayBlock) {
