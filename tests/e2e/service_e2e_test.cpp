@@ -58,11 +58,15 @@ class ServiceTool {
             Qt::DirectConnection);
     }
 
-    template <typename Fn> void service(Fn&& fn) { app::post(tool.host.engine()->service(), std::forward<Fn>(fn)); }
+    template <typename Fn> void service(Fn&& fn) {
+        app::post(tool.host.engine()->service(), std::forward<Fn>(fn));
+    }
 
     // A HEX file read as the window reads it, handed to the updater.
     void dropHex(const std::string& path, const std::string& text) {
-        service([r = service::readHexImage(path, text)](app::ServiceFeature& s) mutable { s.fileRead(std::move(r)); });
+        service([r = service::readHexImage(path, text)](app::ServiceFeature& s) mutable {
+            s.fileRead(std::move(r));
+        });
     }
 
     std::vector<std::string> log() const {
@@ -215,7 +219,8 @@ TEST_F(ServiceE2E, BatteryParametersShowAfterTheBalancersAreEnumeratedAgain) {
     // The info table was zeroed with the send: the balancers are enumerated afresh.
     ASSERT_TRUE(sim->waitForLine("bank info: 4 records", kLongWait)) << sim->transcript();
     ASSERT_TRUE(t.waitForSnapshot([](const auto& s) {
-        return s.balancers.size() == 4 && std::all_of(s.balancers.begin(), s.balancers.end(), [](const auto& b) {
+        return s.balancers.size() == 4 &&
+               std::all_of(s.balancers.begin(), s.balancers.end(), [](const auto& b) {
                    return b.serial == "ZNEWSERIAL7" && b.capacity == 150 && b.productId == 0xA0C8;
                });
     })) << sim->transcript();
@@ -240,9 +245,9 @@ class UpdateE2E : public ServiceE2E {
     }
     bool newVersionEverywhere() {
         return t.waitForSnapshot([](const auto& s) {
-            return s.balancers.size() == 4 && std::all_of(s.balancers.begin(), s.balancers.end(), [](const auto& b) {
-                       return b.fwVersion == kNewVersion && b.bootMode == 0;
-                   });
+            return s.balancers.size() == 4 &&
+                   std::all_of(s.balancers.begin(), s.balancers.end(),
+                               [](const auto& b) { return b.fwVersion == kNewVersion && b.bootMode == 0; });
         });
     }
 };
@@ -253,10 +258,10 @@ TEST_F(UpdateE2E, ThreeBlocksEndWithTheNewVersionInEveryBalancer) {
     dropImage();
     ASSERT_TRUE(waitUntil([&] { return t.logHas("Firmware updated to v02.03"); }, 30s))
         << t.events() << sim->transcript();
-    EXPECT_EQ(t.log(), (std::vector<std::string>{"", "**************** Updater ****************",
-                                                 "File:" + dir / "balancer.hex", "Image size: 5008 bytes",
-                                                 "Version: v02.03", "Start BootLoaders", "Start Update...100%",
-                                                 "Update Ready", "Firmware updated to v02.03"}));
+    EXPECT_EQ(t.log(), (std::vector<std::string>{
+                           "", "**************** Updater ****************", "File:" + dir / "balancer.hex",
+                           "Image size: 5008 bytes", "Version: v02.03", "Start BootLoaders",
+                           "Start Update...100%", "Update Ready", "Firmware updated to v02.03"}));
     EXPECT_EQ(t.console(), std::vector<std::string>{"END_UPDATE"});
     EXPECT_TRUE(newVersionEverywhere()) << sim->transcript();
     for (int block = 0; block < 3; ++block) {
