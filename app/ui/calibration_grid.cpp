@@ -10,9 +10,10 @@ namespace zanst::app {
 namespace {
 
 const QString kCaptions[CalibrationTableModel::kColumns] = {
-    QStringLiteral("Cell ID"),  QStringLiteral("Voltage"), QStringLiteral("Current"), QStringLiteral("V gain"),
-    QStringLiteral("I gain"),   QStringLiteral("I Offset"), QStringLiteral("Capacity"), QStringLiteral("Measure"),
-    QStringLiteral("Serial"),   QStringLiteral("Status"),   QStringLiteral("HWrev"),
+    QStringLiteral("Cell ID"),  QStringLiteral("Voltage"), QStringLiteral("Current"),
+    QStringLiteral("V gain"),   QStringLiteral("I gain"),  QStringLiteral("I Offset"),
+    QStringLiteral("Capacity"), QStringLiteral("Measure"), QStringLiteral("Serial"),
+    QStringLiteral("Status"),   QStringLiteral("HWrev"),
 };
 
 constexpr int kVoltage = static_cast<int>(tester::CalColumn::Voltage);

@@ -50,18 +50,19 @@ TEST_P(CalibrationRowTexts, FollowTestModeAndTheCurrentSensor) {
     EXPECT_EQ(row[CalColumn::HWrev], "3");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, CalibrationRowTexts,
-    testing::Values(
-        // No sensor: "-" for the current values, test mode or not.
-        Case{0x00, 0x80, "-", "10012", "-", "-", "V, T", "80"},
-        Case{0x00, 0x40, "-", "?", "-", "-", "V, T", "40"},
-        // A sensor: the values in test mode (unsigned), "?" otherwise.
-        Case{0x01, 0xC1, "-1.250", "10012", "65535", "40000", "V, T, I", "C1"},
-        Case{0x03, 0x42, "-1.250", "?", "?", "?", "V, T, I", "42"},
-        // High range alone is no sensor for these columns: bit 0 decides.
-        Case{0x02, 0x80, "-", "10012", "-", "-", "V, T", "80"}),
-    [](const testing::TestParamInfo<Case>& p) { return "case" + std::to_string(p.index); });
+INSTANTIATE_TEST_SUITE_P(Table, CalibrationRowTexts,
+                         testing::Values(
+                             // No sensor: "-" for the current values, test mode or not.
+                             Case{0x00, 0x80, "-", "10012", "-", "-", "V, T", "80"},
+                             Case{0x00, 0x40, "-", "?", "-", "-", "V, T", "40"},
+                             // A sensor: the values in test mode (unsigned), "?" otherwise.
+                             Case{0x01, 0xC1, "-1.250", "10012", "65535", "40000", "V, T, I", "C1"},
+                             Case{0x03, 0x42, "-1.250", "?", "?", "?", "V, T, I", "42"},
+                             // High range alone is no sensor for these columns: bit 0 decides.
+                             Case{0x02, 0x80, "-", "10012", "-", "-", "V, T", "80"}),
+                         [](const testing::TestParamInfo<Case>& p) {
+                             return "case" + std::to_string(p.index);
+                         });
 
 TEST(CalibrationRows, ANotYetMeasuredBalancerLeavesItsVoltageToTheTable) {
     BankSnapshot snapshot;
