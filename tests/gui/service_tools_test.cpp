@@ -57,9 +57,9 @@ std::vector<int> pathBelow(const QWidget* page, const QWidget* w) {
 
 // The controls code has hidden on each of the seven pages (not those merely never shown).
 std::set<std::pair<int, std::vector<int>>> hiddenControls(diag_form& window) {
-    const std::vector<QWidget*> pages{window.connectionTab(), window.actionsTab(),  window.calibrationTab(),
-                                      window.batteryTesterTab(), window.bmsTesterTab(), window.snifferTab(),
-                                      window.metricsTab()};
+    const std::vector<QWidget*> pages{
+        window.connectionTab(), window.actionsTab(), window.calibrationTab(), window.batteryTesterTab(),
+        window.bmsTesterTab(),  window.snifferTab(), window.metricsTab()};
     std::set<std::pair<int, std::vector<int>>> hidden;
     for (int p = 0; p < static_cast<int>(pages.size()); ++p) {
         for (QWidget* w : pages[static_cast<std::size_t>(p)]->findChildren<QWidget*>()) {
@@ -143,11 +143,12 @@ TEST_F(CalibrationTabTest, CalibrateInputsAreRefusedInRedOrSent) {
         {&CalibrationTab::txtVoltageMeas, &CalibrationTab::cmdCalVoltage, "66", "66", true, -1},
         {&CalibrationTab::txtVoltageMeas, &CalibrationTab::cmdCalVoltage, "3.3V", "3.3V", true, -1},
         {&CalibrationTab::txtVoltageMeas, &CalibrationTab::cmdCalVoltage, "3,2999", "3,2999", false, 3299},
-        {&CalibrationTab::txtCurrentHighMeas, &CalibrationTab::cmdCalHighCurrent, "", "measured current", true,
-         -1},
+        {&CalibrationTab::txtCurrentHighMeas, &CalibrationTab::cmdCalHighCurrent, "", "measured current",
+         true, -1},
         {&CalibrationTab::txtCurrentHighMeas, &CalibrationTab::cmdCalHighCurrent, "12.", "12.", true, -1},
         {&CalibrationTab::txtCurrentHighMeas, &CalibrationTab::cmdCalHighCurrent, "-1", "-1", true, -1},
-        {&CalibrationTab::txtCurrentHighMeas, &CalibrationTab::cmdCalHighCurrent, "25.57", "25.57", false, 255},
+        {&CalibrationTab::txtCurrentHighMeas, &CalibrationTab::cmdCalHighCurrent, "25.57", "25.57", false,
+         255},
     };
     for (const CalibrateCase& c : cases) {
         SCOPED_TRACE(std::string("typed '") + c.typed + "'");
@@ -231,8 +232,8 @@ TEST_F(CalibrationTabTest, ButtonsFollowTestModeAndTheSelectedBalancer) {
         bool voltage, offsetAndGain, save, parameters;
     };
     const State states[] = {
-        {true, 0, true, true, true, true},     // in test mode, a balancer with a current sensor
-        {true, 1, true, false, true, true},    // no current sensor
+        {true, 0, true, true, true, true},      // in test mode, a balancer with a current sensor
+        {true, 1, true, false, true, true},     // no current sensor
         {true, 255, false, false, false, true}, // its address would wrap to 0
         {true, -1, false, false, false, true},  // no current row
         {false, 0, false, false, true, false},
@@ -322,7 +323,8 @@ TEST_F(UpdaterGroupTest, DraggedFilesAreCopiedAndEveryDroppedFileIsReadInTurn) {
 
     std::unique_ptr<QMimeData> text(new QMimeData);
     text->setText("not a file");
-    QDragEnterEvent refusedDrag(at, Qt::CopyAction | Qt::MoveAction, text.get(), Qt::LeftButton, Qt::NoModifier);
+    QDragEnterEvent refusedDrag(at, Qt::CopyAction | Qt::MoveAction, text.get(), Qt::LeftButton,
+                                Qt::NoModifier);
     QCoreApplication::sendEvent(target, &refusedDrag);
     EXPECT_FALSE(refusedDrag.isAccepted());
 
@@ -344,8 +346,8 @@ TEST_F(UpdaterGroupTest, DraggedFilesAreCopiedAndEveryDroppedFileIsReadInTurn) {
 TEST_F(UpdaterGroupTest, AFileThatCannotBeReadOrIsTooLargeIsRefusedInTheLog) {
     const QString missing = dir.filePath("missing.hex");
     const QString large = write("large.hex", QByteArray(app::kMaxFirmwareFileBytes + 1, ':'));
-    for (const auto& [path, reason] :
-         {std::pair{missing, std::string("Cannot read the file: ")}, std::pair{large, std::string("File too large: ")}}) {
+    for (const auto& [path, reason] : {std::pair{missing, std::string("Cannot read the file: ")},
+                                       std::pair{large, std::string("File too large: ")}}) {
         const service::HexReadResult r = app::readFirmwareFile(path);
         EXPECT_FALSE(r.image.has_value());
         ASSERT_EQ(r.log.size(), 5U);
@@ -366,7 +368,8 @@ class ServiceWindowTest : public testing::Test {
         ASSERT_GE(index, 0);
         combo->setCurrentIndex(index);
         emit combo->activated(index);
-        ASSERT_TRUE(waitUntil([&] { return window.windowTitle().endsWith(QString::fromStdString(pty.slavePath())); }));
+        ASSERT_TRUE(waitUntil(
+            [&] { return window.windowTitle().endsWith(QString::fromStdString(pty.slavePath())); }));
     }
     void TearDown() override { qunsetenv("ZANST_EXTRA_PORTS"); }
 
@@ -439,8 +442,8 @@ ToolRun runTool(const QStringList& args) {
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(ZANST_APP_PATH), args);
     EXPECT_TRUE(p.waitForFinished(10000));
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
 }
 
 TEST(CommandLine, HelpVersionAndRefusalsWithoutADisplay) {
@@ -454,7 +457,8 @@ TEST(CommandLine, HelpVersionAndRefusalsWithoutADisplay) {
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out.trimmed(), "zanst " ZANST_VERSION " (" + diag_form::buildDate() + ")");
 
-    for (const QStringList& args : {QStringList{"--bogus"}, QStringList{"--service", "extra"}, QStringList{"-x"}}) {
+    for (const QStringList& args :
+         {QStringList{"--bogus"}, QStringList{"--service", "extra"}, QStringList{"-x"}}) {
         const ToolRun refused = runTool(args);
         EXPECT_EQ(refused.exitCode, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(refused.err.contains("Usage: zanst [options]")) << refused.err.toStdString();
