@@ -114,7 +114,8 @@ Result runOnce(const std::string& simPath, const std::string& preset, std::size_
     window.tabs()->setCurrentWidget(tester);
     const QString path = QString::fromStdString(link);
     zanst::app::post(window.engine(), [path](zanst::app::BusEngine& e) { e.selectPort(path); });
-    const bool enumerated = zanst::test::waitUntil([&] { return tester->model()->table().rows.size() >= 16; }, 20s);
+    const bool enumerated =
+        zanst::test::waitUntil([&] { return tester->model()->table().rows.size() >= 16; }, 20s);
     if (!enumerated) {
         std::fprintf(stderr, "the bank was not enumerated\n");
         return result;
@@ -151,7 +152,8 @@ Result runOnce(const std::string& simPath, const std::string& preset, std::size_
     probe.stop();
     std::lock_guard lock(phase.mutex);
     if (!finished || phase.timedOut) {
-        std::fprintf(stderr, "the update did not finish well%s\n", phase.timedOut ? " (Updater Timeout)" : "");
+        std::fprintf(stderr, "the update did not finish well%s\n",
+                     phase.timedOut ? " (Updater Timeout)" : "");
         return result;
     }
     result.ok = true;
@@ -193,10 +195,12 @@ int main(int argc, char** argv) {
     qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
     QApplication app(argc, argv);
 
-    const std::size_t blocks = (imageBytes + zanst::service::kImageBlockSize - 1) / zanst::service::kImageBlockSize;
-    const double lineMs = 1000.0 * static_cast<double>(blocks * zanst::bus::kDataBlockSize) / kLineBytesPerSecond;
-    std::printf("image %zu bytes = %zu blocks of %zu bytes; line time of the blocks %.0f ms\n", imageBytes, blocks,
-                zanst::bus::kDataBlockSize, lineMs);
+    const std::size_t blocks =
+        (imageBytes + zanst::service::kImageBlockSize - 1) / zanst::service::kImageBlockSize;
+    const double lineMs =
+        1000.0 * static_cast<double>(blocks * zanst::bus::kDataBlockSize) / kLineBytesPerSecond;
+    std::printf("image %zu bytes = %zu blocks of %zu bytes; line time of the blocks %.0f ms\n", imageBytes,
+                blocks, zanst::bus::kDataBlockSize, lineMs);
     int failed = 0;
     for (int run = 0; run < runs; ++run) {
         const Result r = runOnce(ZANST_SIM_PATH, preset, imageBytes, run);
@@ -204,10 +208,11 @@ int main(int argc, char** argv) {
             ++failed;
             continue;
         }
-        std::printf("run %d: blocks %.0f ms (line efficiency %.1f %%), whole update %.2f s of the 20 s limit, "
-                    "window loop: longest stall %.1f ms, p99 %.2f ms over %ld ticks\n",
-                    run + 1, r.blockPhaseMs, 100.0 * lineMs / r.blockPhaseMs, r.totalMs / 1000.0, r.maxStallMs,
-                    r.p99StallMs, r.ticks);
+        std::printf(
+            "run %d: blocks %.0f ms (line efficiency %.1f %%), whole update %.2f s of the 20 s limit, "
+            "window loop: longest stall %.1f ms, p99 %.2f ms over %ld ticks\n",
+            run + 1, r.blockPhaseMs, 100.0 * lineMs / r.blockPhaseMs, r.totalMs / 1000.0, r.maxStallMs,
+            r.p99StallMs, r.ticks);
         std::fflush(stdout);
     }
     return failed == 0 ? 0 : 1;
