@@ -89,8 +89,10 @@ CalibrationTab::CalibrationTab(QWidget* parent) : QWidget(parent) {
             [this] { emit actionRequested(service::ServiceAction::EnableTestMode); });
     connect(reloadCalData, &QPushButton::clicked, this,
             [this] { emit actionRequested(service::ServiceAction::ReloadCalData); });
-    connect(cmdCalVoltage, &QPushButton::clicked, this, &CalibrationTab::onCalibrateVoltage);
-    connect(cmdCalHighCurrent, &QPushButton::clicked, this, &CalibrationTab::onCalibrateGain);
+    connect(cmdCalVoltage, &QPushButton::clicked, this,
+            [this] { calibrateFrom(txtVoltageMeas, service::CalibrationKind::Voltage); });
+    connect(cmdCalHighCurrent, &QPushButton::clicked, this,
+            [this] { calibrateFrom(txtCurrentHighMeas, service::CalibrationKind::CurrentGain); });
     connect(cmdCalOffset, &QPushButton::clicked, this, &CalibrationTab::onCalibrateOffset);
     connect(cmdSaveCal, &QPushButton::clicked, this, &CalibrationTab::onSaveCalibration);
     connect(buttonSetParams, &QPushButton::clicked, this, &CalibrationTab::onSetParameters);
@@ -138,21 +140,15 @@ void CalibrationTab::updateRowButtons() {
     cmdSaveCal->setEnabled(addressed);
 }
 
-void CalibrationTab::onCalibrateVoltage() {
+void CalibrationTab::calibrateFrom(QLineEdit* box, service::CalibrationKind kind) {
     const int row = selectedCellId();
-    const service::CalibrateRequest request = service::calibrateVoltage(row, utf8(txtVoltageMeas));
-    showBox(txtVoltageMeas, service::boxView(request.input));
+    const std::string text = utf8(box);
+    const service::CalibrateRequest request = kind == service::CalibrationKind::Voltage
+                                                  ? service::calibrateVoltage(row, text)
+                                                  : service::calibrateGain(row, text);
+    showBox(box, service::boxView(request.input));
     if (!request.frame.empty()) {
-        emit calibrateRequested(row, service::CalibrationKind::Voltage, request.input.value);
-    }
-}
-
-void CalibrationTab::onCalibrateGain() {
-    const int row = selectedCellId();
-    const service::CalibrateRequest request = service::calibrateGain(row, utf8(txtCurrentHighMeas));
-    showBox(txtCurrentHighMeas, service::boxView(request.input));
-    if (!request.frame.empty()) {
-        emit calibrateRequested(row, service::CalibrationKind::CurrentGain, request.input.value);
+        emit calibrateRequested(row, kind, request.input.value);
     }
 }
 

@@ -73,8 +73,8 @@ class CalibrationTab : public QWidget {
     void setTestModeLabel(bool enabled);
     // The buttons that act on the selected balancer, from the test mode and the current row.
     void updateRowButtons();
-    void onCalibrateVoltage();
-    void onCalibrateGain();
+    // "calibrate voltage" and "calibrate gain": read the box, colour it, send when it passed.
+    void calibrateFrom(QLineEdit* box, service::CalibrationKind kind);
     void onCalibrateOffset();
     void onSaveCalibration();
     void onSetParameters();

@@ -30,6 +30,18 @@ QStringList localFiles(const QMimeData* mime) {
     return paths;
 }
 
+// Files are copied, never moved: the drag shows the copy effect. Anything else is refused.
+QStringList takeAsCopy(QDropEvent* event) {
+    const QStringList paths = localFiles(event->mimeData());
+    if (paths.isEmpty()) {
+        event->ignore();
+    } else {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    }
+    return paths;
+}
+
 service::HexReadResult refused(const std::string& path, const std::string& reason) {
     service::HexReadResult result;
     result.log = {std::string(), std::string(service::kUpdaterHeader), "File:" + path, reason,
@@ -77,32 +89,18 @@ void UpdaterLog::updaterLog(const QString& text, bool newLine) {
 }
 
 void UpdaterLog::dragEnterEvent(QDragEnterEvent* event) {
-    if (localFiles(event->mimeData()).isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    takeAsCopy(event);
 }
 
 void UpdaterLog::dragMoveEvent(QDragMoveEvent* event) {
-    if (localFiles(event->mimeData()).isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    takeAsCopy(event);
 }
 
 void UpdaterLog::dropEvent(QDropEvent* event) {
-    const QStringList paths = localFiles(event->mimeData());
-    if (paths.isEmpty()) {
-        event->ignore();
-        return;
+    const QStringList paths = takeAsCopy(event);
+    if (!paths.isEmpty()) {
+        emit filesDropped(paths);
     }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-    emit filesDropped(paths);
 }
 
 UpdaterGroup::UpdaterGroup(QWidget* parent) : QGroupBox(QStringLiteral("Updater"), parent) {

@@ -135,11 +135,7 @@ bool allInTestMode(const tester::BankSnapshot& s, std::size_t n) {
 class ServiceE2E : public testing::Test {
   protected:
     std::unique_ptr<SimProcess> start(std::vector<std::string> args) {
-        args.push_back("--link");
-        args.push_back(link);
-        auto sim = std::make_unique<SimProcess>(ZANST_SIM_PATH, args);
-        EXPECT_TRUE(sim->waitForLine(" ready ", kLongWait)) << sim->transcript();
-        return sim;
+        return startSim(std::move(args), link);
     }
 
     // The calibration tab with every balancer in test mode and its calibration data polled.
