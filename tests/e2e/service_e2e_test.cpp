@@ -251,6 +251,7 @@ class UpdateE2E : public ServiceE2E {
 TEST_F(UpdateE2E, ThreeBlocksEndWithTheNewVersionInEveryBalancer) {
     auto sim = start({"bank", "--no-noise"});
     enumerate();
+    t.service([](app::ServiceFeature& s) { s.setForceUpdate(true); }); // "Force update"
     dropImage();
     ASSERT_TRUE(waitUntil([&] { return t.logHas("Firmware updated to v02.03"); }, 30s))
         << t.events() << sim->transcript();
@@ -261,7 +262,8 @@ TEST_F(UpdateE2E, ThreeBlocksEndWithTheNewVersionInEveryBalancer) {
     EXPECT_EQ(t.console(), std::vector<std::string>{"END_UPDATE"});
     EXPECT_TRUE(newVersionEverywhere()) << sim->transcript();
     for (int block = 0; block < 3; ++block) {
-        EXPECT_EQ(sim->linesWith("0x23: block " + std::to_string(block) + " written").size(), 1U) << block;
+        EXPECT_EQ(sim->linesWith("0x23: block " + std::to_string(block) + " written (forced)").size(), 1U)
+            << block;
     }
     EXPECT_TRUE(sim->anyLine("0x22: update complete, 3 blocks, firmware v02.03")) << sim->transcript();
 }
