@@ -19,6 +19,7 @@ void MasterReceiver::frameComplete(std::span<const std::uint8_t> frame, FrameKin
     }
     if (recordsAck(kind)) {
         state_.ackReceived = state_.commandPending;
+        state_.acksSeen.set(static_cast<std::size_t>(state_.commandPending & 0xFF));
     }
     if (kind == FrameKind::Preset22) {
         state_.balancersInfo = false; // the bank changed: ask for the info again

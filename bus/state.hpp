@@ -5,6 +5,8 @@
 #include "health.hpp"
 #include "tables.hpp"
 
+#include <bitset>
+
 namespace zanst::bus {
 
 // Tabs in strip order; the selected tab is the operating mode.
@@ -32,8 +34,11 @@ struct BusState {
     int battCommTimeout = 0;        // poll ticks since the last frame start
     int commandPending = 0;         // command of the frame being received
     int ackReceived = 0;            // command of the last completed frame
-    bool flashBsy = false;          // firmware block in flight
-    bool flashRdy = false;          // boot loader ready / all blocks sent
+    // Commands of the frames completed since the updater last cleared them: its waits look here
+    // too, so that a poll answer coming back after the awaited frame does not hide it.
+    std::bitset<256> acksSeen;
+    bool flashBsy = false; // firmware block in flight
+    bool flashRdy = false; // boot loader ready / all blocks sent
 
     BalancerTables tables;
     BusHealth health;

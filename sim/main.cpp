@@ -1,5 +1,6 @@
 // zanst-sim: a bank of balancers, a BMS, or both around the tool, on a pseudo-terminal.
 
+#include "bus/hex.hpp"
 #include "sim/options.hpp"
 #include "sim/pty_device.hpp"
 #include "sim/roles.hpp"
@@ -52,8 +53,11 @@ std::unique_ptr<Role> makeRole(const Options& o, TimePoint start) {
     BmsConfig bms;
     bms.bankCurrentA = o.currentA;
     switch (o.role) {
-    case RoleKind::Bank:
-        return std::make_unique<BankRole>(bank, faults, start, o.quiet);
+    case RoleKind::Bank: {
+        auto role = std::make_unique<BankRole>(bank, faults, start, o.quiet);
+        role->setLosses({o.swallowCommands, o.swallowBlocks});
+        return role;
+    }
     case RoleKind::Bms:
         return std::make_unique<BmsRole>(bms, faults, start);
     case RoleKind::Ring:
@@ -113,6 +117,17 @@ int run(const Options& o) {
                       o.silentAfterS ? (std::to_string(*o.silentAfterS) + " s").c_str() : "never",
                       o.slowByteUs);
         say("faults", text);
+    }
+
+    if (!o.swallowCommands.empty() || !o.swallowBlocks.empty()) {
+        std::string text;
+        for (const std::uint8_t c : o.swallowCommands) {
+            text += ", frame " + zanst::bus::ConvertHex(c, 2);
+        }
+        for (const int b : o.swallowBlocks) {
+            text += ", block " + std::to_string(b);
+        }
+        say("faults", "lost once on the ring:" + text.substr(1));
     }
 
     std::unique_ptr<Role> role = makeRole(o, start);

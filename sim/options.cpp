@@ -43,6 +43,17 @@ bool toLong(std::string_view text, long& out) {
     return !text.empty() && ec == std::errc{} && end == text.data() + text.size();
 }
 
+// A byte value: decimal, or hexadecimal after "0x" (as command codes are written).
+bool toByte(std::string_view text, long& out) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out, base);
+    return !text.empty() && ec == std::errc{} && end == text.data() + text.size() && out >= 0 && out <= 255;
+}
+
 // Which roles an option applies to.
 enum RoleMask : unsigned { kBank = 1u, kBms = 2u, kRing = 4u, kAnyRole = kBank | kBms | kRing };
 
@@ -78,6 +89,8 @@ constexpr OptionSpec kOptionSpecs[] = {
     {"--seed", true, kAnyRole},
     {"--quiet", false, kBank},
     {"--exit-with-parent", false, kAnyRole},
+    {"--swallow-command", true, kBank},
+    {"--swallow-block", true, kBank},
 };
 
 const OptionSpec* findOption(std::string_view name) {
@@ -245,6 +258,16 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
                 return bad("needs microseconds from 0 to 100000");
             }
             o.slowByteUs = static_cast<int>(n);
+        } else if (name == "--swallow-command") {
+            if (!toByte(value, n)) {
+                return bad("needs a command code from 0 to 255, e.g. 0x20");
+            }
+            o.swallowCommands.push_back(static_cast<std::uint8_t>(n));
+        } else if (name == "--swallow-block") {
+            if (!toLong(value, n) || n < 0 || n > 255) {
+                return bad("needs a block number from 0 to 255");
+            }
+            o.swallowBlocks.push_back(static_cast<int>(n));
         } else if (name == "--seed") {
             if (!toLong(value, n) || n < 0 || n > 0xFFFFFFFFL) {
                 return bad("needs a whole number from 0 to 4294967295");
@@ -316,13 +339,18 @@ Bank options (bank and ring):
                     reading (still through each balancer's sensor and
                     calibration, within about 1 mV; cells drift with time)
 
-Fault options (all roles; they act on what the simulator sends):
+Fault options (all roles unless said; they act on what the simulator sends):
   --drop-rate P     lose each byte with probability P (0 to 1)
   --corrupt-rate P  alter each byte with probability P, so CRCs no longer match
   --silent-after S  stop sending anything S seconds after the start (a year or
                     more: never)
   --slow-byte-us N  pace bytes N microseconds apart (40 is a real 250000-baud
                     line); default 0, as fast as the pseudo-terminal takes them
+  --swallow-command CODE  bank: lose the first frame of this command on the
+                    ring (e.g. 0x20): no balancer acts on it and it does not
+                    come back; may be given more than once
+  --swallow-block N bank: lose the first firmware block number N (0 to 255) on
+                    the ring: it does not come back and the update fails
 
 Other options (all roles unless said):
   --link PATH       make PATH a symbolic link to the device (replaces an old

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zanst::sim {
 
@@ -30,6 +31,8 @@ struct Options {
     bool quiet = false;
     bool exitWithParent = false;
     bool help = false;
+    std::vector<std::uint8_t> swallowCommands; // --swallow-command, each once
+    std::vector<int> swallowBlocks;            // --swallow-block, each once
 
     // When the simulator falls silent; nothing for never (also for values too large to reach).
     std::optional<Duration> silentAfter() const;

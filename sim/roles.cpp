@@ -57,6 +57,13 @@ void BankRole::received(std::span<const std::uint8_t> bytes, TimePoint now) {
         FrameReceiver::Event e = receiver_.take();
         ++requests_;
         const std::uint8_t command = e.message.command();
+        if (const auto lost = loss_.take(e.message)) {
+            if (command == bus::cmd::kDataBlock) {
+                bank_.loseBlock("block " + std::to_string(e.message.frame[6]) + " lost on the ring");
+            }
+            log(*lost);
+            continue;
+        }
         Answer answer = bank_.respond(std::move(e.message), now);
         emit(answer.bytes);
         const bool poll = command == bus::cmd::kInfo || command == bus::cmd::kMeasurement ||

@@ -6,6 +6,7 @@
 #include "sim/bms.hpp"
 #include "sim/faults.hpp"
 #include "sim/frame_receiver.hpp"
+#include "sim/ring_loss.hpp"
 #include "sim/simulated_bank.hpp"
 
 #include <optional>
@@ -63,10 +64,13 @@ class BankRole : public Role {
     std::vector<std::string> summary() const override;
 
     const Bank& bank() const { return bank_; }
+    // Frames and blocks to lose on the ring.
+    void setLosses(LossConfig losses) { loss_ = RingLoss(std::move(losses)); }
 
   private:
     Bank bank_;
     FrameReceiver receiver_;
+    RingLoss loss_;
     bool quiet_;
     long requests_ = 0;
     long dropped_ = 0;

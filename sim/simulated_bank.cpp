@@ -524,6 +524,13 @@ Answer Bank::handleBlock(const Message& request, TimePoint now) {
                   "0x23: block " + std::to_string(block) + " written" + (f[7] != 0 ? " (forced)" : ""));
 }
 
+void Bank::loseBlock(const std::string& why) {
+    if (update_.phase == UpdateState::Phase::Receiving) {
+        update_.phase = UpdateState::Phase::Failed;
+        update_.failure = why;
+    }
+}
+
 Answer Bank::handleEndUpdate(const Message& request, TimePoint now) {
     if (asciiAt(request.frame, 4, 10) != bus::identity::kWordEndUpdate) {
         return passOn(request, "0x22: unknown word ignored");

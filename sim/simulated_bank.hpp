@@ -60,6 +60,9 @@ class Bank {
 
     // Handles one complete message from the master and returns what the ring passes back.
     Answer respond(Message request, TimePoint now);
+    // A block of a running update was lost on the ring: the balancers miss part of the image, so
+    // the update has failed.
+    void loseBlock(const std::string& why);
 
     const BankConfig& config() const { return config_; }
     const std::vector<Balancer>& balancers() const { return balancers_; }

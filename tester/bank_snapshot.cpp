@@ -17,6 +17,7 @@ BankSnapshot takeSnapshot(const bus::BusState& state) {
         const bus::calibrationdata& cal = tables.balCalData[at];
         BalancerReading& r = snapshot.balancers[at - 1];
         r.id = info.id;
+        r.cellId = cell.id;
         if (cell.measurement != 0) {
             r.millivolts = bus::cellVoltageMv(cell.measurement);
         }

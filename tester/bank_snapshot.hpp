@@ -13,6 +13,7 @@ namespace zanst::tester {
 
 struct BalancerReading {
     int id = 0;                    // the id of its info entry; 0 where no info arrived
+    int cellId = 0;                // the id of its measurement entry; 0 before a measurement
     std::optional<int> millivolts; // empty while the measurement word is 0 (no measurement yet)
     int milliamps = 0;             // meaningful where the balancer measures current
     int tenthsCelsius = 0;

@@ -97,6 +97,9 @@ void BusEngine::runModeStep() {
         state_.bTestMode = entersTestMode;
         tester_.startPolling(entersTestMode ? TesterFeature::kCalibrationPollPeriodMs
                                             : TesterFeature::kPollPeriodMs);
+        if (entersTestMode) {
+            emit calibrationEntered();
+        }
     }
     scheduleModeStep();
 }

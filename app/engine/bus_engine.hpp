@@ -11,6 +11,7 @@
 #include "engine/emulator_feature.hpp"
 #include "engine/health_report.hpp"
 #include "engine/serial_link.hpp"
+#include "engine/service_feature.hpp"
 #include "engine/sniffer_feature.hpp"
 #include "engine/tester_feature.hpp"
 
@@ -40,6 +41,7 @@ class BusEngine : public QObject {
     TesterFeature* tester() { return &tester_; }
     SnifferFeature* sniffer() { return &sniffer_; }
     EmulatorFeature* emulator() { return &emulator_; }
+    ServiceFeature* service() { return &service_; }
 
     // Closes the open port, opens `name`, and reports Opening, then Failed at once or Open after
     // the settle pause. A newer selection cancels a pending report.
@@ -62,6 +64,8 @@ class BusEngine : public QObject {
                            const QString& detail);
     // Every kHealthPeriodMs: what the status bar shows.
     void healthReported(const zanst::app::HealthReport& report);
+    // The "Calibration" tab's mode step ran: test mode was requested and the 500 ms poll started.
+    void calibrationEntered();
 
   private:
     // The port the features send through: counts the frames the tool writes. The sniffer's echo
@@ -99,6 +103,7 @@ class BusEngine : public QObject {
     TesterFeature tester_{state_, port_, this};
     SnifferFeature sniffer_{state_, this};
     EmulatorFeature emulator_{state_, port_, this};
+    ServiceFeature service_{state_, port_, this};
     bool tabChangesVetoed_ = false;
 
     QTimer modeStepTimer_;   // the pause before the next mode step

@@ -35,6 +35,9 @@ void TesterFeature::timerBMS_Tick() {
         emit snapshotTaken(report.snapshot);
         emit bankValuesChanged(report.bank);
     }
+    if (report.allInTestMode) {
+        emit testModeChecked(*report.allInTestMode);
+    }
 }
 
 } // namespace zanst::app

@@ -34,6 +34,8 @@ class TesterFeature : public QObject {
     void snapshotTaken(const zanst::tester::BankSnapshot& snapshot);
     // Setpoint, bank voltage and bank current as the tick computed them.
     void bankValuesChanged(const zanst::tester::BankValues& values);
+    // "Calibration": whether every known balancer reports test mode, after the tick's snapshot.
+    void testModeChecked(bool allInTestMode);
 
   private:
     void timerBMS_Tick();

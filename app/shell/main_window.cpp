@@ -2,6 +2,7 @@
 
 #include "engine/post.hpp"
 #include "shell/port_list.hpp"
+#include "shell/service_wiring.hpp"
 #include "tabs/actions_tab.hpp"
 #include "tabs/battery_tester_tab.hpp"
 #include "tabs/bms_tester_tab.hpp"
@@ -133,6 +134,7 @@ void diag_form::connectEngine() {
         post(emulator,
              [listIndex, announce](EmulatorFeature& e) { e.applyBatteryPreset(listIndex, announce); });
     });
+    connectServiceTools(*this);
 }
 
 bus::Tab diag_form::tabIdOf(const QWidget* page) const {

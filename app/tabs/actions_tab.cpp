@@ -21,6 +21,15 @@ ActionsTab::ActionsTab(QWidget* parent) : QWidget(parent) {
         column->addWidget(b);
     }
 
+    using service::ServiceAction;
+    for (const auto& [button, action] : {std::pair{garbage, ServiceAction::Garbage},
+                                         std::pair{enableTestMode, ServiceAction::EnableTestMode},
+                                         std::pair{endTestMode, ServiceAction::EndTestMode},
+                                         std::pair{loadOn, ServiceAction::BalancingLoadOn},
+                                         std::pair{loadOff, ServiceAction::BalancingLoadOff}}) {
+        connect(button, &QPushButton::clicked, this, [this, action] { emit actionRequested(action); });
+    }
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(garbage, 0, Qt::AlignLeft);
     layout->addWidget(actions, 0, Qt::AlignLeft);

@@ -2,6 +2,8 @@
 // "Actions" (member tabActions, a service tab): test mode, balancing loads and the "Garbage"
 // flood, each a broadcast command to every balancer on the ring.
 
+#include "service/actions.hpp"
+
 #include <QWidget>
 
 class QPushButton;
@@ -18,6 +20,9 @@ class ActionsTab : public QWidget {
     QPushButton* endTestMode = nullptr;
     QPushButton* loadOn = nullptr;
     QPushButton* loadOff = nullptr;
+
+  signals:
+    void actionRequested(zanst::service::ServiceAction action);
 };
 
 } // namespace zanst::app

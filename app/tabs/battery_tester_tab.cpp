@@ -55,8 +55,12 @@ BatteryTesterTab::BatteryTesterTab(RecordingLock& lock, QWidget* parent)
         new QCheckBox(QStringLiteral("StopSendingMeasurementRequest"), bankValues);
     StopSendingMeasurementRequest->setObjectName(QStringLiteral("StopSendingMeasurementRequest"));
 
-    auto* bankRow = new QHBoxLayout(bankValues);
-    bankRow->setContentsMargins(0, 0, 0, 0);
+    // The check box on a line of its own: beside the values it left them too narrow to read.
+    auto* bankColumn = new QVBoxLayout(bankValues);
+    bankColumn->setContentsMargins(0, 0, 0, 0);
+    auto* bankRow = new QHBoxLayout;
+    bankColumn->addLayout(bankRow);
+    bankColumn->addWidget(StopSendingMeasurementRequest);
     const auto addField = [&](const QString& caption, QWidget* box, const QString& unit) {
         bankRow->addWidget(makeCaption(caption, box, bankValues));
         bankRow->addWidget(box);
@@ -68,7 +72,6 @@ BatteryTesterTab::BatteryTesterTab(RecordingLock& lock, QWidget* parent)
     addField(QStringLiteral("Balancer Setpoint"), textBalSetP, QStringLiteral("V"));
     addField(QStringLiteral("Setpoint correction"), tbSetting, QStringLiteral("mV/A"));
     addField(QStringLiteral("System"), sysVoltage, QStringLiteral("V"));
-    bankRow->addWidget(StopSendingMeasurementRequest);
     bankRow->addStretch(1);
 
     updaterGroup = new UpdaterGroup(this);

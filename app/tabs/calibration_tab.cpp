@@ -1,10 +1,12 @@
 #include "tabs/calibration_tab.hpp"
 
+#include "ui/calibration_grid.hpp"
 #include "ui/widgets.hpp"
 
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,14 +15,58 @@
 
 namespace zanst::app {
 
+namespace {
+
+constexpr char kTypingLimit[] = "zanstTypingLimit";
+
+// The text limits of the boxes apply to typing; a prompt the tool puts in a box may be longer
+// ("invalid format" in the 11-character serial box) and must show whole.
+void limitTyping(QLineEdit* box, int limit) {
+    box->setProperty(kTypingLimit, limit);
+    box->setMaxLength(limit);
+    QObject::connect(box, &QLineEdit::textEdited, box, [box, limit](const QString& text) {
+        if (text.size() <= limit) {
+            box->setMaxLength(limit);
+        }
+    });
+}
+
+void showBox(QLineEdit* box, const service::BoxView& view) {
+    if (view.text) {
+        const QString text = QString::fromStdString(*view.text);
+        const int limit = box->property(kTypingLimit).toInt();
+        if (limit > 0) {
+            box->setMaxLength(std::max(limit, static_cast<int>(text.size())));
+        }
+        box->setText(text);
+    }
+    switch (view.colour) {
+    case service::BoxView::Colour::Unchanged:
+        break;
+    case service::BoxView::Colour::Black:
+        box->setStyleSheet(QString());
+        break;
+    case service::BoxView::Colour::Red:
+        box->setStyleSheet(QStringLiteral("QLineEdit { color: red; }"));
+        break;
+    }
+}
+
+std::string utf8(const QLineEdit* box) {
+    return box->text().toStdString();
+}
+
+} // namespace
+
 CalibrationTab::CalibrationTab(QWidget* parent) : QWidget(parent) {
     enableTestMode = makeButton(QStringLiteral("Enable test mode"), this);
     reloadCalData = makeButton(QStringLiteral("Reload cal data"), this);
     label3 = new QLabel(QStringLiteral("Test mode: disabled"), this);
     label3->setObjectName(QStringLiteral("label3"));
 
-    calibrationGridView = new QTableView(this);
-    calibrationGridView->setObjectName(QStringLiteral("calibrationGridView"));
+    label3->setAccessibleName(label3->text());
+    model_ = new CalibrationTableModel(this);
+    calibrationGridView = makeCalibrationGrid(model_, this);
     calibrationGridView->setAccessibleName(QStringLiteral("Calibration cells"));
 
     auto* buttons = new QHBoxLayout;
@@ -38,6 +84,100 @@ CalibrationTab::CalibrationTab(QWidget* parent) : QWidget(parent) {
     layout->addLayout(buttons);
     layout->addLayout(groups);
     layout->addWidget(calibrationGridView, 1);
+
+    connect(enableTestMode, &QPushButton::clicked, this,
+            [this] { emit actionRequested(service::ServiceAction::EnableTestMode); });
+    connect(reloadCalData, &QPushButton::clicked, this,
+            [this] { emit actionRequested(service::ServiceAction::ReloadCalData); });
+    connect(cmdCalVoltage, &QPushButton::clicked, this,
+            [this] { calibrateFrom(txtVoltageMeas, service::CalibrationKind::Voltage); });
+    connect(cmdCalHighCurrent, &QPushButton::clicked, this,
+            [this] { calibrateFrom(txtCurrentHighMeas, service::CalibrationKind::CurrentGain); });
+    connect(cmdCalOffset, &QPushButton::clicked, this, &CalibrationTab::onCalibrateOffset);
+    connect(cmdSaveCal, &QPushButton::clicked, this, &CalibrationTab::onSaveCalibration);
+    connect(buttonSetParams, &QPushButton::clicked, this, &CalibrationTab::onSetParameters);
+    connect(calibrationGridView->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { updateRowButtons(); });
+    showTestModeUnconfirmed();
+}
+
+int CalibrationTab::selectedCellId() const {
+    const QModelIndex current = calibrationGridView->currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+void CalibrationTab::showSnapshot(const tester::BankSnapshot& snapshot) {
+    model_->setSnapshot(snapshot);
+    updateRowButtons();
+}
+
+void CalibrationTab::setTestModeLabel(bool enabled) {
+    label3->setText(enabled ? QStringLiteral("Test mode: enabled") : QStringLiteral("Test mode: disabled"));
+    label3->setStyleSheet(enabled ? QStringLiteral("QLabel { color: black; }")
+                                  : QStringLiteral("QLabel { color: red; }"));
+    label3->setAccessibleName(label3->text());
+}
+
+void CalibrationTab::showTestMode(bool allInTestMode) {
+    allInTestMode_ = allInTestMode;
+    buttonSetParams->setEnabled(allInTestMode);
+    setTestModeLabel(allInTestMode);
+    updateRowButtons();
+}
+
+void CalibrationTab::showTestModeUnconfirmed() {
+    showTestMode(false);
+}
+
+void CalibrationTab::updateRowButtons() {
+    const int row = selectedCellId();
+    const bool addressed = service::balancerAddress(row).has_value();
+    // Offset and gain only for a balancer that measures current.
+    const bool current = (model_->infoFlags(row) & 0x03) != 0;
+    cmdCalVoltage->setEnabled(allInTestMode_ && addressed);
+    cmdCalOffset->setEnabled(allInTestMode_ && addressed && current);
+    cmdCalHighCurrent->setEnabled(allInTestMode_ && addressed && current);
+    cmdSaveCal->setEnabled(addressed);
+}
+
+void CalibrationTab::calibrateFrom(QLineEdit* box, service::CalibrationKind kind) {
+    const int row = selectedCellId();
+    const std::string text = utf8(box);
+    const service::CalibrateRequest request = kind == service::CalibrationKind::Voltage
+                                                  ? service::calibrateVoltage(row, text)
+                                                  : service::calibrateGain(row, text);
+    showBox(box, service::boxView(request.input));
+    if (!request.frame.empty()) {
+        emit calibrateRequested(row, kind, request.input.value);
+    }
+}
+
+void CalibrationTab::onCalibrateOffset() {
+    const int row = selectedCellId();
+    if (service::balancerAddress(row)) {
+        emit calibrateRequested(row, service::CalibrationKind::CurrentOffset, 0);
+    }
+}
+
+void CalibrationTab::onSaveCalibration() {
+    const int row = selectedCellId();
+    if (service::balancerAddress(row)) {
+        emit saveCalibrationRequested(row);
+    }
+}
+
+void CalibrationTab::onSetParameters() {
+    const std::string serial = utf8(tbSerial);
+    const std::string capacity = utf8(tbCapacity);
+    const std::string productId = utf8(tbProdID);
+    const service::BatteryParametersOutcome outcome =
+        service::readBatteryParameters({serial, capacity, productId});
+    showBox(tbSerial, outcome.serial);
+    showBox(tbCapacity, outcome.capacity);
+    showBox(tbProdID, outcome.productId);
+    if (outcome.parameters) {
+        emit parametersRequested(*outcome.parameters);
+    }
 }
 
 QGroupBox* CalibrationTab::buildCalibrationGroup() {
@@ -77,13 +217,13 @@ QGroupBox* CalibrationTab::buildParametersGroup() {
     parametersGroup->setAccessibleName(parametersGroup->title());
     tbSerial = new QLineEdit(parametersGroup);
     tbSerial->setObjectName(QStringLiteral("tbSerial"));
-    tbSerial->setMaxLength(11);
+    limitTyping(tbSerial, 11);
     tbCapacity = new QLineEdit(parametersGroup);
     tbCapacity->setObjectName(QStringLiteral("tbCapacity"));
-    tbCapacity->setMaxLength(4);
+    limitTyping(tbCapacity, 4);
     tbProdID = new QLineEdit(parametersGroup);
     tbProdID->setObjectName(QStringLiteral("tbProdID"));
-    tbProdID->setMaxLength(4);
+    limitTyping(tbProdID, 4);
     buttonSetParams = makeButton(QStringLiteral("set battery parameters"), parametersGroup);
 
     auto* grid = new QGridLayout;

@@ -3,6 +3,10 @@
 // balancer with its calibration values, the calibrate and save buttons for the selected row, and
 // the battery parameters.
 
+#include "service/actions.hpp"
+#include "service/battery_parameters.hpp"
+#include "service/calibration.hpp"
+
 #include <QWidget>
 
 class QGroupBox;
@@ -11,7 +15,13 @@ class QLineEdit;
 class QPushButton;
 class QTableView;
 
+namespace zanst::tester {
+struct BankSnapshot;
+} // namespace zanst::tester
+
 namespace zanst::app {
+
+class CalibrationTableModel;
 
 class CalibrationTab : public QWidget {
     Q_OBJECT
@@ -38,9 +48,39 @@ class CalibrationTab : public QWidget {
 
     QTableView* calibrationGridView = nullptr;
 
+    CalibrationTableModel* model() const { return model_; }
+    // `SelectedCellID`: the calibration table's current row, -1 without one.
+    int selectedCellId() const;
+
+    // The rows of every refresh.
+    void showSnapshot(const tester::BankSnapshot& snapshot);
+    // The calibration tick's check: every known balancer in test mode, or not.
+    void showTestMode(bool allInTestMode);
+    // Test mode not (yet) confirmed: entering the tab, or leaving it.
+    void showTestModeUnconfirmed();
+
+  signals:
+    // "calibrate voltage", "calibrate gain", "calibrate offset" for the balancer of `row`.
+    void calibrateRequested(int row, zanst::service::CalibrationKind kind, quint16 value);
+    void saveCalibrationRequested(int row);
+    void parametersRequested(const zanst::service::BatteryParameters& parameters);
+    // "Enable test mode", "Reload cal data".
+    void actionRequested(zanst::service::ServiceAction action);
+
   private:
     QGroupBox* buildCalibrationGroup();
     QGroupBox* buildParametersGroup();
+    void setTestModeLabel(bool enabled);
+    // The buttons that act on the selected balancer, from the test mode and the current row.
+    void updateRowButtons();
+    // "calibrate voltage" and "calibrate gain": read the box, colour it, send when it passed.
+    void calibrateFrom(QLineEdit* box, service::CalibrationKind kind);
+    void onCalibrateOffset();
+    void onSaveCalibration();
+    void onSetParameters();
+
+    CalibrationTableModel* model_ = nullptr;
+    bool allInTestMode_ = false;
 };
 
 } // namespace zanst::app

@@ -2,6 +2,8 @@
 // The "Gain" group of the "Battery tester" tab: current-gain adjustments of the battery in the
 // table's current row.
 
+#include "service/calibration.hpp"
+
 #include <QGroupBox>
 
 class QPushButton;
@@ -17,6 +19,16 @@ class GainGroup : public QGroupBox {
     QPushButton* incGain = nullptr;
     QPushButton* defaultGain = nullptr;
     QPushButton* decGain = nullptr;
+
+    // The tester table's current row (-1 without one); the buttons act only on an addressable row.
+    void setTargetRow(int row);
+    int targetRow() const { return row_; }
+
+  signals:
+    void adjustRequested(int row, zanst::service::GainOperation operation);
+
+  private:
+    int row_ = -1;
 };
 
 } // namespace zanst::app

@@ -1,10 +1,107 @@
 #include "tabs/updater_group.hpp"
 
+#include "ui/widgets.hpp"
+
 #include <QCheckBox>
-#include <QListWidget>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QMimeData>
+#include <QPushButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace zanst::app {
+
+namespace {
+
+QStringList localFiles(const QMimeData* mime) {
+    QStringList paths;
+    if (mime == nullptr || !mime->hasUrls()) {
+        return paths;
+    }
+    for (const QUrl& url : mime->urls()) {
+        if (url.isLocalFile()) {
+            paths << url.toLocalFile();
+        }
+    }
+    return paths;
+}
+
+// Files are copied, never moved: the drag shows the copy effect. Anything else is refused.
+QStringList takeAsCopy(QDropEvent* event) {
+    const QStringList paths = localFiles(event->mimeData());
+    if (paths.isEmpty()) {
+        event->ignore();
+    } else {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    }
+    return paths;
+}
+
+service::HexReadResult refused(const std::string& path, const std::string& reason) {
+    service::HexReadResult result;
+    result.log = {std::string(), std::string(service::kUpdaterHeader), "File:" + path, reason,
+                  std::string(service::kInvalidUpdateFile)};
+    return result;
+}
+
+} // namespace
+
+service::HexReadResult readFirmwareFile(const QString& path) {
+    const std::string name = path.toStdString();
+    if (!path.endsWith(QStringLiteral("hex"))) {
+        return service::readHexImage(name, std::string_view()); // refused by its name alone
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return refused(name, "Cannot read the file: " + file.errorString().toStdString());
+    }
+    if (file.size() > kMaxFirmwareFileBytes) {
+        return refused(name, "File too large: " + std::to_string(file.size()) + " bytes");
+    }
+    const QByteArray text = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        return refused(name, "Cannot read the file: " + file.errorString().toStdString());
+    }
+    return service::readHexImage(name,
+                                 std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+}
+
+UpdaterLog::UpdaterLog(QWidget* parent) : QListWidget(parent) {
+    setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DropOnly);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+}
+
+void UpdaterLog::updaterLog(const QString& text, bool newLine) {
+    QListWidgetItem* item = count() > 0 && !newLine ? this->item(count() - 1) : nullptr;
+    if (item == nullptr) {
+        item = new QListWidgetItem(this);
+    }
+    item->setText(text);
+    item->setData(Qt::AccessibleTextRole, text);
+    setCurrentItem(item);
+    scrollToItem(item);
+}
+
+void UpdaterLog::dragEnterEvent(QDragEnterEvent* event) {
+    takeAsCopy(event);
+}
+
+void UpdaterLog::dragMoveEvent(QDragMoveEvent* event) {
+    takeAsCopy(event);
+}
+
+void UpdaterLog::dropEvent(QDropEvent* event) {
+    const QStringList paths = takeAsCopy(event);
+    if (!paths.isEmpty()) {
+        emit filesDropped(paths);
+    }
+}
 
 UpdaterGroup::UpdaterGroup(QWidget* parent) : QGroupBox(QStringLiteral("Updater"), parent) {
     setObjectName(QStringLiteral("updaterGroup"));
@@ -12,13 +109,35 @@ UpdaterGroup::UpdaterGroup(QWidget* parent) : QGroupBox(QStringLiteral("Updater"
     forceUpdate = new QCheckBox(QStringLiteral("Force update"), this);
     forceUpdate->setObjectName(QStringLiteral("forceUpdate"));
     forceUpdate->setAccessibleName(forceUpdate->text());
-    listBox1 = new QListWidget(this);
+    openHexFile = makeButton(QStringLiteral("Open HEX file..."), this);
+    openHexFile->setObjectName(QStringLiteral("openHexFile"));
+    listBox1 = new UpdaterLog(this);
     listBox1->setObjectName(QStringLiteral("listBox1"));
     listBox1->setAccessibleName(QStringLiteral("Firmware file and updater log"));
     listBox1->setMaximumHeight(80);
+    auto* top = new QHBoxLayout;
+    top->addWidget(forceUpdate);
+    top->addStretch(1);
+    top->addWidget(openHexFile);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(forceUpdate);
+    layout->addLayout(top);
     layout->addWidget(listBox1);
+
+    connect(listBox1, &UpdaterLog::filesDropped, this, &UpdaterGroup::takeFiles);
+    connect(openHexFile, &QPushButton::clicked, this, &UpdaterGroup::chooseFiles);
+}
+
+void UpdaterGroup::takeFiles(const QStringList& paths) {
+    for (const QString& path : paths) {
+        emit firmwareRead(readFirmwareFile(path));
+    }
+}
+
+void UpdaterGroup::chooseFiles() {
+    const QStringList paths =
+        QFileDialog::getOpenFileNames(this, QStringLiteral("Open HEX file"), QString(),
+                                      QStringLiteral("Intel HEX files (*.hex);;All files (*)"));
+    takeFiles(paths);
 }
 
 } // namespace zanst::app

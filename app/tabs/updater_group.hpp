@@ -1,13 +1,44 @@
 #pragma once
-// The "Updater" group of the "Battery tester" tab: the "Force update" check box and the list that
-// takes a firmware file and shows the updater's log.
+// The "Updater" group of the "Battery tester" tab: the "Force update" check box, the list that
+// takes a firmware file and shows the updater's log, and "Open HEX file...", which acts as a drop.
+// Firmware files are read here, on the window's thread; the updater gets what was read.
+
+#include "service/hex_image.hpp"
 
 #include <QGroupBox>
+#include <QListWidget>
+#include <QStringList>
 
 class QCheckBox;
-class QListWidget;
+class QPushButton;
 
 namespace zanst::app {
+
+// A file larger than this is not read: no firmware image comes near it.
+inline constexpr qint64 kMaxFirmwareFileBytes = 4 * 1024 * 1024;
+
+// Reads one firmware file as the updater takes it; a file that cannot be read, or is too large,
+// gives the updater's header lines, the reason and "Invalid update file".
+service::HexReadResult readFirmwareFile(const QString& path);
+
+// `listBox1`: the updater log, and the drop target for firmware files.
+class UpdaterLog : public QListWidget {
+    Q_OBJECT
+  public:
+    explicit UpdaterLog(QWidget* parent = nullptr);
+
+    // A new last line, or with `newLine` clear, the last line replaced; the last line stays selected
+    // and in view.
+    void updaterLog(const QString& text, bool newLine);
+
+  signals:
+    void filesDropped(const QStringList& paths);
+
+  protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+};
 
 class UpdaterGroup : public QGroupBox {
     Q_OBJECT
@@ -15,7 +46,18 @@ class UpdaterGroup : public QGroupBox {
     explicit UpdaterGroup(QWidget* parent = nullptr);
 
     QCheckBox* forceUpdate = nullptr;
-    QListWidget* listBox1 = nullptr; // firmware file drop target and updater log
+    UpdaterLog* listBox1 = nullptr; // firmware file drop target and updater log
+    QPushButton* openHexFile = nullptr;
+
+    // Reads the files in turn, as a drop onto the log does.
+    void takeFiles(const QStringList& paths);
+
+  signals:
+    // One dropped or chosen file as it was read, in order.
+    void firmwareRead(const zanst::service::HexReadResult& result);
+
+  private:
+    void chooseFiles();
 };
 
 } // namespace zanst::app

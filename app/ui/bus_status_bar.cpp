@@ -81,12 +81,15 @@ BusStatusBar::BusStatusBar(QWidget* parent) : QStatusBar(parent) {
     showHealth(HealthReport{}, false);
 }
 
-void BusStatusBar::setPortText(const QString& text) { setField(portLabel, text); }
+void BusStatusBar::setPortText(const QString& text) {
+    setField(portLabel, text);
+}
 
 void BusStatusBar::showHealth(const HealthReport& r, bool stale) {
     setField(modeLabel, modeCaption(r.mode));
     setField(balancersLabel, QStringLiteral("Balancers: %1").arg(r.balancers));
-    setField(framesLabel, QStringLiteral("Frames sent %1 / received %2").arg(r.framesSent).arg(r.framesReceived));
+    setField(framesLabel,
+             QStringLiteral("Frames sent %1 / received %2").arg(r.framesSent).arg(r.framesReceived));
     setField(crcLabel, QStringLiteral("CRC errors: %1").arg(r.crcErrors));
     setField(unansweredLabel, QStringLiteral("Unanswered polls: %1").arg(r.unansweredPolls));
     if (r.msSinceValid < 0) {
@@ -94,7 +97,8 @@ void BusStatusBar::showHealth(const HealthReport& r, bool stale) {
     } else if (stale) {
         setField(ageLabel, QStringLiteral("No valid answer for ") + ageText(r.msSinceValid));
     } else {
-        setField(ageLabel, QStringLiteral("Last valid answer %1 s ago").arg(static_cast<double>(r.msSinceValid) / 1000.0, 0, 'f', 1));
+        setField(ageLabel, QStringLiteral("Last valid answer %1 s ago")
+                               .arg(static_cast<double>(r.msSinceValid) / 1000.0, 0, 'f', 1));
     }
     ageLabel->setStyleSheet(stale || r.msSinceValid < 0 ? QString::fromLatin1(kGrey) : QString());
     if (r.noAnswerAfter < 0) {

@@ -94,6 +94,21 @@ TEST(BankRole, AnswersWhatArrivesInPiecesAndFaultsReachTheLine) {
     }
 }
 
+TEST(BankRole, LosesEachListedFrameOnceAndActsOnItsRepeat) {
+    BankRole role(quietBank(), FaultConfig{}, t0, false);
+    const std::vector<std::string_view> args{"--swallow-command", "0x20", "--swallow-block", "7"};
+    const Options o = parseOptions(args).options;
+    role.setLosses({o.swallowCommands, o.swallowBlocks});
+    const Bytes boot = testutil::wordFrame(0x20, "BOOT");
+    role.received(boot, t0);
+    EXPECT_TRUE(role.takeOutput().empty());
+    EXPECT_TRUE(anyLineHas(role.takeLines(), "0x20: frame lost on the ring"));
+    EXPECT_FALSE(role.bank().balancers().front().bootMode) << "no balancer heard the lost frame";
+    role.received(boot, t0 + 1s);
+    EXPECT_EQ(role.takeOutput(), boot);
+    EXPECT_TRUE(role.bank().balancers().front().bootMode);
+}
+
 TEST(BankRole, QuietKeepsServiceCommandsAndDropsPollLines) {
     BankRole role(quietBank(), FaultConfig{}, t0, true);
     role.received(testutil::measurementRequest(3400, 4), t0);
@@ -188,7 +203,13 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLine{{"--batteries", "11"}, "1 to 10"}, CommandLine{{"--batteries", "2.5"}, "1 to 10"},
         CommandLine{{"--current", "600"}, "-500 to 500"}, CommandLine{{"--drop-rate", "1.5"}, "0 to 1"},
         CommandLine{{"--silent-after", "-1"}, "0 or more"}, CommandLine{{"--link"}, "needs a value"},
-        CommandLine{{"--quiet=1"}, "takes no value"}, CommandLine{{"--speed", "9"}, "unknown option"}),
+        CommandLine{{"--quiet=1"}, "takes no value"}, CommandLine{{"--speed", "9"}, "unknown option"},
+        CommandLine{{"--swallow-command", "0x20", "--swallow-command=33", "--swallow-block", "2"}, nullptr},
+        CommandLine{{"bms", "--swallow-command", "0x20"}, "does not apply to the bms role"},
+        CommandLine{{"ring", "--swallow-block", "1"}, "does not apply to the ring role"},
+        CommandLine{{"--swallow-command", "0x100"}, "from 0 to 255"},
+        CommandLine{{"--swallow-command", "0x"}, "from 0 to 255"},
+        CommandLine{{"--swallow-block", "256"}, "from 0 to 255"}),
     [](const testing::TestParamInfo<CommandLine>& p) { return "case" + std::to_string(p.index); });
 
 TEST(CommandLines, HelpWinsAnywhereAndHugeSilenceMeansNever) {

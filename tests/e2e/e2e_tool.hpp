@@ -7,12 +7,16 @@
 #include "engine/engine_host.hpp"
 #include "engine/post.hpp"
 #include "support/qt_wait.hpp"
+#include "support/sim_process.hpp"
 #include "tester/cell_rows.hpp"
 
 #include <QObject>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -210,6 +214,15 @@ class Tool {
     // Last, so that the engine and its thread stop before what the slots write to goes away.
     app::EngineHost host;
 };
+
+// zanst-sim playing `args`, linked at `link`, once it has said it is ready.
+inline std::unique_ptr<SimProcess> startSim(std::vector<std::string> args, const std::string& link) {
+    args.push_back("--link");
+    args.push_back(link);
+    auto sim = std::make_unique<SimProcess>(ZANST_SIM_PATH, args);
+    EXPECT_TRUE(sim->waitForLine(" ready ", kLongWait)) << sim->transcript();
+    return sim;
+}
 
 // Rows whose balancers have all reported a measurement.
 inline bool measured(const tester::CellTable& t, std::size_t rows) {

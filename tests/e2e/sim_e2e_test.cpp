@@ -62,11 +62,7 @@ double amps(const std::string& text) {
 class SimulatorE2E : public testing::Test {
   protected:
     std::unique_ptr<SimProcess> start(std::vector<std::string> args) {
-        args.push_back("--link");
-        args.push_back(link);
-        auto sim = std::make_unique<SimProcess>(ZANST_SIM_PATH, args);
-        EXPECT_TRUE(sim->waitForLine(" ready ", kLongWait)) << sim->transcript();
-        return sim;
+        return startSim(std::move(args), link);
     }
 
     TempDir dir;

@@ -1,0 +1,62 @@
+#pragma once
+// The service tools on the bus engine's thread: the one-shot calibration, parameter and action
+// commands, and the firmware updater with its two timers (`timerUpdater` every 100 ms while an
+// update runs, `fwtimer` every 10 ms while blocks are streamed). The window reads its inputs and
+// the firmware file; what reaches the bus is built here from the engine's own tables.
+
+#include "service/actions.hpp"
+#include "service/battery_parameters.hpp"
+#include "service/calibration.hpp"
+#include "service/updater.hpp"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+namespace zanst::app {
+
+class ServiceFeature : public QObject, private service::UpdaterListener {
+    Q_OBJECT
+  public:
+    ServiceFeature(bus::BusState& state, bus::BusPort& port, QObject* parent = nullptr);
+
+    // "calibrate voltage", "calibrate gain" and "calibrate offset" for the balancer of a
+    // calibration-table row; "save calibration" for it. Nothing without an addressed balancer.
+    void calibrate(int row, service::CalibrationKind kind, quint16 value);
+    void saveCalibration(int row);
+    // "Zero Current", "Default gain", "Inc Gain", "Dec Gain" on the battery of a tester-table row,
+    // addressed by the serial its balancer reported.
+    void adjustCurrent(int row, service::GainOperation operation);
+    void setBatteryParameters(const service::BatteryParameters& parameters);
+    void runAction(service::ServiceAction action);
+
+    // A firmware file, read on the window's thread.
+    void fileRead(service::HexReadResult result);
+    void setForceUpdate(bool force) { updater_.forceUpdate = force; }
+
+    const service::FirmwareUpdater& updater() const { return updater_; }
+    bool updateTickActive() const { return timerUpdater_.isActive(); }
+    bool blockSenderActive() const { return fwtimer_.isActive(); }
+
+  signals:
+    // A text for the updater log: a new last line, or with `newLine` clear, in place of the last.
+    void updaterLogged(const QString& text, bool newLine);
+    // A line the updater wrote on the console ("END_UPDATE").
+    void consoleLineWritten(const QString& text);
+
+  private:
+    void updaterLog(std::string_view text, bool newLine) override;
+    void consoleLine(std::string_view text) override;
+    void updaterTick();
+    void timerFw_Tick();
+    // Starts or stops each timer as the updater says; `restart` re-arms a running update tick.
+    void syncTimers(bool restart = false);
+
+    bus::BusState& state_;
+    bus::BusPort& port_;
+    service::FirmwareUpdater updater_;
+    QTimer timerUpdater_;
+    QTimer fwtimer_;
+};
+
+} // namespace zanst::app

@@ -1,0 +1,111 @@
+#include "ui/calibration_grid.hpp"
+
+#include "engine/locale_format.hpp"
+
+#include <QHeaderView>
+#include <QTableView>
+
+namespace zanst::app {
+
+namespace {
+
+const QString kCaptions[CalibrationTableModel::kColumns] = {
+    QStringLiteral("Cell ID"),  QStringLiteral("Voltage"), QStringLiteral("Current"),
+    QStringLiteral("V gain"),   QStringLiteral("I gain"),  QStringLiteral("I Offset"),
+    QStringLiteral("Capacity"), QStringLiteral("Measure"), QStringLiteral("Serial"),
+    QStringLiteral("Status"),   QStringLiteral("HWrev"),
+};
+
+constexpr int kVoltage = static_cast<int>(tester::CalColumn::Voltage);
+
+} // namespace
+
+CalibrationTableModel::CalibrationTableModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int CalibrationTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kRows;
+}
+
+int CalibrationTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumns;
+}
+
+QString CalibrationTableModel::text(int row, int column) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= texts_.size() || column < 0 || column >= kColumns) {
+        return {};
+    }
+    return texts_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+}
+
+std::uint8_t CalibrationTableModel::infoFlags(int row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= infoFlags_.size()) {
+        return 0;
+    }
+    return infoFlags_[static_cast<std::size_t>(row)];
+}
+
+QVariant CalibrationTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)) {
+        return {};
+    }
+    return text(index.row(), index.column());
+}
+
+QVariant CalibrationTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= kColumns) {
+        return {};
+    }
+    return kCaptions[section];
+}
+
+Qt::ItemFlags CalibrationTableModel::flags(const QModelIndex& index) const {
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}
+
+void CalibrationTableModel::setSnapshot(const tester::BankSnapshot& snapshot) {
+    const std::vector<tester::CalibrationRow> rows = tester::calibrationRows(snapshot, localeTextFormat());
+    const std::size_t count = std::min(rows.size(), static_cast<std::size_t>(kRows));
+    const std::size_t before = texts_.size();
+    texts_.resize(count);
+    infoFlags_.resize(count);
+    for (std::size_t r = 0; r < count; ++r) {
+        const QString voltage = r < before ? texts_[r][kVoltage] : QString();
+        for (std::size_t c = 0; c < static_cast<std::size_t>(kColumns); ++c) {
+            texts_[r][c] = QString::fromStdString(rows[r].text[c]);
+        }
+        if (!rows[r].voltage) {
+            texts_[r][kVoltage] = voltage;
+        }
+        infoFlags_[r] = snapshot.balancers[r].infoFlags;
+    }
+    const int touched = static_cast<int>(std::max(before, count));
+    if (touched > 0) {
+        emit dataChanged(index(0, 0), index(touched - 1, kColumns - 1));
+    }
+}
+
+QTableView* makeCalibrationGrid(CalibrationTableModel* model, QWidget* parent) {
+    auto* view = new QTableView(parent);
+    view->setObjectName(QStringLiteral("calibrationGridView"));
+    view->setModel(model);
+    view->setSortingEnabled(false);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setTabKeyNavigation(false);
+    QHeaderView* header = view->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Fixed);
+    header->setSectionsMovable(false);
+    header->setSectionsClickable(false);
+    for (int c = 0; c < CalibrationTableModel::kColumns; ++c) {
+        view->setColumnWidth(c, CalibrationTableModel::kWidths[static_cast<std::size_t>(c)]);
+    }
+    QHeaderView* rows = view->verticalHeader();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(20);
+    rows->setVisible(false);
+    view->setCurrentIndex(model->index(0, 0));
+    return view;
+}
+
+} // namespace zanst::app

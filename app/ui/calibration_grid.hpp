@@ -1,0 +1,50 @@
+#pragma once
+// The calibration table of the "Calibration" tab: 256 fixed, read-only rows, the rows of the known
+// balancers filled from the engine's snapshots with texts in the user's locale.
+
+#include "tester/bank_snapshot.hpp"
+#include "tester/calibration_rows.hpp"
+
+#include <QAbstractTableModel>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+class QTableView;
+
+namespace zanst::app {
+
+class CalibrationTableModel : public QAbstractTableModel {
+    Q_OBJECT
+  public:
+    static constexpr int kRows = 256;
+    static constexpr int kColumns = tester::kCalColumnCount;
+    static constexpr std::array<int, kColumns> kWidths{50, 50, 50, 50, 50, 50, 60, 60, 70, 40, 50};
+
+    explicit CalibrationTableModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // Rows of the snapshot's balancers; a balancer without a measurement keeps the voltage its row
+    // showed. Rows past the snapshot are empty, so no balancer that left shows on.
+    void setSnapshot(const tester::BankSnapshot& snapshot);
+
+    QString text(int row, int column) const;
+    // Info flags of the balancer in a row (bit 0: measures current, bit 1: high range); 0 past them.
+    std::uint8_t infoFlags(int row) const;
+
+  private:
+    std::vector<std::array<QString, kColumns>> texts_;
+    std::vector<std::uint8_t> infoFlags_;
+};
+
+// A read-only grid over `model` with the table's fixed column widths; row 0 is current at start.
+QTableView* makeCalibrationGrid(CalibrationTableModel* model, QWidget* parent = nullptr);
+
+} // namespace zanst::app
