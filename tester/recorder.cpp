@@ -202,6 +202,7 @@ FileResult Recorder::append(std::string_view line) {
     if (!fs::is_directory(active_.parent_path(), ec)) {
         return failure("Cannot write", active_, "the recording folder no longer exists");
     }
+    const auto before = fs::file_size(active_, ec);
     std::ofstream file(active_, std::ios::binary | std::ios::app);
     if (!file) {
         return failure("Cannot write", active_, reason(errno));
@@ -209,7 +210,13 @@ FileResult Recorder::append(std::string_view line) {
     file.write(line.data(), static_cast<std::streamsize>(line.size()));
     file.close();
     if (!file) {
-        return failure("Cannot write", active_, reason(errno));
+        const std::string why = reason(errno);
+        // A full disk may have taken part of the line: cut it off, the lines before stay whole.
+        if (!ec) {
+            std::error_code ignored;
+            fs::resize_file(active_, before, ignored);
+        }
+        return failure("Cannot write", active_, why);
     }
     return {};
 }
