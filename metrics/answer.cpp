@@ -77,7 +77,7 @@ DecodedAnswer decodeMetricsAnswer(std::span<const std::uint8_t> frame) {
     if (frame.size() < kAnswerRecordOffset) {
         return {AnswerError::Truncated, {}};
     }
-    if (frame[0] != bus::kStartByte || frame[1] != bus::cmd::kMetrics || !isMetricsAnswer(frame)) {
+    if (frame[0] != bus::kStartByte || frame[1] != bus::cmd::kMetrics || !bus::isMetricsAnswer(frame)) {
         return {AnswerError::NotAnAnswer, {}};
     }
     if (static_cast<std::size_t>(frame[4] * 256 + frame[5]) != kAnswerLength) {

@@ -10,6 +10,7 @@
 #include "record.hpp"
 
 #include "bus/bytes.hpp"
+#include "bus/protocol.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -24,9 +25,9 @@ inline constexpr std::uint8_t kRequestPayloadLength = 13;
 inline constexpr std::size_t kAnswerLength = 2 + kRecordWireSize; // L: length field + record
 inline constexpr std::size_t kAnswerSize = kAnswerLength + 6;
 inline constexpr std::size_t kAnswerRecordOffset = 6;
-inline constexpr int kAnswerLengthIndex = 5; // byte at which a receiver knows an answer's size
 
 static_assert(kAnswerSize == 448);
+static_assert(bus::kMetricsAnswerLengthIndex == 5);
 
 // The 19-byte request; only the low 8 bits of the instance reach the bus.
 bus::Bytes buildMetricsRequest(int instance);
@@ -34,24 +35,8 @@ bus::Bytes buildMetricsRequest(int instance);
 // The 448-byte answer carrying `record`, followingFrames 0, sealed.
 bus::Bytes buildMetricsAnswer(const MetricsMetadata& record);
 
-// For frames whose command byte is 0x50, once byte 3 has arrived: an answer rather than a request.
-// Answers are never followed by records: their followingFrames byte is not read.
-constexpr bool isMetricsAnswer(std::span<const std::uint8_t> frame) {
-    return frame.size() > 3 && frame[3] == 0xFF;
-}
-
-// Frame size of a 0x50 frame after the byte at `index` has been stored in `frame`; `current` is
-// the size assumed so far. A request's size is known at byte 3 (byte 3 + 6), an answer's at
-// byte 5 (bytes 4..5 big-endian + 6); until then `current` stays.
-constexpr int metricsFrameSizeAfter(std::span<const std::uint8_t> frame, int index, int current) {
-    if (index == 3 && frame.size() > 3 && !isMetricsAnswer(frame)) {
-        return frame[3] + 6;
-    }
-    if (index == kAnswerLengthIndex && frame.size() > 5 && isMetricsAnswer(frame)) {
-        return frame[4] * 256 + frame[5] + 6;
-    }
-    return current;
-}
+// How a receiver tells an answer from a request and sizes it: bus::isMetricsAnswer and
+// bus::frameSizeAfter with bus::FrameKind::Metrics (bus/protocol.hpp), shared by every receiver.
 
 enum class AnswerError {
     None,

@@ -2,6 +2,7 @@
 
 #include "answer.hpp"
 
+#include "bus/protocol.hpp"
 #include "bus/senders.hpp"
 
 namespace zanst::metrics {
@@ -47,7 +48,7 @@ void MetricsFetch::next(Millis now) {
 }
 
 void MetricsFetch::frameReceived(std::span<const std::uint8_t> frame, Millis now) {
-    if (!running_ || !isMetricsAnswer(frame)) {
+    if (!running_ || !bus::isMetricsAnswer(frame)) {
         return;
     }
     const DecodedAnswer answer = decodeMetricsAnswer(frame);
@@ -83,6 +84,15 @@ void MetricsFetch::tick(Millis now) {
     listener_.addItemToMetricsConsoleListBox("Instance " + std::to_string(instanceIDToFetch_) +
                                              " did not answer");
     next(now);
+}
+
+void MetricsFetch::cancel(const std::string& reason) {
+    if (!running_) {
+        return;
+    }
+    running_ = false;
+    listener_.addItemToMetricsConsoleListBox(reason);
+    listener_.fetchEnded({nrOfInstances_, answered_});
 }
 
 std::optional<MetricsFetch::Millis> MetricsFetch::deadline() const {

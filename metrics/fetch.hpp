@@ -63,6 +63,10 @@ class MetricsFetch {
     // not answered and the fetch moves on.
     void tick(Millis now);
 
+    // Breaks off a running fetch (the bus is needed for something else): logs `reason` and ends
+    // with what was stored so far. Nothing happens when no fetch runs.
+    void cancel(const std::string& reason);
+
     bool running() const { return running_; }
     // When the next tick is due; empty when no fetch runs.
     std::optional<Millis> deadline() const;

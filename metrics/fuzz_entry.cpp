@@ -3,6 +3,8 @@
 #include "answer.hpp"
 #include "files.hpp"
 
+#include "bus/protocol.hpp"
+
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -22,9 +24,10 @@ void fuzzMetricsFile(std::span<const std::uint8_t> data) {
 }
 
 void fuzzMetricsAnswer(std::span<const std::uint8_t> data) {
-    int size = 18;
+    int size = bus::kDefaultFrameSize;
     for (int i = 0; i < static_cast<int>(data.size()) && i < size; ++i) {
-        size = metricsFrameSizeAfter(data.first(static_cast<std::size_t>(i) + 1), i, size);
+        size = bus::frameSizeAfter(bus::FrameKind::Metrics, data.first(static_cast<std::size_t>(i) + 1), i,
+                                   size);
     }
     const DecodedAnswer answer = decodeMetricsAnswer(data);
     if (!answer.record) {

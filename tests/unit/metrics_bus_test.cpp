@@ -160,6 +160,23 @@ TEST_F(Fixture, MissingAnswerIsRetriedThenSkippedAndTheFetchEnds) {
     EXPECT_EQ(second.view->fields[0], "90064");
 }
 
+TEST_F(Fixture, CancelEndsARunningFetchOnceWithWhatWasStored) {
+    fetch.cancel("not running"); // no fetch: nothing is said
+    fetch.requestAllMetrics(Millis(0));
+    fetch.frameReceived(buildMetricsAnswer(test::sampleMetrics(1)), Millis(20));
+    fetch.cancel("Metrics fetch stopped");
+    fetch.cancel("twice");
+    fetch.tick(Millis(10000));
+    fetch.frameReceived(buildMetricsAnswer(test::sampleMetrics(2)), Millis(10020));
+
+    EXPECT_FALSE(fetch.running());
+    EXPECT_EQ(window.console,
+              (std::vector<std::string>{"Fetching instance 1", "Fetching instance 2", "Metrics fetch stopped",
+                                        "Metrics fetch done: 1 of 4 instances stored"}));
+    ASSERT_EQ(window.summaries.size(), 1u);
+    EXPECT_EQ(window.summaries[0].answered, 1);
+}
+
 TEST(MetricsAnswer, RoundTripsEveryMemberAndIsSizedAtByteFive) {
     const MetricsMetadata record = test::sampleMetrics(3);
     const bus::Bytes frame = buildMetricsAnswer(record);
@@ -179,11 +196,11 @@ TEST(MetricsAnswer, RoundTripsEveryMemberAndIsSizedAtByteFive) {
     // As a receiver sizes it: the default until byte 5, then 448; the request at byte 3.
     int size = 18;
     for (int i = 0; i < 6; ++i) {
-        size = metricsFrameSizeAfter(frame, i, size);
+        size = bus::frameSizeAfter(bus::FrameKind::Metrics, frame, i, size);
         EXPECT_EQ(size, i < 5 ? 18 : 448) << i;
     }
-    EXPECT_EQ(metricsFrameSizeAfter(buildMetricsRequest(1), 3, 18), 19);
-    EXPECT_FALSE(isMetricsAnswer(buildMetricsRequest(1)));
+    EXPECT_EQ(bus::frameSizeAfter(bus::FrameKind::Metrics, buildMetricsRequest(1), 3, 18), 19);
+    EXPECT_FALSE(bus::isMetricsAnswer(buildMetricsRequest(1)));
 }
 
 TEST(MetricsAnswer, DamagedFramesAreRefusedWithTheirReason) {
