@@ -27,6 +27,7 @@ struct Options {
     std::uint32_t seed = 1;
     bool noise = true;
     bool quiet = false;
+    int metricsSilent = 0; // battery whose metrics request goes unanswered; 0: none
     bool exitWithParent = false;
     bool help = false;
 

@@ -22,7 +22,8 @@ struct BankConfig {
     int batteries = 1;
     double currentA = 0.0; // through every battery; positive charges
     std::uint32_t seed = 1;
-    bool noise = true; // a little measurement noise, as real readings have
+    bool noise = true;     // a little measurement noise, as real readings have
+    int metricsSilent = 0; // the battery that leaves its metrics request unanswered; 0: none
 };
 
 // What comes back around the ring for one request, and a line for the log.
@@ -84,6 +85,7 @@ class Bank {
     Answer handleBlock(const Message& request, TimePoint now);
     Answer handleEndUpdate(const Message& request, TimePoint now);
     Answer handleCurrentAdjust(const Message& request);
+    Answer answerMetrics(const Message& request); // bank_metrics.cpp
 
     int voltageNoise();
     int currentNoise(const Balancer& b);

@@ -188,7 +188,10 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLine{{"--batteries", "11"}, "1 to 10"}, CommandLine{{"--batteries", "2.5"}, "1 to 10"},
         CommandLine{{"--current", "600"}, "-500 to 500"}, CommandLine{{"--drop-rate", "1.5"}, "0 to 1"},
         CommandLine{{"--silent-after", "-1"}, "0 or more"}, CommandLine{{"--link"}, "needs a value"},
-        CommandLine{{"--quiet=1"}, "takes no value"}, CommandLine{{"--speed", "9"}, "unknown option"}),
+        CommandLine{{"--quiet=1"}, "takes no value"}, CommandLine{{"--speed", "9"}, "unknown option"},
+        CommandLine{{"bank", "--metrics-silent", "10"}, nullptr},
+        CommandLine{{"ring", "--metrics-silent", "1"}, "does not apply to the ring role"},
+        CommandLine{{"--metrics-silent", "0"}, "from 1 to 10"}),
     [](const testing::TestParamInfo<CommandLine>& p) { return "case" + std::to_string(p.index); });
 
 TEST(CommandLines, HelpWinsAnywhereAndHugeSilenceMeansNever) {
