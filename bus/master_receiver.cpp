@@ -9,7 +9,7 @@ void MasterReceiver::commandByte(std::uint8_t command) {
     }
 }
 
-void MasterReceiver::frameComplete(std::span<const std::uint8_t> /*frame*/, FrameKind kind) {
+void MasterReceiver::frameComplete(std::span<const std::uint8_t> frame, FrameKind kind) {
     if (clearsFlashBusy(kind, ReceiverRole::Master)) {
         state_.flashBsy = false;
     }
@@ -18,6 +18,9 @@ void MasterReceiver::frameComplete(std::span<const std::uint8_t> /*frame*/, Fram
     }
     if (kind == FrameKind::Preset22) {
         state_.balancersInfo = false; // the bank changed: ask for the info again
+    }
+    if (sink_ != nullptr && frame.size() > 1 && frame[1] == sinkCommand_) {
+        sink_->frameReturned(frame);
     }
 }
 

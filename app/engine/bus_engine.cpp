@@ -19,6 +19,7 @@ BusEngine::BusEngine(QObject* parent) : QObject(parent), modeStepTimer_(this), p
     portSettleTimer_.setInterval(kSettleMs);
     router_.setEmulator(emulator_.listener());
     router_.setSniffer(sniffer_.listener());
+    master_.setFrameSink(bus::cmd::kMetrics, metrics_.frameSink());
 
     connect(&serial_, &ByteSource::readyRead, this, &BusEngine::onReadyRead);
     connect(&serial_, &ByteSource::connectionLost, this, &BusEngine::onConnectionLost);
@@ -83,8 +84,12 @@ void BusEngine::runModeStep() {
     // The mode itself follows only the latest selection: an older step sends its frame and no more.
     if (step.selection == selections_) {
         state_.bTestMode = entersTestMode;
-        tester_.startPolling(entersTestMode ? TesterFeature::kCalibrationPollPeriodMs
-                                            : TesterFeature::kPollPeriodMs);
+        // "Get All Metrics" pressed meanwhile came after this step, as it would behind a blocking
+        // pause, and keeps the poll timer stopped.
+        if (step.selection != pollingStoppedIn_) {
+            tester_.startPolling(entersTestMode ? TesterFeature::kCalibrationPollPeriodMs
+                                                : TesterFeature::kPollPeriodMs);
+        }
     }
     scheduleModeStep();
 }
@@ -94,6 +99,7 @@ void BusEngine::selectTab(Tab selected) {
         return;
     }
     ++selections_;
+    metrics_.cancel(QStringLiteral("Metrics fetch stopped: another tab was selected"));
     state_.selectedTab = selected;
     state_.bInBootloaderMode = false;
     state_.bBatteryMode = false;
@@ -132,7 +138,14 @@ void BusEngine::selectTab(Tab selected) {
     }
 }
 
+void BusEngine::getAllMetrics() {
+    tester_.stopPolling();
+    pollingStoppedIn_ = selections_;
+    metrics_.requestAllMetrics();
+}
+
 void BusEngine::shutdown() {
+    metrics_.shutdown();
     modeStepTimer_.stop();
     modeSteps_.clear();
     portSettleTimer_.stop();

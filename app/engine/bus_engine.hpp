@@ -9,6 +9,7 @@
 #include "bus/router.hpp"
 #include "bus/state.hpp"
 #include "engine/emulator_feature.hpp"
+#include "engine/metrics_feature.hpp"
 #include "engine/serial_link.hpp"
 #include "engine/sniffer_feature.hpp"
 #include "engine/tester_feature.hpp"
@@ -39,6 +40,7 @@ class BusEngine : public QObject {
     TesterFeature* tester() { return &tester_; }
     SnifferFeature* sniffer() { return &sniffer_; }
     EmulatorFeature* emulator() { return &emulator_; }
+    MetricsFeature* metrics() { return &metrics_; }
 
     // Closes the open port, opens `name`, and reports Opening, then Failed at once or Open after
     // the settle pause. A newer selection cancels a pending report.
@@ -51,6 +53,8 @@ class BusEngine : public QObject {
     // While a recording runs the mode must not change, whatever the window does.
     void setTabChangesVetoed(bool vetoed) { tabChangesVetoed_ = vetoed; }
     bool tabChangesVetoed() const { return tabChangesVetoed_; }
+    // "Get All Metrics": the poll timer stops and the fetch starts at instance 1.
+    void getAllMetrics();
     // Closes the port and stops the timers; the engine is idle afterwards.
     void shutdown();
 
@@ -79,6 +83,7 @@ class BusEngine : public QObject {
     TesterFeature tester_{state_, serial_, this};
     SnifferFeature sniffer_{state_, this};
     EmulatorFeature emulator_{state_, serial_, this};
+    MetricsFeature metrics_{state_, serial_, this};
     bool tabChangesVetoed_ = false;
 
     QTimer modeStepTimer_;   // the pause before the next mode step
@@ -86,6 +91,7 @@ class BusEngine : public QObject {
     QElapsedTimer clock_;
     std::deque<ModeStep> modeSteps_;
     quint64 selections_ = 0;
+    quint64 pollingStoppedIn_ = 0; // the selection during which "Get All Metrics" stopped polling
     qint64 lastStepAtMs_ = -kSettleMs;
 };
 

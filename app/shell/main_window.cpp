@@ -1,6 +1,7 @@
 #include "shell/main_window.hpp"
 
 #include "engine/post.hpp"
+#include "shell/metrics_wiring.hpp"
 #include "shell/port_list.hpp"
 #include "tabs/actions_tab.hpp"
 #include "tabs/battery_tester_tab.hpp"
@@ -92,6 +93,7 @@ diag_form::~diag_form() = default;
 void diag_form::connectEngine() {
     BusEngine* bus = engine();
     connect(bus, &BusEngine::portStatusChanged, this, &diag_form::onPortStatus);
+    connectMetrics(bus, tabMetrics);
 
     TesterFeature* tester = bus->tester();
     SnifferFeature* sniffer = bus->sniffer();
