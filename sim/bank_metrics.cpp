@@ -60,7 +60,8 @@ metrics::MetricsMetadata simulatedMetrics(const BankConfig& config, int battery)
     for (std::size_t s = 0; s < metrics::kSocRanges; ++s) {
         for (std::size_t t = 0; t < metrics::kTemperatureRanges; ++t) {
             for (std::size_t c = 0; c < metrics::kCRateRanges; ++c) {
-                weight[i] = kSocShare[s] * kTemperatureShare[t] * kCRateShare[c] * (0.75 + draw(0, 500) / 1000.0);
+                weight[i] =
+                    kSocShare[s] * kTemperatureShare[t] * kCRateShare[c] * (0.75 + draw(0, 500) / 1000.0);
                 total += weight[i++];
             }
         }

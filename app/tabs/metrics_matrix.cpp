@@ -19,7 +19,8 @@ QString latin(std::string_view text) {
 }
 
 QString cellText(std::uint32_t seconds, bool plainSeconds) {
-    return plainSeconds ? QString::number(seconds) : QString::fromStdString(metrics::metricsSecondsFormatting(seconds));
+    return plainSeconds ? QString::number(seconds)
+                        : QString::fromStdString(metrics::metricsSecondsFormatting(seconds));
 }
 
 } // namespace
@@ -57,7 +58,8 @@ void MetricsMatrixTable::setDefaultMetricsMatrixData() {
               Qt::AlignVCenter | Qt::AlignRight);
     }
     for (int column = 1; column <= 4; ++column) {
-        label(0, column, latin(metrics::kTemperatureLabels[static_cast<std::size_t>(column - 1)]), Qt::AlignCenter);
+        label(0, column, latin(metrics::kTemperatureLabels[static_cast<std::size_t>(column - 1)]),
+              Qt::AlignCenter);
     }
     for (int block = 0; block < 5; ++block) {
         label(1 + 5 * block, 5, latin(metrics::kCRateLabels[static_cast<std::size_t>(block)]),
@@ -75,7 +77,8 @@ void MetricsMatrixTable::setDefaultMetricsMatrixData() {
             item->setData(Qt::AccessibleDescriptionRole,
                           latin(metrics::kSocLabels[static_cast<std::size_t>(soc)]) + QStringLiteral(", ") +
                               latin(metrics::kTemperatureLabels[static_cast<std::size_t>(column - 1)]) +
-                              QStringLiteral(", ") + latin(metrics::kCRateLabels[static_cast<std::size_t>(cRate)]));
+                              QStringLiteral(", ") +
+                              latin(metrics::kCRateLabels[static_cast<std::size_t>(cRate)]));
             setItem(row, column, item);
         }
     }
@@ -100,7 +103,8 @@ void MetricsMatrixTable::setPlainSeconds(bool plain) {
 void MetricsMatrixTable::writeNumbers() {
     for (int row = 1; row < kRows; ++row) {
         for (int column = 1; column <= 4; ++column) {
-            const std::uint32_t seconds = data_[static_cast<std::size_t>(row - 1)][static_cast<std::size_t>(column - 1)];
+            const std::uint32_t seconds =
+                data_[static_cast<std::size_t>(row - 1)][static_cast<std::size_t>(column - 1)];
             item(row, column)->setText(numbersShown_ ? cellText(seconds, plainSeconds_) : QString());
         }
     }
@@ -116,8 +120,10 @@ void MetricsMatrixTable::setColumnWidths() {
     int used = 0;
     for (int column = 0; column < kColumns; ++column) {
         // The last column takes what rounding left, so the columns fill the table exactly.
-        const int w = column + 1 < kColumns ? static_cast<int>(width * kColumnShares[static_cast<std::size_t>(column)] / 100.0 + 0.5)
-                                             : width - used;
+        const int w =
+            column + 1 < kColumns
+                ? static_cast<int>(width * kColumnShares[static_cast<std::size_t>(column)] / 100.0 + 0.5)
+                : width - used;
         setColumnWidth(column, w);
         used += w;
     }

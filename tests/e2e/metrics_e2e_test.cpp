@@ -39,7 +39,8 @@ class MetricsE2E : public testing::TestWithParam<int> {
     void SetUp() override {
         // The window's side: each record into the archive, as the Metrics tab stores it.
         app::MetricsFeature* feature = tool.host.engine()->metrics();
-        QObject::connect(feature, &app::MetricsFeature::fetchBegan, &context, [this] { archive.fetchBegan(); });
+        QObject::connect(feature, &app::MetricsFeature::fetchBegan, &context,
+                         [this] { archive.fetchBegan(); });
         QObject::connect(feature, &app::MetricsFeature::recordFetched, &context,
                          [this](const metrics::MetricsMetadata& record) {
                              if (const QString problem = archive.store(record); !problem.isEmpty()) {
@@ -89,9 +90,10 @@ class MetricsE2E : public testing::TestWithParam<int> {
     Tool tool;
 };
 
-INSTANTIATE_TEST_SUITE_P(Pacing, MetricsE2E, testing::Values(0, 40), [](const testing::TestParamInfo<int>& p) {
-    return p.param == 0 ? std::string("Unpaced") : std::string("LineSpeed");
-});
+INSTANTIATE_TEST_SUITE_P(Pacing, MetricsE2E, testing::Values(0, 40),
+                         [](const testing::TestParamInfo<int>& p) {
+                             return p.param == 0 ? std::string("Unpaced") : std::string("LineSpeed");
+                         });
 
 TEST_P(MetricsE2E, OnePressStoresFourInstancesInOneFile) {
     auto sim = start({});
@@ -114,8 +116,8 @@ TEST_P(MetricsE2E, SilentInstanceIsAskedAgainThenSkippedAndTheFetchEnds) {
 
     EXPECT_EQ(console, (QStringList{"Fetching instance 1", "Fetching instance 2",
                                     "No answer from instance 2, asking again (1 of 2)",
-                                    "No answer from instance 2, asking again (2 of 2)", "Instance 2 did not answer",
-                                    "Fetching instance 3", "Fetching instance 4",
+                                    "No answer from instance 2, asking again (2 of 2)",
+                                    "Instance 2 did not answer", "Fetching instance 3", "Fetching instance 4",
                                     "Metrics fetch done: 3 of 4 instances stored"}));
     EXPECT_EQ(sim->linesWith("metrics instance 2: kept silent").size(), 3u) << sim->transcript();
     EXPECT_EQ(readAll(archive.activeFile()), expectedFile({1, 3, 4}));
@@ -130,9 +132,8 @@ TEST_P(MetricsE2E, AnotherTabStopsTheFetchWithWhatWasStored) {
     tool.selectTab(Tab::BatteryTester);
     ASSERT_TRUE(waitUntil([&] { return finished > 0; }, kLongWait));
 
-    EXPECT_EQ(console.mid(console.size() - 2),
-              (QStringList{"Metrics fetch stopped: another tab was selected",
-                           "Metrics fetch done: 1 of 4 instances stored"}));
+    EXPECT_EQ(console.mid(console.size() - 2), (QStringList{"Metrics fetch stopped: another tab was selected",
+                                                            "Metrics fetch done: 1 of 4 instances stored"}));
     EXPECT_EQ(readAll(archive.activeFile()), expectedFile({1}));
     pump(std::chrono::milliseconds(1500)); // past the retry that no longer comes
     EXPECT_EQ(sim->linesWith("metrics instance 2").size(), 1u) << sim->transcript();

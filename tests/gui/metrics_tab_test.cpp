@@ -77,11 +77,13 @@ class MetricsTabTest : public testing::Test {
             mime.setUrls(urls);
         }
         QWidget* target = tab()->listBox2->viewport();
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton,
+                              Qt::NoModifier);
         QApplication::sendEvent(target, &enter);
         const bool offered = enter.isAccepted() && enter.dropAction() == Qt::CopyAction;
         if (offered) {
-            QDropEvent dropped(QPointF(5, 5), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QDropEvent dropped(QPointF(5, 5), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton,
+                               Qt::NoModifier);
             QApplication::sendEvent(target, &dropped);
         }
         return offered;
@@ -162,7 +164,8 @@ TEST_F(MetricsTabTest, GridLinesAreBlackTwoPixelsAtTheLabelColumnAndEveryFifthRo
     const QImage image = m->viewport()->grab().toImage();
     const auto dark = [&](int x, int y) { return qGray(image.pixel(x, y)) < 64; };
     const int afterLabels = m->columnWidth(0);
-    const int afterNumbers = afterLabels + m->columnWidth(1) + m->columnWidth(2) + m->columnWidth(3) + m->columnWidth(4);
+    const int afterNumbers =
+        afterLabels + m->columnWidth(1) + m->columnWidth(2) + m->columnWidth(3) + m->columnWidth(4);
     const int underBlock = 6 * app::MetricsMatrixTable::kRowHeight;
     EXPECT_TRUE(dark(afterLabels, 10) && dark(afterLabels - 1, 10));
     EXPECT_TRUE(dark(afterNumbers, 10));
@@ -211,7 +214,8 @@ TEST_F(MetricsTabTest, DamagedFileSaysWhatIsWrongInOneLineAndTheTabGoesOn) {
 
     openWithDialog({QString::fromStdString(damaged)});
     EXPECT_EQ(tab()->console->count(), before + 1);
-    EXPECT_TRUE(lastConsoleLine().startsWith("damaged.txt, instance 1 not shown: line 14")) << lastConsoleLine().toStdString();
+    EXPECT_TRUE(lastConsoleLine().startsWith("damaged.txt, instance 1 not shown: line 14"))
+        << lastConsoleLine().toStdString();
     EXPECT_EQ(tab()->fields[0]->text(), "") << "no values of another file beside its label";
     EXPECT_EQ(cell(1, 1), "");
     // The count of line 1 still lets the other instance be reached.
@@ -235,7 +239,8 @@ TEST_F(MetricsTabTest, GetAllMetricsSendsTheRequestAfterTheWakeUpBytes) {
     ASSERT_GE(index, 0);
     combo->setCurrentIndex(index);
     emit combo->activated(index);
-    ASSERT_TRUE(waitUntil([&] { return window.windowTitle().endsWith(QString::fromStdString(pty.slavePath())); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return window.windowTitle().endsWith(QString::fromStdString(pty.slavePath())); }));
     window.tabs()->setCurrentWidget(tab());
     pty.readFor(50ms);
 
