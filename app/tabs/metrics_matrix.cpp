@@ -1,10 +1,13 @@
 #include "tabs/metrics_matrix.hpp"
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QPainter>
 #include <QPen>
+#include <QStyle>
 
+#include <algorithm>
 #include <array>
 
 namespace zanst::app {
@@ -40,6 +43,7 @@ MetricsMatrixTable::MetricsMatrixTable(QWidget* parent) : QTableWidget(kRows, kC
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setWordWrap(false);
     setFixedSize(569, 547);
+    setColumnWidths();
     setDefaultMetricsMatrixData();
 }
 
@@ -101,13 +105,50 @@ void MetricsMatrixTable::setPlainSeconds(bool plain) {
 }
 
 void MetricsMatrixTable::writeNumbers() {
+    std::array<QString, (kRows - 1) * 4> texts;
     for (int row = 1; row < kRows; ++row) {
         for (int column = 1; column <= 4; ++column) {
             const std::uint32_t seconds =
                 data_[static_cast<std::size_t>(row - 1)][static_cast<std::size_t>(column - 1)];
-            item(row, column)->setText(numbersShown_ ? cellText(seconds, plainSeconds_) : QString());
+            texts[static_cast<std::size_t>((row - 1) * 4 + column - 1)] =
+                numbersShown_ ? cellText(seconds, plainSeconds_) : QString();
         }
     }
+    // The window's font, made smaller only as far as the longest number needs to fit its column
+    // whole: no number is ever cut short.
+    QFont numberFont = font();
+    const int room = columnWidth(1) - 2 * textMargin();
+    const auto widest = [&] {
+        const QFontMetrics metrics(numberFont);
+        int w = 0;
+        for (const QString& t : texts) {
+            w = std::max(w, metrics.horizontalAdvance(t));
+        }
+        return w;
+    };
+    while (numberFont.pointSizeF() > 6 && widest() > room) {
+        numberFont.setPointSizeF(numberFont.pointSizeF() - 0.5);
+    }
+    for (int row = 1; row < kRows; ++row) {
+        for (int column = 1; column <= 4; ++column) {
+            QTableWidgetItem* cell = item(row, column);
+            cell->setFont(numberFont);
+            cell->setText(texts[static_cast<std::size_t>((row - 1) * 4 + column - 1)]);
+        }
+    }
+}
+
+int MetricsMatrixTable::textMargin() const {
+    // What the style leaves on each side of an item's text.
+    return style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+}
+
+int MetricsMatrixTable::spanWidth(int first, int last) const {
+    int width = 0;
+    for (int column = first; column <= last; ++column) {
+        width += columnWidth(column);
+    }
+    return width;
 }
 
 QString MetricsMatrixTable::numberText(int row, int column) const {
@@ -116,7 +157,8 @@ QString MetricsMatrixTable::numberText(int row, int column) const {
 }
 
 void MetricsMatrixTable::setColumnWidths() {
-    const int width = viewport()->width();
+    // The inner width: no headers, no scroll bars, so the viewport once it is laid out.
+    const int width = contentsRect().width();
     int used = 0;
     for (int column = 0; column < kColumns; ++column) {
         // The last column takes what rounding left, so the columns fill the table exactly.

@@ -28,6 +28,10 @@ class MetricsMatrixTable : public QTableWidget {
     // Days-hours-minutes-seconds form (false, the start) or plain seconds; numbers shown follow.
     void setPlainSeconds(bool plain);
     bool plainSeconds() const { return plainSeconds_; }
+    // Room the style leaves on each side of a cell's text.
+    int textMargin() const;
+    // Width of columns first..last together, for what is placed above them.
+    int spanWidth(int first, int last) const;
     // The text a number cell shows, by its row (1..25) and column (1..4).
     QString numberText(int row, int column) const;
 

@@ -80,11 +80,11 @@ MetricsTab::MetricsTab(QWidget* parent) : QWidget(parent), archive_(metricsFolde
                                              QStringLiteral("Metrics files (*.txt);;All files (*)"));
     };
     auto* left = new QVBoxLayout;
-    left->addWidget(buildFetchGroup());
-    left->addWidget(buildDataGroup(), 1);
+    left->addWidget(buildFetchGroup(), 1);
+    left->addWidget(buildDataGroup());
     auto* layout = new QHBoxLayout(this);
-    layout->addLayout(left);
-    layout->addWidget(buildMatrixGroup(), 1);
+    layout->addLayout(left, 1);
+    layout->addWidget(buildMatrixGroup());
 
     connect(listBox2, &MetricsDropList::filesDropped, this, &MetricsTab::openMetricsFiles);
     connect(openMetricsFile, &QPushButton::clicked, this, [this] {
@@ -124,6 +124,10 @@ QGroupBox* MetricsTab::buildFetchGroup() {
     console = new QListWidget(group);
     console->setObjectName(QStringLiteral("metricsConsole"));
     console->setAccessibleName(QStringLiteral("Metrics console"));
+    // A long line (a file's path, why it cannot be shown) wraps rather than hides behind a scroll bar.
+    console->setWordWrap(true);
+    console->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    console->setResizeMode(QListView::Adjust);
 
     auto* column = new QVBoxLayout(group);
     column->addWidget(listBox2);
@@ -156,12 +160,28 @@ QGroupBox* MetricsTab::buildMatrixGroup() {
     MetricsMatrix = new MetricsMatrixTable(group);
     toggleFormatting = makeButton(QStringLiteral("Toggle formatting"), group);
 
-    auto* grid = new QGridLayout(group);
-    grid->addWidget(new QLabel(QStringLiteral("Time in temperature range"), group), 0, 1, Qt::AlignCenter);
-    grid->addWidget(new QLabel(QStringLiteral("Time in SoC% range"), group), 1, 0, Qt::AlignVCenter);
-    grid->addWidget(MetricsMatrix, 1, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Time in C-rate range"), group), 1, 2, Qt::AlignVCenter);
-    grid->addWidget(toggleFormatting, 2, 1, Qt::AlignLeft);
+    // Each axis caption stands above the columns it names: the state-of-charge labels, the four
+    // temperature columns, the C-rate labels.
+    auto* captions = new QHBoxLayout;
+    captions->setSpacing(0);
+    captions->setContentsMargins(MetricsMatrix->frameWidth(), 0, 0, 0);
+    const auto caption = [&](const QString& text, int first, int last) {
+        auto* label = new QLabel(text, group);
+        label->setWordWrap(true);
+        label->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+        label->setFixedWidth(MetricsMatrix->spanWidth(first, last));
+        captions->addWidget(label);
+    };
+    caption(QStringLiteral("Time in SoC% range"), 0, 0);
+    caption(QStringLiteral("Time in temperature range"), 1, 4);
+    caption(QStringLiteral("Time in C-rate range"), 5, 5);
+    captions->addStretch(1);
+
+    auto* column = new QVBoxLayout(group);
+    column->addLayout(captions);
+    column->addWidget(MetricsMatrix);
+    column->addWidget(toggleFormatting, 0, Qt::AlignLeft);
+    column->addStretch(1);
     return group;
 }
 

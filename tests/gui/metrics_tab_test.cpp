@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -113,6 +114,16 @@ TEST_F(MetricsTabTest, OpenedFileShowsFieldsAndMatrixStepsWithinItsEndsAndToggle
     EXPECT_EQ(cell(7, 2), text(metrics::metricsSecondsFormatting(matrix[6][1])));
     EXPECT_EQ(cell(7, 2), text(metrics::metricsSecondsFormatting(first.timeMatrix[1][1][1])));
     EXPECT_EQ(cell(25, 4), "49710d6h28m15s");
+    // Every number fits its column whole.
+    app::MetricsMatrixTable* table = tab()->MetricsMatrix;
+    for (int row = 1; row <= 25; ++row) {
+        for (int column = 1; column <= 4; ++column) {
+            const QTableWidgetItem* item = table->item(row, column);
+            EXPECT_LE(QFontMetrics(item->font()).horizontalAdvance(item->text()),
+                      table->columnWidth(column) - 2 * table->textMargin())
+                << row << "," << column << " " << item->text().toStdString();
+        }
+    }
 
     QTest::mouseClick(tab()->toggleFormatting, Qt::LeftButton);
     EXPECT_EQ(cell(7, 2), QString::number(first.timeMatrix[1][1][1]));
