@@ -6,8 +6,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 namespace {
@@ -40,8 +38,7 @@ struct NineInstances {
             store.storeMetricsInActiveFile(instance(n), stamp);
         }
         path = store.activeMetricsFileName();
-        std::ifstream in(path, std::ios::binary);
-        content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        content = test::readFile(path.string());
     }
     test::TempDir dir;
     std::filesystem::path path;

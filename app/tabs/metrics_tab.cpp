@@ -47,12 +47,7 @@ MetricsDropList::MetricsDropList(QWidget* parent) : QListWidget(parent) {
 }
 
 void MetricsDropList::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls()) {
-        event->setDropAction(Qt::CopyAction);
-        event->accept();
-    } else {
-        event->ignore();
-    }
+    dragMoveEvent(event);
 }
 
 void MetricsDropList::dragMoveEvent(QDragMoveEvent* event) {

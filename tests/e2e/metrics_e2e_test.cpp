@@ -10,17 +10,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 namespace zanst::test {
 namespace {
 
 using bus::Tab;
 
 std::string readAll(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return readFile(path.toStdString());
 }
 
 // The file a fetch should leave: line 1 counts the blocks, one block per answering battery.

@@ -90,6 +90,20 @@ class MetricsTabTest : public testing::Test {
         return offered;
     }
     QString cell(int row, int column) { return tab()->MetricsMatrix->numberText(row, column); }
+    // Lists `path` as an extra port, shows the window, chooses the port and waits until it is open.
+    void openPort(const std::string& path) {
+        qputenv("ZANST_EXTRA_PORTS", QByteArray::fromStdString(path));
+        window.tabs()->setCurrentIndex(0);
+        window.show();
+        QComboBox* combo = window.connectionTab()->comboBox1;
+        const int index = combo->findText(QString::fromStdString(path));
+        ASSERT_GE(index, 0);
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+        ASSERT_TRUE(waitUntil([&] { return window.windowTitle().endsWith(QString::fromStdString(path)); }));
+        window.tabs()->setCurrentWidget(tab());
+    }
+    void TearDown() override { qunsetenv("ZANST_EXTRA_PORTS"); }
 
     TempDir dir;
     app::diag_form window{app::ServiceMode::On};
@@ -215,8 +229,7 @@ TEST_F(MetricsTabTest, DamagedFileSaysWhatIsWrongInOneLineAndTheTabGoesOn) {
     const std::string good = writeMetricsFile(dir, 2);
     const std::string damaged = dir / "damaged.txt";
     {
-        std::ifstream in(good, std::ios::binary);
-        std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string content = readFile(good);
         content.replace(content.find("secsInOvervoltage: "), 21, "secsInOvervoltage: x");
         std::ofstream(damaged, std::ios::binary) << content;
     }
@@ -242,17 +255,7 @@ TEST_F(MetricsTabTest, DamagedFileSaysWhatIsWrongInOneLineAndTheTabGoesOn) {
 
 TEST_F(MetricsTabTest, GetAllMetricsSendsTheRequestAfterTheWakeUpBytes) {
     Pty pty;
-    qputenv("ZANST_EXTRA_PORTS", QByteArray::fromStdString(pty.slavePath()));
-    window.tabs()->setCurrentIndex(0);
-    window.show();
-    QComboBox* combo = window.connectionTab()->comboBox1;
-    const int index = combo->findText(QString::fromStdString(pty.slavePath()));
-    ASSERT_GE(index, 0);
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
-    ASSERT_TRUE(
-        waitUntil([&] { return window.windowTitle().endsWith(QString::fromStdString(pty.slavePath())); }));
-    window.tabs()->setCurrentWidget(tab());
+    ASSERT_NO_FATAL_FAILURE(openPort(pty.slavePath()));
     pty.readFor(50ms);
 
     QTest::mouseClick(tab()->getAllMetrics, Qt::LeftButton);
@@ -264,23 +267,13 @@ TEST_F(MetricsTabTest, GetAllMetricsSendsTheRequestAfterTheWakeUpBytes) {
     EXPECT_NE(std::search(sent.begin(), sent.end(), expected.begin(), expected.end()), sent.end());
     ASSERT_TRUE(waitUntil([&] { return tab()->console->count() > 0; }));
     EXPECT_EQ(tab()->console->item(0)->text(), "Fetching instance 1");
-    qunsetenv("ZANST_EXTRA_PORTS");
 }
 
 TEST_F(MetricsTabTest, FetchFromTheSimulatorIsStoredAndShownAtInstanceOne) {
     const std::string link = dir / "bank";
     SimProcess sim(ZANST_SIM_PATH, {"bank", "--batteries", "4", "--quiet", "--link", link});
     ASSERT_TRUE(sim.waitForLine(" ready ", 10s)) << sim.transcript();
-    qputenv("ZANST_EXTRA_PORTS", QByteArray::fromStdString(link));
-    window.show();
-    window.tabs()->setCurrentIndex(0);
-    QComboBox* combo = window.connectionTab()->comboBox1;
-    const int index = combo->findText(QString::fromStdString(link));
-    ASSERT_GE(index, 0);
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
-    ASSERT_TRUE(waitUntil([&] { return window.windowTitle().endsWith(QString::fromStdString(link)); }));
-    window.tabs()->setCurrentWidget(tab());
+    ASSERT_NO_FATAL_FAILURE(openPort(link));
 
     QTest::mouseClick(tab()->getAllMetrics, Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return lastConsoleLine().startsWith("Metrics fetch done"); }, 15s));
@@ -298,7 +291,6 @@ TEST_F(MetricsTabTest, FetchFromTheSimulatorIsStoredAndShownAtInstanceOne) {
     QTest::mouseClick(tab()->nextInstance, Qt::LeftButton);
     EXPECT_EQ(tab()->instanceLabel->text(), "Instance: 4");
     EXPECT_EQ(tab()->fields[1]->text(), QString::number(sim::simulatedMetrics(bank, 4).cyclesBeforeEOL));
-    qunsetenv("ZANST_EXTRA_PORTS");
 }
 
 } // namespace

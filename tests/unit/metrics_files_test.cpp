@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 namespace zanst::metrics {
@@ -19,8 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return test::readFile(path.string());
 }
 
 std::tm march7() {
