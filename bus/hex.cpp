@@ -34,4 +34,15 @@ std::string versionToString(std::uint32_t v) {
     return text;
 }
 
+std::string serialText(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    for (std::uint8_t b : bytes) {
+        if (b == 0) {
+            break;
+        }
+        text += (b >= 0x20 && b < 0x7F) ? static_cast<char>(b) : '?';
+    }
+    return text;
+}
+
 } // namespace zanst::bus

@@ -1,15 +1,19 @@
 #include "master_receiver.hpp"
 
+#include "records.hpp"
+
 namespace zanst::bus {
 
 void MasterReceiver::commandByte(std::uint8_t command) {
     state_.commandPending = command;
     if (command == cmd::kInfo) {
         state_.numCells = 0; // a new info list begins
+        infoListDamaged_ = false;
     }
 }
 
 void MasterReceiver::frameComplete(std::span<const std::uint8_t> frame, FrameKind kind) {
+    burst_.frame(crcValid(frame));
     if (clearsFlashBusy(kind, ReceiverRole::Master)) {
         state_.flashBsy = false;
     }
@@ -25,22 +29,35 @@ void MasterReceiver::frameComplete(std::span<const std::uint8_t> frame, FrameKin
 }
 
 void MasterReceiver::recordComplete(std::span<const std::uint8_t> record) {
+    const bool valid = burst_.record(record);
     switch (record[0]) {
     case rec::kInfo:
-        state_.tables.storeInfo(record);
-        ++state_.numCells; // counted whatever the id
-        if (framer_.state().followingFrames == 0) {
+        if (valid) {
+            state_.tables.storeInfo(record);
+        } else {
+            infoListDamaged_ = true;
+        }
+        ++state_.numCells; // counted whatever the id, so the records that follow keep their places
+        // A list with a damaged record is asked for again at the next tick.
+        if (framer_.state().followingFrames == 0 && !infoListDamaged_) {
             state_.balancersInfo = true;
         }
         break;
     case rec::kMeasurement:
-        state_.tables.storeMeasurement(record);
+        if (valid) {
+            state_.tables.storeMeasurement(record);
+        }
         break;
     case rec::kCalibration:
-        state_.tables.storeCalibration(record);
+        if (valid) {
+            state_.tables.storeCalibration(record);
+        }
         break;
     default:
         break;
+    }
+    if (framer_.hunting()) {
+        burst_.burstEnded();
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Master-side receiver: what comes back along the ring, cut into frames and records by the
-// framer, goes into the balancer tables. Fed one byte at a time on the bus thread.
+// framer, goes into the balancer tables. A record whose CRC-8 fails is counted, not copied: the
+// balancer keeps its last good values. Fed one byte at a time on the bus thread.
 
 #include "framer.hpp"
 #include "state.hpp"
@@ -25,7 +26,8 @@ class MasterReceiver final : private FrameObserver {
     static constexpr FramerRules kRules{ReceiverRole::Master, 3000, LimitRule::AbandonOnOverflow, true};
 
     // The in-frame flag is the program-wide BusState::frameReceiving, which the command sender clears.
-    explicit MasterReceiver(BusState& state) : state_(state), framer_(kRules, *this, state.frameReceiving) {}
+    explicit MasterReceiver(BusState& state)
+        : state_(state), burst_(state.health), framer_(kRules, *this, state.frameReceiving) {}
 
     void feed(std::uint8_t b) { framer_.feed(b); }
 
@@ -47,6 +49,8 @@ class MasterReceiver final : private FrameObserver {
     void recordComplete(std::span<const std::uint8_t> record) override;
 
     BusState& state_;
+    BurstHealth burst_;
+    bool infoListDamaged_ = false; // an info record of the list being received failed its CRC
     Framer framer_;
     ReturnedFrameSink* sink_ = nullptr;
     std::uint8_t sinkCommand_ = 0;

@@ -2,6 +2,7 @@
 // Program-wide mode flags, counters and tables. One BusState is owned by the bus engine;
 // everything on the bus thread gets it by reference.
 
+#include "health.hpp"
 #include "tables.hpp"
 
 namespace zanst::bus {
@@ -35,6 +36,7 @@ struct BusState {
     bool flashRdy = false;          // boot loader ready / all blocks sent
 
     BalancerTables tables;
+    BusHealth health;
 };
 
 } // namespace zanst::bus

@@ -8,7 +8,8 @@
 
 namespace zanst::emulator {
 
-SentBmsInfo updateSentBmsInfo(const BankSettings& settings, int totalCellsShown) {
+SentBmsInfo updateSentBmsInfo(const BankSettings& settings, int totalCellsShown,
+                              const bus::TextFormat& format) {
     const int n = std::clamp(totalCellsShown, 1, kMaxCells);
     long long mv = 0;
     long long tenths = 0;
@@ -18,8 +19,8 @@ SentBmsInfo updateSentBmsInfo(const BankSettings& settings, int totalCellsShown)
     }
     SentBmsInfo sent;
     sent.current = std::to_string(settings.currentA);
-    sent.bankVoltage = bus::realText(static_cast<double>(mv) / 1000.0);
-    sent.avgTemp = bus::realText(static_cast<double>(tenths) / n / 10.0);
+    sent.bankVoltage = bus::realText(static_cast<double>(mv) / 1000.0, format);
+    sent.avgTemp = bus::realText(static_cast<double>(tenths) / n / 10.0, format);
     return sent;
 }
 
@@ -114,7 +115,12 @@ void BankEditor::resetCells() {
 }
 
 void BankEditor::updateSentBmsInfo() {
-    sent_ = emulator::updateSentBmsInfo(settings_, totalCellsShown_);
+    sent_ = emulator::updateSentBmsInfo(settings_, totalCellsShown_, format_);
+}
+
+void BankEditor::setTextFormat(const bus::TextFormat& format) {
+    format_ = format;
+    updateSentBmsInfo();
 }
 
 void BankEditor::refreshFromSliders() {
@@ -123,7 +129,7 @@ void BankEditor::refreshFromSliders() {
             textRef(Field::Voltage, i) = std::to_string(sliderRef(Field::Voltage, i));
         }
         if (!flagRef(Field::Temperature, i)) {
-            textRef(Field::Temperature, i) = bus::tenthsText(sliderRef(Field::Temperature, i));
+            textRef(Field::Temperature, i) = bus::tenthsText(sliderRef(Field::Temperature, i), format_);
         }
     }
     if (!currentSelected_) {

@@ -5,6 +5,8 @@
 
 #include "presets.hpp"
 
+#include "bus/number_text.hpp"
+
 #include <array>
 #include <string>
 #include <string_view>
@@ -71,7 +73,8 @@ struct SentBmsInfo {
 };
 
 // Bank voltage and average temperature over cells 1..totalCellsShown, and the bank current.
-SentBmsInfo updateSentBmsInfo(const BankSettings& settings, int totalCellsShown);
+SentBmsInfo updateSentBmsInfo(const BankSettings& settings, int totalCellsShown,
+                              const bus::TextFormat& format = {});
 
 class BankEditor {
   public:
@@ -98,6 +101,8 @@ class BankEditor {
     // "Reset Cells": every cell, shown or hidden, to 3300 mV and 20 degC, the current to 0.
     void resetCells();
     void updateSentBmsInfo();
+    // Real numbers in the texts use this decimal point (the user's locale in the window).
+    void setTextFormat(const bus::TextFormat& format);
     // The responder answered a measurement request: texts follow the sliders again, except in
     // the fields being edited.
     void refreshFromSliders();
@@ -162,6 +167,7 @@ class BankEditor {
     bool editAllCells_ = false;
     int totalCellsShown_ = kCellsPerBlock;
     SentBmsInfo sent_;
+    bus::TextFormat format_;
     std::string batInParallel_ = "1";
     std::string scratchText_;
     bool scratchFlag_ = false;

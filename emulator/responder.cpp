@@ -72,8 +72,55 @@ void writeMeasurementRecord(std::span<std::uint8_t> r, int cellsInSeries, int b,
 
 } // namespace
 
-bool transmitPresetChanged(bus::BusPort& port, bool& frameReceiving) {
-    return bus::sendHexBmsCmd(port, frameReceiving, bus::buildIdentityFrame(bus::cmd::kPresetChanged));
+bool BmsResponder::transmitPresetChanged() {
+    return sendFrame(bus::buildIdentityFrame(bus::cmd::kPresetChanged));
+}
+
+bool BmsResponder::sendFrame(std::span<const std::uint8_t> frame) {
+    const bool sent = bus::sendHexBmsCmd(port_, state_.frameReceiving, frame);
+    if (sent && !frame.empty()) {
+        SentFrame& slot = sent_[nextSent_];
+        nextSent_ = (nextSent_ + 1) % sent_.size();
+        const std::size_t head = std::min(frame.size(), slot.head.size());
+        std::copy_n(frame.begin(), head, slot.head.begin());
+        slot.size = frame.size();
+        slot.crc = frame.back();
+        slot.at = now_();
+    }
+    return sent;
+}
+
+bool BmsResponder::isOwnFrame(std::span<const std::uint8_t> header) const {
+    const Clock::time_point now = now_();
+    for (const SentFrame& s : sent_) {
+        const std::size_t head = std::min(header.size(), s.head.size());
+        if (s.size == header.size() && !header.empty() && s.crc == header.back() &&
+            now - s.at <= kOwnEchoWindow &&
+            std::equal(header.begin(), header.begin() + static_cast<std::ptrdiff_t>(head), s.head.begin())) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void BmsResponder::ownFrameSeen() {
+    ++ownEchoes_;
+    if (++ownEchoesInARow_ >= kOwnEchoesForWarning && !warned_) {
+        warned_ = true;
+        if (listener_ != nullptr) {
+            listener_->ownAnswersReturning(true);
+        }
+    }
+}
+
+void BmsResponder::answered() {
+    ownEchoesInARow_ = 0;
+    if (warned_) {
+        warned_ = false;
+        if (listener_ != nullptr) {
+            listener_->ownAnswersReturning(false);
+        }
+    }
 }
 
 void BmsResponder::setPreset(const BankPreset& preset) {
@@ -94,7 +141,19 @@ void BmsResponder::commandByte(std::uint8_t command) {
 }
 
 void BmsResponder::frameComplete(std::span<const std::uint8_t> header, bus::FrameKind kind) {
+    ++state_.health.framesReceived;
+    ++(bus::crcValid(header) ? state_.health.validReceived : state_.health.crcErrors);
     const std::uint8_t command = framer_.state().command;
+    // Our own answer come back round a ring: answering it would answer forever. A measurement
+    // echo is the BMS's request unchanged, so there the records behind it decide.
+    const bool own = isOwnFrame(header);
+    ignoringOwnFrame_ = own && command != bus::cmd::kMeasurement;
+    ownChainCandidate_ = own && command == bus::cmd::kMeasurement;
+    chainRecords_ = 0;
+    if (ignoringOwnFrame_) {
+        ownFrameSeen();
+        return;
+    }
     if (bus::recordsAck(kind)) {
         state_.ackReceived = command;
     }
@@ -115,15 +174,34 @@ void BmsResponder::frameComplete(std::span<const std::uint8_t> header, bus::Fram
 }
 
 void BmsResponder::recordComplete(std::span<const std::uint8_t> record) {
+    const bool valid = bus::crcValid(record);
+    ++(valid ? state_.health.validReceived : state_.health.crcErrors);
+    if (ignoringOwnFrame_) {
+        return;
+    }
     switch (record[0]) {
     case bus::rec::kCalibration:
-        state_.tables.storeCalibration(record); // ids of 256 and more change nothing
-        break;
-    case bus::rec::kMeasurement:
-        if (framer_.hunting()) {
-            measurementAnswer(record); // the BMS's last record
+        if (valid) {
+            state_.tables.storeCalibration(record); // ids of 256 and more change nothing
         }
         break;
+    case bus::rec::kMeasurement: {
+        const std::size_t at = chainRecords_++ * bus::rec::kMeasurementSize;
+        if (ownChainCandidate_ &&
+            (at + record.size() > lastRecords_.size() || now_() - lastRecordsAt_ > kOwnEchoWindow ||
+             !std::equal(record.begin(), record.end(),
+                         lastRecords_.begin() + static_cast<std::ptrdiff_t>(at)))) {
+            ownChainCandidate_ = false;
+        }
+        if (framer_.hunting()) {
+            if (ownChainCandidate_ && chainRecords_ * bus::rec::kMeasurementSize == lastRecords_.size()) {
+                ownFrameSeen(); // our own answer, records and all
+            } else {
+                measurementAnswer(record); // the BMS's last record
+            }
+        }
+        break;
+    }
     default:
         break;
     }
@@ -135,16 +213,15 @@ void BmsResponder::echo(std::span<const std::uint8_t> h) {
     }
     answer_.assign(h.begin(), h.end());
     bus::calcCRC(answer_, answer_.size() - 1);
-    bus::sendHexBmsCmd(port_, state_.frameReceiving, answer_);
+    sendFrame(answer_);
+    answered();
 }
 
 void BmsResponder::infoRequest(std::span<const std::uint8_t> h) {
-    std::string serial;
-    for (std::size_t k = 8; k <= 18 && k < h.size() && h[k] != 0; ++k) {
-        serial.push_back(static_cast<char>(h[k]));
-    }
     if (listener_ != nullptr) {
-        listener_->bmsIdentityShown(bus::ConvertHex1(bus::getLe16(h, 4), 4), serial);
+        const auto serialBytes = h.size() > 8 ? h.subspan(8, std::min<std::size_t>(11, h.size() - 8))
+                                              : std::span<const std::uint8_t>{};
+        listener_->bmsIdentityShown(bus::ConvertHex1(bus::getLe16(h, 4), 4), bus::serialText(serialBytes));
     }
 
     // The echo is built in a buffer of a regular info request's size; a longer one gets nothing.
@@ -155,8 +232,8 @@ void BmsResponder::infoRequest(std::span<const std::uint8_t> h) {
     std::copy(h.begin(), h.end(), echoFrame.begin());
     echoFrame[h.size() - 2] = bus::cmd::kInfo; // records follow
     bus::calcCRC(echoFrame, h.size() - 1);
-    bus::sendHexBmsCmd(port_, state_.frameReceiving,
-                       std::span<const std::uint8_t>(echoFrame).first(h.size()));
+    sendFrame(std::span<const std::uint8_t>(echoFrame).first(h.size()));
+    answered();
 
     // One snapshot of the preset and the settings for the whole answer.
     const BankPreset preset = preset_;
@@ -195,19 +272,16 @@ void BmsResponder::infoRequest(std::span<const std::uint8_t> h) {
 
 void BmsResponder::measurementRequest(std::span<const std::uint8_t> h) {
     if (listener_ != nullptr) {
-        const auto current = static_cast<std::int16_t>(bus::getLe16(h, 6));
-        listener_->bmsMeasurementShown(bus::tenthsText(bus::getLe16(h, 8)), bus::groupedTenthsText(current));
+        listener_->bmsMeasurementShown(bus::getLe16(h, 8), static_cast<std::int16_t>(bus::getLe16(h, 6)));
     }
     std::copy(h.begin(), h.end(), txBuffer_.begin());
     txBytesCntr_ = static_cast<int>(h.size());
 }
 
 void BmsResponder::measurementAnswer(std::span<const std::uint8_t> lastRecord) {
-    if (txBytesCntr_ > 0) {
-        bus::sendHexBmsCmd(
-            port_, state_.frameReceiving,
-            std::span<const std::uint8_t>(txBuffer_).first(static_cast<std::size_t>(txBytesCntr_)));
-    }
+    // With no stored request this is the wake-up prefix alone, then the records.
+    sendFrame(std::span<const std::uint8_t>(txBuffer_).first(static_cast<std::size_t>(txBytesCntr_)));
+    answered();
     if (listener_ != nullptr) {
         listener_->cellTextsRefreshed();
     }
@@ -245,7 +319,10 @@ void BmsResponder::measurementAnswer(std::span<const std::uint8_t> lastRecord) {
                                        at == count - 1);
             }
         }
-        bus::sendHexBms(port_, answer_);
+        if (bus::sendHexBms(port_, answer_)) {
+            lastRecords_ = answer_;
+            lastRecordsAt_ = now_();
+        }
     }
     seqNum_ = static_cast<std::uint8_t>((seqNum_ + 1) & 0x0F);
 }

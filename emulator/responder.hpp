@@ -15,6 +15,7 @@
 #include "bus/state.hpp"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -27,18 +28,18 @@ class ResponderListener {
     virtual ~ResponderListener() = default;
     // An info request arrived: "PID" and "Serial" of "Received BMS info".
     virtual void bmsIdentityShown(const std::string& pid, const std::string& serial) = 0;
-    // A measurement request arrived: "Voltage" and "Current" of "Received BMS info".
-    virtual void bmsMeasurementShown(const std::string& voltage, const std::string& current) = 0;
+    // A measurement request arrived: "Voltage" (0.1 V) and "Current" (0.1 A) of "Received BMS info".
+    virtual void bmsMeasurementShown(std::uint16_t voltageTenths, std::int16_t currentTenths) = 0;
     // tbNumBat was read as a whole number: above 10 it shows "10", "Bat in parallel" follows it.
     virtual void batteriesInParallelRead(const BatteriesInParallel& read) = 0;
     // A measurement answer was built: the cell and current texts follow the sliders again.
     virtual void cellTextsRefreshed() = 0;
     // An info request found no firmware version chosen: the selector shows "v1.02" from now on.
     virtual void firmwareVersionDefaulted() = 0;
+    // The bus keeps returning the responder's own answers (it is wired into a ring instead of to
+    // a BMS), or, with `false`, a real request was answered again after that.
+    virtual void ownAnswersReturning(bool returning) = 0;
 };
-
-// The 0x31 frame that announces a changed bank, sent with the wake-up prefix.
-bool transmitPresetChanged(bus::BusPort& port, bool& frameReceiving);
 
 class BmsResponder final : public bus::BusListener, private bus::FrameObserver {
   public:
@@ -46,6 +47,11 @@ class BmsResponder final : public bus::BusListener, private bus::FrameObserver {
     static constexpr bus::FramerRules kRules{bus::ReceiverRole::Other, 3000,
                                              bus::LimitRule::AbandonOnOverflow, false};
     static constexpr int kInfoEchoSize = 22;
+    // A frame identical to one sent this recently is the responder's own, come back round a ring.
+    static constexpr std::chrono::milliseconds kOwnEchoWindow{100};
+    // This many own frames in a row mean the bus returns every answer.
+    static constexpr int kOwnEchoesForWarning = 3;
+    using Clock = std::chrono::steady_clock;
 
     BmsResponder(bus::BusState& state, bus::BusPort& port, ResponderListener* listener = nullptr)
         : state_(state), port_(port), listener_(listener), framer_(kRules, *this, frameRx_) {}
@@ -53,6 +59,13 @@ class BmsResponder final : public bus::BusListener, private bus::FrameObserver {
     // One receive pass, byte by byte.
     void serialBMSdataParser(std::span<const std::uint8_t> bytes);
     void receive(std::span<const std::uint8_t> bytes) override { serialBMSdataParser(bytes); }
+
+    // The 0x31 frame that announces a changed bank, sent with the wake-up prefix.
+    bool transmitPresetChanged();
+
+    // For tests: the clock that stamps what is sent and received.
+    void setClock(Clock::time_point (*now)()) { now_ = now; }
+    long ownEchoes() const { return ownEchoes_; }
 
     // A new preset, published whole. Until the BMS asks for the info again, measurement
     // requests get only their echo.
@@ -80,6 +93,11 @@ class BmsResponder final : public bus::BusListener, private bus::FrameObserver {
     void measurementRequest(std::span<const std::uint8_t> header);
     void measurementAnswer(std::span<const std::uint8_t> lastRecord);
     void echo(std::span<const std::uint8_t> header);
+    // Sends a frame with the wake-up prefix and remembers it as the responder's own.
+    bool sendFrame(std::span<const std::uint8_t> frame);
+    bool isOwnFrame(std::span<const std::uint8_t> header) const;
+    void answered();
+    void ownFrameSeen();
 
     bus::BusState& state_;
     bus::BusPort& port_;
@@ -95,6 +113,26 @@ class BmsResponder final : public bus::BusListener, private bus::FrameObserver {
     int txBytesCntr_ = 0;
     std::uint8_t seqNum_ = 0;
     int fwver_ = kDefaultFirmwareIndex;
+
+    // The last frames sent, to recognise them when the bus brings them back.
+    struct SentFrame {
+        std::array<std::uint8_t, 32> head{}; // the first bytes; with the size and CRC enough to know it
+        std::size_t size = 0;
+        std::uint8_t crc = 0;
+        Clock::time_point at{};
+    };
+    std::array<SentFrame, 4> sent_{};
+    std::size_t nextSent_ = 0;
+    Clock::time_point (*now_)() = &Clock::now;
+    bool ignoringOwnFrame_ = false; // the open frame is our own: its records get no answer
+    // A measurement echo looks like the BMS's request; only our own records behind it tell.
+    bus::Bytes lastRecords_;
+    Clock::time_point lastRecordsAt_{};
+    bool ownChainCandidate_ = false;
+    std::size_t chainRecords_ = 0;
+    int ownEchoesInARow_ = 0;
+    long ownEchoes_ = 0;
+    bool warned_ = false;
 
     std::array<std::int32_t, kMaxCells> voltage_{};
     std::array<std::int32_t, kMaxCells> temp_{};

@@ -65,12 +65,19 @@ struct OptionSpec {
 };
 
 constexpr OptionSpec kOptionSpecs[] = {
-    {"--preset", true, kBank | kRing},  {"--batteries", true, kBank | kRing},
-    {"--current", true, kAnyRole},      {"--no-noise", false, kBank | kRing},
-    {"--drop-rate", true, kAnyRole},    {"--corrupt-rate", true, kAnyRole},
-    {"--silent-after", true, kAnyRole}, {"--slow-byte-us", true, kAnyRole},
-    {"--link", true, kAnyRole},         {"--seed", true, kAnyRole},
-    {"--quiet", false, kBank},          {"--exit-with-parent", false, kAnyRole},
+    {"--preset", true, kBank | kRing},
+    {"--dead-after", true, kBank | kRing},
+    {"--batteries", true, kBank | kRing},
+    {"--current", true, kAnyRole},
+    {"--no-noise", false, kBank | kRing},
+    {"--drop-rate", true, kAnyRole},
+    {"--corrupt-rate", true, kAnyRole},
+    {"--silent-after", true, kAnyRole},
+    {"--slow-byte-us", true, kAnyRole},
+    {"--link", true, kAnyRole},
+    {"--seed", true, kAnyRole},
+    {"--quiet", false, kBank},
+    {"--exit-with-parent", false, kAnyRole},
     {"--metrics-silent", true, kBank},
 };
 
@@ -209,6 +216,11 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
                 return bad("needs a whole number from 1 to 10");
             }
             o.batteries = static_cast<int>(n);
+        } else if (name == "--dead-after") {
+            if (!toLong(value, n) || n < 1 || n > 4095) {
+                return bad("needs a balancer id from 1 to 4095");
+            }
+            o.deadAfter = static_cast<int>(n);
         } else if (name == "--current") {
             if (!toDouble(value, d) || d < -500 || d > 500) {
                 return bad("needs amperes from -500 to 500");
@@ -303,6 +315,9 @@ Bank options (bank and ring):
   --current A       current through every battery in amperes, positive charges,
                     -500 to 500 (default 0); cell voltages drift and cells warm
                     with it. In the bms role: the bank current the BMS reports.
+  --dead-after N    balancers after id N answer the enumeration but pass
+                    measurement and calibration records on unfilled (a ring
+                    that answers only up to balancer N)
   --no-noise        no random noise: the same cell state always gives the same
                     reading (still through each balancer's sensor and
                     calibration, within about 1 mV; cells drift with time)

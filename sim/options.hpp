@@ -18,6 +18,7 @@ struct Options {
     RoleKind role = RoleKind::Bank;
     Preset preset = kDefaultPreset;
     int batteries = 1;
+    int deadAfter = 0;
     double currentA = 0.0;
     std::string link;
     double dropRate = 0.0;

@@ -276,8 +276,8 @@ Answer Bank::answerRecords(Message& request, std::uint8_t type, TimePoint now) {
     int filled = 0;
     int appended = 0;
     for (const auto& b : balancers_) {
-        if (b.bootMode) {
-            continue; // a boot loader measures nothing; the record passes as it came
+        if (b.bootMode || (config_.deadAfter > 0 && b.id > config_.deadAfter)) {
+            continue; // a boot loader or a dead board measures nothing; the record passes as it came
         }
         std::size_t at = 0;
         if (const int slot = slotOf_[b.id & (kIdSlots - 1)]; slot >= 0) {

@@ -22,7 +22,10 @@ struct BankConfig {
     int batteries = 1;
     double currentA = 0.0; // through every battery; positive charges
     std::uint32_t seed = 1;
-    bool noise = true;     // a little measurement noise, as real readings have
+    bool noise = true; // a little measurement noise, as real readings have
+    // Balancers with higher ids still answer the enumeration but pass measurement and
+    // calibration records on unfilled: a ring that answers only up to here. 0: all answer.
+    int deadAfter = 0;
     int metricsSilent = 0; // the battery that leaves its metrics request unanswered; 0: none
 };
 

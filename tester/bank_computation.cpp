@@ -39,10 +39,7 @@ int bankCurrent(std::optional<int> lowAverage, std::optional<int> highAverage) {
         return highAverage.value_or(0);
     }
     const int low = *lowAverage;
-    if (!highAverage) {
-        return low; // nothing better to blend towards: a bank without high-range sensors never reads 0 A
-    }
-    const int high = *highAverage;
+    const int high = highAverage.value_or(0); // without high-range sensors H is 0, even above 50 A
     const int magnitude = std::abs(low);
     if (magnitude < 30000) {
         return low;

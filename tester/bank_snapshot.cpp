@@ -34,6 +34,8 @@ BankSnapshot takeSnapshot(const bus::BusState& state) {
         r.vGain = cal.vGain;
         r.iGain = cal.iGain;
         r.iOffset = cal.iOffset;
+        r.crcErrors = state.health.balancers[at].crcErrors;
+        r.missedAnswers = state.health.balancers[at].missedAnswers;
         if (id > 1 && r.serial != snapshot.balancers[at - 2].serial) {
             ++battery;
         }

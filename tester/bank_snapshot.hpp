@@ -28,7 +28,9 @@ struct BalancerReading {
     std::uint16_t vGain = 0; // the calibration entry
     std::uint16_t iGain = 0;
     std::uint16_t iOffset = 0;
-    int battery = 0; // 0-based battery in id order: a new one at each change of serial
+    int battery = 0;                 // 0-based battery in id order: a new one at each change of serial
+    std::uint32_t crcErrors = 0;     // this balancer's records that failed their CRC-8
+    std::uint32_t missedAnswers = 0; // records it passed on without filling them in
 
     bool measuresCurrent() const { return (infoFlags & 0x01) != 0; }
     bool highRange() const { return (infoFlags & 0x02) != 0; }

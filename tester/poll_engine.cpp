@@ -26,8 +26,17 @@ bool PollEngine::allBalancersInTestMode() const {
     return true;
 }
 
+void PollEngine::sent() {
+    awaitingAnswer_ = true;
+    framesAtRequest_ = state_.health.framesReceived;
+}
+
 TickReport PollEngine::timerBMS_Tick() {
     TickReport report;
+    if (awaitingAnswer_ && state_.health.framesReceived == framesAtRequest_) {
+        ++state_.health.unansweredPolls;
+    }
+    awaitingAnswer_ = false;
 
     if (state_.bTestMode) {
         // Measurement and calibration-data polls take turns.
@@ -71,6 +80,7 @@ TickReport PollEngine::timerBMS_Tick() {
     if (!state_.balancersInfo || state_.numCells == 0 || state_.bInBootloaderMode) {
         if (bus::sendHexBmsCmd(port_, state_.frameReceiving, buildInfoRequest())) {
             report.sent = PollRequest::Info;
+            sent();
         }
         return report;
     }
@@ -80,6 +90,7 @@ TickReport PollEngine::timerBMS_Tick() {
         if (bus::sendHexBmsCmd(port_, state_.frameReceiving, buildCalibrationRequest()) &&
             bus::sendHexBms(port_, calibrationPlaceholders(state_))) {
             report.sent = PollRequest::CalibrationData;
+            sent();
         }
         return report;
     }
@@ -88,6 +99,7 @@ TickReport PollEngine::timerBMS_Tick() {
                            buildMeasurementRequest(bank.balancerSetpoint, bank.batVoltage)) &&
         bus::sendHexBms(port_, measurementPlaceholders(state_))) {
         report.sent = PollRequest::Measurement;
+        sent();
     }
     return report;
 }

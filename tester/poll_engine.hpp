@@ -49,10 +49,14 @@ class PollEngine {
 
   private:
     bool anyBalancerInBootloader() const;
+    // A request went out: unless a frame comes back before the next tick, it counts as unanswered.
+    void sent();
     bool allBalancersInTestMode() const;
 
     bus::BusState& state_;
     bus::BusPort& port_;
+    bool awaitingAnswer_ = false;
+    std::uint64_t framesAtRequest_ = 0;
 };
 
 } // namespace zanst::tester

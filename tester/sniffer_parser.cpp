@@ -3,26 +3,11 @@
 #include "bus/bytes.hpp"
 #include "bus/hex.hpp"
 #include "bus/protocol.hpp"
+#include "bus/records.hpp"
 
 #include <limits>
 
 namespace zanst::tester {
-
-namespace {
-
-// The BMS's 11-character serial; stops at a zero byte, unprintable bytes shown as '?'.
-std::string serialText(std::span<const std::uint8_t> bytes) {
-    std::string text;
-    for (std::uint8_t b : bytes) {
-        if (b == 0) {
-            break;
-        }
-        text += (b >= 0x20 && b < 0x7F) ? static_cast<char>(b) : '?';
-    }
-    return text;
-}
-
-} // namespace
 
 void SnifferParser::receive(std::span<const std::uint8_t> bytes) {
     for (std::uint8_t b : bytes) {
@@ -43,7 +28,10 @@ void SnifferParser::frameComplete(std::span<const std::uint8_t> frame, bus::Fram
     if (bus::recordsAck(kind)) {
         state_.ackReceived = framer_.state().command;
     }
-    if (kind == bus::FrameKind::Standard) {
+    const bool valid = bus::crcValid(frame);
+    burst_.frame(valid);
+    // A corrupted frame shows nothing: the fields keep what the last good one said.
+    if (kind == bus::FrameKind::Standard && valid) {
         decodeFrame(frame);
     }
 }
@@ -63,7 +51,7 @@ void SnifferParser::decodeFrame(std::span<const std::uint8_t> frame) {
             report(BmsField::Pid, bus::ConvertHex1(bus::getLe16(frame, 4), 4));
         }
         if (has(18)) {
-            report(BmsField::Serial, serialText(frame.subspan(8, 11)));
+            report(BmsField::Serial, bus::serialText(frame.subspan(8, 11)));
         }
     } else if (command == bus::cmd::kMeasurement) {
         if (has(11)) {
@@ -83,11 +71,14 @@ void SnifferParser::decodeFrame(std::span<const std::uint8_t> frame) {
 }
 
 void SnifferParser::recordComplete(std::span<const std::uint8_t> record) {
+    // A corrupted record is counted and not copied; an info record still counts towards the
+    // balancers, so the rows after it keep their places.
+    const bool valid = burst_.record(record);
     switch (record[0]) {
     case bus::rec::kInfo: {
         // The address is compared before the 12-bit mask: upper bits set means not stored.
         const int address = record[2] + 256 * record[3];
-        if (address < static_cast<int>(bus::kTableEntries)) {
+        if (valid && address < static_cast<int>(bus::kTableEntries)) {
             bus::copyInfoRecord(state_.tables.balInfo[static_cast<std::size_t>(address)], record);
         }
         if (state_.numCells < std::numeric_limits<int>::max()) {
@@ -97,7 +88,7 @@ void SnifferParser::recordComplete(std::span<const std::uint8_t> record) {
     }
     case bus::rec::kMeasurement: {
         const int address = (record[2] + 256 * record[3]) & 0xFFF;
-        if (address < static_cast<int>(bus::kTableEntries)) {
+        if (valid && address < static_cast<int>(bus::kTableEntries)) {
             auto& cell = state_.tables.balancer[static_cast<std::size_t>(address)];
             bus::copyMeasurementRecord(cell, record);
             state_.tables.balInfo[static_cast<std::size_t>(address)].id = cell.id;
@@ -110,8 +101,11 @@ void SnifferParser::recordComplete(std::span<const std::uint8_t> record) {
     default:
         break; // calibration records are not decoded
     }
-    if (framer_.hunting() && listener_ != nullptr) {
-        listener_->burstEnded(takeSnapshot(state_)); // the last record of the burst
+    if (framer_.hunting()) {
+        burst_.burstEnded();
+        if (listener_ != nullptr) {
+            listener_->burstEnded(takeSnapshot(state_)); // the last record of the burst
+        }
     }
 }
 

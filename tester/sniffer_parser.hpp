@@ -36,7 +36,7 @@ class SnifferParser final : public bus::BusListener, private bus::FrameObserver 
                                              bus::LimitRule::DropAtCounterLimit, true};
 
     SnifferParser(bus::BusState& state, SnifferListener* listener)
-        : state_(state), listener_(listener), framer_(kRules, *this, frameRx_) {}
+        : state_(state), listener_(listener), burst_(state.health), framer_(kRules, *this, frameRx_) {}
 
     bus::TextFormat format;
 
@@ -56,6 +56,7 @@ class SnifferParser final : public bus::BusListener, private bus::FrameObserver 
 
     bus::BusState& state_;
     SnifferListener* listener_;
+    bus::BurstHealth burst_;
     bool frameRx_ = false;
     bus::Framer framer_;
 };

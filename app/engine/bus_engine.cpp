@@ -11,7 +11,17 @@ namespace zanst::app {
 
 using bus::Tab;
 
-BusEngine::BusEngine(QObject* parent) : QObject(parent), modeStepTimer_(this), portSettleTimer_(this) {
+bool BusEngine::SentFramesPort::write(std::span<const std::uint8_t> bytes) {
+    // A frame goes out in one write of its own (the wake-up prefix and records are separate writes).
+    if (!bytes.empty() && bytes.front() == bus::kStartByte) {
+        ++health_.framesSent;
+    }
+    return link_.write(bytes);
+}
+
+BusEngine::BusEngine(QObject* parent)
+    : QObject(parent), modeStepTimer_(this), portSettleTimer_(this), healthTimer_(this) {
+    qRegisterMetaType<HealthReport>();
     clock_.start();
     modeStepTimer_.setSingleShot(true);
     modeStepTimer_.setTimerType(Qt::PreciseTimer);
@@ -24,6 +34,8 @@ BusEngine::BusEngine(QObject* parent) : QObject(parent), modeStepTimer_(this), p
     connect(&serial_, &ByteSource::readyRead, this, &BusEngine::onReadyRead);
     connect(&serial_, &ByteSource::connectionLost, this, &BusEngine::onConnectionLost);
     connect(&modeStepTimer_, &QTimer::timeout, this, &BusEngine::runModeStep);
+    connect(&healthTimer_, &QTimer::timeout, this, &BusEngine::reportHealth);
+    healthTimer_.start(kHealthPeriodMs);
     connect(&portSettleTimer_, &QTimer::timeout, this, [this] {
         if (serial_.isOpen()) {
             emit portStatusChanged(PortStatus::Open, serial_.name(), {});
@@ -79,7 +91,7 @@ void BusEngine::runModeStep() {
     if (step.portWasOpen) {
         const bus::Bytes frame = bus::buildTestModeFrame(entersTestMode ? bus::identity::kWordEnterTest
                                                                         : bus::identity::kWordLeaveTest);
-        bus::sendHexBmsCmd(serial_, state_.frameReceiving, frame);
+        bus::sendHexBmsCmd(port_, state_.frameReceiving, frame);
     }
     // The mode itself follows only the latest selection: an older step sends its frame and no more.
     if (step.selection == selections_) {
@@ -101,6 +113,9 @@ void BusEngine::selectTab(Tab selected) {
     ++selections_;
     metrics_.cancel(QStringLiteral("Metrics fetch stopped: another tab was selected"));
     state_.selectedTab = selected;
+    state_.health = bus::BusHealth{}; // each mode counts from its start
+    validSeen_ = 0;
+    lastValidAtMs_ = -1;
     state_.bInBootloaderMode = false;
     state_.bBatteryMode = false;
     state_.bSniffer = false;
@@ -144,8 +159,27 @@ void BusEngine::getAllMetrics() {
     metrics_.requestAllMetrics();
 }
 
+void BusEngine::reportHealth() {
+    const bus::BusHealth& h = state_.health;
+    if (h.validReceived != validSeen_) {
+        validSeen_ = h.validReceived;
+        lastValidAtMs_ = clock_.elapsed();
+    }
+    HealthReport report;
+    report.mode = state_.selectedTab;
+    report.balancers = bus::walkableCells(state_.numCells);
+    report.framesSent = h.framesSent;
+    report.framesReceived = h.framesReceived;
+    report.crcErrors = h.crcErrors;
+    report.unansweredPolls = h.unansweredPolls;
+    report.noAnswerAfter = h.noAnswerAfter;
+    report.msSinceValid = lastValidAtMs_ < 0 ? -1 : clock_.elapsed() - lastValidAtMs_;
+    emit healthReported(report);
+}
+
 void BusEngine::shutdown() {
     metrics_.shutdown();
+    healthTimer_.stop();
     modeStepTimer_.stop();
     modeSteps_.clear();
     portSettleTimer_.stop();

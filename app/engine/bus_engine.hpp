@@ -9,6 +9,7 @@
 #include "bus/router.hpp"
 #include "bus/state.hpp"
 #include "engine/emulator_feature.hpp"
+#include "engine/health_report.hpp"
 #include "engine/metrics_feature.hpp"
 #include "engine/serial_link.hpp"
 #include "engine/sniffer_feature.hpp"
@@ -58,11 +59,28 @@ class BusEngine : public QObject {
     // Closes the port and stops the timers; the engine is idle afterwards.
     void shutdown();
 
+    static constexpr int kHealthPeriodMs = 250;
+
   signals:
     void portStatusChanged(zanst::app::BusEngine::PortStatus status, const QString& name,
                            const QString& detail);
+    // Every kHealthPeriodMs: what the status bar shows.
+    void healthReported(const zanst::app::HealthReport& report);
 
   private:
+    // The port the features send through: counts the frames the tool writes. The sniffer's echo
+    // goes to the serial link directly, so it neither counts nor pays for counting.
+    class SentFramesPort : public bus::BusPort {
+      public:
+        SentFramesPort(bus::BusPort& link, bus::BusHealth& health) : link_(link), health_(health) {}
+        bool isOpen() const override { return link_.isOpen(); }
+        bool write(std::span<const std::uint8_t> bytes) override;
+
+      private:
+        bus::BusPort& link_;
+        bus::BusHealth& health_;
+    };
+
     // The delayed part of a tab change.
     struct ModeStep {
         bus::Tab tab;
@@ -75,19 +93,24 @@ class BusEngine : public QObject {
     void onConnectionLost(const QString& name, const QString& reason);
     void scheduleModeStep();
     void runModeStep();
+    void reportHealth();
 
     bus::BusState state_;
     SerialLink serial_{this};
+    SentFramesPort port_{serial_, state_.health};
     bus::MasterReceiver master_{state_};
     bus::ByteRouter router_{state_, master_, serial_};
-    TesterFeature tester_{state_, serial_, this};
+    TesterFeature tester_{state_, port_, this};
     SnifferFeature sniffer_{state_, this};
-    EmulatorFeature emulator_{state_, serial_, this};
-    MetricsFeature metrics_{state_, serial_, this};
+    EmulatorFeature emulator_{state_, port_, this};
+    MetricsFeature metrics_{state_, port_, this};
     bool tabChangesVetoed_ = false;
 
     QTimer modeStepTimer_;   // the pause before the next mode step
     QTimer portSettleTimer_; // the pause after opening a port
+    QTimer healthTimer_;
+    std::uint64_t validSeen_ = 0;
+    qint64 lastValidAtMs_ = -1;
     QElapsedTimer clock_;
     std::deque<ModeStep> modeSteps_;
     quint64 selections_ = 0;

@@ -3,7 +3,7 @@
 namespace zanst::app {
 
 EmulatorFeature::EmulatorFeature(bus::BusState& state, bus::BusPort& port, QObject* parent)
-    : QObject(parent), state_(state), port_(port), responder_(state, port, &forwarder_) {}
+    : QObject(parent), responder_(state, port, &forwarder_) {}
 
 void EmulatorFeature::setBankSettings(const emulator::BankSettings& settings) {
     responder_.setSettings(settings);
@@ -12,7 +12,7 @@ void EmulatorFeature::setBankSettings(const emulator::BankSettings& settings) {
 void EmulatorFeature::applyBatteryPreset(int listIndex, bool announce) {
     responder_.setPreset(emulator::bankPresetForListIndex(listIndex));
     if (announce) {
-        emulator::transmitPresetChanged(port_, state_.frameReceiving);
+        responder_.transmitPresetChanged();
     }
 }
 
@@ -22,8 +22,9 @@ void EmulatorFeature::Forwarder::bmsIdentityShown(const std::string& pid, const 
                                 QString::fromLatin1(serial.data(), static_cast<qsizetype>(serial.size())));
 }
 
-void EmulatorFeature::Forwarder::bmsMeasurementShown(const std::string& voltage, const std::string& current) {
-    emit link_.bmsMeasurementShown(QString::fromStdString(voltage), QString::fromStdString(current));
+void EmulatorFeature::Forwarder::bmsMeasurementShown(std::uint16_t voltageTenths,
+                                                     std::int16_t currentTenths) {
+    emit link_.bmsMeasurementShown(voltageTenths, currentTenths);
 }
 
 void EmulatorFeature::Forwarder::batteriesInParallelRead(const emulator::BatteriesInParallel&) {
@@ -36,6 +37,10 @@ void EmulatorFeature::Forwarder::cellTextsRefreshed() {
 
 void EmulatorFeature::Forwarder::firmwareVersionDefaulted() {
     emit link_.firmwareVersionDefaulted();
+}
+
+void EmulatorFeature::Forwarder::ownAnswersReturning(bool returning) {
+    emit link_.ownAnswersReturning(returning);
 }
 
 } // namespace zanst::app

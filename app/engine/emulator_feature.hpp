@@ -30,13 +30,16 @@ class EmulatorFeature : public QObject {
 
   signals:
     void bmsIdentityShown(const QString& pid, const QString& serial);
-    void bmsMeasurementShown(const QString& voltage, const QString& current);
+    // "Voltage" in 0.1 V and "Current" in 0.1 A; the window writes them in the user's locale.
+    void bmsMeasurementShown(int voltageTenths, int currentTenths);
     // tbNumBat was read as a whole number (capped at 10); "Bat in parallel" follows it.
     void batteriesInParallelRead();
     // A measurement answer went out: the cell and current texts follow the sliders again.
     void cellTextsRefreshed();
     // The BMS asked for the info with no firmware version chosen; "v1.02" was reported.
     void firmwareVersionDefaulted();
+    // The bus returns the responder's own answers (true), or a real request was answered again.
+    void ownAnswersReturning(bool returning);
 
   private:
     // Turns the responder's reports into this object's signals.
@@ -44,17 +47,16 @@ class EmulatorFeature : public QObject {
       public:
         explicit Forwarder(EmulatorFeature& link) : link_(link) {}
         void bmsIdentityShown(const std::string& pid, const std::string& serial) override;
-        void bmsMeasurementShown(const std::string& voltage, const std::string& current) override;
+        void bmsMeasurementShown(std::uint16_t voltageTenths, std::int16_t currentTenths) override;
         void batteriesInParallelRead(const emulator::BatteriesInParallel& read) override;
         void cellTextsRefreshed() override;
         void firmwareVersionDefaulted() override;
+        void ownAnswersReturning(bool returning) override;
 
       private:
         EmulatorFeature& link_;
     };
 
-    bus::BusState& state_;
-    bus::BusPort& port_;
     Forwarder forwarder_{*this};
     emulator::BmsResponder responder_;
 };

@@ -10,6 +10,7 @@
 #include "tabs/connection_tab.hpp"
 #include "tabs/metrics_tab.hpp"
 #include "tabs/sniffer_tab.hpp"
+#include "ui/bus_status_bar.hpp"
 #include "ui/tab_overlay.hpp"
 
 #include <QComboBox>
@@ -72,6 +73,9 @@ diag_form::diag_form(ServiceMode serviceMode, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(tabControl1);
+    statusBar_ = new BusStatusBar(this);
+    layout->addWidget(statusBar_);
+    clock_.start();
 
     textCaption_ = QStringLiteral("Zanthe Service Tool (ZANST) (") + buildDate() + QStringLiteral(")");
     setWindowTitle(textCaption_ + QStringLiteral(" - Idle"));
@@ -93,6 +97,7 @@ diag_form::~diag_form() = default;
 void diag_form::connectEngine() {
     BusEngine* bus = engine();
     connect(bus, &BusEngine::portStatusChanged, this, &diag_form::onPortStatus);
+    connect(bus, &BusEngine::healthReported, this, &diag_form::onHealth);
     connectMetrics(bus, tabMetrics);
 
     TesterFeature* tester = bus->tester();
@@ -120,6 +125,8 @@ void diag_form::connectEngine() {
     connect(emulator, &EmulatorFeature::cellTextsRefreshed, tabBattery, &BmsTesterTab::cellTextsRefreshed);
     connect(emulator, &EmulatorFeature::firmwareVersionDefaulted, tabBattery,
             &BmsTesterTab::firmwareVersionDefaulted);
+    connect(emulator, &EmulatorFeature::ownAnswersReturning, tabBattery,
+            &BmsTesterTab::showOwnAnswersReturning);
     connect(tabBattery, &BmsTesterTab::settingsPublished, this,
             [emulator](const emulator::BankSettings& settings) {
                 post(emulator, [settings](EmulatorFeature& e) { e.setBankSettings(settings); });
@@ -283,21 +290,51 @@ void diag_form::onPortStatus(BusEngine::PortStatus status, const QString& name, 
     switch (status) {
     case BusEngine::PortStatus::Idle:
         setWindowTitle(textCaption_ + QStringLiteral(" - Idle"));
+        statusBar_->setPortText(QStringLiteral("Idle"));
         break;
     case BusEngine::PortStatus::Opening:
         setWindowTitle(textCaption_);
+        statusBar_->setPortText(QStringLiteral("Opening ") + name);
         break;
     case BusEngine::PortStatus::Failed:
         setWindowTitle(textCaption_ + QStringLiteral(" - Unable to open ") + name);
+        statusBar_->setPortText(QStringLiteral("Unable to open ") + name);
         break;
     case BusEngine::PortStatus::Open:
         setWindowTitle(textCaption_ + QStringLiteral(" - ") + name);
+        statusBar_->setPortText(QStringLiteral("Port ") + name);
         break;
     case BusEngine::PortStatus::Lost:
         clearPortSelection();
         setWindowTitle(textCaption_ + QStringLiteral(" - Connection lost: ") + name);
+        statusBar_->setPortText(QStringLiteral("Connection lost: ") + name);
         break;
     }
+}
+
+void diag_form::onHealth(const HealthReport& report) {
+    const qint64 now = clock_.elapsed();
+    const auto mode = static_cast<std::size_t>(report.mode);
+    if (mode < lastValidAtMs_.size() && report.msSinceValid >= 0) {
+        lastValidAtMs_[mode] = now - report.msSinceValid;
+    }
+    // A mode's values turn old when its watchdog runs out, and stay old once the mode is left.
+    const auto staleness = [&](bus::Tab tab, qint64* age) {
+        const std::optional<qint64> at = lastValidAtMs_[static_cast<std::size_t>(tab)];
+        *age = at ? now - *at : 0;
+        return at && *age > watchdogMs(tab);
+    };
+    qint64 age = 0;
+    const bool testerStale = staleness(bus::Tab::BatteryTester, &age);
+    tabBMS->setStale(testerStale, ageText(age));
+    const bool snifferStale = staleness(bus::Tab::Sniffer, &age);
+    tabSniffer->setStale(snifferStale, ageText(age));
+    const bool emulatorStale = staleness(bus::Tab::BmsTester, &age);
+    tabBattery->setStale(emulatorStale, ageText(age));
+    qint64 modeAge = 0;
+    const bool modeStale =
+        report.msSinceValid >= 0 && mode < lastValidAtMs_.size() && staleness(report.mode, &modeAge);
+    statusBar_->showHealth(report, modeStale);
 }
 
 } // namespace zanst::app

@@ -9,8 +9,12 @@
 #include "shell/service_mode.hpp"
 #include "ui/recording_lock.hpp"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
+
+#include <array>
+#include <optional>
 
 class QTabWidget;
 
@@ -22,6 +26,7 @@ class BmsTesterTab;
 class CalibrationTab;
 class ConnectionTab;
 class MetricsTab;
+class BusStatusBar;
 class SnifferTab;
 class TabOverlay;
 
@@ -50,6 +55,7 @@ class diag_form : public QWidget {
     BmsTesterTab* bmsTesterTab() const { return tabBattery; }
     SnifferTab* snifferTab() const { return tabSniffer; }
     MetricsTab* metricsTab() const { return tabMetrics; }
+    BusStatusBar* statusBar() const { return statusBar_; }
 
     // The operating mode of a tab page.
     bus::Tab tabIdOf(const QWidget* page) const;
@@ -71,6 +77,8 @@ class diag_form : public QWidget {
     void onDisconnect();
     void onPortStatus(BusEngine::PortStatus status, const QString& name, const QString& detail);
     void onRecordingLock(bool locked);
+    // What the status bar shows, and which tabs show values too old to look live.
+    void onHealth(const HealthReport& report);
     void clearPortSelection();
 
     EngineHost host_;
@@ -81,6 +89,10 @@ class diag_form : public QWidget {
     bool shown_ = false;
     QWidget* currentPage_ = nullptr;
     TabOverlay* overlay_ = nullptr;
+    BusStatusBar* statusBar_ = nullptr;
+    QElapsedTimer clock_;
+    // When each mode last had a valid answer (clock_ ms; before the window existed it is negative).
+    std::array<std::optional<qint64>, 7> lastValidAtMs_{};
 
     QTabWidget* tabControl1 = nullptr;
     ConnectionTab* tabConnection = nullptr;

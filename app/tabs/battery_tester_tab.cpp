@@ -85,6 +85,8 @@ BatteryTesterTab::BatteryTesterTab(RecordingLock& lock, QWidget* parent)
     layout->addWidget(bankValues);
     layout->addLayout(service);
     layout->addWidget(recorder_);
+    staleNote_ = new StaleNote(this);
+    layout->addWidget(staleNote_);
     layout->addWidget(batteryTesterGridView, 1);
     layout->addWidget(makeFooter(QStringLiteral("Zanst_connection_BatteryTester"), this));
 
@@ -108,6 +110,14 @@ void BatteryTesterTab::onSettingEdited(const QString& text) {
 
 void BatteryTesterTab::showSnapshot(const tester::BankSnapshot& snapshot) {
     model_->setSnapshot(snapshot);
+}
+
+void BatteryTesterTab::setStale(bool stale, const QString& age) {
+    model_->setStale(stale);
+    staleNote_->setStale(stale, age);
+    for (QWidget* box : std::initializer_list<QWidget*>{textBatV, tbTotalCurrent, textBalSetP}) {
+        greyOut(box, stale);
+    }
 }
 
 void BatteryTesterTab::showBankValues(const tester::BankValues& values) {

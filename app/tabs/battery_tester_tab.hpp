@@ -20,6 +20,7 @@ namespace zanst::app {
 class CellTableModel;
 class GainGroup;
 class RecorderPanel;
+class StaleNote;
 class RecordingLock;
 class UpdaterGroup;
 
@@ -50,6 +51,8 @@ class BatteryTesterTab : public QWidget {
 
     void showSnapshot(const tester::BankSnapshot& snapshot);
     void showBankValues(const tester::BankValues& values);
+    // The rows are old: no valid answer for longer than the mode's watchdog.
+    void setStale(bool stale, const QString& age);
 
   signals:
     // A valid "Setpoint correction" (mV/A) and the "System" voltage (V) for the bank computation.
@@ -60,6 +63,7 @@ class BatteryTesterTab : public QWidget {
     void onSettingEdited(const QString& text);
 
     CellTableModel* model_ = nullptr;
+    StaleNote* staleNote_ = nullptr;
     RecorderPanel* recorder_ = nullptr;
     int lastValidCorrection_;
 };

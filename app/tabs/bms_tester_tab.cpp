@@ -2,6 +2,7 @@
 
 #include "emulator/entries.hpp"
 #include "emulator/presets.hpp"
+#include "engine/locale_format.hpp"
 #include "tabs/cell_panel.hpp"
 #include "ui/widgets.hpp"
 
@@ -83,13 +84,21 @@ BmsTesterTab::BmsTesterTab(QWidget* parent) : QWidget(parent) {
     inside->setContentsMargins(8, 6, 8, 8);
     inside->setSpacing(6);
     inside->addWidget(buildTop());
+    wiringWarning =
+        new QLabel(QStringLiteral("the bus returns our answers: connect the BMS alone, see the diagram"),
+                   groupBoxEmulator);
+    wiringWarning->setObjectName(QStringLiteral("wiringWarning"));
+    wiringWarning->setStyleSheet(QStringLiteral("QLabel { color: red; font-weight: bold; }"));
+    wiringWarning->setAccessibleName(wiringWarning->text());
+    wiringWarning->hide();
+    inside->addWidget(wiringWarning);
     inside->addWidget(buildBatteryGroup(), 1);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     layout->addWidget(groupBoxEmulator);
 
-    editor_.updateSentBmsInfo();
+    editor_.setTextFormat(localeTextFormat());
     showEditor();
 }
 
@@ -228,6 +237,8 @@ QGroupBox* BmsTesterTab::buildReceivedBox() {
     tbBmsPid = makeReadOnly(groupBoxReceivedBMSInfo, QStringLiteral("tbBmsPid"));
     tbBmsVoltage = makeReadOnly(groupBoxReceivedBMSInfo, QStringLiteral("tbBmsVoltage"));
     tbBmsCurrent = makeReadOnly(groupBoxReceivedBMSInfo, QStringLiteral("tbBmsCurrent"));
+    receivedStale = new StaleNote(groupBoxReceivedBMSInfo);
+    receivedStale->setWordWrap(true);
     int row = 0;
     auto add = [&](const QString& caption, QLineEdit* box, const QString& unit) {
         grid->addWidget(makeCaption(caption, box, groupBoxReceivedBMSInfo), row, 0);
@@ -247,6 +258,7 @@ QGroupBox* BmsTesterTab::buildReceivedBox() {
     grid->addWidget(tbBmsPid, row++, 1);
     add(QStringLiteral("Voltage"), tbBmsVoltage, QStringLiteral("V"));
     add(QStringLiteral("Current"), tbBmsCurrent, QStringLiteral("A"));
+    grid->addWidget(receivedStale, row, 0, 1, 4);
     grid->setColumnStretch(3, 1);
     return groupBoxReceivedBMSInfo;
 }
@@ -578,7 +590,21 @@ void BmsTesterTab::showBmsIdentity(const QString& pid, const QString& serial) {
     tbBmsSerial->setText(serial);
 }
 
-void BmsTesterTab::showBmsMeasurement(const QString& voltage, const QString& current) {
+void BmsTesterTab::showOwnAnswersReturning(bool returning) {
+    wiringWarning->setVisible(returning);
+}
+
+void BmsTesterTab::setStale(bool stale, const QString& age) {
+    receivedStale->setStale(stale, age);
+    for (QLineEdit* box : {tbBmsSerial, tbBmsPid, tbBmsVoltage, tbBmsCurrent}) {
+        greyOut(box, stale);
+    }
+}
+
+void BmsTesterTab::showBmsMeasurement(int voltageTenths, int currentTenths) {
+    const bus::TextFormat format = localeTextFormat();
+    const QString voltage = QString::fromStdString(bus::tenthsText(voltageTenths, format));
+    const QString current = QString::fromStdString(bus::groupedTenthsText(currentTenths, format));
     tbBmsVoltage->setText(voltage);
     tbBmsCurrent->setText(current);
 }

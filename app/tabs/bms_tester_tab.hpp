@@ -23,6 +23,7 @@ class QSlider;
 namespace zanst::app {
 
 class CellPanel;
+class StaleNote;
 
 class BmsTesterTab : public QWidget {
     Q_OBJECT
@@ -44,7 +45,11 @@ class BmsTesterTab : public QWidget {
 
     // What the responder reports.
     void showBmsIdentity(const QString& pid, const QString& serial);
-    void showBmsMeasurement(const QString& voltage, const QString& current);
+    void showBmsMeasurement(int voltageTenths, int currentTenths);
+    // The bus returns our own answers: a red line says what is wrong until a real request comes.
+    void showOwnAnswersReturning(bool returning);
+    // "Received BMS info" is old: no valid request for longer than the watchdog.
+    void setStale(bool stale, const QString& age);
     void batteriesInParallelRead();
     void cellTextsRefreshed();
     void firmwareVersionDefaulted();
@@ -64,6 +69,8 @@ class BmsTesterTab : public QWidget {
     QLineEdit* tbSentBMSInfoBattInParallel = nullptr;
 
     QGroupBox* groupBoxReceivedBMSInfo = nullptr;
+    QLabel* wiringWarning = nullptr;
+    StaleNote* receivedStale = nullptr;
     QLineEdit* tbBmsSerial = nullptr;
     QLineEdit* tbBmsPid = nullptr;
     QLineEdit* tbBmsVoltage = nullptr;

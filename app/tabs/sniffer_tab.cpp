@@ -66,7 +66,9 @@ SnifferTab::SnifferTab(RecordingLock& lock, QWidget* parent) : QWidget(parent) {
     note->setWordWrap(true);
 
     auto* layout = new QVBoxLayout(this);
+    staleNote_ = new StaleNote(this);
     layout->addWidget(info);
+    layout->addWidget(staleNote_);
     layout->addWidget(recorder_);
     layout->addWidget(BattDataMonitorGridView, 1);
     layout->addWidget(note);
@@ -82,6 +84,14 @@ void SnifferTab::showField(int field, const QString& text) {
 void SnifferTab::clearFields() {
     for (QLineEdit* box : fields_) {
         box->clear();
+    }
+}
+
+void SnifferTab::setStale(bool stale, const QString& age) {
+    model_->setStale(stale);
+    staleNote_->setStale(stale, age);
+    for (QLineEdit* box : fields_) {
+        greyOut(box, stale);
     }
 }
 

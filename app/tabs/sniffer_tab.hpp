@@ -21,6 +21,7 @@ namespace zanst::app {
 class CellTableModel;
 class RecorderPanel;
 class RecordingLock;
+class StaleNote;
 
 class SnifferTab : public QWidget {
     Q_OBJECT
@@ -40,12 +41,15 @@ class SnifferTab : public QWidget {
     void showField(int field, const QString& text);
     void clearFields();
     void showSnapshot(const tester::BankSnapshot& snapshot);
+    // The fields and rows are old: no valid traffic for longer than the watchdog.
+    void setStale(bool stale, const QString& age);
 
   private:
     CellTableModel* model_ = nullptr;
     RecorderPanel* recorder_ = nullptr;
     std::array<QLineEdit*, tester::kBmsFieldCount> fields_{};
     QLabel* statusCaption_ = nullptr;
+    StaleNote* staleNote_ = nullptr;
 };
 
 } // namespace zanst::app

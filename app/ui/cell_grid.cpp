@@ -53,7 +53,22 @@ QColor backgroundColour(tester::RowBackground background) {
 CellTableModel::CellTableModel(QObject* parent) : QAbstractTableModel(parent), format_(localeTextFormat()) {}
 
 void CellTableModel::setSnapshot(const tester::BankSnapshot& snapshot) {
+    health_.resize(snapshot.balancers.size());
+    for (std::size_t i = 0; i < snapshot.balancers.size(); ++i) {
+        health_[i] = {snapshot.balancers[i].crcErrors, snapshot.balancers[i].missedAnswers};
+    }
     setTable(tester::UpdateCellData(snapshot, format_));
+}
+
+void CellTableModel::setStale(bool stale) {
+    if (stale == stale_) {
+        return;
+    }
+    stale_ = stale;
+    if (!table_.rows.empty()) {
+        emit dataChanged(index(0, 0), index(static_cast<int>(table_.rows.size()) - 1, kColumns - 1),
+                         {Qt::ForegroundRole});
+    }
 }
 
 int CellTableModel::rowCount(const QModelIndex& parent) const {
@@ -102,7 +117,21 @@ QVariant CellTableModel::data(const QModelIndex& index, int role) const {
             return {};
         }
         return text(row, column);
+    case Qt::ToolTipRole:
+        if (known && column != col(Column::Select)) {
+            const RowHealth h = static_cast<std::size_t>(row) < health_.size()
+                                    ? health_[static_cast<std::size_t>(row)]
+                                    : RowHealth{};
+            return QStringLiteral("Balancer %1: CRC errors %2, missed answers %3")
+                .arg(row + 1)
+                .arg(h.crcErrors)
+                .arg(h.missedAnswers);
+        }
+        return {};
     case Qt::ForegroundRole:
+        if (known && stale_) {
+            return QBrush(QColor(Qt::gray));
+        }
         if (known && column == col(Column::Voltage)) {
             return QBrush(levelColour(table_.rows[static_cast<std::size_t>(row)].level));
         }

@@ -36,8 +36,12 @@ class CellTableModel : public QAbstractTableModel {
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
 
-    // Rows from the balancers' numbers, as texts in the user's locale.
+    // Rows from the balancers' numbers, as texts in the user's locale; each row's tooltip tells
+    // how its balancer answers (CRC errors, missed answers).
     void setSnapshot(const tester::BankSnapshot& snapshot);
+    // Old values show in grey until fresh ones come.
+    void setStale(bool stale);
+    bool stale() const { return stale_; }
     // Replaces the rows; rows past the table are empty and white.
     void setTable(const tester::CellTable& table);
     const tester::CellTable& table() const { return table_; }
@@ -54,7 +58,14 @@ class CellTableModel : public QAbstractTableModel {
     const QStaticText& staticText(int row, int column) const;
 
   private:
+    struct RowHealth {
+        std::uint32_t crcErrors = 0;
+        std::uint32_t missedAnswers = 0;
+    };
+
     bus::TextFormat format_;
+    std::vector<RowHealth> health_;
+    bool stale_ = false;
     tester::CellTable table_;
     std::vector<std::array<QString, kColumns>> texts_; // table_ as shown
     std::vector<std::array<QStaticText, kColumns>> laidOut_;

@@ -69,6 +69,35 @@ void ValueLabel::setValue(const QString& value) {
     setAccessibleName(caption_ + QLatin1Char(' ') + value);
 }
 
+StaleNote::StaleNote(QWidget* parent) : QLabel(parent) {
+    setObjectName(QStringLiteral("staleNote"));
+    setStyleSheet(QStringLiteral("QLabel { color: gray; font-style: italic; }"));
+    hide();
+}
+
+void StaleNote::setStale(bool stale, const QString& age) {
+    if (stale) {
+        const QString text = QStringLiteral("No valid data for %1: the values shown are old").arg(age);
+        if (text != this->text()) {
+            setText(text);
+            setAccessibleName(text);
+        }
+    }
+    setVisible(stale);
+}
+
+void greyOut(QWidget* box, bool grey) {
+    const char* const property = "zanstGreyed";
+    if (box->property(property).toBool() == grey) {
+        return;
+    }
+    box->setProperty(property, grey);
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Text,
+                     grey ? QColor(Qt::gray) : box->parentWidget()->palette().color(QPalette::Text));
+    box->setPalette(palette);
+}
+
 QPushButton* makeButton(const QString& caption, QWidget* parent) {
     auto* button = new QPushButton(caption, parent);
     button->setAccessibleName(caption);

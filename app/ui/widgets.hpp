@@ -36,6 +36,17 @@ class ValueLabel : public QLabel {
     QString caption_;
 };
 
+// Values that are no longer fresh: a grey note saying how old they are, and grey text in the
+// boxes that show them, so that nothing old looks live.
+class StaleNote : public QLabel {
+    Q_OBJECT
+  public:
+    explicit StaleNote(QWidget* parent = nullptr);
+    // Shown with "No valid data for <age>: the values below are old" while `stale`.
+    void setStale(bool stale, const QString& age);
+};
+void greyOut(QWidget* box, bool grey);
+
 // The strip at the foot of a tab: the wiring diagram (if any), the logo and the legal notice.
 QWidget* makeFooter(const QString& diagramName, QWidget* parent = nullptr);
 

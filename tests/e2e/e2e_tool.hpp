@@ -42,7 +42,22 @@ class Tool {
             const tester::CellTable t = tester::UpdateCellData(snapshot, bus::TextFormat{});
             std::lock_guard lock(mutex_);
             tables_.push_back({SteadyClock::now(), t});
+            lastSnapshot_ = snapshot;
         };
+        QObject::connect(
+            engine, &app::BusEngine::healthReported, &context_,
+            [this](const app::HealthReport& report) {
+                std::lock_guard lock(mutex_);
+                health_ = report;
+            },
+            Qt::DirectConnection);
+        QObject::connect(
+            engine->emulator(), &app::EmulatorFeature::ownAnswersReturning, &context_,
+            [this](bool returning) {
+                std::lock_guard lock(mutex_);
+                ownAnswersReturning_ = returning;
+            },
+            Qt::DirectConnection);
         QObject::connect(engine->tester(), &app::TesterFeature::snapshotTaken, &context_, keepTable,
                          Qt::DirectConnection);
         QObject::connect(engine->sniffer(), &app::SnifferFeature::snapshotTaken, &context_, keepTable,
@@ -79,9 +94,10 @@ class Tool {
             Qt::DirectConnection);
         QObject::connect(
             engine->emulator(), &app::EmulatorFeature::bmsMeasurementShown, &context_,
-            [this](const QString& voltage, const QString& current) {
+            [this](int voltageTenths, int currentTenths) {
                 std::lock_guard lock(mutex_);
-                emulatorMeasurement_ = (voltage + "/" + current).toStdString();
+                emulatorMeasurement_ =
+                    bus::tenthsText(voltageTenths) + "/" + bus::groupedTenthsText(currentTenths);
             },
             Qt::DirectConnection);
     }
@@ -152,6 +168,18 @@ class Tool {
         std::lock_guard lock(mutex_);
         return emulatorIdentity_;
     }
+    tester::BankSnapshot lastSnapshot() const {
+        std::lock_guard lock(mutex_);
+        return lastSnapshot_;
+    }
+    app::HealthReport health() const {
+        std::lock_guard lock(mutex_);
+        return health_;
+    }
+    bool ownAnswersReturning() const {
+        std::lock_guard lock(mutex_);
+        return ownAnswersReturning_;
+    }
     std::string emulatorMeasurement() const {
         std::lock_guard lock(mutex_);
         return emulatorMeasurement_;
@@ -173,6 +201,9 @@ class Tool {
     std::vector<PortStatus> statuses_;
     std::string emulatorIdentity_;
     std::string emulatorMeasurement_;
+    tester::BankSnapshot lastSnapshot_;
+    app::HealthReport health_;
+    bool ownAnswersReturning_ = false;
     QObject context_;
 
   public:

@@ -7,9 +7,11 @@
 #include "tabs/sniffer_tab.hpp"
 #include "tabs/updater_group.hpp"
 #include "ui/app_data.hpp"
+#include "ui/bus_status_bar.hpp"
 #include "ui/cell_grid.hpp"
 #include "ui/recorder_panel.hpp"
 #include "ui/tab_overlay.hpp"
+#include "ui/widgets.hpp"
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -362,6 +364,48 @@ TEST_F(TesterTabs, SnifferFieldsFollowTheEngine) {
     emit sniffer->infoCleared();
     EXPECT_TRUE(snifferTab()->bmsField(tester::BmsField::SystemVbat)->text().isEmpty());
     EXPECT_TRUE(snifferTab()->bmsField(tester::BmsField::Pid)->text().isEmpty());
+}
+
+// Old values never look live: once the watchdog of the mode runs out the sniffer's fields and
+// rows turn grey with their age, and the status bar says how long the bus has been quiet.
+TEST_F(TesterTabs, StaleValuesTurnGreyWithTheirAge) {
+    window->show();
+    app::SnifferFeature* sniffer = window->engine()->sniffer();
+    emit sniffer->infoChanged(static_cast<int>(tester::BmsField::Pid), QStringLiteral("00A3"));
+    snifferTab()->model()->setTable(twoBalancers());
+    QLineEdit* pid = snifferTab()->bmsField(tester::BmsField::Pid);
+    const QColor live = pid->palette().color(QPalette::Text);
+
+    app::HealthReport report;
+    report.mode = bus::Tab::Sniffer;
+    report.framesReceived = 40;
+    report.msSinceValid = 200;
+    emit window->engine()->healthReported(report);
+    EXPECT_FALSE(snifferTab()->model()->stale());
+    EXPECT_EQ(pid->palette().color(QPalette::Text), live);
+
+    report.msSinceValid = 12400; // the sniffer's watchdog is 3 s
+    emit window->engine()->healthReported(report);
+    EXPECT_TRUE(snifferTab()->model()->stale());
+    EXPECT_EQ(pid->palette().color(QPalette::Text), QColor(Qt::gray));
+    EXPECT_EQ(snifferTab()
+                  ->model()
+                  ->data(snifferTab()->model()->index(0, 2), Qt::ForegroundRole)
+                  .value<QBrush>()
+                  .color(),
+              QColor(Qt::gray));
+    EXPECT_EQ(window->statusBar()->ageLabel->text(), "No valid answer for 12 s");
+    auto* note = snifferTab()->findChild<app::StaleNote*>();
+    ASSERT_NE(note, nullptr);
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_TRUE(note->text().contains("12 s"));
+
+    report.msSinceValid = 100; // traffic again
+    report.noAnswerAfter = 6;
+    emit window->engine()->healthReported(report);
+    EXPECT_FALSE(snifferTab()->model()->stale());
+    EXPECT_TRUE(note->isHidden());
+    EXPECT_EQ(window->statusBar()->ringLabel->text(), "no answer after balancer 6");
 }
 
 } // namespace

@@ -51,8 +51,9 @@ class EmulatorPty : public EngineFixture {
         QObject::connect(
             link, &app::EmulatorFeature::bmsIdentityShown, &context,
             [this](const QString& pid, const QString& serial) { identity = pid + "/" + serial; });
-        QObject::connect(link, &app::EmulatorFeature::bmsMeasurementShown, &context,
-                         [this](const QString& v, const QString& c) { measurement = v + "/" + c; });
+        QObject::connect(link, &app::EmulatorFeature::bmsMeasurementShown, &context, [this](int v, int c) {
+            measurement = QString::fromStdString(bus::tenthsText(v) + "/" + bus::groupedTenthsText(c));
+        });
         QObject::connect(link, &app::EmulatorFeature::cellTextsRefreshed, &context, [this] { ++refreshed; });
         openPty();
         selectTab(Tab::BmsTester);

@@ -54,6 +54,31 @@ TEST_F(MasterReceiverTest, InfoRecordsWithLargeIdsAreCountedButNotStored) {
     EXPECT_TRUE(state.balancersInfo);
 }
 
+// A record whose CRC fails is counted against its place and not copied; the framing is unchanged,
+// and an info list with a damaged record is asked for again.
+TEST_F(MasterReceiverTest, CorruptedRecordsAreCountedNotCopied) {
+    Bytes damaged = info(2, 1);
+    damaged[5] ^= 0x20;
+    feed(concat({infoRequest(1), info(1, 1), damaged, info(3, 0)}));
+    EXPECT_EQ(state.numCells, 3) << "the damaged record still holds its place";
+    EXPECT_EQ(state.tables.balInfo[2].id, 0);
+    EXPECT_EQ(state.tables.balInfo[3].id, 3);
+    EXPECT_FALSE(state.balancersInfo);
+    EXPECT_EQ(state.health.balancers[2].crcErrors, 1u);
+
+    feed(concat({frame(0x02, Bytes(20, 0), 2),
+                 measurementRecord(1, 0x40, test::measurementWord(3300, 0), 0, 2),
+                 measurementRecord(2, 0x40, test::measurementWord(3300, 0), 0, 2),
+                 measurementRecord(3, 0x00, test::measurementWord(3300, 0), 0, 0)}));
+    Bytes bad = measurementRecord(1, 0x40, test::measurementWord(4900, 0), 0, 0);
+    bad[6] ^= 0x7F;
+    feed(concat({frame(0x02, Bytes(20, 0), 2), bad}));
+    EXPECT_EQ(cellVoltageMv(state.tables.balancer[1].measurement), 3300) << "the last good value stays";
+    EXPECT_EQ(state.health.crcErrors, 2u);
+    EXPECT_EQ(state.health.balancers[3].missedAnswers, 1u);
+    EXPECT_EQ(state.health.noAnswerAfter, 2) << "balancer 3 passed its record on unfilled";
+}
+
 TEST_F(MasterReceiverTest, MeasurementAndCalibrationRecordsFillTheirTables) {
     feed(concat({frame(0x02, Bytes(20, 0), 2), measurementRecord(0x3001, 0xC0, 0x8FC, 0x1900, 2),
                  measurementRecord(2, 0x40, test::measurementWord(3400, -250), 0x1920, 0)}));

@@ -90,8 +90,11 @@ TEST(Presets, BatserialAndTheBatteryDigits) {
 
 TEST(Presets, PresetChangedFrameIsTheFixed0x31Announcement) {
     test::FakePort port;
-    bool frameReceiving = true;
-    ASSERT_TRUE(transmitPresetChanged(port, frameReceiving));
+    bus::BusState state;
+    BmsResponder responder{state, port};
+    bool& frameReceiving = state.frameReceiving;
+    frameReceiving = true;
+    ASSERT_TRUE(responder.transmitPresetChanged());
     Bytes expected(10, 0);
     Bytes frame{0xAA, 0x31, 0x01, 0x10, 0xA3, 0xE4, 0x00, 0x00};
     for (char c : bus::identity::kMasterSerial) {
@@ -108,7 +111,7 @@ TEST(Presets, PresetChangedFrameIsTheFixed0x31Announcement) {
     port.writes.clear();
     port.open = false;
     frameReceiving = true;
-    EXPECT_FALSE(transmitPresetChanged(port, frameReceiving));
+    EXPECT_FALSE(responder.transmitPresetChanged());
     EXPECT_TRUE(port.writes.empty());
     EXPECT_TRUE(frameReceiving); // nothing sent, nothing changed
 }

@@ -69,6 +69,7 @@ struct Shown {
     std::vector<BatteriesInParallel> numbat;
     int refreshed = 0;
     int fwDefaulted = 0;
+    std::vector<bool> ownAnswers;
 };
 
 class Recorder : public ResponderListener {
@@ -77,12 +78,13 @@ class Recorder : public ResponderListener {
     void bmsIdentityShown(const std::string& pid, const std::string& serial) override {
         s_.identity.emplace_back(pid, serial);
     }
-    void bmsMeasurementShown(const std::string& v, const std::string& c) override {
-        s_.measurement.emplace_back(v, c);
+    void bmsMeasurementShown(std::uint16_t voltageTenths, std::int16_t currentTenths) override {
+        s_.measurement.emplace_back(bus::tenthsText(voltageTenths), bus::groupedTenthsText(currentTenths));
     }
     void batteriesInParallelRead(const BatteriesInParallel& read) override { s_.numbat.push_back(read); }
     void cellTextsRefreshed() override { ++s_.refreshed; }
     void firmwareVersionDefaulted() override { ++s_.fwDefaulted; }
+    void ownAnswersReturning(bool returning) override { s_.ownAnswers.push_back(returning); }
 
   private:
     Shown& s_;
@@ -380,19 +382,45 @@ TEST_F(MeasurementTest, AnswerIsTheSameWhateverTheChunking) {
     EXPECT_EQ(port.all(), whole);
 }
 
+// Measurement records behind a header that was no measurement request, with none stored before:
+// the echo is the wake-up prefix alone, then the records.
+TEST_F(MeasurementTest, ChainWithoutAStoredRequestSendsTheWakeUpPrefixThenTheRecords) {
+    BmsResponder fresh{state, port, &recorder};
+    fresh.setPreset(bankPresetForListIndex(0));
+    BankSettings s = fresh.settings();
+    s.fwVersionIndex = 2;
+    fresh.setSettings(s);
+    port.writes.clear();
+    fresh.receive(infoRequest());
+    port.writes.clear();
+    const Bytes header = test::frame(0x09, Bytes(12, 0), 2);
+    fresh.receive(concat({header, test::measurementRecord(1, 0, 0, 0, 0)}));
+    const Bytes out = port.all();
+    // The 0x09 header is echoed at once; the chain's end brings the bare prefix and four records.
+    const std::size_t after = 10 + header.size();
+    ASSERT_EQ(out.size(), after + 10u + 4 * 12u);
+    EXPECT_EQ(Bytes(out.begin() + static_cast<long>(after), out.begin() + static_cast<long>(after) + 10),
+              Bytes(10, 0));
+    EXPECT_EQ(out[after + 10], bus::rec::kMeasurement);
+}
+
 TEST_F(MeasurementTest, CalibrationRecordsAreStoredAndOtherCommandsEchoedWithAFreshCrc) {
+    Bytes corrupted = test::calibrationRecord(9, 0x80, 999, 999, 9, 8);
+    corrupted[4] ^= 0x10; // its CRC no longer matches: counted, not stored
     const Bytes cal1 = test::calibrationRecord(5, 0x80, 1000, 2000, 30, 8);
     const Bytes cal2 = test::calibrationRecord(0x1103, 0x80, 1100, 2100, 31, 8); // id 0x103: no entry
     const Bytes cal3 = test::calibrationRecord(0x2007, 0x80, 1200, 2200, 32, 0); // id 7
     Bytes header = test::frame(0x08, Bytes(12, 0x33), 8);
     header.back() ^= 0x5A; // a wrong CRC is not checked
-    const Bytes out = exchange(concat({header, cal1, cal2, cal3}));
+    const Bytes out = exchange(concat({header, corrupted, cal1, cal2, cal3}));
     Bytes echo = header;
     test::sealLast(echo);
     EXPECT_EQ(out, withWakeup(echo));
     EXPECT_EQ(state.tables.balCalData[5].vGain, 1000);
     EXPECT_EQ(state.tables.balCalData[7].iOffset, 32);
     EXPECT_EQ(state.tables.balCalData[3].vGain, 0);
+    EXPECT_EQ(state.tables.balCalData[9].vGain, 0);
+    EXPECT_EQ(state.health.crcErrors, 2u) << "the header and the corrupted record";
     EXPECT_FALSE(responder.frameRx());
     EXPECT_EQ(state.ackReceived, 0x08);
 }
@@ -442,13 +470,69 @@ TEST_F(ResponderTest, OtherCommandsComeStraightBackWithAFreshCrc) {
 
 TEST_F(ResponderTest, PresetChangedFrameIsEchoedByAnotherEmulator) {
     // The 0x31 frame the tool announces with, echoed by the responder of another tool.
+    bus::BusState otherState;
     test::FakePort sent;
-    bool frameReceiving = true;
-    ASSERT_TRUE(transmitPresetChanged(sent, frameReceiving));
-    EXPECT_FALSE(frameReceiving);
+    BmsResponder other{otherState, sent};
+    otherState.frameReceiving = true;
+    ASSERT_TRUE(other.transmitPresetChanged());
+    EXPECT_FALSE(otherState.frameReceiving);
     const Bytes wire = sent.all();
     const Bytes out = exchange(Bytes(wire.begin() + 10, wire.end()));
     EXPECT_EQ(out, wire);
+}
+
+// Wired into a ring by mistake, the responder's answers come back to it: it must not answer its
+// own frames, and after a few in a row it says so; a real request later clears the warning.
+TEST_F(ResponderTest, OwnAnswersComingBackAreNotAnsweredAgain) {
+    static BmsResponder::Clock::time_point fakeNow{};
+    responder.setClock([] { return fakeNow; });
+    const auto strip = [](const Bytes& wire) { return Bytes(wire.begin() + 10, wire.end()); };
+
+    port.writes.clear();
+    ASSERT_TRUE(responder.transmitPresetChanged());
+    const Bytes announcement = strip(port.all());
+    for (int i = 1; i <= 3; ++i) {
+        fakeNow += std::chrono::milliseconds(5);
+        EXPECT_TRUE(exchange(announcement).empty()) << "round " << i;
+    }
+    EXPECT_EQ(responder.ownEchoes(), 3);
+    EXPECT_EQ(shown.ownAnswers, std::vector<bool>{true});
+
+    // After an info exchange a measurement answer comes back: its echo is the BMS's request
+    // unchanged, but the records behind it are ours, so it goes unanswered; the BMS's own next
+    // request is answered, which clears the warning.
+    fakeNow += std::chrono::seconds(1);
+    ASSERT_EQ(exchange(infoRequest()).size(), 32u + 4 * 32u);
+    EXPECT_EQ(shown.ownAnswers, (std::vector<bool>{true, false})) << "a real request was answered";
+    const Bytes measured = exchange(measurementRequest(4));
+    ASSERT_EQ(measured.size(), 36u + 4 * 12u);
+    fakeNow += std::chrono::milliseconds(3);
+    EXPECT_TRUE(exchange(strip(measured)).empty());
+    EXPECT_EQ(responder.ownEchoes(), 4);
+    EXPECT_EQ(exchange(measurementRequest(4)).size(), 36u + 4 * 12u);
+
+    // The info echo comes back: not answered (its records then run on to the buffer limit).
+    fakeNow += std::chrono::seconds(1);
+    const Bytes answer = exchange(infoRequest());
+    fakeNow += std::chrono::milliseconds(3);
+    EXPECT_TRUE(exchange(strip(answer)).empty());
+    EXPECT_EQ(responder.ownEchoes(), 5);
+    exchange(Bytes(3000, 0)); // the records run to the limit
+
+    // The same frame long after it was sent is a new request and gets its answer.
+    fakeNow += std::chrono::seconds(2);
+    EXPECT_EQ(exchange(announcement), withWakeup(announcement));
+}
+
+TEST_F(ResponderTest, ReceivedSerialShowsUnprintableBytesAsQuestionMarks) {
+    Bytes payload(16, 0);
+    bus::putAscii(payload, 4, "BMS");
+    payload[7] = 0x07;
+    payload[8] = 0xC3;
+    payload[9] = 'X';
+    exchange(test::frame(0x01, payload, 0));
+    ASSERT_EQ(shown.identity.size(), 1u);
+    EXPECT_EQ(shown.identity[0].second, "BMS??X");
 }
 
 TEST_F(ResponderTest, ClosedPortSendsNothingAndTheResponderKeepsGoing) {

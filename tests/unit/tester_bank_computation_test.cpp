@@ -110,9 +110,11 @@ TEST(Bank, CurrentBlendsTheLowRangeSensorsIntoTheHighRangeOnes) {
         {49999, 52000, 49999 * 1 / 100 + 52000 * 99 / 100},
         {50000, 52000, 52000},
         {-60000, -61000, -61000},
-        // Without high-range sensors the low-range average stands at any current.
-        {40000, std::nullopt, 40000},
-        {-60000, std::nullopt, -60000},
+        // Without high-range sensors H is 0: the low-range average fades towards 0 between 30 and
+        // 50 A and is 0 above (the current only steers the setpoint correction).
+        {29000, std::nullopt, 29000},
+        {40000, std::nullopt, 20000},
+        {-60000, std::nullopt, 0},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(bankCurrent(r.low, r.high), r.current)
