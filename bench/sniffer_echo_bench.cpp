@@ -10,8 +10,8 @@
 // Each phase runs for the duration (default 10 s); every phase checks that every byte came
 // back exactly once and in order.
 
-#include "engine/engine_host.hpp"
 #include "echo_phase.hpp"
+#include "engine/engine_host.hpp"
 #include "support/pty.hpp"
 
 #include <QCoreApplication>

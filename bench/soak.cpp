@@ -126,7 +126,8 @@ int soakSniffer(double seconds) {
         r = zanst::bench::runPhase(pty.masterFd(), pty.masterFd(), zanst::bench::snifferPattern(), seconds);
         done = true;
     });
-    waitFor([&] { return done.load(); }, std::chrono::milliseconds(static_cast<long>(seconds * 1000) + 60000));
+    waitFor([&] { return done.load(); },
+            std::chrono::milliseconds(static_cast<long>(seconds * 1000) + 60000));
     worker.join();
     zanst::bench::print("sniffer soak", r);
     const bool clean = r.received == r.sent && r.mismatches == 0;
@@ -137,9 +138,9 @@ int soakSniffer(double seconds) {
 int soakTester(double seconds) {
     zanst::test::TempDir dir;
     const std::string link = dir / "port";
-    zanst::test::SimProcess sim(ZANST_SIM_PATH, {"bank", "--preset", "0xA612", "--batteries", "10", "--current", "10",
-                                                 "--no-noise", "--quiet", "--drop-rate", "0.01", "--corrupt-rate",
-                                                 "0.001", "--link", link});
+    zanst::test::SimProcess sim(ZANST_SIM_PATH, {"bank", "--preset", "0xA612", "--batteries", "10",
+                                                 "--current", "10", "--no-noise", "--quiet", "--drop-rate",
+                                                 "0.01", "--corrupt-rate", "0.001", "--link", link});
     if (!sim.waitForLine(" ready ", 10s)) {
         std::fprintf(stderr, "zanst-sim did not start\n");
         return 1;
@@ -200,7 +201,8 @@ int soakTester(double seconds) {
     }
     const auto health = window.form->engine(); // keeps the engine alive until the end
     (void)health;
-    std::printf("tester soak %.0f s, 160 balancers, drop 0.01, corrupt 0.001: shown %ld values, %ld outside the bank's "
+    std::printf("tester soak %.0f s, 160 balancers, drop 0.01, corrupt 0.001: shown %ld values, %ld outside "
+                "the bank's "
                 "range; recorded %ld lines, %ld values, %ld outside\n",
                 seconds, shown.values, shown.outside, lines, recorded.values, recorded.outside);
     std::printf("resident memory after %.0f s warm-up: %ld..%ld kB (spread %ld kB)\n", warmUp, minKb, maxKb,
@@ -269,9 +271,12 @@ Outcome recordingFault(const std::string& name, const std::function<bool(const Q
 
 int faults() {
     std::vector<Outcome> results;
-    results.push_back(portVanishes("bank", [](zanst::app::diag_form& w) -> QWidget* { return w.batteryTesterTab(); }));
-    results.push_back(portVanishes("bms", [](zanst::app::diag_form& w) -> QWidget* { return w.bmsTesterTab(); }));
-    results.push_back(portVanishes("ring", [](zanst::app::diag_form& w) -> QWidget* { return w.snifferTab(); }));
+    results.push_back(
+        portVanishes("bank", [](zanst::app::diag_form& w) -> QWidget* { return w.batteryTesterTab(); }));
+    results.push_back(
+        portVanishes("bms", [](zanst::app::diag_form& w) -> QWidget* { return w.bmsTesterTab(); }));
+    results.push_back(
+        portVanishes("ring", [](zanst::app::diag_form& w) -> QWidget* { return w.snifferTab(); }));
     results.push_back(recordingFault("recordings folder removed", [](const QString& folder) {
         // Removed a little after the recording starts.
         QTimer::singleShot(2500, [folder] { fs::remove_all(folder.toStdString()); });

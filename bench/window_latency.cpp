@@ -40,8 +40,8 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <tuple>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 extern char** environ;
@@ -241,7 +241,8 @@ int main(int argc, char** argv) {
     const Bytes infoRequest = zanst::test::frame(0x01, info, 0);
     Bytes measurement = zanst::test::frame(0x02, Bytes(20, 0x10), 2);
     for (int i = 1; i <= 4; ++i) {
-        const Bytes rec = zanst::test::measurementRecord(static_cast<std::uint16_t>(i), 0, 0, 0, i < 4 ? 2 : 0);
+        const Bytes rec =
+            zanst::test::measurementRecord(static_cast<std::uint16_t>(i), 0, 0, 0, i < 4 ? 2 : 0);
         measurement.insert(measurement.end(), rec.begin(), rec.end());
     }
     std::vector<double> toolFirst;
@@ -288,10 +289,11 @@ int main(int argc, char** argv) {
     }
     const double toolP = percentile(toolFirst, 0.99);
     const double socatP = percentile(socatFirst, 0.99);
-    std::printf("BMS tester first answer byte: zanst p50 %.0f us p99 %.0f us (%zu answers); socat turnaround p50 "
-                "%.0f us p99 %.0f us; ratio %.2f (goals: p99 < 2000 us and <= 3x socat)\n",
-                percentile(toolFirst, 0.5), toolP, toolFirst.size(), percentile(socatFirst, 0.5), socatP,
-                socatP > 0 ? toolP / socatP : 0.0);
+    std::printf(
+        "BMS tester first answer byte: zanst p50 %.0f us p99 %.0f us (%zu answers); socat turnaround p50 "
+        "%.0f us p99 %.0f us; ratio %.2f (goals: p99 < 2000 us and <= 3x socat)\n",
+        percentile(toolFirst, 0.5), toolP, toolFirst.size(), percentile(socatFirst, 0.5), socatP,
+        socatP > 0 ? toolP / socatP : 0.0);
 
     for (pid_t pid : hogs) {
         ::kill(pid, SIGKILL);

@@ -71,7 +71,8 @@ void Framer::completeFrame() {
     state_.mCmdReceiving = false;
     // A data block that announced less than arrived ends at its announced size.
     const int size = std::clamp(state_.cmdSize, 0, state_.byteCounter + 1);
-    if (readsFollowing(state_.kind)) {
+    if (readsFollowing(state_.kind,
+                       std::span<const std::uint8_t>(rxBuffer_).first(static_cast<std::size_t>(size)))) {
         state_.followingFrames = rxBuffer_[static_cast<std::size_t>(size - 2)];
     } else {
         state_.followingFrames = 0;

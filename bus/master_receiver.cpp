@@ -24,6 +24,9 @@ void MasterReceiver::frameComplete(std::span<const std::uint8_t> frame, FrameKin
     if (kind == FrameKind::Preset22) {
         state_.balancersInfo = false; // the bank changed: ask for the info again
     }
+    if (sink_ != nullptr && frame.size() > 1 && frame[1] == sinkCommand_) {
+        sink_->frameReturned(frame);
+    }
 }
 
 void MasterReceiver::recordComplete(std::span<const std::uint8_t> record) {

@@ -10,6 +10,16 @@
 
 namespace zanst::bus {
 
+// Takes the completed frames of one command as they come back along the ring (the metrics fetch
+// its answers). The span is valid during the call only.
+class ReturnedFrameSink {
+  public:
+    virtual void frameReturned(std::span<const std::uint8_t> frame) = 0;
+
+  protected:
+    ~ReturnedFrameSink() = default;
+};
+
 class MasterReceiver final : private FrameObserver {
   public:
     // 0x31 is 22 bytes here; every record type is delimited.
@@ -26,6 +36,11 @@ class MasterReceiver final : private FrameObserver {
 
     const Framer& framer() const { return framer_; }
     void setFrameTap(FrameObserver* tap) { framer_.setTap(tap); }
+    // Completed frames with command `command` also go to `sink` (nullptr: to nobody).
+    void setFrameSink(std::uint8_t command, ReturnedFrameSink* sink) {
+        sinkCommand_ = command;
+        sink_ = sink;
+    }
 
   private:
     void frameStarted() override { state_.battCommTimeout = 0; }
@@ -37,6 +52,8 @@ class MasterReceiver final : private FrameObserver {
     BurstHealth burst_;
     bool infoListDamaged_ = false; // an info record of the list being received failed its CRC
     Framer framer_;
+    ReturnedFrameSink* sink_ = nullptr;
+    std::uint8_t sinkCommand_ = 0;
 };
 
 } // namespace zanst::bus

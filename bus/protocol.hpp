@@ -9,7 +9,7 @@ namespace zanst::bus {
 
 inline constexpr std::uint8_t kStartByte = 0xAA;
 inline constexpr std::uint8_t kFrameConstant = 0x01;  // byte 2 of every frame the tool builds
-inline constexpr std::uint8_t kExtendedLength = 0xFF; // byte 3 of a 0x23 data block
+inline constexpr std::uint8_t kExtendedLength = 0xFF; // byte 3 of a 0x23 data block and a 0x50 answer
 inline constexpr std::size_t kFrameOverhead = 6;      // start, command, constant, length, following, CRC
 
 namespace cmd {
@@ -57,6 +57,8 @@ inline constexpr int kDefaultFrameSize = 18;
 
 // Byte index at which a 0x23 frame's 16-bit length (bytes 4 and 5) is taken.
 inline constexpr int kDataBlockLengthIndex = 12;
+// Byte index at which a metrics answer's 16-bit length is taken: as soon as it is there.
+inline constexpr int kMetricsAnswerLengthIndex = 5;
 
 // How a receiver delimits a frame, decided by its command byte.
 enum class FrameKind {
@@ -64,6 +66,7 @@ enum class FrameKind {
     DataBlock, // 0x23: length from bytes 4..5 (big-endian) + 6, following byte not read
     Preset22,  // 0x31 on the master side: 22 bytes whatever its length byte says
     Standard,  // length byte + 6, following byte read from size - 2
+    Metrics,   // 0x50: a request as Standard; with 0xFF in byte 3 an answer, bytes 4..5 + 6, nothing follows
 };
 
 enum class ReceiverRole { Master, Other };
@@ -78,9 +81,16 @@ constexpr FrameKind frameKind(std::uint8_t command, ReceiverRole role) {
         return FrameKind::DataBlock;
     case cmd::kPresetChanged:
         return role == ReceiverRole::Master ? FrameKind::Preset22 : FrameKind::Standard;
+    case cmd::kMetrics:
+        return FrameKind::Metrics;
     default:
         return FrameKind::Standard;
     }
+}
+
+// A 0x50 frame carrying a battery's metrics rather than asking for them (byte 3 has arrived).
+constexpr bool isMetricsAnswer(std::span<const std::uint8_t> frame) {
+    return frame.size() > 3 && frame[1] == cmd::kMetrics && frame[3] == kExtendedLength;
 }
 
 // The expected frame size after the byte at `index` has been stored in `frame`.
@@ -102,13 +112,22 @@ constexpr int frameSizeAfter(FrameKind kind, std::span<const std::uint8_t> frame
             return frame[3] + static_cast<int>(kFrameOverhead);
         }
         return current;
+    case FrameKind::Metrics:
+        if (index == 3 && frame.size() > 3 && frame[3] != kExtendedLength) {
+            return frame[3] + static_cast<int>(kFrameOverhead);
+        }
+        if (index == kMetricsAnswerLengthIndex && frame.size() > 5 && frame[3] == kExtendedLength) {
+            return frame[4] * 256 + frame[5] + static_cast<int>(kFrameOverhead);
+        }
+        return current;
     }
     return current;
 }
 
-// Whether a completed frame's `followingFrames` byte (size - 2) is read.
-constexpr bool readsFollowing(FrameKind kind) {
-    return kind == FrameKind::Standard;
+// Whether a completed frame's `followingFrames` byte (size - 2) is read. A metrics answer is
+// never followed by records.
+constexpr bool readsFollowing(FrameKind kind, std::span<const std::uint8_t> frame) {
+    return kind == FrameKind::Standard || (kind == FrameKind::Metrics && !isMetricsAnswer(frame));
 }
 
 // Whether a completed frame's command is recorded in `ackReceived`.
@@ -125,6 +144,7 @@ constexpr bool clearsFlashBusy(FrameKind kind, ReceiverRole role) {
     case FrameKind::DataBlock:
         return role == ReceiverRole::Master;
     case FrameKind::Standard:
+    case FrameKind::Metrics:
         return false;
     }
     return false;

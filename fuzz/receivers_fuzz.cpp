@@ -1,9 +1,12 @@
 // Feeds arbitrary bytes to every receiver of the bus, then builds what the screen and the bus
-// would get from the resulting state. Anything read or written out of bounds stops the run.
+// would get from the resulting state; the same bytes go to the metrics answer decoder (also as the
+// master side hands it its 0x50 frames) and to the metrics file reader. Anything read or written
+// out of bounds stops the run.
 
 #include "bus/master_receiver.hpp"
 #include "emulator/presets.hpp"
 #include "emulator/responder.hpp"
+#include "metrics/fuzz_entry.hpp"
 #include "sim/frame_receiver.hpp"
 #include "support/fake_port.hpp"
 #include "tester/bank_computation.hpp"
@@ -23,6 +26,12 @@ class Refresh : public tester::SnifferListener {
   public:
     void bmsInfoChanged(tester::BmsField, const std::string&) override {}
     void burstEnded(const tester::BankSnapshot& snapshot) override { tester::UpdateCellData(snapshot, {}); }
+};
+
+// What the master side hands the metrics fetch.
+class MetricsAnswers : public bus::ReturnedFrameSink {
+  public:
+    void frameReturned(std::span<const std::uint8_t> frame) override { metrics::fuzzMetricsAnswer(frame); }
 };
 
 // Walks everything a tick derives from the tables.
@@ -47,6 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         bus::BusState state;
         bus::MasterReceiver master(state);
+        MetricsAnswers answers;
+        master.setFrameSink(bus::cmd::kMetrics, &answers);
         for (auto b : bytes) {
             master.feed(b);
         }
@@ -80,5 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
     }
+    metrics::fuzzMetricsAnswer(bytes);
+    metrics::fuzzMetricsFile(bytes);
     return 0;
 }

@@ -49,6 +49,7 @@ std::unique_ptr<Role> makeRole(const Options& o, TimePoint start) {
     bank.seed = o.seed;
     bank.noise = o.noise;
     bank.deadAfter = o.deadAfter;
+    bank.metricsSilent = o.metricsSilent;
     FaultConfig faults{o.dropRate, o.corruptRate, o.seed};
     BmsConfig bms;
     bms.bankCurrentA = o.currentA;

@@ -91,6 +91,7 @@ constexpr OptionSpec kOptionSpecs[] = {
     {"--exit-with-parent", false, kAnyRole},
     {"--swallow-command", true, kBank},
     {"--swallow-block", true, kBank},
+    {"--metrics-silent", true, kBank},
 };
 
 const OptionSpec* findOption(std::string_view name) {
@@ -268,6 +269,11 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
                 return bad("needs a block number from 0 to 255");
             }
             o.swallowBlocks.push_back(static_cast<int>(n));
+        } else if (name == "--metrics-silent") {
+            if (!toLong(value, n) || n < 1 || n > 10) {
+                return bad("needs a battery number from 1 to 10");
+            }
+            o.metricsSilent = static_cast<int>(n);
         } else if (name == "--seed") {
             if (!toLong(value, n) || n < 0 || n > 0xFFFFFFFFL) {
                 return bad("needs a whole number from 0 to 4294967295");
@@ -359,6 +365,9 @@ Other options (all roles unless said):
                     (default 1): the same seed gives the same draws in the same
                     order; what follows elapsed time follows the clock
   --quiet           bank: no line for each poll, only service commands and faults
+  --metrics-silent N  bank: battery N (1 to 10) leaves the metrics request for
+                    its instance unanswered; every other battery answers with its
+                    own lifetime metrics (instance n = battery n)
   --exit-with-parent  stop when the process that started the simulator ends
   -h, --help        this text
 

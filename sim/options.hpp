@@ -29,6 +29,7 @@ struct Options {
     std::uint32_t seed = 1;
     bool noise = true;
     bool quiet = false;
+    int metricsSilent = 0; // battery whose metrics request goes unanswered; 0: none
     bool exitWithParent = false;
     bool help = false;
     std::vector<std::uint8_t> swallowCommands; // --swallow-command, each once

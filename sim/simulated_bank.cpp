@@ -224,6 +224,8 @@ Answer Bank::respond(Message request, TimePoint now) {
         return handleEndUpdate(request, now);
     case bus::cmd::kCurrentAdjust:
         return handleCurrentAdjust(request);
+    case bus::cmd::kMetrics:
+        return answerMetrics(request);
     default:
         return passOn(request, "frame " + hex2(command) + " passed on");
     }

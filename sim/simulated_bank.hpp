@@ -26,6 +26,7 @@ struct BankConfig {
     // Balancers with higher ids still answer the enumeration but pass measurement and
     // calibration records on unfilled: a ring that answers only up to here. 0: all answer.
     int deadAfter = 0;
+    int metricsSilent = 0; // the battery that leaves its metrics request unanswered; 0: none
 };
 
 // What comes back around the ring for one request, and a line for the log.
@@ -90,6 +91,7 @@ class Bank {
     Answer handleBlock(const Message& request, TimePoint now);
     Answer handleEndUpdate(const Message& request, TimePoint now);
     Answer handleCurrentAdjust(const Message& request);
+    Answer answerMetrics(const Message& request); // bank_metrics.cpp
 
     int voltageNoise();
     int currentNoise(const Balancer& b);

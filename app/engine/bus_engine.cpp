@@ -29,6 +29,7 @@ BusEngine::BusEngine(QObject* parent)
     portSettleTimer_.setInterval(kSettleMs);
     router_.setEmulator(emulator_.listener());
     router_.setSniffer(sniffer_.listener());
+    master_.setFrameSink(bus::cmd::kMetrics, metrics_.frameSink());
 
     connect(&serial_, &ByteSource::readyRead, this, &BusEngine::onReadyRead);
     connect(&serial_, &ByteSource::connectionLost, this, &BusEngine::onConnectionLost);
@@ -95,10 +96,14 @@ void BusEngine::runModeStep() {
     // The mode itself follows only the latest selection: an older step sends its frame and no more.
     if (step.selection == selections_) {
         state_.bTestMode = entersTestMode;
-        tester_.startPolling(entersTestMode ? TesterFeature::kCalibrationPollPeriodMs
-                                            : TesterFeature::kPollPeriodMs);
-        if (entersTestMode) {
-            emit calibrationEntered();
+        // "Get All Metrics" pressed meanwhile came after this step, as it would behind a blocking
+        // pause, and keeps the poll timer stopped.
+        if (step.selection != pollingStoppedIn_) {
+            tester_.startPolling(entersTestMode ? TesterFeature::kCalibrationPollPeriodMs
+                                                : TesterFeature::kPollPeriodMs);
+            if (entersTestMode) {
+                emit calibrationEntered();
+            }
         }
     }
     scheduleModeStep();
@@ -109,6 +114,7 @@ void BusEngine::selectTab(Tab selected) {
         return;
     }
     ++selections_;
+    metrics_.cancel(QStringLiteral("Metrics fetch stopped: another tab was selected"));
     state_.selectedTab = selected;
     state_.health = bus::BusHealth{}; // each mode counts from its start
     validSeen_ = 0;
@@ -150,6 +156,12 @@ void BusEngine::selectTab(Tab selected) {
     }
 }
 
+void BusEngine::getAllMetrics() {
+    tester_.stopPolling();
+    pollingStoppedIn_ = selections_;
+    metrics_.requestAllMetrics();
+}
+
 void BusEngine::reportHealth() {
     const bus::BusHealth& h = state_.health;
     if (h.validReceived != validSeen_) {
@@ -169,6 +181,7 @@ void BusEngine::reportHealth() {
 }
 
 void BusEngine::shutdown() {
+    metrics_.shutdown();
     healthTimer_.stop();
     modeStepTimer_.stop();
     modeSteps_.clear();

@@ -10,6 +10,7 @@
 #include "bus/state.hpp"
 #include "engine/emulator_feature.hpp"
 #include "engine/health_report.hpp"
+#include "engine/metrics_feature.hpp"
 #include "engine/serial_link.hpp"
 #include "engine/service_feature.hpp"
 #include "engine/sniffer_feature.hpp"
@@ -42,6 +43,7 @@ class BusEngine : public QObject {
     SnifferFeature* sniffer() { return &sniffer_; }
     EmulatorFeature* emulator() { return &emulator_; }
     ServiceFeature* service() { return &service_; }
+    MetricsFeature* metrics() { return &metrics_; }
 
     // Closes the open port, opens `name`, and reports Opening, then Failed at once or Open after
     // the settle pause. A newer selection cancels a pending report.
@@ -54,6 +56,8 @@ class BusEngine : public QObject {
     // While a recording runs the mode must not change, whatever the window does.
     void setTabChangesVetoed(bool vetoed) { tabChangesVetoed_ = vetoed; }
     bool tabChangesVetoed() const { return tabChangesVetoed_; }
+    // "Get All Metrics": the poll timer stops and the fetch starts at instance 1.
+    void getAllMetrics();
     // Closes the port and stops the timers; the engine is idle afterwards.
     void shutdown();
 
@@ -104,6 +108,7 @@ class BusEngine : public QObject {
     SnifferFeature sniffer_{state_, this};
     EmulatorFeature emulator_{state_, port_, this};
     ServiceFeature service_{state_, port_, this};
+    MetricsFeature metrics_{state_, port_, this};
     bool tabChangesVetoed_ = false;
 
     QTimer modeStepTimer_;   // the pause before the next mode step
@@ -114,6 +119,7 @@ class BusEngine : public QObject {
     QElapsedTimer clock_;
     std::deque<ModeStep> modeSteps_;
     quint64 selections_ = 0;
+    quint64 pollingStoppedIn_ = 0; // the selection during which "Get All Metrics" stopped polling
     qint64 lastStepAtMs_ = -kSettleMs;
 };
 

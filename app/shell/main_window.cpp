@@ -1,6 +1,7 @@
 #include "shell/main_window.hpp"
 
 #include "engine/post.hpp"
+#include "shell/metrics_wiring.hpp"
 #include "shell/port_list.hpp"
 #include "shell/service_wiring.hpp"
 #include "tabs/actions_tab.hpp"
@@ -98,6 +99,7 @@ void diag_form::connectEngine() {
     BusEngine* bus = engine();
     connect(bus, &BusEngine::portStatusChanged, this, &diag_form::onPortStatus);
     connect(bus, &BusEngine::healthReported, this, &diag_form::onHealth);
+    connectMetrics(bus, tabMetrics);
 
     TesterFeature* tester = bus->tester();
     SnifferFeature* sniffer = bus->sniffer();

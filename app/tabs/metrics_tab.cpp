@@ -1,60 +1,108 @@
 #include "tabs/metrics_tab.hpp"
 
+#include "metrics/files.hpp"
+#include "ui/app_data.hpp"
 #include "ui/widgets.hpp"
 
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QMimeData>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QUrl>
 #include <QVBoxLayout>
+
+#include <filesystem>
+#include <string>
+#include <vector>
 
 namespace zanst::app {
 
 namespace {
 
-constexpr int kMatrixColumns = 6;
-constexpr int kMatrixRows = 26;
+// Far beyond any metrics file (a block is about 2 KB): such a file is refused before it is read,
+// so that a wrong drop never keeps the window busy.
+constexpr qint64 kLargestMetricsFile = 16 * 1024 * 1024;
 
-const char* const kFieldCaptions[MetricsTab::kFields] = {
-    "LifeSpan:",
-    "cyclesBeforeEOL:",
-    "secsAtIRRange100_110perc:",
-    "secsAtIRRange110_120perc:",
-    "secsAtIRRange120_130perc:",
-    "secsAtIRRange130_150perc:",
-    "secsAtIRRange150_175perc:",
-    "secsAtIRRange175_200perc:",
-    "secsAtIRRange200_225perc:",
-    "secsAtIRAbove225perc:",
-    "secsInUndervoltage:",
-    "secsInOvervoltage:",
-    "secsInSub01C:",
-};
+QStringList droppedPaths(const QMimeData* data) {
+    QStringList paths;
+    for (const QUrl& url : data->urls()) {
+        paths << (url.isLocalFile() ? url.toLocalFile() : url.toString());
+    }
+    return paths;
+}
 
 } // namespace
 
-MetricsTab::MetricsTab(QWidget* parent) : QWidget(parent) {
+MetricsDropList::MetricsDropList(QWidget* parent) : QListWidget(parent) {
+    setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DropOnly);
+}
+
+void MetricsDropList::dragEnterEvent(QDragEnterEvent* event) {
+    dragMoveEvent(event);
+}
+
+void MetricsDropList::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->mimeData()->hasUrls()) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void MetricsDropList::dropEvent(QDropEvent* event) {
+    if (!event->mimeData()->hasUrls()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    emit filesDropped(droppedPaths(event->mimeData()));
+}
+
+MetricsTab::MetricsTab(QWidget* parent) : QWidget(parent), archive_(metricsFolder()) {
+    chooseMetricsFiles = [](QWidget* owner) {
+        return QFileDialog::getOpenFileNames(owner, QStringLiteral("Open metrics file"), metricsFolder(),
+                                             QStringLiteral("Metrics files (*.txt);;All files (*)"));
+    };
     auto* left = new QVBoxLayout;
-    left->addWidget(buildFetchGroup());
-    left->addWidget(buildDataGroup(), 1);
+    left->addWidget(buildFetchGroup(), 1);
+    left->addWidget(buildDataGroup());
     auto* layout = new QHBoxLayout(this);
-    layout->addLayout(left);
-    layout->addWidget(buildMatrixGroup(), 1);
+    layout->addLayout(left, 1);
+    layout->addWidget(buildMatrixGroup());
+
+    connect(listBox2, &MetricsDropList::filesDropped, this, &MetricsTab::openMetricsFiles);
+    connect(openMetricsFile, &QPushButton::clicked, this, [this] {
+        const QStringList paths = chooseMetricsFiles(this);
+        if (!paths.isEmpty()) {
+            openMetricsFiles(paths);
+        }
+    });
+    connect(previousInstance, &QPushButton::clicked, this, &MetricsTab::decrementSelectedMetricToDisplay);
+    connect(nextInstance, &QPushButton::clicked, this, &MetricsTab::incrementSelectedMetricToDisplay);
+    connect(toggleFormatting, &QPushButton::clicked, this, &MetricsTab::metricsToggleFormatting);
+    connect(getAllMetrics, &QPushButton::clicked, this, &MetricsTab::getAllMetricsRequested);
 }
 
 QGroupBox* MetricsTab::buildFetchGroup() {
     auto* group = new QGroupBox(QStringLiteral("Fetching Metrics"), this);
     group->setAccessibleName(group->title());
-    listBox2 = new QListWidget(group);
+    listBox2 = new MetricsDropList(group);
     listBox2->setObjectName(QStringLiteral("listBox2"));
     listBox2->setAccessibleName(QStringLiteral("Metrics file drop target"));
     listBox2->addItem(QStringLiteral("Drop metrics .txt here"));
     listBox2->setMaximumHeight(48);
+    openMetricsFile = makeButton(QStringLiteral("Open metrics file..."), group);
 
     auto* instanceBox = new QGroupBox(group);
     instanceLabel = new QLabel(QStringLiteral("Instance: -"), instanceBox);
@@ -71,9 +119,14 @@ QGroupBox* MetricsTab::buildFetchGroup() {
     console = new QListWidget(group);
     console->setObjectName(QStringLiteral("metricsConsole"));
     console->setAccessibleName(QStringLiteral("Metrics console"));
+    // A long line (a file's path, why it cannot be shown) wraps rather than hides behind a scroll bar.
+    console->setWordWrap(true);
+    console->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    console->setResizeMode(QListView::Adjust);
 
     auto* column = new QVBoxLayout(group);
     column->addWidget(listBox2);
+    column->addWidget(openMetricsFile);
     column->addWidget(instanceBox);
     column->addWidget(getAllMetrics);
     column->addWidget(console, 1);
@@ -88,7 +141,10 @@ QGroupBox* MetricsTab::buildDataGroup() {
         auto* box = new QLineEdit(group);
         box->setReadOnly(true);
         fields[static_cast<std::size_t>(i)] = box;
-        form->addRow(makeCaption(QString::fromLatin1(kFieldCaptions[i]), box, group), box);
+        const std::string_view caption = metrics::kFieldCaptions[static_cast<std::size_t>(i)];
+        form->addRow(makeCaption(QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())),
+                                 box, group),
+                     box);
     }
     return group;
 }
@@ -96,43 +152,144 @@ QGroupBox* MetricsTab::buildDataGroup() {
 QGroupBox* MetricsTab::buildMatrixGroup() {
     auto* group = new QGroupBox(QStringLiteral("Metrics Matrix"), this);
     group->setAccessibleName(group->title());
-    MetricsMatrix = new QTableWidget(kMatrixRows, kMatrixColumns, group);
-    MetricsMatrix->setObjectName(QStringLiteral("MetricsMatrix"));
-    MetricsMatrix->setAccessibleName(QStringLiteral("Metrics matrix"));
-    MetricsMatrix->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    MetricsMatrix->horizontalHeader()->hide();
-    MetricsMatrix->verticalHeader()->hide();
-    MetricsMatrix->setFixedSize(569, 547);
+    MetricsMatrix = new MetricsMatrixTable(group);
     toggleFormatting = makeButton(QStringLiteral("Toggle formatting"), group);
-    setDefaultMetricsMatrixData();
 
-    auto* grid = new QGridLayout(group);
-    grid->addWidget(new QLabel(QStringLiteral("Time in temperature range"), group), 0, 1, Qt::AlignCenter);
-    grid->addWidget(new QLabel(QStringLiteral("Time in SoC% range"), group), 1, 0, Qt::AlignVCenter);
-    grid->addWidget(MetricsMatrix, 1, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Time in C-rate range"), group), 1, 2, Qt::AlignVCenter);
-    grid->addWidget(toggleFormatting, 2, 1, Qt::AlignLeft);
+    // Each axis caption stands above the columns it names: the state-of-charge labels, the four
+    // temperature columns, the C-rate labels.
+    auto* captions = new QHBoxLayout;
+    captions->setSpacing(0);
+    captions->setContentsMargins(MetricsMatrix->frameWidth(), 0, 0, 0);
+    const auto caption = [&](const QString& text, int first, int last) {
+        auto* label = new QLabel(text, group);
+        label->setWordWrap(true);
+        label->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+        label->setFixedWidth(MetricsMatrix->spanWidth(first, last));
+        captions->addWidget(label);
+    };
+    caption(QStringLiteral("Time in SoC% range"), 0, 0);
+    caption(QStringLiteral("Time in temperature range"), 1, 4);
+    caption(QStringLiteral("Time in C-rate range"), 5, 5);
+    captions->addStretch(1);
+
+    auto* column = new QVBoxLayout(group);
+    column->addLayout(captions);
+    column->addWidget(MetricsMatrix);
+    column->addWidget(toggleFormatting, 0, Qt::AlignLeft);
+    column->addStretch(1);
     return group;
 }
 
-void MetricsTab::setDefaultMetricsMatrixData() {
-    static const char* const soc[] = {"0-10% SoC", "10-30% SoC", "30-70% SoC", "70-90% SoC", "90-100% SoC"};
-    static const char* const temperature[] = {"<0C°", "0-20C°", "20-40C°", "40-60C°"};
-    static const char* const cRate[] = {"0-0.5C", "0.5-1C", "1.0-1.5C", "1.5-2.0C", ">2.0C"};
-    const auto label = [this](int row, int column, const QString& text, Qt::Alignment alignment) {
-        auto* item = new QTableWidgetItem(text);
-        item->setTextAlignment(alignment);
-        MetricsMatrix->setItem(row, column, item);
-    };
-    for (int row = 1; row < kMatrixRows; ++row) {
-        label(row, 0, QString::fromLatin1(soc[(row - 1) % 5]), Qt::AlignVCenter | Qt::AlignRight);
+void MetricsTab::addItemToMetricsConsoleListBox(const QString& line) {
+    console->addItem(line);
+    console->scrollToBottom();
+}
+
+void MetricsTab::resetMetricsDisplay() {
+    instanceLabel->setText(QStringLiteral("Instance: -"));
+}
+
+void MetricsTab::showInstanceLabel() {
+    instanceLabel->setText(QStringLiteral("Instance: ") + QString::number(selectedMetricInstanceToDisplay_));
+}
+
+void MetricsTab::fetchBegan() {
+    resetMetricsDisplay();
+    selectedMetricInstanceToDisplay_ = 0;
+    selectedMetricsFileToDisplay_.clear();
+    selectedMetricsFileNrOfInstances_ = 0;
+    archive_.fetchBegan();
+}
+
+void MetricsTab::recordFetched(const metrics::MetricsMetadata& record) {
+    const QString problem = archive_.store(record);
+    if (!problem.isEmpty()) {
+        addItemToMetricsConsoleListBox(problem);
     }
-    for (int column = 1; column <= 4; ++column) {
-        label(0, column, QString::fromUtf8(temperature[column - 1]), Qt::AlignCenter);
+}
+
+void MetricsTab::fetchFinished(const metrics::FetchSummary& summary) {
+    addItemToMetricsConsoleListBox(archive_.finishedLine(summary));
+    if (archive_.stored() > 0) {
+        selectedMetricsFileToDisplay_ = archive_.activeFile();
+        selectedMetricInstanceToDisplay_ = 1;
+        displayMetricData();
     }
-    for (int block = 0; block < 5; ++block) {
-        label(1 + 5 * block, 5, QString::fromLatin1(cRate[block]), Qt::AlignVCenter | Qt::AlignLeft);
+}
+
+void MetricsTab::openMetricsFiles(const QStringList& paths) {
+    std::vector<std::string> texts;
+    texts.reserve(static_cast<std::size_t>(paths.size()));
+    for (const QString& path : paths) {
+        texts.push_back(path.toStdString());
     }
+    const auto chosen = metrics::pickDroppedMetricsFile(texts);
+    if (!chosen) {
+        addItemToMetricsConsoleListBox(QStringLiteral("Not a metrics file (the name must end in txt): ") +
+                                       paths.join(QStringLiteral(", ")));
+        return;
+    }
+    selectedMetricsFileToDisplay_ = QString::fromStdString(*chosen);
+    displayMetricData();
+}
+
+void MetricsTab::displayMetricData() {
+    if (selectedMetricsFileToDisplay_.isEmpty()) {
+        resetMetricsDisplay();
+        return;
+    }
+    if (selectedMetricInstanceToDisplay_ < 1) {
+        selectedMetricInstanceToDisplay_ = 1;
+    }
+    const QFileInfo file(selectedMetricsFileToDisplay_);
+    metrics::MetricsFileRead read;
+    if (file.size() > kLargestMetricsFile) {
+        read.reason = "the file is too large to be a metrics file";
+    } else {
+        read = metrics::readMetricsInstance(
+            std::filesystem::path(selectedMetricsFileToDisplay_.toStdU16String()),
+            selectedMetricInstanceToDisplay_);
+    }
+    selectedMetricsFileNrOfInstances_ = std::max(read.nrOfInstances, 0);
+    showInstanceLabel();
+    if (!read.view) {
+        // Nothing of another instance may stand beside this label: the fields and numbers empty.
+        for (QLineEdit* field : fields) {
+            field->clear();
+        }
+        MetricsMatrix->clearNumbers();
+        addItemToMetricsConsoleListBox(file.fileName() + QStringLiteral(", instance ") +
+                                       QString::number(selectedMetricInstanceToDisplay_) +
+                                       QStringLiteral(" not shown: ") + QString::fromStdString(read.reason));
+        return;
+    }
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        fields[i]->setText(QString::fromStdString(read.view->fields[i]));
+    }
+    MatrixDataContainsActualData_ = true;
+    MetricsMatrix->showMatrix(read.view->matrix);
+}
+
+void MetricsTab::incrementSelectedMetricToDisplay() {
+    if (selectedMetricInstanceToDisplay_ + 1 <= selectedMetricsFileNrOfInstances_) {
+        ++selectedMetricInstanceToDisplay_;
+        displayMetricData();
+    } else {
+        selectedMetricInstanceToDisplay_ = selectedMetricsFileNrOfInstances_;
+    }
+}
+
+void MetricsTab::decrementSelectedMetricToDisplay() {
+    if (selectedMetricInstanceToDisplay_ - 1 >= 1) {
+        --selectedMetricInstanceToDisplay_;
+        displayMetricData();
+    } else {
+        selectedMetricInstanceToDisplay_ = 1;
+    }
+}
+
+void MetricsTab::metricsToggleFormatting() {
+    MetricsMatrix->setPlainSeconds(!MetricsMatrix->plainSeconds());
 }
 
 } // namespace zanst::app

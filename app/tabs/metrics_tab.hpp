@@ -1,19 +1,42 @@
 #pragma once
 // "Metrics" (member tabMetrics, a service tab): fetching the batteries' lifetime metrics, the
-// thirteen scalar metrics of one instance and its time matrix.
+// thirteen scalar metrics of one instance and its time matrix, the metrics files (stored by a fetch,
+// opened by a drop or a file dialog) and the instance shown.
 
+#include "metrics/display.hpp"
+#include "metrics/fetch.hpp"
+#include "metrics/record.hpp"
+#include "tabs/metrics_matrix.hpp"
+#include "ui/metrics_archive.hpp"
+
+#include <QListWidget>
 #include <QWidget>
 
 #include <array>
+#include <functional>
 
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPushButton;
-class QTableWidget;
 
 namespace zanst::app {
+
+// The metrics drop list (listBox2): offers the copy effect for a list of files and hands the
+// dropped paths on.
+class MetricsDropList : public QListWidget {
+    Q_OBJECT
+  public:
+    explicit MetricsDropList(QWidget* parent = nullptr);
+
+  signals:
+    void filesDropped(const QStringList& paths);
+
+  protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+};
 
 class MetricsTab : public QWidget {
     Q_OBJECT
@@ -22,8 +45,34 @@ class MetricsTab : public QWidget {
 
     explicit MetricsTab(QWidget* parent = nullptr);
 
+    // What a fetch reports, on the window's thread.
+    void addItemToMetricsConsoleListBox(const QString& line);
+    void fetchBegan();
+    void recordFetched(const zanst::metrics::MetricsMetadata& record);
+    void fetchFinished(const zanst::metrics::FetchSummary& summary);
+
+    // A drop on listBox2 or the files chosen in "Open metrics file...": the first path ending
+    // in "txt" is shown at the selected instance.
+    void openMetricsFiles(const QStringList& paths);
+    // Reads the selected instance of the shown file into the fields and the matrix.
+    void displayMetricData();
+    void resetMetricsDisplay();
+    void incrementSelectedMetricToDisplay(); // ">"
+    void decrementSelectedMetricToDisplay(); // "<"
+    void metricsToggleFormatting();
+
+    const QString& selectedMetricsFileToDisplay() const { return selectedMetricsFileToDisplay_; }
+    int selectedMetricInstanceToDisplay() const { return selectedMetricInstanceToDisplay_; }
+    int selectedMetricsFileNrOfInstances() const { return selectedMetricsFileNrOfInstances_; }
+    bool matrixDataContainsActualData() const { return MatrixDataContainsActualData_; }
+    const MetricsArchive& archive() const { return archive_; }
+
+    // The file dialog behind "Open metrics file..."; replaceable where no dialog can be answered.
+    std::function<QStringList(QWidget* parent)> chooseMetricsFiles;
+
     // "Fetching Metrics"
-    QListWidget* listBox2 = nullptr; // drop target for metrics files
+    MetricsDropList* listBox2 = nullptr; // drop target for metrics files
+    QPushButton* openMetricsFile = nullptr;
     QLabel* instanceLabel = nullptr;
     QPushButton* previousInstance = nullptr; // "<"
     QPushButton* nextInstance = nullptr;     // ">"
@@ -31,17 +80,26 @@ class MetricsTab : public QWidget {
     QListWidget* console = nullptr;
 
     // "Metrics Matrix"
-    QTableWidget* MetricsMatrix = nullptr;
+    MetricsMatrixTable* MetricsMatrix = nullptr;
     QPushButton* toggleFormatting = nullptr;
 
     // "Metrics Data", in the order of their captions
     std::array<QLineEdit*, kFields> fields{};
 
+  signals:
+    void getAllMetricsRequested();
+
   private:
     QGroupBox* buildFetchGroup();
     QGroupBox* buildMatrixGroup();
     QGroupBox* buildDataGroup();
-    void setDefaultMetricsMatrixData();
+    void showInstanceLabel();
+
+    MetricsArchive archive_;
+    QString selectedMetricsFileToDisplay_;
+    int selectedMetricInstanceToDisplay_ = 0;
+    int selectedMetricsFileNrOfInstances_ = 0;
+    bool MatrixDataContainsActualData_ = false; // the matrix holds MatrixData, the numbers of a file
 };
 
 } // namespace zanst::app

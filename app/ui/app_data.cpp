@@ -17,4 +17,8 @@ QString recordingsFolder() {
     return QDir(appDataFolder()).filePath(QStringLiteral("Recordings"));
 }
 
+QString metricsFolder() {
+    return QDir(appDataFolder()).filePath(QStringLiteral("Metrics"));
+}
+
 } // namespace zanst::app

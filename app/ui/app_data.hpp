@@ -12,4 +12,7 @@ QString appDataFolder();
 // The recordings and their number files.
 QString recordingsFolder();
 
+// The metrics files, one per fetch.
+QString metricsFolder();
+
 } // namespace zanst::app

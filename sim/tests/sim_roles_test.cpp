@@ -209,7 +209,10 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLine{{"ring", "--swallow-block", "1"}, "does not apply to the ring role"},
         CommandLine{{"--swallow-command", "0x100"}, "from 0 to 255"},
         CommandLine{{"--swallow-command", "0x"}, "from 0 to 255"},
-        CommandLine{{"--swallow-block", "256"}, "from 0 to 255"}),
+        CommandLine{{"--swallow-block", "256"}, "from 0 to 255"},
+        CommandLine{{"bank", "--metrics-silent", "10"}, nullptr},
+        CommandLine{{"ring", "--metrics-silent", "1"}, "does not apply to the ring role"},
+        CommandLine{{"--metrics-silent", "0"}, "from 1 to 10"}),
     [](const testing::TestParamInfo<CommandLine>& p) { return "case" + std::to_string(p.index); });
 
 TEST(CommandLines, HelpWinsAnywhereAndHugeSilenceMeansNever) {

@@ -1,9 +1,11 @@
+#include "sim/bank_metrics.hpp"
 #include "sim/simulated_bank.hpp"
 #include "sim_test_util.hpp"
 
 #include "bus/frames.hpp"
 #include "bus/records.hpp"
 #include "bus/tables.hpp"
+#include "metrics/answer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -428,6 +430,62 @@ TEST_P(BankCurrent, VoltagesDriftAndCellsWarmWithCurrent) {
 INSTANTIATE_TEST_SUITE_P(Table, BankCurrent,
                          testing::Values(CurrentCase{0.0, 0, 0}, CurrentCase{20.0, 1, 20},
                                          CurrentCase{-50.0, -1, 50}));
+
+TEST(BankMetrics, EveryBatteryKeepsItsOwnLifeAndItsMatrixAddsUpToIt) {
+    BankConfig config;
+    config.batteries = 10;
+    metrics::MetricsMetadata older;
+    for (int battery = 1; battery <= 10; ++battery) {
+        SCOPED_TRACE(battery);
+        const metrics::MetricsMetadata m = simulatedMetrics(config, battery);
+        EXPECT_EQ(m.instanceNumber, battery);
+        std::uint64_t sum = 0;
+        for (const auto& byTemperature : m.timeMatrix) {
+            for (const auto& byCRate : byTemperature) {
+                for (std::uint32_t seconds : byCRate) {
+                    sum += seconds;
+                }
+            }
+        }
+        EXPECT_EQ(sum, m.secsLifeSpan);
+        EXPECT_LT(m.secsInSub01C, m.secsLifeSpan);
+        if (battery > 1) {
+            EXPECT_GT(m.secsLifeSpan, older.secsLifeSpan);
+            EXPECT_LT(m.cyclesBeforeEOL, older.cyclesBeforeEOL);
+            EXPECT_GE(m.secsAtIRAbove225perc, older.secsAtIRAbove225perc);
+        }
+        EXPECT_EQ(simulatedMetrics(config, battery), m) << "the same seed gives the same metrics";
+        older = m;
+    }
+}
+
+TEST(BankMetrics, BatteryNAnswersInstanceNBehindTheRequest) {
+    BankConfig config;
+    config.batteries = 3;
+    config.metricsSilent = 2;
+    Bank bank(config, t0);
+    struct Row {
+        int instance;
+        bool answered;
+    };
+    for (const Row& row : {Row{1, true}, Row{2, false}, Row{3, true}, Row{4, false}, Row{0, false}}) {
+        SCOPED_TRACE(row.instance);
+        const Bytes request = metrics::buildMetricsRequest(row.instance);
+        Message m;
+        m.frame = request;
+        const Answer a = bank.respond(m, t0);
+        ASSERT_GE(a.bytes.size(), request.size());
+        EXPECT_EQ(Bytes(a.bytes.begin(), a.bytes.begin() + static_cast<long>(request.size())), request);
+        const Bytes behind(a.bytes.begin() + static_cast<long>(request.size()), a.bytes.end());
+        if (!row.answered) {
+            EXPECT_TRUE(behind.empty());
+            continue;
+        }
+        const metrics::DecodedAnswer decoded = metrics::decodeMetricsAnswer(behind);
+        ASSERT_TRUE(decoded.record) << metrics::answerErrorText(decoded.error);
+        EXPECT_EQ(*decoded.record, simulatedMetrics(config, row.instance));
+    }
+}
 
 } // namespace
 } // namespace zanst::sim

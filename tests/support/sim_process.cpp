@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 extern char** environ;
@@ -24,6 +26,11 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 SimProcess::SimProcess(const std::string& program, std::vector<std::string> args) {

@@ -30,6 +30,9 @@ class TempDir {
     std::string path_;
 };
 
+// A file's bytes as they are; empty when it cannot be read.
+std::string readFile(const std::string& path);
+
 class SimProcess {
   public:
     // Starts `program` with `args` and --exit-with-parent. Start it from the test's main thread:

@@ -3,8 +3,10 @@
 // checked once and the places where they differ stand side by side.
 
 #include "bus/framer.hpp"
+#include "bus/frames.hpp"
 #include "bus/master_receiver.hpp"
 #include "emulator/responder.hpp"
+#include "metrics/answer.hpp"
 #include "sim/frame_receiver.hpp"
 #include "support/fake_port.hpp"
 #include "support/records.hpp"
@@ -12,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <memory>
@@ -134,8 +137,27 @@ Bytes first(const Bytes& b, std::size_t n) {
     return Bytes(b.begin(), b.begin() + static_cast<long>(n));
 }
 
+// A metrics answer with no 0xAA after its start byte, so that a receiver hunting inside it finds
+// no false start.
+Bytes metricsAnswer() {
+    metrics::MetricsMetadata m;
+    m.instanceNumber = 1;
+    m.secsLifeSpan = 1000;
+    return metrics::buildMetricsAnswer(m);
+}
+
+// The answer changed at `at` and sealed again.
+Bytes metricsAnswerWith(std::size_t at, std::uint8_t value) {
+    Bytes f = metricsAnswer();
+    f[at] = value;
+    bus::seal(f, f[f.size() - 2]);
+    return f;
+}
+
 std::vector<Row> rows() {
     const Bytes testMode = frame(0x10, Bytes(16, 0x00), 0); // 22 bytes, no 0xAA anywhere
+    const Bytes metricsRequest = metrics::buildMetricsRequest(1);
+    const Bytes answer = metricsAnswer();
     const Bytes measurementPoll =
         concat({frame(0x02, Bytes(20, 0xAA), 2), test::measurementRecord(0xAAAA, 0xAA, 0, 0, 2),
                 test::measurementRecord(2, 0, 0, 0, 0)});
@@ -181,10 +203,23 @@ std::vector<Row> rows() {
          "simulator as soon as the size is known",
          concat({dataBlock(0xFFFF, 3000), testMode}),
          {"AF3000 .", "AF100 F22 .", "AF3000 .", "D F22 ."}},
+        agreed("a metrics request (0x50) is byte 3 + 6", metricsRequest, "F19 ."),
+        agreed("0x50 with 0xFF in byte 3 takes its length at byte 5, not before", first(answer, 5), "open18"),
+        agreed("a metrics answer: big-endian length + 6, known at byte 5", first(answer, 6), "open448"),
+        {"a metrics answer behind its request; 448 bytes are past the sniffer's buffer",
+         concat({metricsRequest, answer}),
+         {"F19 F448 .", "F19 AF100 .", "F19 F448 .", "F19 F448 ."}},
+        {"nothing follows a metrics answer, whatever its following byte says",
+         concat({metricsAnswerWith(446, bus::rec::kMeasurement), testMode}),
+         {"F448 F22 .", "AF100 F22 .", "F448 F22 .", "F448 F22 ."}},
+        agreed("a metrics answer announcing no payload ends at byte 5",
+               concat({Bytes{0xAA, 0x50, 0x01, 0xFF, 0x00, 0x00}, testMode}), "F6 F22 ."),
     };
 }
 
 TEST(FramerContract, EveryReceiverCutsTheSameStreams) {
+    const Bytes answer = metricsAnswer();
+    ASSERT_EQ(std::count(answer.begin() + 1, answer.end(), bus::kStartByte), 0);
     for (const Row& row : rows()) {
         for (Receiver rx : {Master, Sniffer, Responder, Simulator}) {
             EXPECT_EQ(run(rx, row.stream), row.lines[rx]) << kNames[rx] << ": " << row.name;

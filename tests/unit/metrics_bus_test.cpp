@@ -1,0 +1,240 @@
+// The metrics request and answer on the bus, and the fetch that drives them.
+
+#include "metrics_sample.hpp"
+
+#include "metrics/answer.hpp"
+#include "metrics/fetch.hpp"
+#include "metrics/files.hpp"
+#include "metrics/fuzz_entry.hpp"
+#include "support/fake_port.hpp"
+#include "support/records.hpp"
+#include "support/sim_process.hpp"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <vector>
+
+namespace zanst::metrics {
+namespace {
+
+using Millis = std::chrono::milliseconds;
+const bus::Bytes kWakeup(10, 0x00);
+
+// Plays the window: console lines kept, records stored through a real file store.
+class Window : public MetricsFetchListener {
+  public:
+    explicit Window(const std::string& folder) : store(folder) {}
+
+    void addItemToMetricsConsoleListBox(const std::string& line) override { console.push_back(line); }
+    void fetchStarted() override {
+        ++started;
+        store.forgetActiveFile();
+    }
+    void storeMetrics(const MetricsMetadata& record) override {
+        std::tm now{};
+        now.tm_year = 125;
+        now.tm_mday = 7;
+        const StoreResult stored = store.storeMetricsInActiveFile(record, now);
+        if (!stored.message.empty()) {
+            console.push_back(stored.message);
+        }
+    }
+    void fetchEnded(const FetchSummary& s) override {
+        summaries.push_back(s);
+        console.push_back(fetchEndedLine(store.storedInActiveFile(), s.requested));
+    }
+
+    MetricsFileStore store;
+    std::vector<std::string> console;
+    std::vector<FetchSummary> summaries;
+    int started = 0;
+};
+
+struct Fixture : testing::Test {
+    test::TempDir dir;
+    test::FakePort port;
+    bool frameReceiving = true;
+    Window window{dir.path()};
+    MetricsFetch fetch{port, frameReceiving, window};
+};
+
+TEST_F(Fixture, GetAllMetricsSendsTheRequestForInstanceOne) {
+    fetch.requestAllMetrics(Millis(0));
+
+    const bus::Bytes expected{0xAA, 0x50, 0x01, 0x0D, 0x01, 0x04, 0x00, 0x04, 0x00, 0x04,
+                              0x00, 0x04, 0x00, 0x04, 0x00, 0x04, 0x00, 0x00, 0xF1};
+    ASSERT_EQ(port.writes.size(), 2u);
+    EXPECT_EQ(port.writes[0], kWakeup);
+    EXPECT_EQ(port.writes[1], expected);
+    EXPECT_FALSE(frameReceiving);
+    EXPECT_EQ(window.started, 1);
+    EXPECT_EQ(window.console, std::vector<std::string>{"Fetching instance 1"});
+    EXPECT_EQ(fetch.nrOfInstances(), 4);
+    EXPECT_EQ(fetch.instanceIDToFetch(), 1);
+}
+
+TEST_F(Fixture, OnlyTheLowEightBitsOfTheInstanceReachTheBus) {
+    const std::pair<int, std::uint8_t> rows[] = {{4, 0x04}, {256, 0x00}, {258, 0x02}, {-1, 0xFF}};
+    for (const auto& [instance, byte] : rows) {
+        const bus::Bytes frame = buildMetricsRequest(instance);
+        ASSERT_EQ(frame.size(), kRequestSize);
+        EXPECT_EQ(frame[4], byte) << instance;
+        EXPECT_EQ(frame[18], test::crc8(frame, 18)) << instance;
+    }
+}
+
+TEST_F(Fixture, ClosedPortStillLogsAndTheFetchEndsByItself) {
+    port.open = false;
+    fetch.requestAllMetrics(Millis(0));
+    for (int guard = 0; fetch.running() && guard < 100; ++guard) {
+        fetch.tick(*fetch.deadline());
+    }
+    EXPECT_FALSE(fetch.running());
+    EXPECT_TRUE(port.writes.empty());
+    EXPECT_EQ(window.console.front(), "Fetching instance 1");
+    EXPECT_EQ(window.console.back(), "Metrics fetch done: 0 of 4 instances stored");
+    ASSERT_EQ(window.summaries.size(), 1u);
+    EXPECT_EQ(window.summaries[0].answered, 0);
+}
+
+TEST_F(Fixture, MissingAnswerIsRetriedThenSkippedAndTheFetchEnds) {
+    const auto answer = [](std::uint16_t instance) {
+        return buildMetricsAnswer(test::sampleMetrics(instance, instance));
+    };
+    fetch.requestAllMetrics(Millis(0));
+    fetch.frameReceived(buildMetricsRequest(1), Millis(5)); // the request's echo
+    fetch.frameReceived(answer(1), Millis(20));
+    EXPECT_EQ(fetch.instanceIDToFetch(), 2);
+
+    // Instance 2 stays silent: two more requests a second apart, then it is given up.
+    fetch.tick(Millis(1019));
+    EXPECT_EQ(port.writes.size(), 4u);
+    fetch.tick(Millis(1020));
+    fetch.tick(Millis(2020));
+    EXPECT_EQ(fetch.instanceIDToFetch(), 2);
+    fetch.tick(Millis(3020));
+    EXPECT_EQ(fetch.instanceIDToFetch(), 3);
+
+    // A late answer for 2 and a corrupted one are not taken for 3.
+    fetch.frameReceived(answer(2), Millis(3030));
+    bus::Bytes corrupted = answer(3);
+    corrupted[100] ^= 0x01;
+    fetch.frameReceived(corrupted, Millis(3040));
+    EXPECT_EQ(fetch.instanceIDToFetch(), 3);
+    fetch.frameReceived(answer(3), Millis(3050));
+    fetch.frameReceived(answer(4), Millis(3100));
+    EXPECT_FALSE(fetch.running());
+    EXPECT_FALSE(fetch.deadline().has_value());
+
+    const std::vector<std::string> expected{
+        "Fetching instance 1",
+        "Fetching instance 2",
+        "No answer from instance 2, asking again (1 of 2)",
+        "No answer from instance 2, asking again (2 of 2)",
+        "Instance 2 did not answer",
+        "Fetching instance 3",
+        "Ignored metrics answer for instance 2 while fetching instance 3",
+        "Metrics answer refused: wrong CRC",
+        "Fetching instance 4",
+        "Metrics fetch done: 3 of 4 instances stored",
+    };
+    EXPECT_EQ(window.console, expected);
+    ASSERT_EQ(window.summaries.size(), 1u);
+    EXPECT_EQ(window.summaries[0].requested, 4);
+    EXPECT_EQ(window.summaries[0].answered, 3);
+
+    // Every request went out after its wake-up prefix; instance 2 three times.
+    std::vector<int> asked;
+    for (std::size_t i = 0; i + 1 < port.writes.size(); i += 2) {
+        EXPECT_EQ(port.writes[i], kWakeup);
+        asked.push_back(port.writes[i + 1][4]);
+    }
+    EXPECT_EQ(asked, (std::vector<int>{1, 2, 2, 2, 3, 4}));
+
+    // The file holds the three answers in order; its second block is instance 3.
+    const MetricsFileRead second = readMetricsInstance(window.store.activeMetricsFileName(), 2);
+    EXPECT_EQ(second.nrOfInstances, 3);
+    ASSERT_TRUE(second.view) << second.reason;
+    EXPECT_EQ(second.view->instanceInFile, 3u);
+    EXPECT_EQ(second.view->fields[0], "90064");
+}
+
+TEST_F(Fixture, CancelEndsARunningFetchOnceWithWhatWasStored) {
+    fetch.cancel("not running"); // no fetch: nothing is said
+    fetch.requestAllMetrics(Millis(0));
+    fetch.frameReceived(buildMetricsAnswer(test::sampleMetrics(1)), Millis(20));
+    fetch.cancel("Metrics fetch stopped");
+    fetch.cancel("twice");
+    fetch.tick(Millis(10000));
+    fetch.frameReceived(buildMetricsAnswer(test::sampleMetrics(2)), Millis(10020));
+
+    EXPECT_FALSE(fetch.running());
+    EXPECT_EQ(window.console,
+              (std::vector<std::string>{"Fetching instance 1", "Fetching instance 2", "Metrics fetch stopped",
+                                        "Metrics fetch done: 1 of 4 instances stored"}));
+    ASSERT_EQ(window.summaries.size(), 1u);
+    EXPECT_EQ(window.summaries[0].answered, 1);
+}
+
+TEST(MetricsAnswer, RoundTripsEveryMemberAndIsSizedAtByteFive) {
+    const MetricsMetadata record = test::sampleMetrics(3);
+    const bus::Bytes frame = buildMetricsAnswer(record);
+    ASSERT_EQ(frame.size(), 448u);
+    EXPECT_EQ((bus::Bytes{frame[0], frame[1], frame[2], frame[3], frame[4], frame[5]}),
+              (bus::Bytes{0xAA, 0x50, 0x01, 0xFF, 0x01, 0xBA}));
+    EXPECT_EQ(frame[6], 0x02); // layoutVersion, little-endian, first
+    EXPECT_EQ(frame[7], 0x01);
+    EXPECT_EQ(frame[446], 0x00);
+    EXPECT_EQ(frame[447], test::crc8(frame, 447));
+
+    const DecodedAnswer decoded = decodeMetricsAnswer(frame);
+    EXPECT_EQ(decoded.error, AnswerError::None);
+    ASSERT_TRUE(decoded.record);
+    EXPECT_EQ(*decoded.record, record);
+
+    // As a receiver sizes it: the default until byte 5, then 448; the request at byte 3.
+    int size = 18;
+    for (int i = 0; i < 6; ++i) {
+        size = bus::frameSizeAfter(bus::FrameKind::Metrics, frame, i, size);
+        EXPECT_EQ(size, i < 5 ? 18 : 448) << i;
+    }
+    EXPECT_EQ(bus::frameSizeAfter(bus::FrameKind::Metrics, buildMetricsRequest(1), 3, 18), 19);
+    EXPECT_FALSE(bus::isMetricsAnswer(buildMetricsRequest(1)));
+}
+
+TEST(MetricsAnswer, DamagedFramesAreRefusedWithTheirReason) {
+    const bus::Bytes good = buildMetricsAnswer(test::sampleMetrics(1));
+    const auto changed = [&](auto change) {
+        bus::Bytes f = good;
+        change(f);
+        return f;
+    };
+    const auto resealed = [&](auto change) {
+        bus::Bytes f = changed(change);
+        test::sealLast(f);
+        return f;
+    };
+    const std::pair<bus::Bytes, AnswerError> rows[] = {
+        {{}, AnswerError::Truncated},
+        {bus::Bytes(good.begin(), good.begin() + 5), AnswerError::Truncated},
+        {bus::Bytes(good.begin(), good.end() - 1), AnswerError::Truncated},
+        {changed([](bus::Bytes& f) { f.push_back(0); }), AnswerError::Oversized},
+        {resealed([](bus::Bytes& f) { f[5] = 0xBB; }), AnswerError::WrongLength},
+        {resealed([](bus::Bytes& f) { f[4] = 0xFF; }), AnswerError::WrongLength},
+        {changed([](bus::Bytes& f) { f[447] ^= 0x80; }), AnswerError::WrongCrc},
+        {changed([](bus::Bytes& f) { f[300] ^= 0x04; }), AnswerError::WrongCrc},
+        {resealed([](bus::Bytes& f) { f[0] = 0x55; }), AnswerError::NotAnAnswer},
+        {resealed([](bus::Bytes& f) { f[1] = 0x51; }), AnswerError::NotAnAnswer},
+        {buildMetricsRequest(1), AnswerError::NotAnAnswer},
+    };
+    for (const auto& [frame, error] : rows) {
+        const DecodedAnswer decoded = decodeMetricsAnswer(frame);
+        EXPECT_EQ(decoded.error, error) << frame.size() << " " << answerErrorText(error);
+        EXPECT_FALSE(decoded.record);
+        fuzzMetricsAnswer(frame); // must return on every shape
+    }
+}
+
+} // namespace
+} // namespace zanst::metrics
