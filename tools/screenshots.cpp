@@ -115,7 +115,8 @@ int main(int argc, char** argv) {
     }
     bool ok = true;
     if (scene == QStringLiteral("bank")) {
-        ok &= showTab(window, window.connectionTab(), 300) && camera.shoot(&window, QStringLiteral("connection"));
+        ok &= showTab(window, window.connectionTab(), 300) &&
+              camera.shoot(&window, QStringLiteral("connection"));
         ok &= showTab(window, window.batteryTesterTab(), 4500) &&
               camera.shoot(&window, QStringLiteral("battery-tester"));
         window.showAbout();
@@ -123,13 +124,16 @@ int main(int argc, char** argv) {
         pause(300);
         ok &= about != nullptr && camera.shoot(about, QStringLiteral("about"));
     } else if (scene == QStringLiteral("bms")) {
-        ok &= showTab(window, window.bmsTesterTab(), 4500) && camera.shoot(&window, QStringLiteral("bms-tester"));
+        ok &= showTab(window, window.bmsTesterTab(), 4500) &&
+              camera.shoot(&window, QStringLiteral("bms-tester"));
     } else if (scene == QStringLiteral("ring")) {
-        ok &= showTab(window, window.snifferTab(), 4500) && camera.shoot(&window, QStringLiteral("data-sniffer"));
+        ok &= showTab(window, window.snifferTab(), 4500) &&
+              camera.shoot(&window, QStringLiteral("data-sniffer"));
     } else {
         ok &= showTab(window, window.batteryTesterTab(), 4500) &&
               camera.shoot(&window, QStringLiteral("battery-tester-service"));
-        ok &= showTab(window, window.calibrationTab(), 4000) && camera.shoot(&window, QStringLiteral("calibration"));
+        ok &= showTab(window, window.calibrationTab(), 4000) &&
+              camera.shoot(&window, QStringLiteral("calibration"));
         ok &= showTab(window, window.actionsTab(), 300) && camera.shoot(&window, QStringLiteral("actions"));
         zanst::app::MetricsTab* metrics = window.metricsTab();
         ok &= showTab(window, metrics, 600);
@@ -137,7 +141,8 @@ int main(int argc, char** argv) {
         const bool fetched = waitFor(
             [&] {
                 const int n = metrics->console->count();
-                return n > 0 && metrics->console->item(n - 1)->text().startsWith(QStringLiteral("Metrics fetch done"));
+                return n > 0 &&
+                       metrics->console->item(n - 1)->text().startsWith(QStringLiteral("Metrics fetch done"));
             },
             20000);
         ok &= fetched && camera.shoot(&window, QStringLiteral("metrics"));

@@ -30,8 +30,9 @@ constexpr ThirdParty kThirdParty[] = {
      "GNU Lesser General Public License version 3", "LGPL-3"},
     {"GNU C++ library (libstdc++)", "C++ runtime",
      "GNU General Public License version 3 with the GCC Runtime Library Exception", "GPL-3"},
-    {"GNU C library", "system calls, pseudo-terminals", "GNU Lesser General Public License version 2.1 "
-                                                        "or later",
+    {"GNU C library", "system calls, pseudo-terminals",
+     "GNU Lesser General Public License version 2.1 "
+     "or later",
      "LGPL-2.1"},
 };
 
