@@ -6,7 +6,7 @@
 #
 # Usage: packaging/check-deb.sh PACKAGE.deb
 set -euo pipefail
-deb="$1"
+deb="$(realpath "$1")" # the checks below run from other folders
 root="$(mktemp -d /tmp/zanst-deb.XXXXXX)"
 trap 'rm -rf "$root"' EXIT
 
