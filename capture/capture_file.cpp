@@ -126,7 +126,8 @@ Capture readCaptureFile(const std::string& path) {
         c.message = "Cannot open " + path + ": " + std::strerror(errno);
         return c;
     }
-    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                          std::istreambuf_iterator<char>());
     return readCapture(bytes);
 }
 
@@ -160,7 +161,8 @@ bool CaptureWriter::flush() {
         return false;
     }
     if (!pending_.empty()) {
-        file_.write(reinterpret_cast<const char*>(pending_.data()), static_cast<std::streamsize>(pending_.size()));
+        file_.write(reinterpret_cast<const char*>(pending_.data()),
+                    static_cast<std::streamsize>(pending_.size()));
         file_.flush();
         if (!file_) {
             error_ = std::string("Capture write failed: ") + std::strerror(errno);

@@ -95,8 +95,8 @@ std::string rowFieldsText(const TrafficRow& row) {
             const int tenths = bus::temperatureTenths(m.temperature);
             std::snprintf(text, sizeof text, "id %u: %d.%03d V, %s%d.%03d A, %s%d.%d degC, flags 0x%02X",
                           static_cast<unsigned>(m.id), mv / 1000, mv % 1000, ma < 0 ? "-" : "",
-                          std::abs(ma) / 1000, std::abs(ma) % 1000, tenths < 0 ? "-" : "", std::abs(tenths) / 10,
-                          std::abs(tenths) % 10, static_cast<unsigned>(m.flags));
+                          std::abs(ma) / 1000, std::abs(ma) % 1000, tenths < 0 ? "-" : "",
+                          std::abs(tenths) / 10, std::abs(tenths) % 10, static_cast<unsigned>(m.flags));
             return text;
         }
         case bus::rec::kInfo: {
@@ -107,8 +107,9 @@ std::string rowFieldsText(const TrafficRow& row) {
                 serial += (c >= 0x20 && c < 0x7F) ? c : '?';
             }
             std::snprintf(text, sizeof text, "id %u: serial %s, product 0x%04X, %u Ah, firmware 0x%08X",
-                          static_cast<unsigned>(info.id), serial.c_str(), static_cast<unsigned>(info.productId),
-                          static_cast<unsigned>(info.capacity), static_cast<unsigned>(info.fwVersion));
+                          static_cast<unsigned>(info.id), serial.c_str(),
+                          static_cast<unsigned>(info.productId), static_cast<unsigned>(info.capacity),
+                          static_cast<unsigned>(info.fwVersion));
             return text;
         }
         case bus::rec::kCalibration: {
@@ -116,7 +117,8 @@ std::string rowFieldsText(const TrafficRow& row) {
             bus::copyCalibrationRecord(cal, b);
             std::snprintf(text, sizeof text, "id %u: voltage gain %u, current gain %u, current offset %d",
                           static_cast<unsigned>(cal.id), static_cast<unsigned>(cal.vGain),
-                          static_cast<unsigned>(cal.iGain), static_cast<int>(static_cast<std::int16_t>(cal.iOffset)));
+                          static_cast<unsigned>(cal.iGain),
+                          static_cast<int>(static_cast<std::int16_t>(cal.iOffset)));
             return text;
         }
         default:
