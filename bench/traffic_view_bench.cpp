@@ -209,7 +209,7 @@ int main(int argc, char** argv) {
             decoder.feed(zanst::capture::Direction::Received, timeUs, std::span(pattern).subspan(at, n),
                          batch.rows);
             decoder.flushLineBytes(batch.rows);
-            view->appendBatch(batch);
+            view->model()->append(std::move(batch.rows));
             timeUs += 100000;
         }
     }

@@ -21,10 +21,11 @@ void TrafficModel::append(std::vector<capture::TrafficRow> rows) {
     if (rows.empty()) {
         return;
     }
-    // Old rows leave first, so that the view never holds more than the limit.
+    // Old rows leave first, so that the view never holds more than the limit; a tenth of it at a
+    // time, since a view's header pays for every removal with a pass over all its rows.
     const std::size_t total = rows_.size() + rows.size();
     if (total > limit_) {
-        std::size_t drop = total - limit_;
+        std::size_t drop = total - (limit_ - limit_ / 10);
         if (drop > rows_.size()) {
             const std::size_t fromBatch = drop - rows_.size();
             rows.erase(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(fromBatch));

@@ -31,7 +31,7 @@ class TrafficModel : public QAbstractTableModel {
     void setCommandFilter(std::optional<std::uint8_t> command);
     void setBalancerFilter(std::optional<int> id);
 
-    // Rows dropped from the history since the last clear.
+    // Rows dropped from the history since the last clear. At the limit a tenth of it goes at once.
     std::uint64_t dropped() const { return dropped_; }
     const capture::TrafficRow& row(int shownRow) const;
     // Tab-separated lines, every byte in full, for the clipboard.

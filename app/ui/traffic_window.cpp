@@ -15,6 +15,7 @@
 #include <QShortcut>
 #include <QSpinBox>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -137,11 +138,16 @@ TrafficWindow::TrafficWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(pauseBox, &QCheckBox::toggled, this, &TrafficWindow::onPauseToggled);
     connect(copyButton, &QPushButton::clicked, this, &TrafficWindow::copyRows);
     connect(clearButton, &QPushButton::clicked, this, [this] {
+        incoming_.clear();
         held_.clear();
         droppedWhilePaused_ = 0;
         model_->clear();
     });
     connect(model_, &TrafficModel::droppedChanged, this, &TrafficWindow::updateDroppedNote);
+    showTimer_ = new QTimer(this);
+    showTimer_->setSingleShot(true);
+    showTimer_->setInterval(kShowEveryMs);
+    connect(showTimer_, &QTimer::timeout, this, &TrafficWindow::flushIncoming);
     auto* copy = new QShortcut(QKeySequence::Copy, table_);
     connect(copy, &QShortcut::activated, this, &TrafficWindow::copyRows);
 }
@@ -169,9 +175,18 @@ void TrafficWindow::appendBatch(const TrafficBatch& batch) {
         }
         return;
     }
+    incoming_.insert(incoming_.end(), batch.rows.begin(), batch.rows.end());
+    if (!showTimer_->isActive()) {
+        showTimer_->start();
+    }
+}
+
+void TrafficWindow::flushIncoming() {
     const QScrollBar* bar = table_->verticalScrollBar();
     const bool atEnd = bar->value() >= bar->maximum();
-    model_->append(batch.rows);
+    std::vector<capture::TrafficRow> rows;
+    rows.swap(incoming_);
+    model_->append(std::move(rows));
     if (atEnd) {
         table_->scrollToBottom();
     }

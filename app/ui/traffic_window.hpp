@@ -15,6 +15,7 @@ class QLabel;
 class QPushButton;
 class QSpinBox;
 class QTableView;
+class QTimer;
 
 namespace zanst::app {
 
@@ -68,9 +69,15 @@ class TrafficWindow : public QWidget {
     void setStatus(const QString& text, bool error);
     void updateDroppedNote();
     void onPauseToggled(bool paused);
+    void flushIncoming();
 
     TrafficModel* model_ = nullptr;
     QTableView* table_ = nullptr;
+    // Batches are shown at most every kShowEveryMs: each showing costs a layout and a paint,
+    // whatever the number of rows.
+    static constexpr int kShowEveryMs = 250;
+    QTimer* showTimer_ = nullptr;
+    std::vector<capture::TrafficRow> incoming_;
     std::vector<capture::TrafficRow> held_; // rows that came while paused
     std::uint64_t droppedWhilePaused_ = 0;
     bool capturing_ = false;
