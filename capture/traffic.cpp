@@ -229,9 +229,14 @@ class TrafficDecoder::Side : private bus::FrameObserver {
     bool reported_ = false;
 };
 
-TrafficDecoder::TrafficDecoder()
-    : received_(std::make_unique<Side>(Direction::Received, bus::ReceiverRole::Master)),
-      sent_(std::make_unique<Side>(Direction::Sent, bus::ReceiverRole::Other)) {}
+TrafficDecoder::TrafficDecoder() {
+    reset();
+}
+
+void TrafficDecoder::reset() {
+    received_ = std::make_unique<Side>(Direction::Received, bus::ReceiverRole::Master);
+    sent_ = std::make_unique<Side>(Direction::Sent, bus::ReceiverRole::Other);
+}
 
 TrafficDecoder::~TrafficDecoder() = default;
 

@@ -54,6 +54,8 @@ class TrafficDecoder {
               std::vector<TrafficRow>& out);
     // Ends pending line bytes (at the end of a batch, so that they are not held back).
     void flushLineBytes(std::vector<TrafficRow>& out);
+    // Forgets half-assembled frames: the bytes fed next do not continue what was fed before.
+    void reset();
 
   private:
     class Side;

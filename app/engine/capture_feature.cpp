@@ -57,6 +57,9 @@ void CaptureFeature::setViewing(bool viewing) {
     }
     drain();
     viewing_ = viewing;
+    if (viewing) {
+        decoder_.reset(); // the bytes of the time the view was closed are not there
+    }
     updateTimer();
 }
 
