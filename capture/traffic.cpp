@@ -134,7 +134,7 @@ std::string rowFieldsText(const TrafficRow& row) {
 
 // One direction: a framer under the simulator's limits (whole frames up to 3000 bytes, info
 // records delimited), and the rows it reports.
-class TrafficDecoder::Side : private bus::FrameObserver {
+class TrafficDecoder::Side final : private bus::FrameObserver {
   public:
     Side(Direction direction, bus::ReceiverRole role)
         : direction_(direction), framer_(rulesFor(role), *this, frameRx_) {}
