@@ -51,11 +51,13 @@ TrafficWindow* connectTraffic(diag_form& window) {
     CaptureFeature* capture = engine->capture();
     auto* view = new TrafficWindow(&window);
 
-    // A link, not a button: the status bar keeps the height of its labels.
-    auto* link = new QLabel(QStringLiteral("<a href=\"traffic\">Traffic...</a>"), window.statusBar());
+    // A link in the free corner of the tab strip: lower than a tab, so the strip keeps its height
+    // and the pages their size; the status bar has no room left.
+    auto* link = new QLabel(QStringLiteral("<a href=\"traffic\">Traffic...</a>"));
     link->setObjectName(QStringLiteral("trafficLink"));
     link->setAccessibleName(QStringLiteral("Traffic view"));
-    window.statusBar()->addPermanentWidget(link);
+    link->setContentsMargins(0, 0, 6, 0);
+    window.tabs()->setCornerWidget(link, Qt::TopRightCorner);
     QObject::connect(link, &QLabel::linkActivated, view, [view] {
         view->show();
         view->raise();

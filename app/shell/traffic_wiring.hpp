@@ -1,6 +1,6 @@
 #pragma once
-// The traffic view, capture and replay, connected by the main window: a "Traffic..." link in the
-// status bar opens the view; its buttons become queued calls into the engine; a replay's mode
+// The traffic view, capture and replay, connected by the main window: a "Traffic..." link at the
+// right of the tab strip opens the view; its buttons become queued calls into the engine; a replay's mode
 // records select their tab.
 
 #include <QString>
