@@ -135,10 +135,10 @@ void BusEngine::onReadyRead() {
     const QByteArray data = source_->readAvailable();
     const std::span bytes(reinterpret_cast<const std::uint8_t*>(data.constData()),
                           static_cast<std::size_t>(data.size()));
-    const bool echoes = bus::routeFor(state_) == bus::Route::Sniffer;
     router_.route(bytes);
     // Noted after the echo has gone out, so that a capture or the traffic view never delays it.
     if (capture_.active()) {
+        const bool echoes = bus::routeFor(state_) == bus::Route::Sniffer; // routing left the mode as it was
         const std::int64_t recorded = source_->readTimeUs();
         const std::uint64_t timeUs = recorded >= 0 ? static_cast<std::uint64_t>(recorded) : capture_.nowUs();
         capture_.note(capture::RecordKind::Received, timeUs, bytes);
