@@ -75,7 +75,7 @@ class TrafficWindow : public QWidget {
     QTableView* table_ = nullptr;
     // Batches are shown at most every kShowEveryMs: each showing costs a layout and a paint,
     // whatever the number of rows.
-    static constexpr int kShowEveryMs = 250;
+    static constexpr int kShowEveryMs = 500;
     QTimer* showTimer_ = nullptr;
     std::vector<capture::TrafficRow> incoming_;
     std::vector<capture::TrafficRow> held_; // rows that came while paused
