@@ -1,6 +1,7 @@
 // Zanst: service tool for banks of Zanthe lithium iron phosphate batteries.
 
 #include "shell/main_window.hpp"
+#include "shell/traffic_wiring.hpp"
 #include "ui/legal.hpp"
 
 #include <QApplication>
@@ -40,11 +41,17 @@ int main(int argc, char** argv) {
                                      QStringLiteral("Start with the service tools shown: the Actions, "
                                                     "Calibration and Metrics tabs, the Updater and Gain "
                                                     "groups and the bank values."));
+    const QCommandLineOption replay(
+        QStringLiteral("replay"),
+        QStringLiteral("Play the capture FILE in place of a port, at its recorded "
+                       "pace, with the traffic view shown."),
+        QStringLiteral("FILE"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version and exit."));
     parser.addOption(service);
+    parser.addOption(replay);
     parser.addOption(help);
     parser.addOption(version);
     const bool understood = parser.parse(arguments);
@@ -77,6 +84,9 @@ int main(int argc, char** argv) {
     zanst::app::diag_form window(parser.isSet(service) ? zanst::app::ServiceMode::On
                                                        : zanst::app::ServiceMode::Off);
     window.show();
+    if (parser.isSet(replay)) {
+        zanst::app::startReplay(window, parser.value(replay));
+    }
     QApplication::exec();
     return 0;
 }

@@ -28,7 +28,7 @@ void ByteRouter::route(std::span<const std::uint8_t> bytes) {
         master_.resetByteCounter();
         // Each byte goes back out before it is parsed, so the ring keeps running through the tool.
         for (std::size_t i = 0; i < bytes.size(); ++i) {
-            if (!port_.write(bytes.subspan(i, 1))) {
+            if (!port_->write(bytes.subspan(i, 1))) {
                 return; // port lost: the rest of the pass is dropped with it
             }
             if (sniffer_ != nullptr) {

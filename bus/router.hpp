@@ -26,10 +26,12 @@ Route routeFor(const BusState& state);
 class ByteRouter {
   public:
     ByteRouter(BusState& state, MasterReceiver& master, BusPort& port)
-        : state_(state), master_(master), port_(port) {}
+        : state_(state), master_(master), port_(&port) {}
 
     void setEmulator(BusListener* emulator) { emulator_ = emulator; }
     void setSniffer(BusListener* sniffer) { sniffer_ = sniffer; }
+    // Where the sniffer's echo goes (a replayed capture echoes into nothing).
+    void setPort(BusPort& port) { port_ = &port; }
 
     // One receive pass: the bytes read from the port in one go.
     void route(std::span<const std::uint8_t> bytes);
@@ -37,7 +39,7 @@ class ByteRouter {
   private:
     BusState& state_;
     MasterReceiver& master_;
-    BusPort& port_;
+    BusPort* port_;
     BusListener* emulator_ = nullptr;
     BusListener* sniffer_ = nullptr;
 };

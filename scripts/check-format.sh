@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 if git rev-parse --is-inside-work-tree > /dev/null 2>&1; then
   mapfile -t files < <(git ls-files '*.cpp' '*.hpp')
 else
-  mapfile -t files < <(find app bus emulator tester service metrics sim tests bench fuzz \
+  mapfile -t files < <(find app bus emulator tester service metrics capture sim tests bench fuzz \
     \( -name '*.cpp' -o -name '*.hpp' \) 2> /dev/null | sort)
 fi
 if [ "${1:-}" = "--fix" ]; then

@@ -1,12 +1,15 @@
 // zanst-sim: a bank of balancers, a BMS, or both around the tool, on a pseudo-terminal.
 
 #include "bus/hex.hpp"
+#include "bus/state.hpp"
+#include "capture/capture_file.hpp"
 #include "sim/options.hpp"
 #include "sim/pty_device.hpp"
 #include "sim/roles.hpp"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -77,6 +80,52 @@ std::string bankText(const Options& o) {
     return text;
 }
 
+// The capture of --capture, written from the tool's side: the simulator's output is what the tool
+// received. Flushed every kFlushEvery and at the end; a failed write ends it with a line.
+class SimCapture {
+  public:
+    static constexpr Duration kFlushEvery = 200ms;
+
+    std::string open(const Options& o, TimePoint start) {
+        if (o.capture.empty()) {
+            return {};
+        }
+        start_ = start;
+        const auto wallMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count();
+        if (!writer_.open(o.capture, wallMs)) {
+            return writer_.error();
+        }
+        const zanst::bus::Tab mode = o.role == RoleKind::Bank  ? zanst::bus::Tab::BatteryTester
+                                     : o.role == RoleKind::Bms ? zanst::bus::Tab::BmsTester
+                                                               : zanst::bus::Tab::Sniffer;
+        const auto tab = static_cast<std::uint8_t>(mode);
+        writer_.append(0, zanst::capture::RecordKind::Mode, std::span(&tab, 1));
+        lastFlush_ = start;
+        return {};
+    }
+    void note(zanst::capture::RecordKind kind, TimePoint at, std::span<const std::uint8_t> bytes) {
+        if (writer_.isOpen() && !bytes.empty()) {
+            const auto us = std::chrono::duration_cast<std::chrono::microseconds>(at - start_).count();
+            writer_.append(static_cast<std::uint64_t>(std::max<long long>(us, 0)), kind, bytes);
+        }
+    }
+    // Returns the error of a write that failed, once.
+    std::string flushIfDue(TimePoint now, bool force) {
+        if (!writer_.isOpen() || (!force && now - lastFlush_ < kFlushEvery)) {
+            return {};
+        }
+        lastFlush_ = now;
+        return writer_.flush() ? std::string() : writer_.error();
+    }
+
+  private:
+    zanst::capture::CaptureWriter writer_;
+    TimePoint start_{};
+    TimePoint lastFlush_{};
+};
+
 timespec toTimespec(Duration d) {
     const auto ns = std::max<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(d).count(), 0);
     return timespec{static_cast<time_t>(ns / 1000000000LL), static_cast<long>(ns % 1000000000LL)};
@@ -93,6 +142,14 @@ int run(const Options& o) {
         return 1;
     }
     say("device", dev->path());
+    SimCapture capture;
+    if (const std::string why = capture.open(o, start); !why.empty()) {
+        std::fprintf(stderr, "zanst-sim: --capture: %s\n", why.c_str());
+        return 2;
+    }
+    if (!o.capture.empty()) {
+        say("capture", o.capture);
+    }
     if (!o.link.empty()) {
         const std::string why = dev->makeLink(o.link);
         if (!why.empty()) {
@@ -181,6 +238,8 @@ int run(const Options& o) {
                 const zanst::bus::Bytes chunk = pacer.front(due);
                 const ssize_t n = ::write(dev->fd(), chunk.data(), chunk.size());
                 if (n > 0) {
+                    capture.note(zanst::capture::RecordKind::Received, Clock::now(),
+                                 std::span(chunk.data(), static_cast<std::size_t>(n)));
                     pacer.consumed(static_cast<std::size_t>(n));
                     if (pacer.empty()) {
                         role->drained(Clock::now());
@@ -192,6 +251,10 @@ int run(const Options& o) {
                     blocked = true;
                 }
             }
+        }
+
+        if (const std::string why = capture.flushIfDue(Clock::now(), false); !why.empty()) {
+            say("capture", "stopped: " + why);
         }
 
         // Lines after the write: the answer does not wait for the terminal.
@@ -228,6 +291,10 @@ int run(const Options& o) {
         }
         if (peer && (p.revents & POLLIN) != 0) {
             const ssize_t n = ::read(dev->fd(), buf.data(), buf.size());
+            if (n > 0) {
+                capture.note(zanst::capture::RecordKind::Sent, Clock::now(),
+                             std::span<const std::uint8_t>(buf.data(), static_cast<std::size_t>(n)));
+            }
             if (n > 0 && !silent) {
                 role->received(std::span<const std::uint8_t>(buf.data(), static_cast<std::size_t>(n)),
                                Clock::now());
@@ -243,6 +310,9 @@ int run(const Options& o) {
     }
     for (const auto& line : role->summary()) {
         say(who, line);
+    }
+    if (const std::string why = capture.flushIfDue(Clock::now(), true); !why.empty()) {
+        say("capture", "stopped: " + why);
     }
     dev->removeLink();
     return 0;

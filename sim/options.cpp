@@ -86,6 +86,7 @@ constexpr OptionSpec kOptionSpecs[] = {
     {"--silent-after", true, kAnyRole},
     {"--slow-byte-us", true, kAnyRole},
     {"--link", true, kAnyRole},
+    {"--capture", true, kAnyRole},
     {"--seed", true, kAnyRole},
     {"--quiet", false, kBank},
     {"--exit-with-parent", false, kAnyRole},
@@ -244,6 +245,11 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
                 return bad("needs a path");
             }
             o.link = v;
+        } else if (name == "--capture") {
+            if (value.empty()) {
+                return bad("needs a file name");
+            }
+            o.capture = v;
         } else if (name == "--drop-rate" || name == "--corrupt-rate") {
             if (!toDouble(value, d) || d < 0 || d > 1) {
                 return bad("needs a probability from 0 to 1");
@@ -361,6 +367,9 @@ Fault options (all roles unless said; they act on what the simulator sends):
 Other options (all roles unless said):
   --link PATH       make PATH a symbolic link to the device (replaces an old
                     link, refuses to replace anything else); removed on exit
+  --capture FILE    write every byte on the device to FILE as a capture, as the
+                    tool saw it (what the simulator sends is "received"), with
+                    the tool's mode for the role; zanst --replay FILE plays it
   --seed N          seed of the bank's make-up, its noise and the faults
                     (default 1): the same seed gives the same draws in the same
                     order; what follows elapsed time follows the clock

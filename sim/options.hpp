@@ -22,6 +22,7 @@ struct Options {
     int deadAfter = 0;
     double currentA = 0.0;
     std::string link;
+    std::string capture; // --capture: every byte on the device, as the tool saw it
     double dropRate = 0.0;
     double corruptRate = 0.0;
     std::optional<double> silentAfterS;

@@ -16,7 +16,11 @@ bool BusEngine::SentFramesPort::write(std::span<const std::uint8_t> bytes) {
     if (!bytes.empty() && bytes.front() == bus::kStartByte) {
         ++health_.framesSent;
     }
-    return link_.write(bytes);
+    const bool written = link_->write(bytes);
+    if (written && capture_.active()) {
+        capture_.note(capture::RecordKind::Sent, capture_.nowUs(), bytes);
+    }
+    return written;
 }
 
 BusEngine::BusEngine(QObject* parent)
@@ -33,6 +37,22 @@ BusEngine::BusEngine(QObject* parent)
 
     connect(&serial_, &ByteSource::readyRead, this, &BusEngine::onReadyRead);
     connect(&serial_, &ByteSource::connectionLost, this, &BusEngine::onConnectionLost);
+    connect(&replay_, &ByteSource::readyRead, this, &BusEngine::onReadyRead);
+    connect(&replay_, &ReplaySource::modeRecord, this, [this](int mode) {
+        if (mode < static_cast<int>(Tab::Connection) || mode > static_cast<int>(Tab::Metrics)) {
+            replay_.resume(); // not a mode this program has
+            return;
+        }
+        emit replayModeRequested(static_cast<Tab>(mode));
+    });
+    connect(&replay_, &ReplaySource::finished, this, [this](int records) {
+        const QString name = replay_.name();
+        useSource(serial_, serial_);
+        emit replayFinished(name, records);
+    });
+    replay_.sentReplayed = [this](std::uint64_t timeUs, std::span<const std::uint8_t> bytes) {
+        onSentReplayed(timeUs, bytes);
+    };
     connect(&modeStepTimer_, &QTimer::timeout, this, &BusEngine::runModeStep);
     connect(&healthTimer_, &QTimer::timeout, this, &BusEngine::reportHealth);
     healthTimer_.start(kHealthPeriodMs);
@@ -43,7 +63,51 @@ BusEngine::BusEngine(QObject* parent)
     });
 }
 
+void BusEngine::useSource(ByteSource& source, bus::BusPort& echo) {
+    if (&source != &replay_) {
+        replay_.close();
+    }
+    source_ = &source;
+    router_.setPort(echo);
+    port_.setLink(source);
+}
+
+void BusEngine::openReplay(const QString& path, double speed) {
+    portSettleTimer_.stop();
+    serial_.close();
+    useSource(serial_, serial_);
+    emit portStatusChanged(PortStatus::Idle, {}, {});
+    QString message;
+    if (!replay_.open(path, speed, &message)) {
+        emit replayFailed(path, message);
+        return;
+    }
+    useSource(replay_, replayEcho_);
+    emit replayStarted(replay_.name(), message);
+}
+
+void BusEngine::stopReplay() {
+    if (source_ == &replay_) {
+        const QString name = replay_.name();
+        useSource(serial_, serial_);
+        emit replayFinished(name, -1);
+    }
+}
+
+void BusEngine::onSentReplayed(std::uint64_t timeUs, std::span<const std::uint8_t> bytes) {
+    // The tool's sender cleared the in-frame flag before each command it sent (the wake-up bytes
+    // come first), so the master side hunted for a start byte from there on.
+    if (bus::routeFor(state_) == bus::Route::Master &&
+        (bytes.front() == 0x00 || bytes.front() == bus::kStartByte)) {
+        state_.frameReceiving = false;
+    }
+    if (capture_.active()) {
+        capture_.note(capture::RecordKind::Sent, timeUs, bytes);
+    }
+}
+
 void BusEngine::selectPort(const QString& name) {
+    stopReplay();
     portSettleTimer_.stop();
     serial_.close();
     emit portStatusChanged(PortStatus::Opening, name, {});
@@ -56,6 +120,7 @@ void BusEngine::selectPort(const QString& name) {
 }
 
 void BusEngine::disconnectPort() {
+    stopReplay();
     portSettleTimer_.stop();
     serial_.close();
     emit portStatusChanged(PortStatus::Idle, {}, {});
@@ -67,9 +132,20 @@ void BusEngine::onConnectionLost(const QString& name, const QString& reason) {
 }
 
 void BusEngine::onReadyRead() {
-    const QByteArray data = serial_.readAvailable();
-    router_.route(std::span(reinterpret_cast<const std::uint8_t*>(data.constData()),
-                            static_cast<std::size_t>(data.size())));
+    const QByteArray data = source_->readAvailable();
+    const std::span bytes(reinterpret_cast<const std::uint8_t*>(data.constData()),
+                          static_cast<std::size_t>(data.size()));
+    router_.route(bytes);
+    // Noted after the echo has gone out, so that a capture or the traffic view never delays it.
+    if (capture_.active()) {
+        const bool echoes = bus::routeFor(state_) == bus::Route::Sniffer; // routing left the mode as it was
+        const std::int64_t recorded = source_->readTimeUs();
+        const std::uint64_t timeUs = recorded >= 0 ? static_cast<std::uint64_t>(recorded) : capture_.nowUs();
+        capture_.note(capture::RecordKind::Received, timeUs, bytes);
+        if (echoes && source_ == &serial_) {
+            capture_.note(capture::RecordKind::Sent, timeUs, bytes);
+        }
+    }
 }
 
 void BusEngine::scheduleModeStep() {
@@ -116,6 +192,7 @@ void BusEngine::selectTab(Tab selected) {
     ++selections_;
     metrics_.cancel(QStringLiteral("Metrics fetch stopped: another tab was selected"));
     state_.selectedTab = selected;
+    capture_.modeSelected(selected);
     state_.health = bus::BusHealth{}; // each mode counts from its start
     validSeen_ = 0;
     lastValidAtMs_ = -1;
@@ -151,9 +228,10 @@ void BusEngine::selectTab(Tab selected) {
         break;
     }
     if (selected != Tab::BmsTester && selected != Tab::Sniffer) {
-        modeSteps_.push_back({selected, selections_, serial_.isOpen(), clock_.elapsed()});
+        modeSteps_.push_back({selected, selections_, source_->isOpen(), clock_.elapsed()});
         scheduleModeStep();
     }
+    replay_.resume(); // a replay held at its mode record goes on in the mode now selected
 }
 
 void BusEngine::getAllMetrics() {
@@ -187,6 +265,8 @@ void BusEngine::shutdown() {
     modeSteps_.clear();
     portSettleTimer_.stop();
     tester_.stopPolling();
+    capture_.shutdown();
+    useSource(serial_, serial_);
     serial_.close();
 }
 

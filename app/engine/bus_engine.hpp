@@ -8,9 +8,11 @@
 #include "bus/master_receiver.hpp"
 #include "bus/router.hpp"
 #include "bus/state.hpp"
+#include "engine/capture_feature.hpp"
 #include "engine/emulator_feature.hpp"
 #include "engine/health_report.hpp"
 #include "engine/metrics_feature.hpp"
+#include "engine/replay_source.hpp"
 #include "engine/serial_link.hpp"
 #include "engine/service_feature.hpp"
 #include "engine/sniffer_feature.hpp"
@@ -38,12 +40,13 @@ class BusEngine : public QObject {
     // Engine thread only.
     bus::BusState& state() { return state_; }
     const bus::BusState& state() const { return state_; }
-    ByteSource& source() { return serial_; }
+    ByteSource& source() { return *source_; }
     TesterFeature* tester() { return &tester_; }
     SnifferFeature* sniffer() { return &sniffer_; }
     EmulatorFeature* emulator() { return &emulator_; }
     ServiceFeature* service() { return &service_; }
     MetricsFeature* metrics() { return &metrics_; }
+    CaptureFeature* capture() { return &capture_; }
 
     // Closes the open port, opens `name`, and reports Opening, then Failed at once or Open after
     // the settle pause. A newer selection cancels a pending report.
@@ -58,6 +61,15 @@ class BusEngine : public QObject {
     bool tabChangesVetoed() const { return tabChangesVetoed_; }
     // "Get All Metrics": the poll timer stops and the fetch starts at instance 1.
     void getAllMetrics();
+    // "Save capture...": every byte from now on, with the selected mode, into `path`.
+    void startCapture(const QString& path) { capture_.startCapture(path, state_.selectedTab); }
+    void stopCapture() { capture_.stopCapture(); }
+    // Closes the port and plays the capture at `path` in its place (speed as ReplaySource::open).
+    void openReplay(const QString& path, double speed);
+    // Ends a replay; the engine is idle afterwards, as after "Disconnect".
+    void stopReplay();
+    // Lets a replay held at a mode record go on (the window could not select that mode).
+    void resumeReplay() { replay_.resume(); }
     // Closes the port and stops the timers; the engine is idle afterwards.
     void shutdown();
 
@@ -70,19 +82,35 @@ class BusEngine : public QObject {
     void healthReported(const zanst::app::HealthReport& report);
     // The "Calibration" tab's mode step ran: test mode was requested and the 500 ms poll started.
     void calibrationEntered();
+    // A replay started (`error` tells what part of a damaged file is played), reached a mode
+    // record, ended, or could not start (`failed`).
+    void replayStarted(const QString& name, const QString& error);
+    void replayModeRequested(zanst::bus::Tab mode);
+    void replayFinished(const QString& name, int records);
+    void replayFailed(const QString& path, const QString& error);
 
   private:
     // The port the features send through: counts the frames the tool writes. The sniffer's echo
     // goes to the serial link directly, so it neither counts nor pays for counting.
     class SentFramesPort : public bus::BusPort {
       public:
-        SentFramesPort(bus::BusPort& link, bus::BusHealth& health) : link_(link), health_(health) {}
-        bool isOpen() const override { return link_.isOpen(); }
+        SentFramesPort(bus::BusPort& link, bus::BusHealth& health, CaptureFeature& capture)
+            : link_(&link), health_(health), capture_(capture) {}
+        bool isOpen() const override { return link_->isOpen(); }
         bool write(std::span<const std::uint8_t> bytes) override;
+        void setLink(bus::BusPort& link) { link_ = &link; }
 
       private:
-        bus::BusPort& link_;
+        bus::BusPort* link_;
         bus::BusHealth& health_;
+        CaptureFeature& capture_;
+    };
+
+    // The replay's echo: the sniffer's bytes go nowhere, yet the sniffer sees them all.
+    class DiscardPort : public bus::BusPort {
+      public:
+        bool isOpen() const override { return true; }
+        bool write(std::span<const std::uint8_t>) override { return true; }
     };
 
     // The delayed part of a tab change.
@@ -95,13 +123,19 @@ class BusEngine : public QObject {
 
     void onReadyRead();
     void onConnectionLost(const QString& name, const QString& reason);
+    void useSource(ByteSource& source, bus::BusPort& echo);
+    void onSentReplayed(std::uint64_t timeUs, std::span<const std::uint8_t> bytes);
     void scheduleModeStep();
     void runModeStep();
     void reportHealth();
 
     bus::BusState state_;
     SerialLink serial_{this};
-    SentFramesPort port_{serial_, state_.health};
+    ReplaySource replay_{this};
+    DiscardPort replayEcho_;
+    ByteSource* source_ = &serial_;
+    CaptureFeature capture_{this};
+    SentFramesPort port_{serial_, state_.health, capture_};
     bus::MasterReceiver master_{state_};
     bus::ByteRouter router_{state_, master_, serial_};
     TesterFeature tester_{state_, port_, this};

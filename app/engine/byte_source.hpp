@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
+
 namespace zanst::app {
 
 class ByteSource : public QObject, public bus::BusPort {
@@ -21,6 +23,8 @@ class ByteSource : public QObject, public bus::BusPort {
     // Everything received and not read yet.
     virtual QByteArray readAvailable() = 0;
     virtual void close() = 0;
+    // The recorded time (us) of the bytes readAvailable() returned last; -1 for a live port.
+    virtual std::int64_t readTimeUs() const { return -1; }
 
   signals:
     void readyRead();

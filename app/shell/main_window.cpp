@@ -4,6 +4,7 @@
 #include "shell/metrics_wiring.hpp"
 #include "shell/port_list.hpp"
 #include "shell/service_wiring.hpp"
+#include "shell/traffic_wiring.hpp"
 #include "tabs/actions_tab.hpp"
 #include "tabs/battery_tester_tab.hpp"
 #include "tabs/bms_tester_tab.hpp"
@@ -144,6 +145,7 @@ void diag_form::connectEngine() {
              [listIndex, announce](EmulatorFeature& e) { e.applyBatteryPreset(listIndex, announce); });
     });
     connectServiceTools(*this);
+    traffic_ = connectTraffic(*this);
 }
 
 void diag_form::installShortcuts() {

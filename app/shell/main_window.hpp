@@ -29,6 +29,7 @@ class MetricsTab;
 class BusStatusBar;
 class SnifferTab;
 class TabOverlay;
+class TrafficWindow;
 
 class diag_form : public QWidget {
     Q_OBJECT
@@ -56,6 +57,10 @@ class diag_form : public QWidget {
     SnifferTab* snifferTab() const { return tabSniffer; }
     MetricsTab* metricsTab() const { return tabMetrics; }
     BusStatusBar* statusBar() const { return statusBar_; }
+    // The traffic view with the capture and replay controls, a window of its own.
+    TrafficWindow* trafficWindow() const { return traffic_; }
+    // Empties the port list's choice (a replay or a lost port took its place).
+    void clearPortChoice() { clearPortSelection(); }
 
     // The operating mode of a tab page.
     bus::Tab tabIdOf(const QWidget* page) const;
@@ -98,6 +103,7 @@ class diag_form : public QWidget {
     QWidget* currentPage_ = nullptr;
     TabOverlay* overlay_ = nullptr;
     BusStatusBar* statusBar_ = nullptr;
+    TrafficWindow* traffic_ = nullptr;
     QElapsedTimer clock_;
     // When each mode last had a valid answer (clock_ ms; before the window existed it is negative).
     std::array<std::optional<qint64>, 7> lastValidAtMs_{};

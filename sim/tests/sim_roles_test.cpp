@@ -212,7 +212,10 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLine{{"--swallow-block", "256"}, "from 0 to 255"},
         CommandLine{{"bank", "--metrics-silent", "10"}, nullptr},
         CommandLine{{"ring", "--metrics-silent", "1"}, "does not apply to the ring role"},
-        CommandLine{{"--metrics-silent", "0"}, "from 1 to 10"}),
+        CommandLine{{"--metrics-silent", "0"}, "from 1 to 10"},
+        CommandLine{{"ring", "--capture", "/tmp/ring.zcap"}, nullptr},
+        CommandLine{{"--capture", "--quiet"}, "needs a value"},
+        CommandLine{{"--capture="}, "needs a file name"}),
     [](const testing::TestParamInfo<CommandLine>& p) { return "case" + std::to_string(p.index); });
 
 TEST(CommandLines, HelpWinsAnywhereAndHugeSilenceMeansNever) {

@@ -1,0 +1,253 @@
+#include "capture/traffic.hpp"
+
+#include "bus/bytes.hpp"
+#include "bus/records.hpp"
+#include "bus/tables.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace zanst::capture {
+
+std::string commandName(std::uint8_t command) {
+    namespace cmd = bus::cmd;
+    switch (command) {
+    case cmd::kInfo:
+        return "Info";
+    case cmd::kMeasurement:
+        return "Measurement";
+    case cmd::kCalibrationData:
+        return "Calibration data";
+    case cmd::kTestMode:
+        return "Test mode";
+    case cmd::kCalibrate:
+        return "Calibrate";
+    case cmd::kSaveCalibration:
+        return "Save calibration";
+    case cmd::kBatteryParameters:
+        return "Battery parameters";
+    case cmd::kReloadCalibration:
+        return "Reload calibration";
+    case cmd::kStartBootloader:
+        return "Start boot loader";
+    case cmd::kStartUpdate:
+        return "Start update";
+    case cmd::kEndUpdate:
+        return "End update";
+    case cmd::kDataBlock:
+        return "Data block";
+    case cmd::kCurrentAdjust:
+        return "Current adjustment";
+    case cmd::kPresetChanged:
+        return "Model changed";
+    case cmd::kMetrics:
+        return "Metrics";
+    case cmd::kAck80:
+        return "Acknowledge";
+    default: {
+        char text[8];
+        std::snprintf(text, sizeof text, "0x%02X", command);
+        return text;
+    }
+    }
+}
+
+std::string rowCommandText(const TrafficRow& row) {
+    switch (row.kind) {
+    case RowKind::Frame:
+        if (row.command == bus::cmd::kMetrics && bus::isMetricsAnswer(row.bytes)) {
+            return "Metrics answer";
+        }
+        return commandName(row.command);
+    case RowKind::Record:
+        return commandName(row.command) + " record";
+    case RowKind::CutOff:
+        return "(cut off)";
+    case RowKind::LineBytes:
+        return "(line bytes)";
+    }
+    return {};
+}
+
+std::string rowFieldsText(const TrafficRow& row) {
+    char text[160];
+    const std::span<const std::uint8_t> b(row.bytes);
+    switch (row.kind) {
+    case RowKind::Frame: {
+        if (b.size() < 4) {
+            return {};
+        }
+        const std::size_t payload = b.size() >= bus::kFrameOverhead ? b.size() - bus::kFrameOverhead : 0;
+        std::snprintf(text, sizeof text, "payload %zu bytes, following %u", payload,
+                      static_cast<unsigned>(b.size() >= 2 ? b[b.size() - 2] : 0));
+        return text;
+    }
+    case RowKind::Record: {
+        if (row.crc != CrcVerdict::Good) {
+            return {};
+        }
+        switch (row.command) {
+        case bus::rec::kMeasurement: {
+            bus::cellmeasurements m;
+            bus::copyMeasurementRecord(m, b);
+            const int mv = bus::cellVoltageMv(m.measurement);
+            const int ma = bus::cellCurrentMa(m.measurement);
+            const int tenths = bus::temperatureTenths(m.temperature);
+            std::snprintf(text, sizeof text, "id %u: %d.%03d V, %s%d.%03d A, %s%d.%d degC, flags 0x%02X",
+                          static_cast<unsigned>(m.id), mv / 1000, mv % 1000, ma < 0 ? "-" : "",
+                          std::abs(ma) / 1000, std::abs(ma) % 1000, tenths < 0 ? "-" : "",
+                          std::abs(tenths) / 10, std::abs(tenths) % 10, static_cast<unsigned>(m.flags));
+            return text;
+        }
+        case bus::rec::kInfo: {
+            bus::balancerinfo info;
+            bus::copyInfoRecord(info, b);
+            std::string serial;
+            for (const char c : info.serialText()) {
+                serial += (c >= 0x20 && c < 0x7F) ? c : '?';
+            }
+            std::snprintf(text, sizeof text, "id %u: serial %s, product 0x%04X, %u Ah, firmware 0x%08X",
+                          static_cast<unsigned>(info.id), serial.c_str(),
+                          static_cast<unsigned>(info.productId), static_cast<unsigned>(info.capacity),
+                          static_cast<unsigned>(info.fwVersion));
+            return text;
+        }
+        case bus::rec::kCalibration: {
+            bus::calibrationdata cal;
+            bus::copyCalibrationRecord(cal, b);
+            std::snprintf(text, sizeof text, "id %u: voltage gain %u, current gain %u, current offset %d",
+                          static_cast<unsigned>(cal.id), static_cast<unsigned>(cal.vGain),
+                          static_cast<unsigned>(cal.iGain),
+                          static_cast<int>(static_cast<std::int16_t>(cal.iOffset)));
+            return text;
+        }
+        default:
+            return {};
+        }
+    }
+    case RowKind::CutOff:
+    case RowKind::LineBytes:
+        return {};
+    }
+    return {};
+}
+
+// One direction: a framer under the simulator's limits (whole frames up to 3000 bytes, info
+// records delimited), and the rows it reports.
+class TrafficDecoder::Side final : private bus::FrameObserver {
+  public:
+    Side(Direction direction, bus::ReceiverRole role)
+        : direction_(direction), framer_(rulesFor(role), *this, frameRx_) {}
+
+    void feed(std::uint64_t timeUs, std::span<const std::uint8_t> bytes, std::vector<TrafficRow>& out) {
+        out_ = &out;
+        for (const std::uint8_t b : bytes) {
+            timeUs_ = timeUs;
+            reported_ = false;
+            const bool wasHunting = framer_.hunting();
+            if (wasHunting && b == bus::kStartByte) {
+                flushLineBytes(out);
+            }
+            if (rowStartUs_ == kNoStart) {
+                rowStartUs_ = timeUs;
+            }
+            framer_.feed(b);
+            if (wasHunting && framer_.hunting() && !reported_) {
+                lineBytes_.push_back(b);
+                if (lineStartUs_ == kNoStart) {
+                    lineStartUs_ = timeUs;
+                }
+                rowStartUs_ = kNoStart;
+            }
+        }
+        out_ = nullptr;
+    }
+
+    void flushLineBytes(std::vector<TrafficRow>& out) {
+        if (lineBytes_.empty()) {
+            return;
+        }
+        TrafficRow row;
+        row.timeUs = lineStartUs_;
+        row.direction = direction_;
+        row.kind = RowKind::LineBytes;
+        row.bytes = std::move(lineBytes_);
+        out.push_back(std::move(row));
+        lineBytes_.clear();
+        lineStartUs_ = kNoStart;
+    }
+
+  private:
+    static constexpr std::uint64_t kNoStart = ~std::uint64_t{0};
+
+    static bus::FramerRules rulesFor(bus::ReceiverRole role) {
+        bus::FramerRules rules;
+        rules.role = role;
+        return rules;
+    }
+
+    void frameStarted() override { reported_ = true; }
+    void commandByte(std::uint8_t) override { reported_ = true; }
+    void frameComplete(std::span<const std::uint8_t> frame, bus::FrameKind) override {
+        push(RowKind::Frame, frame, frame.size() > 1 ? frame[1] : 0, -1);
+    }
+    void recordComplete(std::span<const std::uint8_t> record) override {
+        push(RowKind::Record, record, record[0], bus::recordId(record));
+    }
+    void frameAbandoned(std::span<const std::uint8_t> bytes) override { push(RowKind::CutOff, bytes, 0, -1); }
+    void recordAbandoned(std::span<const std::uint8_t> bytes) override {
+        push(RowKind::CutOff, bytes, bytes.empty() ? 0 : bytes[0], -1);
+    }
+
+    void push(RowKind kind, std::span<const std::uint8_t> bytes, std::uint8_t command, int id) {
+        reported_ = true;
+        if (out_ == nullptr) {
+            return;
+        }
+        TrafficRow row;
+        row.timeUs = rowStartUs_ == kNoStart ? timeUs_ : rowStartUs_;
+        row.direction = direction_;
+        row.kind = kind;
+        row.command = command;
+        row.balancerId = id;
+        if (kind != RowKind::CutOff) {
+            row.crc = bus::crcValid(bytes) ? CrcVerdict::Good : CrcVerdict::Bad;
+        }
+        row.bytes.assign(bytes.begin(), bytes.end());
+        out_->push_back(std::move(row));
+        rowStartUs_ = kNoStart;
+    }
+
+    Direction direction_;
+    bool frameRx_ = false;
+    bus::Framer framer_;
+    std::vector<TrafficRow>* out_ = nullptr;
+    std::vector<std::uint8_t> lineBytes_;
+    std::uint64_t lineStartUs_ = kNoStart;
+    std::uint64_t rowStartUs_ = kNoStart;
+    std::uint64_t timeUs_ = 0;
+    bool reported_ = false;
+};
+
+TrafficDecoder::TrafficDecoder() {
+    reset();
+}
+
+void TrafficDecoder::reset() {
+    received_ = std::make_unique<Side>(Direction::Received, bus::ReceiverRole::Master);
+    sent_ = std::make_unique<Side>(Direction::Sent, bus::ReceiverRole::Other);
+}
+
+TrafficDecoder::~TrafficDecoder() = default;
+
+void TrafficDecoder::feed(Direction direction, std::uint64_t timeUs, std::span<const std::uint8_t> bytes,
+                          std::vector<TrafficRow>& out) {
+    (direction == Direction::Sent ? *sent_ : *received_).feed(timeUs, bytes, out);
+}
+
+void TrafficDecoder::flushLineBytes(std::vector<TrafficRow>& out) {
+    received_->flushLineBytes(out);
+    sent_->flushLineBytes(out);
+}
+
+} // namespace zanst::capture
