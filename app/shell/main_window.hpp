@@ -16,6 +16,7 @@
 #include <array>
 #include <optional>
 
+class QPushButton;
 class QTabWidget;
 
 namespace zanst::app {
@@ -26,6 +27,7 @@ class BmsTesterTab;
 class CalibrationTab;
 class ConnectionTab;
 class MetricsTab;
+class PlotWindow;
 class BusStatusBar;
 class SnifferTab;
 class TabOverlay;
@@ -56,6 +58,9 @@ class diag_form : public QWidget {
     SnifferTab* snifferTab() const { return tabSniffer; }
     MetricsTab* metricsTab() const { return tabMetrics; }
     BusStatusBar* statusBar() const { return statusBar_; }
+    // The live plots: a window of their own, opened from the button beside the tab strip.
+    PlotWindow* plotWindow() const { return plots_; }
+    QPushButton* plotsButton() const { return plotsButton_; }
 
     // The operating mode of a tab page.
     bus::Tab tabIdOf(const QWidget* page) const;
@@ -90,6 +95,8 @@ class diag_form : public QWidget {
     QWidget* currentPage_ = nullptr;
     TabOverlay* overlay_ = nullptr;
     BusStatusBar* statusBar_ = nullptr;
+    PlotWindow* plots_ = nullptr;
+    QPushButton* plotsButton_ = nullptr;
     QElapsedTimer clock_;
     // When each mode last had a valid answer (clock_ ms; before the window existed it is negative).
     std::array<std::optional<qint64>, 7> lastValidAtMs_{};
