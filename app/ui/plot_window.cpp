@@ -67,6 +67,7 @@ PlotWindow::PlotWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
         {QStringLiteral("Last 5 minutes"), QStringLiteral("Last 15 minutes"), QStringLiteral("Last hour")});
     span->setCurrentIndex(1);
     auto* clear = new QPushButton(QStringLiteral("Clear"), this);
+    clear->setObjectName(QStringLiteral("plotClear"));
     note_ = new QLabel(
         QStringLiteral("Lines: the cells ticked in the table's \"Select\" column; grey: the range of "
                        "all cells shown"),
@@ -238,8 +239,10 @@ void PlotWindow::refresh() {
         first = history_.firstAtOrAfter(latest - spanMs);
         const std::size_t n = history_.size() - first;
         stride = std::max<std::size_t>(1, (n + kMaxPointsPerSeries - 1) / kMaxPointsPerSeries);
-        axisX_->setRange(QDateTime::fromMSecsSinceEpoch(latest - spanMs),
-                         QDateTime::fromMSecsSinceEpoch(latest));
+        xRange_ = std::make_pair(QDateTime::fromMSecsSinceEpoch(latest - spanMs),
+                                 QDateTime::fromMSecsSinceEpoch(latest));
+    } else {
+        xRange_.reset();
     }
     if (q == Quantity::Bank) {
         drawBank(first, stride);
@@ -258,6 +261,15 @@ void PlotWindow::drawCells(std::size_t first, std::size_t stride) {
     band_->setVisible(true);
     axisY_->setTitleText(volts ? QStringLiteral("V") : QStringLiteral("\u00B0C"));
 
+    if (history_.empty()) {
+        // Cleared: the lines stay, empty, so that the next sample does not have to make them again.
+        for (auto& [cell, series] : cellSeries_) {
+            series->clear();
+        }
+        bandLow_->clear();
+        bandHigh_->clear();
+        return;
+    }
     const std::vector<int> cells = cellsInScope();
     std::vector<int> chosen;
     for (const int cell : cells) {
@@ -312,12 +324,24 @@ void PlotWindow::drawCells(std::size_t first, std::size_t stride) {
             }
         }
     }
+    // Each change of an axis re-maps every point of every line: empty the lines first, so that
+    // the new points are mapped once, after the axes moved.
+    for (auto& [cell, series] : cellSeries_) {
+        series->clear();
+    }
+    bandLow_->clear();
+    bandHigh_->clear();
+    setRange(axisY_, range, volts ? 0.02 : 1.0);
+    if (xRange_) {
+        axisX_->setRange(xRange_->first, xRange_->second);
+    }
     bandLow_->replace(low);
     bandHigh_->replace(high);
+    // The legend lays itself out again for every line added: hidden, it costs nothing.
+    chart_->legend()->setVisible(false);
     for (std::size_t c = 0; c < chosen.size(); ++c) {
         cellSeries(chosen[c])->replace(lines[c]);
     }
-    setRange(axisY_, range, volts ? 0.02 : 1.0);
     chart_->legend()->setVisible(static_cast<int>(cellSeries_.size()) <= kLegendLimit);
 }
 
@@ -351,10 +375,15 @@ void PlotWindow::drawBank(std::size_t first, std::size_t stride) {
             iRange.take(*s.bankMa / 1000.0);
         }
     }
-    bankVoltage_->replace(voltage);
-    bankCurrent_->replace(current);
+    bankVoltage_->clear();
+    bankCurrent_->clear();
     setRange(axisY_, vRange, 0.2);
     setRange(axisCurrent_, iRange, 1.0);
+    if (xRange_) {
+        axisX_->setRange(xRange_->first, xRange_->second);
+    }
+    bankVoltage_->replace(voltage);
+    bankCurrent_->replace(current);
     chart_->legend()->setVisible(true);
 }
 

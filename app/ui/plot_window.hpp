@@ -7,10 +7,13 @@
 #include "tester/bank_computation.hpp"
 #include "tester/bank_history.hpp"
 
+#include <QDateTime>
 #include <QPointer>
 #include <QWidget>
 
 #include <map>
+#include <optional>
+#include <utility>
 #include <vector>
 
 class QAreaSeries;
@@ -31,13 +34,16 @@ class PlotWindow : public QWidget {
     Q_OBJECT
   public:
     enum class Quantity : int { Voltage = 0, Temperature, Bank };
-    static constexpr int kMaxPointsPerSeries = 600; // older spans are thinned to this
+    static constexpr int kMaxPointsPerSeries = 300; // longer spans are thinned to this
 
     explicit PlotWindow(QWidget* parent = nullptr);
 
     // The table whose "Select" ticks choose the highlighted cells.
     void setSelectionSource(const CellTableModel* model);
     void addSnapshot(const tester::BankSnapshot& snapshot);
+    // A sample at a given time (ms since the epoch): what addSnapshot does with the clock's time;
+    // lets a benchmark fill an hour in a moment.
+    void addSample(std::int64_t atMs, const tester::BankSnapshot& snapshot);
     void addBankValues(const tester::BankValues& values);
     // Redraws now if anything changed; the timer calls it once a second while visible.
     void refresh();
@@ -56,7 +62,6 @@ class PlotWindow : public QWidget {
     void hideEvent(QHideEvent* event) override;
 
   private:
-    void addSample(std::int64_t atMs, const tester::BankSnapshot& snapshot);
     void updateScopes(const tester::BankSnapshot& snapshot);
     // Cells (0-based) in the chosen scope.
     std::vector<int> cellsInScope() const;
@@ -69,6 +74,7 @@ class PlotWindow : public QWidget {
     std::vector<int> batteryOf_; // per cell of the latest snapshot
     int batteries_ = 0;
     bool dirty_ = false;
+    std::optional<std::pair<QDateTime, QDateTime>> xRange_; // of the redraw under way
 
     QChart* chart_ = nullptr;
     QChartView* view_ = nullptr;
