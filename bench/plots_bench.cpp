@@ -5,7 +5,8 @@
 // stall of its event loop (a 1 ms timer's gaps beyond its period) and the longest redraw.
 // Then memory: resident size before and after an hour, and after two hours, of samples.
 //
-//   plots_bench [--seconds S] [--balancers N]      (default 20 s a phase, 160 balancers)
+//   plots_bench [--seconds S] [--balancers N] [--grab DIR]
+//       default 20 s a phase and 160 balancers; --grab saves the plots and the tester tab as PNGs
 
 #include "engine/post.hpp"
 #include "scripted_bus.hpp"
@@ -112,14 +113,17 @@ void print(const char* name, const Phase& p) {
 int main(int argc, char** argv) {
     int seconds = 20;
     int balancers = 160;
+    QString grabDir;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--seconds" && i + 1 < argc) {
             seconds = std::atoi(argv[++i]);
         } else if (arg == "--balancers" && i + 1 < argc) {
             balancers = std::atoi(argv[++i]);
+        } else if (arg == "--grab" && i + 1 < argc) {
+            grabDir = QString::fromLocal8Bit(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: %s [--seconds S] [--balancers N]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--seconds S] [--balancers N] [--grab DIR]\n", argv[0]);
             return 2;
         }
     }
@@ -201,6 +205,10 @@ int main(int argc, char** argv) {
         std::printf(
             "resident: %ld MB before the hour, %ld MB after one hour, %ld MB after two (%zu samples kept)\n",
             beforeKb / 1024, hourKb / 1024, twoHoursKb / 1024, plots->history().size());
+        if (!grabDir.isEmpty()) {
+            plots->grab().save(grabDir + QStringLiteral("/plots.png"));
+            window.batteryTesterTab()->grab().save(grabDir + QStringLiteral("/tester.png"));
+        }
         if (last.balancers.size() != static_cast<std::size_t>(std::min(balancers, 255))) {
             std::fprintf(stderr, "the bank was not polled: %zu rows\n", last.balancers.size());
             status = 1;
