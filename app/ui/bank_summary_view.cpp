@@ -11,8 +11,9 @@ namespace zanst::app {
 
 namespace {
 
-// The longest list of cell numbers spelled out; the rest is counted.
-constexpr std::size_t kListedCells = 12;
+// The cells spelled out in a list; the rest are counted, so that the line fits the window.
+constexpr std::size_t kListedBalancing = 6;
+constexpr std::size_t kListedFlagged = 4;
 
 QString text(const std::string& s) {
     return QString::fromStdString(s);
@@ -38,6 +39,8 @@ BankSummaryView::BankSummaryView(QWidget* parent) : QWidget(parent), format_(loc
     for (QLabel* label : {cellsLine, flagsLine}) {
         label->setTextFormat(Qt::RichText);
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        // A long line is cut at the window's edge rather than widening the fixed-size window.
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     }
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -101,13 +104,13 @@ void BankSummaryView::render() {
     }
     cellsLine->setText(parts.join(QStringLiteral(" &nbsp;|&nbsp; ")));
 
-    const auto cellList = [](const std::vector<QString>& items) {
+    const auto cellList = [](const std::vector<QString>& items, std::size_t listed) {
         QStringList shown;
-        for (std::size_t i = 0; i < items.size() && i < kListedCells; ++i) {
+        for (std::size_t i = 0; i < items.size() && i < listed; ++i) {
             shown << items[i];
         }
-        if (items.size() > kListedCells) {
-            shown << QStringLiteral("+%1 more").arg(items.size() - kListedCells);
+        if (items.size() > listed) {
+            shown << QStringLiteral("+%1 more").arg(items.size() - listed);
         }
         return shown.join(QStringLiteral(", "));
     };
@@ -121,11 +124,11 @@ void BankSummaryView::render() {
     }
     QString flags = QStringLiteral("Balancing: %1").arg(s.balancing.size());
     if (!balancing.empty()) {
-        flags += QStringLiteral(" (") + cellList(balancing) + QLatin1Char(')');
+        flags += QStringLiteral(" (") + cellList(balancing, kListedBalancing) + QLatin1Char(')');
     }
     flags += QStringLiteral(" &nbsp;|&nbsp; Outside band: %1").arg(s.flagged.size());
     if (!flagged.empty()) {
-        flags += QStringLiteral(" ") + cellList(flagged);
+        flags += QStringLiteral(" ") + cellList(flagged, kListedFlagged);
     }
     flagsLine->setText(flags);
 }
