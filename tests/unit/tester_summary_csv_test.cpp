@@ -1,6 +1,8 @@
-// Bank summary (extremes with ties, empty bank, bands as the table colours them) and the CSV
-// recording (header, quoting, numbers independent of the locale, whole rows on failure).
+// Bank summary (extremes with ties, empty bank, bands as the table colours them), the plots'
+// history (one sample a second, a bounded ring) and the CSV recording (header, quoting, numbers
+// independent of the locale, whole rows on failure).
 
+#include "tester/bank_history.hpp"
 #include "tester/bank_summary.hpp"
 #include "tester/csv_recording.hpp"
 
@@ -123,6 +125,40 @@ TEST(BankSummary, FlagsTheCellsTheTableColoursAndTheBalancingOnes) {
     ASSERT_EQ(s.balancing.size(), static_cast<std::size_t>(3800 - 3500));
     EXPECT_EQ(s.balancing.front(), 3501 - 2650 + 1);
     EXPECT_TRUE(summarizeBank(snapshot, 0).balancing.empty()) << "no setpoint: nothing counts as balancing";
+}
+
+TEST(BankHistory, KeepsOneSampleASecondInABoundedRing) {
+    BankHistory history(4);
+    history.setBank(52800, -1500);
+    struct Step {
+        std::int64_t atMs;
+        int mv;
+        bool added;
+    };
+    const Step steps[] = {
+        {10000, 3300, true}, {10500, 3301, false}, // half a second later: the same second
+        {10950, 3302, true},                       // a tick up to 100 ms early still counts
+        {12000, 3303, true}, {13000, 3304, true},  {14000, 3305, true}, // the oldest goes
+    };
+    for (const Step& s : steps) {
+        EXPECT_EQ(history.add(s.atMs, bank({s.mv, std::nullopt})), s.added) << s.atMs;
+    }
+    ASSERT_EQ(history.size(), 4u);
+    const int expected[] = {3302, 3303, 3304, 3305};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(history.at(i).millivolts[0], expected[i]) << "oldest first";
+        EXPECT_EQ(history.at(i).millivolts[1], kNoReading);
+        EXPECT_EQ(history.at(i).tenthsCelsius[1], kNoReading) << "no voltage: no temperature either";
+    }
+    EXPECT_EQ(history.latest().bankMv, 52800);
+    EXPECT_EQ(history.latest().bankMa, -1500);
+    EXPECT_EQ(history.firstAtOrAfter(12500), 2u);
+    EXPECT_EQ(history.firstAtOrAfter(0), 0u);
+    EXPECT_EQ(history.firstAtOrAfter(20000), 4u);
+    EXPECT_THROW((void)history.at(4), std::out_of_range);
+    history.clear();
+    EXPECT_TRUE(history.empty());
+    EXPECT_TRUE(history.add(14100, bank({3306}))) << "after a clear the next sample is taken at once";
 }
 
 // Splits one CSV line into fields as a reader does (quotes, doubled quotes).
