@@ -68,6 +68,8 @@ int main(int argc, char** argv) {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Zanst"));
+    // Lets the desktop match the window to the installed entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("zanst"));
 
     std::cout << zanst::app::kLegalNotice << std::endl;
     std::cout << "\nStarting Zanst application" << std::endl;

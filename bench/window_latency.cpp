@@ -116,14 +116,18 @@ std::vector<double> firstByteDelays(int writeFd, int readFd, const Bytes& reques
         }
         std::size_t got = 0;
         Clock::time_point first{};
+        Clock::time_point latest{};
         const auto deadline = t0 + 1s;
-        while (got < answerSize && Clock::now() < deadline) {
+        // Until the answer is whole, or 20 ms pass without a byte once it began: an answer of
+        // another size must not hold every exchange for the whole second.
+        while (got < answerSize && Clock::now() < deadline && (got == 0 || Clock::now() - latest < 20ms)) {
             pollfd p{readFd, POLLIN, 0};
-            if (::poll(&p, 1, 50) > 0 && (p.revents & POLLIN)) {
+            if (::poll(&p, 1, 5) > 0 && (p.revents & POLLIN)) {
                 const ssize_t n = ::read(readFd, buffer.data(), buffer.size());
                 if (n > 0) {
+                    latest = Clock::now();
                     if (got == 0) {
-                        first = Clock::now();
+                        first = latest;
                     }
                     got += static_cast<std::size_t>(n);
                 }

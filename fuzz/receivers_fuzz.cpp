@@ -1,12 +1,15 @@
 // Feeds arbitrary bytes to every receiver of the bus, then builds what the screen and the bus
 // would get from the resulting state; the same bytes go to the metrics answer decoder (also as the
-// master side hands it its 0x50 frames) and to the metrics file reader. Anything read or written
-// out of bounds stops the run.
+// master side hands it its 0x50 frames), the metrics file reader, the firmware HEX reader and the
+// service tools' input readers. Anything read or written out of bounds stops the run.
 
 #include "bus/master_receiver.hpp"
 #include "emulator/presets.hpp"
 #include "emulator/responder.hpp"
 #include "metrics/fuzz_entry.hpp"
+#include "service/battery_parameters.hpp"
+#include "service/calibration.hpp"
+#include "service/hex_image.hpp"
 #include "sim/frame_receiver.hpp"
 #include "support/fake_port.hpp"
 #include "tester/bank_computation.hpp"
@@ -14,9 +17,11 @@
 #include "tester/requests.hpp"
 #include "tester/sniffer_parser.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace {
 
@@ -93,5 +98,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     metrics::fuzzMetricsAnswer(bytes);
     metrics::fuzzMetricsFile(bytes);
+
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    service::readHexImage("fuzz.hex", text);
+    service::readCellVoltage(text);
+    service::readCalibrationCurrent(text);
+    // Three boxes cut from the same text at places the knob picks.
+    const std::size_t a = std::min<std::size_t>(text.size(), knob & 0x0F);
+    const std::size_t b = std::min<std::size_t>(text.size() - a, knob >> 4);
+    service::readBatteryParameters({text.substr(0, a), text.substr(a, b), text.substr(a + b)});
     return 0;
 }

@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-dev clang-format
   xvfb xauth imagemagick socat xdotool
   fonts-dejavu-core
+  dpkg-dev file lintian appstream desktop-file-utils librsvg2-bin man-db
 )
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -11,9 +11,11 @@
 #include "tabs/connection_tab.hpp"
 #include "tabs/metrics_tab.hpp"
 #include "tabs/sniffer_tab.hpp"
+#include "ui/about_dialog.hpp"
 #include "ui/bank_summary_view.hpp"
 #include "ui/bus_status_bar.hpp"
 #include "ui/plot_window.hpp"
+#include "ui/recorder_panel.hpp"
 #include "ui/tab_overlay.hpp"
 
 #include <QComboBox>
@@ -21,6 +23,7 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QTabBar>
 #include <QTabWidget>
@@ -100,10 +103,13 @@ diag_form::diag_form(ServiceMode serviceMode, QWidget* parent)
     connectEngine();
     connect(tabConnection, &ConnectionTab::portChosen, this, &diag_form::onPortChosen);
     connect(tabConnection, &ConnectionTab::disconnectRequested, this, &diag_form::onDisconnect);
+    connect(tabConnection, &ConnectionTab::aboutRequested, this, &diag_form::showAbout);
     connect(tabControl1, &QTabWidget::currentChanged, this, &diag_form::onTabChanged);
     connect(&recordingLock_, &RecordingLock::lockChanged, this, &diag_form::onRecordingLock);
     tabControl1->installEventFilter(this);
     tabControl1->tabBar()->installEventFilter(this);
+    installShortcuts();
+    describeTabs();
 
     // The mode of the initial tab: nothing is sent (no port yet); the poll timer is armed.
     post(engine(), [](BusEngine& e) { e.selectTab(bus::Tab::Connection); });
@@ -164,6 +170,81 @@ void diag_form::connectEngine() {
     connectServiceTools(*this);
 }
 
+void diag_form::installShortcuts() {
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    connect(quit, &QShortcut::activated, this, &QWidget::close);
+    for (int i = 0; i < 9; ++i) {
+        auto* select = new QShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + i)), this);
+        // A veto during a recording is left to the tab-change handler, as for a click.
+        connect(select, &QShortcut::activated, this, [this, i] {
+            if (i < tabControl1->count()) {
+                tabControl1->setCurrentIndex(i);
+            }
+        });
+    }
+    // Next and previous tab from any control: a focused drop-down would otherwise take Ctrl+Tab.
+    const auto step = [this](int by) {
+        const int count = tabControl1->count();
+        tabControl1->setCurrentIndex((tabControl1->currentIndex() + by + count) % count);
+    };
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, [step] { step(1); });
+    }
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_Backtab),
+          QKeySequence(Qt::CTRL | Qt::Key_PageUp)}) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, [step] { step(-1); });
+    }
+    auto* record = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this);
+    connect(record, &QShortcut::activated, this, &diag_form::toggleRecordingOnCurrentTab);
+}
+
+void diag_form::describeTabs() {
+    const auto purpose = [this](const QWidget* page) -> QString {
+        switch (tabIdOf(page)) {
+        case bus::Tab::Connection:
+            return QStringLiteral("Choose, open and close the serial port");
+        case bus::Tab::Actions:
+            return QStringLiteral("Service commands to every balancer");
+        case bus::Tab::Calibration:
+            return QStringLiteral("Balancers in test mode: calibrate their readings, set battery parameters");
+        case bus::Tab::BatteryTester:
+            return QStringLiteral("The tool is bus master: finds the balancers and polls them every second");
+        case bus::Tab::BmsTester:
+            return QStringLiteral("The tool stands in for a battery bank and answers a real BMS");
+        case bus::Tab::Sniffer:
+            return QStringLiteral("The tool sits in the ring, repeats every byte and decodes the traffic");
+        case bus::Tab::Metrics:
+            return QStringLiteral("The batteries' lifetime metrics");
+        }
+        return {};
+    };
+    for (int i = 0; i < tabControl1->count(); ++i) {
+        QString tip = purpose(tabControl1->widget(i));
+        if (i < 9) {
+            tip += QStringLiteral(" (Ctrl+%1)").arg(i + 1);
+        }
+        tabControl1->setTabToolTip(i, tip);
+    }
+}
+
+void diag_form::toggleRecordingOnCurrentTab() {
+    RecorderPanel* panel = currentPage_ == tabBMS       ? tabBMS->recorder()
+                           : currentPage_ == tabSniffer ? tabSniffer->recorder()
+                                                        : nullptr;
+    if (panel != nullptr && panel->startButton->isEnabled()) {
+        panel->startButton->click();
+    }
+}
+
+void diag_form::showAbout() {
+    auto* about = new AboutDialog(QStringLiteral(ZANST_VERSION), buildDate(), this);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->open();
+}
+
 bus::Tab diag_form::tabIdOf(const QWidget* page) const {
     if (page == tabActions) {
         return bus::Tab::Actions;
@@ -214,6 +295,7 @@ void diag_form::onShown() {
     tabBMS->onShown();
 
     applyServiceMode(serviceMode_, *this);
+    describeTabs();
     currentPage_ = tabControl1->currentWidget();
     // Without a window manager the window may never be activated; list the ports now as well.
     refreshPortList();

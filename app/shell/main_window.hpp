@@ -68,6 +68,9 @@ class diag_form : public QWidget {
     // Port list refresh, as on every activation of the window.
     void refreshPortList();
 
+    // "About Zanthe Service Tool", opened beside the window (not blocking it).
+    void showAbout();
+
   protected:
     bool event(QEvent* event) override;
     // While a recording runs the strip refuses a change before it happens.
@@ -76,6 +79,11 @@ class diag_form : public QWidget {
 
   private:
     void connectEngine();
+    // Ctrl+Q, Ctrl+1.. and Ctrl+(Shift+)Tab for the tabs, Ctrl+R for the record button of the tab shown.
+    void installShortcuts();
+    // What each tab does and its shortcut, as the strip shows them now.
+    void describeTabs();
+    void toggleRecordingOnCurrentTab();
     void onShown();
     void onTabChanged(int index);
     void onPortChosen(const QString& name);

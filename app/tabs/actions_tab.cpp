@@ -16,6 +16,12 @@ ActionsTab::ActionsTab(QWidget* parent) : QWidget(parent) {
     endTestMode = makeButton(QStringLiteral("End test mode"), actions);
     loadOn = makeButton(QStringLiteral("Balancing Load ON"), actions);
     loadOff = makeButton(QStringLiteral("Balancing Load OFF"), actions);
+    garbage->setToolTip(QStringLiteral("Send 20,000 bytes of noise, to see that the bus recovers from it"));
+    enableTestMode->setToolTip(QStringLiteral("Every balancer enters test mode: no automatic balancing"));
+    endTestMode->setToolTip(QStringLiteral("Every balancer leaves test mode"));
+    loadOn->setToolTip(
+        QStringLiteral("Every balancer switches its balancing load on, whatever the setpoint"));
+    loadOff->setToolTip(QStringLiteral("Every balancer switches its balancing load off"));
     auto* column = new QVBoxLayout(actions);
     for (QPushButton* b : {enableTestMode, endTestMode, loadOn, loadOff}) {
         column->addWidget(b);

@@ -56,6 +56,16 @@ BatteryTesterTab::BatteryTesterTab(RecordingLock& lock, QWidget* parent)
         new QCheckBox(QStringLiteral("StopSendingMeasurementRequest"), bankValues);
     StopSendingMeasurementRequest->setObjectName(QStringLiteral("StopSendingMeasurementRequest"));
 
+    textBatV->setToolTip(QStringLiteral("Bank voltage computed from the cell voltages"));
+    tbTotalCurrent->setToolTip(QStringLiteral("Bank current from the balancers' current sensors"));
+    textBalSetP->setToolTip(
+        QStringLiteral("The balancing setpoint sent with every measurement request; cells "
+                       "above it bleed"));
+    tbSetting->setToolTip(QStringLiteral("Raises the setpoint by this many mV per ampere of bank current "
+                                         "(1 to 1000; red while the text is not valid)"));
+    sysVoltage->setToolTip(QStringLiteral("Nominal system voltage of the bank"));
+    StopSendingMeasurementRequest->setToolTip(QStringLiteral("Kept for compatibility; it has no effect"));
+
     // The check box on a line of its own: beside the values it left them too narrow to read.
     auto* bankColumn = new QVBoxLayout(bankValues);
     bankColumn->setContentsMargins(0, 0, 0, 0);

@@ -141,6 +141,9 @@ QWidget* BmsTesterTab::buildTop() {
     QPalette presetPalette = cbBatteryPresets->palette();
     presetPalette.setColor(QPalette::PlaceholderText, presetPalette.color(QPalette::ButtonText));
     cbBatteryPresets->setPalette(presetPalette);
+    cbBatteryPresets->setToolTip(
+        QStringLiteral("The battery model the emulated bank reports: cells in series, "
+                       "capacity and product id"));
     form->addWidget(makeCaption(QStringLiteral("Zanthe Model:"), cbBatteryPresets, top), 1, 0);
     form->addWidget(cbBatteryPresets, 1, 1);
 
@@ -149,6 +152,7 @@ QWidget* BmsTesterTab::buildTop() {
     cbFwVersion->addItems({QStringLiteral("v1.00"), QStringLiteral("v1.01"), QStringLiteral("v1.02")});
     cbFwVersion->setCurrentIndex(-1);
     cbFwVersion->setMinimumWidth(90);
+    cbFwVersion->setToolTip(QStringLiteral("The firmware version the emulated balancers report to the BMS"));
     auto* fwRow = new QHBoxLayout;
     fwRow->addWidget(cbFwVersion);
     fwRow->addStretch(1);
@@ -284,6 +288,8 @@ QGroupBox* BmsTesterTab::buildBatteryGroup() {
     btnResetCells = new QPushButton(QStringLiteral("Reset Cells"), groupBoxBattery);
     btnResetCells->setObjectName(QStringLiteral("btnResetCells"));
     btnResetCells->setAccessibleName(btnResetCells->text());
+    CbEditAll->setToolTip(QStringLiteral("Moving one cell's voltage or temperature sets every cell to it"));
+    btnResetCells->setToolTip(QStringLiteral("Every cell back to 3300 mV and 20 °C, the current to 0 A"));
     header->addWidget(SeriesParallelLabel);
     header->addWidget(labelCellType);
     header->addWidget(tbCellType);

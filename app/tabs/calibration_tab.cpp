@@ -61,6 +61,10 @@ std::string utf8(const QLineEdit* box) {
 CalibrationTab::CalibrationTab(QWidget* parent) : QWidget(parent) {
     enableTestMode = makeButton(QStringLiteral("Enable test mode"), this);
     reloadCalData = makeButton(QStringLiteral("Reload cal data"), this);
+    enableTestMode->setToolTip(QStringLiteral("Ask every balancer to enter test mode again"));
+    reloadCalData->setToolTip(
+        QStringLiteral("The balancers take back their stored calibration, dropping what "
+                       "was not saved"));
     label3 = new QLabel(QStringLiteral("Test mode: disabled"), this);
     label3->setObjectName(QStringLiteral("label3"));
 
@@ -191,6 +195,18 @@ QGroupBox* CalibrationTab::buildCalibrationGroup() {
     cmdCalOffset = makeButton(QStringLiteral("calibrate offset"), calibrationGroup);
     cmdCalHighCurrent = makeButton(QStringLiteral("calibrate gain"), calibrationGroup);
     cmdSaveCal = makeButton(QStringLiteral("save calibration"), calibrationGroup);
+    const QString row = QStringLiteral(" of the balancer in the table's selected row");
+    txtVoltageMeas->setToolTip(QStringLiteral("What a reference meter reads across the cell, in V"));
+    txtCurrentHighMeas->setToolTip(QStringLiteral("What a reference meter reads through the battery, in A "
+                                                  "(at least 0.5 A)"));
+    cmdCalVoltage->setToolTip(QStringLiteral("Set the voltage gain") + row +
+                              QStringLiteral(" so that it reads the measured voltage"));
+    cmdCalOffset->setToolTip(QStringLiteral("Take the present current reading") + row +
+                             QStringLiteral(" as zero; no current may flow"));
+    cmdCalHighCurrent->setToolTip(QStringLiteral("Set the current gain") + row +
+                                  QStringLiteral(" so that it reads the measured current"));
+    cmdSaveCal->setToolTip(QStringLiteral("Store the calibration in the balancers; this clears their battery "
+                                          "parameters"));
 
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(QStringLiteral("Actual Measurement"), calibrationGroup), 0, 1);
@@ -225,6 +241,11 @@ QGroupBox* CalibrationTab::buildParametersGroup() {
     tbProdID->setObjectName(QStringLiteral("tbProdID"));
     limitTyping(tbProdID, 4);
     buttonSetParams = makeButton(QStringLiteral("set battery parameters"), parametersGroup);
+    tbSerial->setToolTip(QStringLiteral("The battery's serial, up to 11 characters"));
+    tbProdID->setToolTip(QStringLiteral("Product id of the battery model, 4 hexadecimal digits"));
+    buttonSetParams->setToolTip(
+        QStringLiteral("Write serial, capacity and product id to every balancer in test "
+                       "mode; they show once the balancers are enumerated again"));
 
     auto* grid = new QGridLayout;
     grid->addWidget(makeCaption(QStringLiteral("Battery Serial"), tbSerial, parametersGroup), 0, 0);

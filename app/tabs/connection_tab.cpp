@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -32,8 +33,22 @@ ConnectionTab::ConnectionTab(QWidget* parent) : QWidget(parent) {
     grid->setColumnStretch(3, 1);
     comboBox1->setAccessibleName(QStringLiteral("Port"));
 
+    comboBox1->setToolTip(QStringLiteral("The serial port of the USB-serial adapter in the battery ring. "
+                                         "Choosing a port opens it at once; choosing it again reopens it."));
+    cmdDisconnect->setToolTip(QStringLiteral("Close the port; the window title shows \"Idle\""));
+
+    about = new QPushButton(QStringLiteral("&About..."), this);
+    about->setObjectName(QStringLiteral("about"));
+    about->setAccessibleName(QStringLiteral("About"));
+    about->setToolTip(
+        QStringLiteral("Version, build date, legal notice and the licences of the libraries used"));
+    auto* aboutRow = new QHBoxLayout;
+    aboutRow->addStretch(1);
+    aboutRow->addWidget(about);
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(settings);
+    layout->addLayout(aboutRow);
     layout->addStretch(1);
     layout->addWidget(makeFooter(QString(), this));
 
@@ -44,6 +59,7 @@ ConnectionTab::ConnectionTab(QWidget* parent) : QWidget(parent) {
         }
     });
     connect(cmdDisconnect, &QPushButton::clicked, this, &ConnectionTab::disconnectRequested);
+    connect(about, &QPushButton::clicked, this, &ConnectionTab::aboutRequested);
 }
 
 } // namespace zanst::app

@@ -15,11 +15,13 @@ class ConnectionTab : public QWidget {
 
     QComboBox* comboBox1 = nullptr; // port names, selection only
     QPushButton* cmdDisconnect = nullptr;
+    QPushButton* about = nullptr; // below the settings, which keep their place
 
   signals:
     // The user chose an entry (also the one already selected).
     void portChosen(const QString& name);
     void disconnectRequested();
+    void aboutRequested();
 };
 
 } // namespace zanst::app

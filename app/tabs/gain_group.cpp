@@ -15,6 +15,11 @@ GainGroup::GainGroup(QWidget* parent) : QGroupBox(QStringLiteral("Gain"), parent
     incGain = button(QStringLiteral("Inc Gain"));
     defaultGain = button(QStringLiteral("Default gain"));
     decGain = button(QStringLiteral("Dec Gain"));
+    const QString target = QStringLiteral(" of the balancer in the table's current row");
+    zeroCurrent->setToolTip(QStringLiteral("Take the present current reading as zero") + target);
+    incGain->setToolTip(QStringLiteral("One step up for the current gain") + target);
+    defaultGain->setToolTip(QStringLiteral("Back to the factory current gain") + target);
+    decGain->setToolTip(QStringLiteral("One step down for the current gain") + target);
     using service::GainOperation;
     for (const auto& [b, operation] :
          {std::pair{zeroCurrent, GainOperation::ZeroCurrent}, std::pair{incGain, GainOperation::IncreaseGain},

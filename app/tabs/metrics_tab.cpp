@@ -124,6 +124,13 @@ QGroupBox* MetricsTab::buildFetchGroup() {
     console->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     console->setResizeMode(QListView::Adjust);
 
+    listBox2->setToolTip(QStringLiteral("Drop a metrics file saved earlier to show it"));
+    previousInstance->setToolTip(QStringLiteral("The metrics of the previous battery"));
+    nextInstance->setToolTip(QStringLiteral("The metrics of the next battery"));
+    getAllMetrics->setToolTip(
+        QStringLiteral("Ask every battery for its lifetime metrics; each answer is saved "
+                       "to a file"));
+
     auto* column = new QVBoxLayout(group);
     column->addWidget(listBox2);
     column->addWidget(openMetricsFile);
@@ -154,6 +161,9 @@ QGroupBox* MetricsTab::buildMatrixGroup() {
     group->setAccessibleName(group->title());
     MetricsMatrix = new MetricsMatrixTable(group);
     toggleFormatting = makeButton(QStringLiteral("Toggle formatting"), group);
+    toggleFormatting->setToolTip(
+        QStringLiteral("Show the times as plain seconds or as days, hours, minutes and "
+                       "seconds"));
 
     // Each axis caption stands above the columns it names: the state-of-charge labels, the four
     // temperature columns, the C-rate labels.

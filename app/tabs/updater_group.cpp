@@ -115,6 +115,11 @@ UpdaterGroup::UpdaterGroup(QWidget* parent) : QGroupBox(QStringLiteral("Updater"
     listBox1->setObjectName(QStringLiteral("listBox1"));
     listBox1->setAccessibleName(QStringLiteral("Firmware file and updater log"));
     listBox1->setMaximumHeight(80);
+    forceUpdate->setToolTip(
+        QStringLiteral("Balancers install the image even when they run the same version"));
+    openHexFile->setToolTip(QStringLiteral("Choose an Intel HEX firmware image and update every balancer"));
+    listBox1->setToolTip(QStringLiteral("Drop an Intel HEX file here to update every balancer; the update's "
+                                        "progress shows here"));
     auto* top = new QHBoxLayout;
     top->addWidget(forceUpdate);
     top->addStretch(1);

@@ -85,6 +85,21 @@ RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, RecordingLock& lo
     csvBox->setToolTip(
         QStringLiteral("Beside the .txt recording, a .csv with a time stamp and one row per cell"));
 
+    preset->setToolTip(QStringLiteral("Ticks the column boxes below at once: the changing values (Cell ID, "
+                                      "voltage, current, temperature), all columns or none"));
+    interval->setToolTip(QStringLiteral("One line is written per interval, in whole seconds"));
+    startButton->setToolTip(
+        QStringLiteral("Start or stop writing the ticked columns of the selected rows to a "
+                       "file, one line per interval; the tabs cannot be changed meanwhile "
+                       "(Ctrl+R)"));
+    for (QCheckBox* box : columnBoxes) {
+        box->setToolTip(QStringLiteral("Write the column \"%1\" into each line").arg(box->text()));
+    }
+    selectAll->setToolTip(
+        QStringLiteral("Tick or clear the \"Select\" box of every row: only selected rows are "
+                       "recorded"));
+    pathLabel->setToolTip(QStringLiteral("The file being written, or the last one written"));
+
     timer = new QTimer(this);
     timer->setObjectName(monitor ? QStringLiteral("RecordingTimerBattDataMonitor")
                                  : QStringLiteral("RecordingTimer"));

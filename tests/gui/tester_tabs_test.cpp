@@ -3,6 +3,8 @@
 #include "shell/main_window.hpp"
 #include "support/qt_wait.hpp"
 #include "tabs/battery_tester_tab.hpp"
+#include "tabs/bms_tester_tab.hpp"
+#include "tabs/connection_tab.hpp"
 #include "tabs/gain_group.hpp"
 #include "tabs/sniffer_tab.hpp"
 #include "tabs/updater_group.hpp"
@@ -283,6 +285,66 @@ TEST_F(TesterTabs, RecordingLocksTheTabStripAndWritesTheFile) {
     EXPECT_EQ(window->tabs()->currentIndex(), 0);
     pump(1200ms);
     EXPECT_EQ(readFile(path), content) << "nothing written after the stop";
+}
+
+TEST_F(TesterTabs, KeyboardReachesTheTabsAndTheRecordButtonAndQuits) {
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTabWidget* strip = window->tabs();
+    const int count = strip->count();
+    ASSERT_EQ(count, 4);
+    // Ctrl+digit picks the tabs the strip shows; past its end nothing changes.
+    for (int i : {3, 1, 2, 0}) {
+        QTest::keyClick(window.get(), static_cast<Qt::Key>(Qt::Key_1 + i), Qt::ControlModifier);
+        EXPECT_EQ(strip->currentIndex(), i);
+    }
+    QTest::keyClick(window.get(), Qt::Key_7, Qt::ControlModifier);
+    EXPECT_EQ(strip->currentIndex(), 0);
+
+    // Ctrl+Tab and Ctrl+Shift+Tab leave a focused drop-down as it was and move along the strip.
+    struct Row {
+        QWidget* page;
+        QComboBox* combo;
+    };
+    const Row rows[] = {
+        {window->connectionTab(), window->connectionTab()->comboBox1},
+        {testerTab(), testerTab()->recorder()->preset},
+        {window->bmsTesterTab(), window->bmsTesterTab()->cbBatteryPresets},
+        {window->bmsTesterTab(), window->bmsTesterTab()->cbFwVersion},
+        {snifferTab(), snifferTab()->recorder()->preset},
+    };
+    for (const Row& r : rows) {
+        for (const bool back : {false, true}) {
+            strip->setCurrentWidget(r.page);
+            const int from = strip->currentIndex();
+            r.combo->setFocus();
+            ASSERT_TRUE(waitUntil([&] { return r.combo->hasFocus(); }))
+                << r.combo->objectName().toStdString();
+            const int selected = r.combo->currentIndex();
+            QTest::keyClick(r.combo, back ? Qt::Key_Backtab : Qt::Key_Tab,
+                            back ? Qt::ControlModifier | Qt::ShiftModifier : Qt::ControlModifier);
+            EXPECT_EQ(strip->currentIndex(), (from + (back ? count - 1 : 1)) % count)
+                << r.combo->objectName().toStdString() << (back ? " back" : "");
+            EXPECT_EQ(r.combo->currentIndex(), selected) << r.combo->objectName().toStdString();
+        }
+    }
+
+    // Ctrl+R starts and stops the recording of the tab shown; meanwhile the strip stays put.
+    strip->setCurrentWidget(testerTab());
+    testerTab()->model()->setTable(twoBalancers());
+    QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_TRUE(testerTab()->recorder()->isRecording());
+    QTest::keyClick(window.get(), Qt::Key_1, Qt::ControlModifier);
+    EXPECT_EQ(strip->currentWidget(), testerTab());
+    QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_FALSE(testerTab()->recorder()->isRecording());
+    strip->setCurrentWidget(window->connectionTab());
+    QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_FALSE(testerTab()->recorder()->isRecording()) << "no recorder on this tab";
+
+    QTest::keyClick(window.get(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(window->isVisible());
 }
 
 TEST_F(TesterTabs, RemovedFolderStopsTheRecordingWithTheReason) {

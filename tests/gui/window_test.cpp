@@ -5,10 +5,12 @@
 #include "support/pty.hpp"
 #include "support/qt_wait.hpp"
 #include "tabs/connection_tab.hpp"
+#include "ui/about_dialog.hpp"
 #include "ui/tab_overlay.hpp"
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -103,6 +105,31 @@ TEST_F(WindowTest, ConnectionTabIsReachableForScreenReaders) {
     EXPECT_EQ(settings->title(), QStringLiteral("Settings"));
     EXPECT_EQ(window.connectionTab()->cmdDisconnect->text(), QStringLiteral("Disconnect"));
     EXPECT_NE(combo()->focusPolicy(), Qt::NoFocus);
+}
+
+TEST_F(WindowTest, AboutShowsVersionBuildDateNoticeAndLicencesBesideTheSettings) {
+    window.show();
+    auto* settings = window.connectionTab()->findChild<QGroupBox*>();
+    const QRect settingsBefore = settings->geometry();
+    QPushButton* about = window.connectionTab()->about;
+    EXPECT_GE(about->geometry().top(), settings->geometry().bottom()) << "the settings keep their place";
+    QTest::mouseClick(about, Qt::LeftButton);
+    auto* dialog = window.findChild<app::AboutDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    const QString text = dialog->text();
+    for (const QString& expected :
+         {QStringLiteral("Version " ZANST_VERSION ", built ") + diag_form::buildDate(),
+          QStringLiteral("Copyright (C) 2026 Kestrova Energy"), QStringLiteral("Qt 6"),
+          QStringLiteral("GNU Lesser General Public License version 3"),
+          QStringLiteral("GCC Runtime Library Exception")}) {
+        EXPECT_TRUE(text.contains(expected)) << expected.toStdString() << " in " << text.toStdString();
+    }
+    const QPointer<app::AboutDialog> closed(dialog);
+    dialog->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(closed.isNull()) << "each opening makes its own dialog, freed on closing";
+    EXPECT_EQ(settings->geometry(), settingsBefore);
 }
 
 TEST_F(WindowTest, ExtraPortsAreListedAfterTheSystemPorts) {

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Checks a built zanst .deb: unpacks it (dpkg -x) into a temporary root, checks that every file a
+# desktop needs is there and valid (desktop entry, icons, metainfo, manual pages), that the
+# unpacked programs answer --version and --help, that shlibdeps filled in the dependencies, and
+# that lintian reports no error. Prints lintian's warnings. Exit status 1 on the first failure.
+#
+# Usage: packaging/check-deb.sh PACKAGE.deb
+set -euo pipefail
+deb="$(realpath "$1")" # the checks below run from other folders
+root="$(mktemp -d /tmp/zanst-deb.XXXXXX)"
+trap 'rm -rf "$root"' EXIT
+
+fail() {
+  echo "check-deb: $*" >&2
+  exit 1
+}
+
+dpkg-deb --info "$deb" > "$root/control"
+dpkg -x "$deb" "$root/fs"
+cd "$root/fs"
+
+for f in usr/bin/zanst usr/bin/zanst-sim; do
+  [ -x "$f" ] || fail "$f missing or not executable"
+  file "$f" | grep -q 'ELF.*stripped' || fail "$f is not a stripped ELF program: $(file "$f")"
+  file "$f" | grep -q 'not stripped' && fail "$f carries its symbols"
+done
+for f in usr/share/applications/zanst.desktop usr/share/metainfo/com.kestrova.zanst.metainfo.xml \
+  usr/share/icons/hicolor/scalable/apps/zanst.svg usr/share/man/man1/zanst.1.gz \
+  usr/share/man/man1/zanst-sim.1.gz usr/share/doc/zanst/copyright usr/share/doc/zanst/changelog.gz \
+  usr/share/doc/zanst/user-guide.md; do
+  [ -s "$f" ] || fail "$f missing or empty"
+done
+for size in 16 22 24 32 48 64 128 256; do
+  png="usr/share/icons/hicolor/${size}x${size}/apps/zanst.png"
+  file "$png" | grep -q "PNG image data, $size x $size," || fail "$png: $(file "$png" 2>&1)"
+done
+# Every picture the user guide shows is in the package.
+grep -o 'screenshots/[a-z0-9-]*\.png' usr/share/doc/zanst/user-guide.md | sort -u | while read -r shot; do
+  [ -s "usr/share/doc/zanst/$shot" ] || fail "user guide picture $shot missing"
+done
+
+desktop-file-validate usr/share/applications/zanst.desktop || fail "desktop entry invalid"
+grep -qx 'Exec=zanst' usr/share/applications/zanst.desktop || fail "desktop entry does not start zanst"
+appstreamcli validate --no-net usr/share/metainfo/com.kestrova.zanst.metainfo.xml || fail "metainfo invalid"
+
+version="$(dpkg-deb --field "$deb" Version)"
+for page in zanst zanst-sim; do
+  # grep -c reads to the end, so zcat never meets a closed pipe.
+  zcat "usr/share/man/man1/$page.1.gz" | grep -c "^\.TH .* \"Zanst $version\"" > /dev/null ||
+    fail "man page $page does not name version $version"
+  warnings="$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "usr/share/man/man1/$page.1.gz" 2>&1 > /dev/null)"
+  [ -z "$warnings" ] || fail "man page $page: $warnings"
+done
+
+grep -Eq '^ Depends:.*libqt6widgets6.*' "$root/control" || fail "no Qt dependency found by shlibdeps"
+grep -Eq '^ Depends:.*libqt6serialport6' "$root/control" || fail "no serial port dependency"
+grep -Eq '^ Depends:.*libc6' "$root/control" || fail "no C library dependency"
+
+# Whole outputs first: grep -q would close the pipe early.
+out="$(env -u DISPLAY -u WAYLAND_DISPLAY ./usr/bin/zanst --version)"
+[[ "$out" == "zanst $version ("* ]] || fail "the packaged zanst reports \"$out\", not version $version"
+out="$(env -u DISPLAY -u WAYLAND_DISPLAY ./usr/bin/zanst --help)"
+[[ "$out" == *--service* ]] || fail "zanst --help: $out"
+out="$(./usr/bin/zanst-sim --help)"
+[[ "$out" == *"Usage: zanst-sim"* ]] || fail "zanst-sim --help: $out"
+
+cd /
+lintian --tag-display-limit 0 "$deb" > "$root/lintian.txt" 2>&1 || true
+cat "$root/lintian.txt"
+if grep -q '^E: ' "$root/lintian.txt"; then
+  fail "lintian reports errors"
+fi
+echo "check-deb: $deb passed ($(grep -c '^W: ' "$root/lintian.txt" || true) lintian warnings)"

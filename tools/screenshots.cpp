@@ -1,0 +1,151 @@
+// Takes the user guide's pictures: the main window, offscreen, beside a running zanst-sim whose
+// port is in ZANST_SIM_PORT; one PNG per tab, grabbed from the window itself, so they can be
+// taken again after every visible change. scripts/screenshots.sh starts the simulator in each
+// role and runs this once per scene.
+//
+// Usage: zanst-screenshots OUTDIR bank|bms|ring|service
+
+#include "shell/main_window.hpp"
+#include "tabs/actions_tab.hpp"
+#include "tabs/battery_tester_tab.hpp"
+#include "tabs/bms_tester_tab.hpp"
+#include "tabs/calibration_tab.hpp"
+#include "tabs/connection_tab.hpp"
+#include "tabs/metrics_tab.hpp"
+#include "tabs/sniffer_tab.hpp"
+#include "ui/about_dialog.hpp"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStyleFactory>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <functional>
+#include <iostream>
+
+namespace {
+
+using zanst::app::diag_form;
+
+void pause(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool waitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms) {
+        pause(20);
+    }
+    return done();
+}
+
+class Camera {
+  public:
+    explicit Camera(QString folder) : folder_(std::move(folder)) {}
+    bool shoot(QWidget* widget, const QString& name) {
+        const QString path = QDir(folder_).filePath(name + QStringLiteral(".png"));
+        if (!widget->grab().save(path)) {
+            std::cerr << "zanst-screenshots: cannot write " << path.toStdString() << '\n';
+            return false;
+        }
+        std::cout << path.toStdString() << '\n';
+        return true;
+    }
+
+  private:
+    QString folder_;
+};
+
+// Shows `page` and lets the bus fill it for `ms` before the picture is taken.
+bool showTab(diag_form& window, QWidget* page, int ms) {
+    window.tabs()->setCurrentWidget(page);
+    pause(ms);
+    return window.tabs()->currentWidget() == page;
+}
+
+bool openPort(diag_form& window, const QString& port) {
+    QComboBox* combo = window.connectionTab()->comboBox1;
+    window.refreshPortList();
+    const int index = combo->findText(port);
+    if (index < 0) {
+        std::cerr << "zanst-screenshots: " << port.toStdString() << " is not in the port list\n";
+        return false;
+    }
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+    return waitFor([&] { return window.windowTitle().endsWith(QStringLiteral(" - ") + port); }, 5000);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication app(argc, argv);
+    const QStringList args = QApplication::arguments();
+    const QString port = qEnvironmentVariable("ZANST_SIM_PORT");
+    const QStringList scenes{QStringLiteral("bank"), QStringLiteral("bms"), QStringLiteral("ring"),
+                             QStringLiteral("service")};
+    if (args.size() != 3 || !scenes.contains(args[2]) || port.isEmpty()) {
+        std::cerr << "usage: ZANST_SIM_PORT=PORT zanst-screenshots OUTDIR bank|bms|ring|service\n";
+        return 2;
+    }
+    const QString scene = args[2];
+    // Recordings and metrics files of this run go to a folder that is removed at the end.
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    QDir().mkpath(args[1]);
+    Camera camera(args[1]);
+
+    const bool service = scene == QStringLiteral("service");
+    diag_form window(service ? zanst::app::ServiceMode::On : zanst::app::ServiceMode::Off);
+    window.show();
+    if (!openPort(window, port)) {
+        std::cerr << "zanst-screenshots: the port did not open\n";
+        return 1;
+    }
+    bool ok = true;
+    if (scene == QStringLiteral("bank")) {
+        ok &= showTab(window, window.connectionTab(), 300) &&
+              camera.shoot(&window, QStringLiteral("connection"));
+        ok &= showTab(window, window.batteryTesterTab(), 4500) &&
+              camera.shoot(&window, QStringLiteral("battery-tester"));
+        window.showAbout();
+        auto* about = window.findChild<zanst::app::AboutDialog*>();
+        pause(300);
+        ok &= about != nullptr && camera.shoot(about, QStringLiteral("about"));
+    } else if (scene == QStringLiteral("bms")) {
+        ok &= showTab(window, window.bmsTesterTab(), 4500) &&
+              camera.shoot(&window, QStringLiteral("bms-tester"));
+    } else if (scene == QStringLiteral("ring")) {
+        ok &= showTab(window, window.snifferTab(), 4500) &&
+              camera.shoot(&window, QStringLiteral("data-sniffer"));
+    } else {
+        ok &= showTab(window, window.batteryTesterTab(), 4500) &&
+              camera.shoot(&window, QStringLiteral("battery-tester-service"));
+        ok &= showTab(window, window.calibrationTab(), 4000) &&
+              camera.shoot(&window, QStringLiteral("calibration"));
+        ok &= showTab(window, window.actionsTab(), 300) && camera.shoot(&window, QStringLiteral("actions"));
+        zanst::app::MetricsTab* metrics = window.metricsTab();
+        ok &= showTab(window, metrics, 600);
+        metrics->getAllMetrics->click();
+        const bool fetched = waitFor(
+            [&] {
+                const int n = metrics->console->count();
+                return n > 0 &&
+                       metrics->console->item(n - 1)->text().startsWith(QStringLiteral("Metrics fetch done"));
+            },
+            20000);
+        ok &= fetched && camera.shoot(&window, QStringLiteral("metrics"));
+    }
+    return ok ? 0 : 1;
+}
