@@ -6,9 +6,10 @@
 //   - the BMS tester's first answer byte after a request's last byte, against the time socat
 //     takes to pass that byte on.
 //
-//   window_latency [--seconds S] [--rounds R] [--answers N] [--busy N]
+//   window_latency [--seconds S] [--rounds R] [--answers N] [--busy N] [--plots]
 //
 // --busy N starts N CPU-bound processes beside it for the whole run (a busy machine).
+// --plots opens the live plots for the whole run, on the last hour of cell voltages.
 
 #include "echo_phase.hpp"
 #include "shell/main_window.hpp"
@@ -17,10 +18,12 @@
 #include "tabs/bms_tester_tab.hpp"
 #include "tabs/connection_tab.hpp"
 #include "tabs/sniffer_tab.hpp"
+#include "ui/plot_window.hpp"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -187,6 +190,7 @@ int main(int argc, char** argv) {
     int rounds = 3;
     int answers = 300;
     int busy = 0;
+    bool plots = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--seconds" && i + 1 < argc) {
@@ -197,8 +201,11 @@ int main(int argc, char** argv) {
             answers = std::max(10, std::atoi(argv[++i]));
         } else if (arg == "--busy" && i + 1 < argc) {
             busy = std::max(0, std::atoi(argv[++i]));
+        } else if (arg == "--plots") {
+            plots = true;
         } else {
-            std::fprintf(stderr, "usage: %s [--seconds S] [--rounds R] [--answers N] [--busy N]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--seconds S] [--rounds R] [--answers N] [--busy N] [--plots]\n",
+                         argv[0]);
             return 2;
         }
     }
@@ -207,9 +214,13 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     Window window;
+    if (plots) {
+        window.form->plotsButton()->click();
+        window.form->plotWindow()->span->setCurrentIndex(2);
+    }
     const std::vector<pid_t> hogs = startBusy(busy);
-    std::printf("whole program, window shown (%s), %d CPU-bound processes beside it\n",
-                qPrintable(QGuiApplication::platformName()), busy);
+    std::printf("whole program, window shown (%s), %d CPU-bound processes beside it, plots %s\n",
+                qPrintable(QGuiApplication::platformName()), busy, plots ? "open" : "closed");
 
     // Data sniffer against socat, alternating.
     const Bytes pattern = snifferPattern();

@@ -5,8 +5,9 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-serialport-dev qt6-svg-dev qt6-qpa-plugins libqt6svg6
+  qt6-base-dev qt6-serialport-dev qt6-svg-dev qt6-charts-dev qt6-qpa-plugins libqt6svg6
   libgl-dev
+  libqt6opengl6-dev # Qt Charts' CMake files need it, but its package does not pull it in
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-dev clang-format
   xvfb xauth imagemagick socat xdotool

@@ -67,6 +67,10 @@ void SnifferParser::decodeFrame(std::span<const std::uint8_t> frame) {
             report(BmsField::BmsCurrent,
                    bus::scaledText(static_cast<std::int16_t>(bus::getLe16(frame, 6)), 1, format));
         }
+        if (has(9) && listener_ != nullptr) {
+            listener_->bmsMeasured(bus::getLe16(frame, 4), bus::getLe16(frame, 8) * 100,
+                                   static_cast<std::int16_t>(bus::getLe16(frame, 6)) * 100);
+        }
     }
 }
 

@@ -27,6 +27,13 @@ class SnifferListener {
     virtual void bmsInfoChanged(BmsField field, const std::string& text) = 0;
     // The last record of a burst arrived: the cell table is to be refreshed from `snapshot`.
     virtual void burstEnded(const BankSnapshot& snapshot) = 0;
+    // A whole measurement frame of the BMS: its setpoint, bank voltage and current as numbers
+    // (mV, mV, mA), for the plots and the summary, which never read the fields' texts.
+    virtual void bmsMeasured(int setpointMv, int bankMv, int bankMa) {
+        (void)setpointMv;
+        (void)bankMv;
+        (void)bankMa;
+    }
 };
 
 class SnifferParser final : public bus::BusListener, private bus::FrameObserver {

@@ -20,4 +20,8 @@ void SnifferFeature::burstEnded(const tester::BankSnapshot& snapshot) {
     emit snapshotTaken(snapshot);
 }
 
+void SnifferFeature::bmsMeasured(int setpointMv, int bankMv, int bankMa) {
+    emit bankValuesChanged(tester::BankValues{setpointMv, bankMv, bankMa});
+}
+
 } // namespace zanst::app

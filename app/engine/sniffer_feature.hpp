@@ -27,10 +27,13 @@ class SnifferFeature : public QObject, private tester::SnifferListener {
     void infoCleared();
     // What the balancer tables hold at the end of every sniffed burst.
     void snapshotTaken(const zanst::tester::BankSnapshot& snapshot);
+    // The BMS's setpoint, bank voltage and current from its measurement frame, as numbers.
+    void bankValuesChanged(const zanst::tester::BankValues& values);
 
   private:
     void bmsInfoChanged(tester::BmsField field, const std::string& text) override;
     void burstEnded(const tester::BankSnapshot& snapshot) override;
+    void bmsMeasured(int setpointMv, int bankMv, int bankMa) override;
 
     tester::SnifferParser parser_;
 };

@@ -13,12 +13,15 @@
 #include "tabs/metrics_tab.hpp"
 #include "tabs/sniffer_tab.hpp"
 #include "ui/about_dialog.hpp"
+#include "ui/bank_summary_view.hpp"
 #include "ui/bus_status_bar.hpp"
+#include "ui/plot_window.hpp"
 #include "ui/recorder_panel.hpp"
 #include "ui/tab_overlay.hpp"
 
 #include <QComboBox>
 #include <QEvent>
+#include <QHBoxLayout>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QPushButton>
@@ -76,6 +79,26 @@ diag_form::diag_form(ServiceMode serviceMode, QWidget* parent)
     tabControl1->setCurrentIndex(0);
     currentPage_ = tabControl1->currentWidget();
 
+    // Beside the tab strip, not tabs: a tab would be a mode of its own and stop the polling. The
+    // corner holds the views' openers side by side (the traffic view adds its link here).
+    auto* corner = new QWidget(tabControl1);
+    corner->setObjectName(QStringLiteral("tabStripCorner"));
+    auto* cornerLayout = new QHBoxLayout(corner);
+    cornerLayout->setContentsMargins(0, 0, 0, 0);
+    cornerLayout->setSpacing(8);
+    plots_ = new PlotWindow(this);
+    plots_->setSelectionSource(tabBMS->model());
+    plotsButton_ = new QPushButton(QStringLiteral("Plots..."), corner);
+    plotsButton_->setObjectName(QStringLiteral("plotsButton"));
+    plotsButton_->setToolTip(QStringLiteral("Cell voltages, temperatures and the bank over time"));
+    cornerLayout->addWidget(plotsButton_);
+    tabControl1->setCornerWidget(corner, Qt::TopRightCorner);
+    connect(plotsButton_, &QPushButton::clicked, this, [this] {
+        plots_->show();
+        plots_->raise();
+        plots_->activateWindow();
+    });
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(tabControl1);
@@ -120,6 +143,15 @@ void diag_form::connectEngine() {
     connect(tester, &TesterFeature::bankValuesChanged, tabBMS, &BatteryTesterTab::showBankValues);
     connect(sniffer, &SnifferFeature::infoChanged, tabSniffer, &SnifferTab::showField);
     connect(sniffer, &SnifferFeature::infoCleared, tabSniffer, &SnifferTab::clearFields);
+    // Summaries and plots take the numbers of whichever feature runs, as the grids do.
+    for (BankSummaryView* summary : {tabBMS->summary(), tabSniffer->summary()}) {
+        connect(tester, &TesterFeature::bankValuesChanged, summary, &BankSummaryView::showBankValues);
+        connect(sniffer, &SnifferFeature::bankValuesChanged, summary, &BankSummaryView::showBankValues);
+    }
+    connect(tester, &TesterFeature::snapshotTaken, plots_, &PlotWindow::addSnapshot);
+    connect(sniffer, &SnifferFeature::snapshotTaken, plots_, &PlotWindow::addSnapshot);
+    connect(tester, &TesterFeature::bankValuesChanged, plots_, &PlotWindow::addBankValues);
+    connect(sniffer, &SnifferFeature::bankValuesChanged, plots_, &PlotWindow::addBankValues);
 
     connect(tabBMS, &BatteryTesterTab::setpointCorrectionChanged, this, [tester](int correction) {
         post(tester, [correction](TesterFeature& t) { t.setSetpointCorrection(correction); });
@@ -340,6 +372,7 @@ void diag_form::onTabChanged(int index) {
     if (page == tabBattery) {
         tabBattery->onSelected();
     }
+    plots_->setSelectionSource(page == tabSniffer ? tabSniffer->model() : tabBMS->model());
     const bus::Tab tab = tabIdOf(page);
     post(engine(), [tab](BusEngine& e) { e.selectTab(tab); });
 }

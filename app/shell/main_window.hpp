@@ -16,6 +16,7 @@
 #include <array>
 #include <optional>
 
+class QPushButton;
 class QTabWidget;
 
 namespace zanst::app {
@@ -26,6 +27,7 @@ class BmsTesterTab;
 class CalibrationTab;
 class ConnectionTab;
 class MetricsTab;
+class PlotWindow;
 class BusStatusBar;
 class SnifferTab;
 class TabOverlay;
@@ -61,6 +63,9 @@ class diag_form : public QWidget {
     TrafficWindow* trafficWindow() const { return traffic_; }
     // Empties the port list's choice (a replay or a lost port took its place).
     void clearPortChoice() { clearPortSelection(); }
+    // The live plots: a window of their own, opened from the button beside the tab strip.
+    PlotWindow* plotWindow() const { return plots_; }
+    QPushButton* plotsButton() const { return plotsButton_; }
 
     // The operating mode of a tab page.
     bus::Tab tabIdOf(const QWidget* page) const;
@@ -104,6 +109,8 @@ class diag_form : public QWidget {
     TabOverlay* overlay_ = nullptr;
     BusStatusBar* statusBar_ = nullptr;
     TrafficWindow* traffic_ = nullptr;
+    PlotWindow* plots_ = nullptr;
+    QPushButton* plotsButton_ = nullptr;
     QElapsedTimer clock_;
     // When each mode last had a valid answer (clock_ ms; before the window existed it is negative).
     std::array<std::optional<qint64>, 7> lastValidAtMs_{};

@@ -12,6 +12,7 @@
 #include "ui/bus_status_bar.hpp"
 #include "ui/traffic_window.hpp"
 
+#include <QBoxLayout>
 #include <QLabel>
 #include <QTabWidget>
 
@@ -57,7 +58,13 @@ TrafficWindow* connectTraffic(diag_form& window) {
     link->setObjectName(QStringLiteral("trafficLink"));
     link->setAccessibleName(QStringLiteral("Traffic view"));
     link->setContentsMargins(0, 0, 6, 0);
-    window.tabs()->setCornerWidget(link, Qt::TopRightCorner);
+    // First in the corner the window keeps for the views' openers.
+    QWidget* corner = window.tabs()->cornerWidget(Qt::TopRightCorner);
+    if (auto* row = corner != nullptr ? qobject_cast<QBoxLayout*>(corner->layout()) : nullptr) {
+        row->insertWidget(0, link);
+    } else {
+        window.tabs()->setCornerWidget(link, Qt::TopRightCorner);
+    }
     QObject::connect(link, &QLabel::linkActivated, view, [view] {
         view->show();
         view->raise();

@@ -4,6 +4,7 @@
 #include "tabs/gain_group.hpp"
 #include "tabs/updater_group.hpp"
 #include "tester/bank_computation.hpp"
+#include "ui/bank_summary_view.hpp"
 #include "ui/cell_grid.hpp"
 #include "ui/recorder_panel.hpp"
 #include "ui/widgets.hpp"
@@ -100,6 +101,8 @@ BatteryTesterTab::BatteryTesterTab(RecordingLock& lock, QWidget* parent)
     layout->addWidget(recorder_);
     staleNote_ = new StaleNote(this);
     layout->addWidget(staleNote_);
+    summary_ = new BankSummaryView(this);
+    layout->addWidget(summary_);
     layout->addWidget(batteryTesterGridView, 1);
     layout->addWidget(makeFooter(QStringLiteral("Zanst_connection_BatteryTester"), this));
 
@@ -123,10 +126,12 @@ void BatteryTesterTab::onSettingEdited(const QString& text) {
 
 void BatteryTesterTab::showSnapshot(const tester::BankSnapshot& snapshot) {
     model_->setSnapshot(snapshot);
+    summary_->showSnapshot(snapshot);
 }
 
 void BatteryTesterTab::setStale(bool stale, const QString& age) {
     model_->setStale(stale);
+    summary_->setStale(stale);
     staleNote_->setStale(stale, age);
     for (QWidget* box : std::initializer_list<QWidget*>{textBatV, tbTotalCurrent, textBalSetP}) {
         greyOut(box, stale);

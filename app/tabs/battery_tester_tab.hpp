@@ -17,6 +17,7 @@ struct BankValues;
 
 namespace zanst::app {
 
+class BankSummaryView;
 class CellTableModel;
 class GainGroup;
 class RecorderPanel;
@@ -35,6 +36,7 @@ class BatteryTesterTab : public QWidget {
 
     CellTableModel* model() const { return model_; }
     RecorderPanel* recorder() const { return recorder_; }
+    BankSummaryView* summary() const { return summary_; }
     // The correction the engine was last given (mV/A).
     int setpointCorrection() const { return lastValidCorrection_; }
 
@@ -65,6 +67,7 @@ class BatteryTesterTab : public QWidget {
     CellTableModel* model_ = nullptr;
     StaleNote* staleNote_ = nullptr;
     RecorderPanel* recorder_ = nullptr;
+    BankSummaryView* summary_ = nullptr;
     int lastValidCorrection_;
 };
 

@@ -1,5 +1,6 @@
 #include "tabs/sniffer_tab.hpp"
 
+#include "ui/bank_summary_view.hpp"
 #include "ui/cell_grid.hpp"
 #include "ui/recorder_panel.hpp"
 #include "ui/widgets.hpp"
@@ -70,6 +71,8 @@ SnifferTab::SnifferTab(RecordingLock& lock, QWidget* parent) : QWidget(parent) {
     layout->addWidget(info);
     layout->addWidget(staleNote_);
     layout->addWidget(recorder_);
+    summary_ = new BankSummaryView(this);
+    layout->addWidget(summary_);
     layout->addWidget(BattDataMonitorGridView, 1);
     layout->addWidget(note);
     layout->addWidget(makeFooter(QStringLiteral("Zanst_connection"), this));
@@ -89,6 +92,7 @@ void SnifferTab::clearFields() {
 
 void SnifferTab::setStale(bool stale, const QString& age) {
     model_->setStale(stale);
+    summary_->setStale(stale);
     staleNote_->setStale(stale, age);
     for (QLineEdit* box : fields_) {
         greyOut(box, stale);
@@ -97,6 +101,7 @@ void SnifferTab::setStale(bool stale, const QString& age) {
 
 void SnifferTab::showSnapshot(const tester::BankSnapshot& snapshot) {
     model_->setSnapshot(snapshot);
+    summary_->showSnapshot(snapshot);
 }
 
 void SnifferTab::onShown() {

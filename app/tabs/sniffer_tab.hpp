@@ -18,6 +18,7 @@ struct BankSnapshot;
 
 namespace zanst::app {
 
+class BankSummaryView;
 class CellTableModel;
 class RecorderPanel;
 class RecordingLock;
@@ -33,6 +34,7 @@ class SnifferTab : public QWidget {
 
     CellTableModel* model() const { return model_; }
     RecorderPanel* recorder() const { return recorder_; }
+    BankSummaryView* summary() const { return summary_; }
     QLineEdit* bmsField(tester::BmsField field) const { return fields_[static_cast<std::size_t>(field)]; }
 
     QTableView* BattDataMonitorGridView = nullptr;
@@ -47,6 +49,7 @@ class SnifferTab : public QWidget {
   private:
     CellTableModel* model_ = nullptr;
     RecorderPanel* recorder_ = nullptr;
+    BankSummaryView* summary_ = nullptr;
     std::array<QLineEdit*, tester::kBmsFieldCount> fields_{};
     QLabel* statusCaption_ = nullptr;
     StaleNote* staleNote_ = nullptr;

@@ -32,7 +32,13 @@ const QString kCaptions[CellTableModel::kColumns] = {
     QString(),
 };
 
-QColor levelColour(tester::VoltageLevel level) {
+QColor backgroundColour(tester::RowBackground background) {
+    return background == tester::RowBackground::Gainsboro ? QColor(0xDC, 0xDC, 0xDC) : QColor(Qt::white);
+}
+
+} // namespace
+
+QColor voltageLevelColour(tester::VoltageLevel level) {
     switch (level) {
     case tester::VoltageLevel::Alarm:
         return QColor(Qt::red);
@@ -44,12 +50,6 @@ QColor levelColour(tester::VoltageLevel level) {
     return QColor(Qt::black);
 }
 
-QColor backgroundColour(tester::RowBackground background) {
-    return background == tester::RowBackground::Gainsboro ? QColor(0xDC, 0xDC, 0xDC) : QColor(Qt::white);
-}
-
-} // namespace
-
 CellTableModel::CellTableModel(QObject* parent) : QAbstractTableModel(parent), format_(localeTextFormat()) {}
 
 void CellTableModel::setSnapshot(const tester::BankSnapshot& snapshot) {
@@ -57,6 +57,7 @@ void CellTableModel::setSnapshot(const tester::BankSnapshot& snapshot) {
     for (std::size_t i = 0; i < snapshot.balancers.size(); ++i) {
         health_[i] = {snapshot.balancers[i].crcErrors, snapshot.balancers[i].missedAnswers};
     }
+    snapshot_ = snapshot;
     setTable(tester::UpdateCellData(snapshot, format_));
 }
 
@@ -133,7 +134,7 @@ QVariant CellTableModel::data(const QModelIndex& index, int role) const {
             return QBrush(QColor(Qt::gray));
         }
         if (known && column == col(Column::Voltage)) {
-            return QBrush(levelColour(table_.rows[static_cast<std::size_t>(row)].level));
+            return QBrush(voltageLevelColour(table_.rows[static_cast<std::size_t>(row)].level));
         }
         return {};
     case Qt::FontRole:

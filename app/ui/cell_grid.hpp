@@ -15,9 +15,13 @@
 #include <array>
 #include <vector>
 
+class QColor;
 class QTableView;
 
 namespace zanst::app {
+
+// The colour of a voltage in its band; the tables and the bank summary both use it.
+QColor voltageLevelColour(tester::VoltageLevel level);
 
 class CellTableModel : public QAbstractTableModel {
     Q_OBJECT
@@ -39,6 +43,8 @@ class CellTableModel : public QAbstractTableModel {
     // Rows from the balancers' numbers, as texts in the user's locale; each row's tooltip tells
     // how its balancer answers (CRC errors, missed answers).
     void setSnapshot(const tester::BankSnapshot& snapshot);
+    // The numbers behind the rows, for the CSV recording.
+    const tester::BankSnapshot& snapshot() const { return snapshot_; }
     // Old values show in grey until fresh ones come.
     void setStale(bool stale);
     bool stale() const { return stale_; }
@@ -67,6 +73,7 @@ class CellTableModel : public QAbstractTableModel {
     std::vector<RowHealth> health_;
     bool stale_ = false;
     tester::CellTable table_;
+    tester::BankSnapshot snapshot_;
     std::vector<std::array<QString, kColumns>> texts_; // table_ as shown
     std::vector<std::array<QStaticText, kColumns>> laidOut_;
     tester::RowSelection selected_{};

@@ -14,6 +14,8 @@
 #include <QSpinBox>
 #include <QTimer>
 
+#include <chrono>
+
 namespace zanst::app {
 
 namespace {
@@ -77,6 +79,12 @@ RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, RecordingLock& lo
     selectAll->setAccessibleName(QStringLiteral("Select all rows"));
     selectAll->setChecked(true);
 
+    csvBox = new QCheckBox(QStringLiteral("Also write CSV"), this);
+    csvBox->setObjectName(monitor ? QStringLiteral("cbRecordingCsvBattDataMonitor")
+                                  : QStringLiteral("cbRecordingCsv"));
+    csvBox->setToolTip(
+        QStringLiteral("Beside the .txt recording, a .csv with a time stamp and one row per cell"));
+
     preset->setToolTip(QStringLiteral("Ticks the column boxes below at once: the changing values (Cell ID, "
                                       "voltage, current, temperature), all columns or none"));
     interval->setToolTip(QStringLiteral("One line is written per interval, in whole seconds"));
@@ -128,6 +136,7 @@ RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, RecordingLock& lo
     state->addSpacing(24);
     state->addWidget(new QLabel(QStringLiteral("Recording saved to:"), this));
     state->addWidget(pathLabel, 1);
+    state->addWidget(csvBox);
     grid->addLayout(state, 2, 0);
 
     applyPreset(0);
@@ -200,6 +209,7 @@ void RecorderPanel::setControlsEnabled(bool enabled) {
     }
     balancingBox->setEnabled(enabled);
     statusBox->setEnabled(enabled);
+    csvBox->setEnabled(enabled);
     interval->setEnabled(enabled);
     selectAll->setEnabled(enabled);
     preset->setEnabled(enabled);
@@ -231,6 +241,49 @@ void RecorderPanel::start() {
     stateLabel->setValue(QStringLiteral("Active"));
     setControlsEnabled(false);
     showPath(QStringLiteral("Started Saving to ") + fromPath(recorder_->activeFile()), false);
+    csvError_.clear();
+    if (csvBox->isChecked()) {
+        startCsv();
+    }
+}
+
+tester::CsvValues RecorderPanel::csvValues() const {
+    using tester::RecordColumn;
+    const tester::ColumnSet columns = checkedColumns();
+    const auto on = [&columns](RecordColumn c) { return columns[static_cast<std::size_t>(c)]; };
+    return {on(RecordColumn::Voltage),   on(RecordColumn::Current),  on(RecordColumn::Temp),
+            on(RecordColumn::Serial),    on(RecordColumn::Firmware), on(RecordColumn::ProdID),
+            on(RecordColumn::BootLoader)};
+}
+
+void RecorderPanel::startCsv() {
+    std::filesystem::path path = recorder_->activeFile();
+    path.replace_extension(".csv");
+    const tester::CsvResult opened = csv_.open(path, tester::csvHeader(csvValues()));
+    if (!opened.ok) {
+        csvError_ = QStringLiteral("no CSV: ") + QString::fromStdString(opened.message);
+        showPath(QStringLiteral("Started Saving to ") + fromPath(recorder_->activeFile()) +
+                     QStringLiteral("; ") + csvError_,
+                 true);
+        return;
+    }
+    showPath(QStringLiteral("Started Saving to ") + fromPath(recorder_->activeFile()) +
+                 QStringLiteral(" and ") + fromPath(csv_.path()),
+             false);
+}
+
+void RecorderPanel::writeCsv() {
+    if (!csv_.isOpen()) {
+        return;
+    }
+    const std::string rows = tester::csvRows(std::chrono::system_clock::now(), model_->snapshot(),
+                                             model_->selection(), csvValues());
+    const tester::CsvResult written = csv_.append(rows);
+    if (!written.ok) {
+        csv_.close();
+        csvError_ = QStringLiteral("CSV stopped: ") + QString::fromStdString(written.message);
+        showPath(csvError_ + QStringLiteral(" (the .txt recording goes on)"), true);
+    }
 }
 
 void RecorderPanel::writeLine() {
@@ -242,7 +295,9 @@ void RecorderPanel::writeLine() {
     const tester::FileResult written = recorder_->append(line);
     if (!written.ok) {
         failStop(QString::fromStdString(written.message));
+        return;
     }
+    writeCsv();
 }
 
 void RecorderPanel::stop() {
@@ -251,11 +306,17 @@ void RecorderPanel::stop() {
         tester::recordingLine(model_->table(), model_->selection(), checkedColumns(), format_);
     const tester::FileResult written = recorder_->append(line);
     const QString path = fromPath(recorder_->activeFile());
+    writeCsv();
+    const QString csvPath = csv_.isOpen() ? fromPath(csv_.path()) : QString();
     finish();
-    if (written.ok) {
-        showPath(QStringLiteral("Saved to ") + path, false);
-    } else {
+    if (!written.ok) {
         showPath(QStringLiteral("Recording stopped: ") + QString::fromStdString(written.message), true);
+    } else if (!csvError_.isEmpty()) {
+        showPath(QStringLiteral("Saved to ") + path + QStringLiteral("; ") + csvError_, true);
+    } else if (!csvPath.isEmpty()) {
+        showPath(QStringLiteral("Saved to ") + path + QStringLiteral(" and ") + csvPath, false);
+    } else {
+        showPath(QStringLiteral("Saved to ") + path, false);
     }
 }
 
@@ -266,6 +327,7 @@ void RecorderPanel::failStop(const QString& reason) {
 
 void RecorderPanel::finish() {
     recorder_->stop();
+    csv_.close();
     lock_.setRecording(kind_, false);
     startButton->setText(QStringLiteral("Start Recording"));
     startButton->setStyleSheet(QString::fromLatin1(kStartStyle));

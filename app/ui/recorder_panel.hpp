@@ -4,10 +4,12 @@
 // The "Battery tester" and "Data Sniffer" tabs each have one, fully independent.
 
 #include "bus/number_text.hpp"
+#include "tester/csv_recording.hpp"
 #include "tester/recorder.hpp"
 #include "ui/recording_lock.hpp"
 #include "ui/widgets.hpp"
 
+#include <QString>
 #include <QWidget>
 
 #include <array>
@@ -43,6 +45,8 @@ class RecorderPanel : public QWidget {
     bool isRecording() const;
     const tester::Recorder* recorder() const { return recorder_ ? &*recorder_ : nullptr; }
     tester::ColumnSet checkedColumns() const;
+    // The CSV beside the running recording, if one is written.
+    const tester::CsvFile& csv() const { return csv_; }
 
     QComboBox* preset = nullptr;  // cbRecordingPreset / cbRecordingPresetBattDataMonitor
     QSpinBox* interval = nullptr; // numericUpDown1 / numericUpDownBattDataMonitor
@@ -53,7 +57,8 @@ class RecorderPanel : public QWidget {
     std::array<QCheckBox*, tester::kRecordColumnCount> columnBoxes{};
     QCheckBox* balancingBox = nullptr;
     QCheckBox* statusBox = nullptr;
-    QTimer* timer = nullptr; // RecordingTimer / RecordingTimerBattDataMonitor
+    QCheckBox* csvBox = nullptr; // also write a timestamped CSV beside the text recording
+    QTimer* timer = nullptr;     // RecordingTimer / RecordingTimerBattDataMonitor
 
   private:
     void applyPreset(int index);
@@ -65,12 +70,18 @@ class RecorderPanel : public QWidget {
     void finish();
     void setControlsEnabled(bool enabled);
     void showPath(const QString& text, bool error);
+    tester::CsvValues csvValues() const;
+    void startCsv();
+    // Appends the selected cells to the CSV; on failure ends the CSV only, the text goes on.
+    void writeCsv();
 
     Kind kind_;
     CellTableModel* model_;
     RecordingLock& lock_;
     bus::TextFormat format_;
     std::optional<tester::Recorder> recorder_;
+    tester::CsvFile csv_;
+    QString csvError_; // why the CSV of this recording ended early
 };
 
 } // namespace zanst::app

@@ -11,11 +11,13 @@
 #include "ui/app_data.hpp"
 #include "ui/bus_status_bar.hpp"
 #include "ui/cell_grid.hpp"
+#include "ui/plot_window.hpp"
 #include "ui/recorder_panel.hpp"
 #include "ui/tab_overlay.hpp"
 #include "ui/widgets.hpp"
 
 #include <QAccessible>
+#include <QChart>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -24,8 +26,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableView>
@@ -69,6 +73,22 @@ tester::CellTable twoBalancers() {
         table.rows.push_back(row);
     }
     return table;
+}
+
+// Two batteries of three cells, 3.301 V upwards, 25.5 degC.
+tester::BankSnapshot twoBatteries() {
+    tester::BankSnapshot snapshot;
+    for (int i = 0; i < 6; ++i) {
+        tester::BalancerReading r;
+        r.id = i + 1;
+        r.cellId = i + 1;
+        r.millivolts = 3301 + i;
+        r.tenthsCelsius = 255;
+        r.serial = i < 3 ? "HQ2200A6021" : "HQ2200A6022";
+        r.battery = i < 3 ? 0 : 1;
+        snapshot.balancers.push_back(r);
+    }
+    return snapshot;
 }
 
 TEST(RecordingFolder, AppDataFirstThenTheUsersDataFolder) {
@@ -471,4 +491,73 @@ TEST_F(TesterTabs, StaleValuesTurnGreyWithTheirAge) {
 }
 
 } // namespace
+} // namespace zanst::test
+
+namespace zanst::test {
+namespace {
+
+QStringList cellLines(const app::PlotWindow* plots) {
+    QStringList names;
+    for (QAbstractSeries* series : plots->chart()->series()) {
+        if (qobject_cast<QLineSeries*>(series) != nullptr && series->name().startsWith("Cell ")) {
+            names << series->name();
+        }
+    }
+    names.sort(); // chart order is the order the lines were added in
+    return names;
+}
+
+} // namespace
+
+TEST_F(TesterTabs, PlotsDrawOneLinePerSelectedCellOfTheScope) {
+    window->show();
+    window->tabs()->setCurrentWidget(testerTab());
+    const tester::BankSnapshot snapshot = twoBatteries();
+    testerTab()->showSnapshot(snapshot);
+    app::CellTableModel* model = testerTab()->model();
+    for (const int row : {0, 2, 3}) {
+        ASSERT_TRUE(model->setData(model->index(row, 0), Qt::Unchecked, Qt::CheckStateRole));
+    }
+    app::PlotWindow* plots = window->plotWindow();
+    plots->addSnapshot(snapshot);
+    QTest::mouseClick(window->plotsButton(), Qt::LeftButton);
+    ASSERT_TRUE(plots->isVisible());
+
+    EXPECT_EQ(cellLines(plots), QStringList({"Cell 2", "Cell 5", "Cell 6"}));
+    EXPECT_EQ(plots->cellSeriesCount(), 3);
+    EXPECT_EQ(plots->scope->count(), 3) << "all cells and one entry per battery";
+    plots->scope->setCurrentIndex(2);
+    EXPECT_EQ(cellLines(plots), QStringList({"Cell 5", "Cell 6"}));
+
+    // A tick in the table reaches the plot at its next redraw.
+    ASSERT_TRUE(model->setData(model->index(3, 0), Qt::Checked, Qt::CheckStateRole));
+    plots->refresh();
+    EXPECT_EQ(cellLines(plots), QStringList({"Cell 4", "Cell 5", "Cell 6"}));
+    plots->quantity->setCurrentIndex(static_cast<int>(app::PlotWindow::Quantity::Bank));
+    EXPECT_TRUE(cellLines(plots).isEmpty()) << "the bank view has no cell lines";
+}
+
+TEST_F(TesterTabs, CsvBesideTheTextRecordingCarriesTheNumbersWithTimeStamps) {
+    window->show();
+    window->tabs()->setCurrentWidget(testerTab());
+    RecorderPanel* panel = testerTab()->recorder();
+    testerTab()->showSnapshot(twoBatteries());
+    panel->csvBox->setChecked(true);
+    QTest::mouseClick(panel->startButton, Qt::LeftButton);
+    const QString txt = recordings() + "/Recording_1.txt";
+    const QString csv = recordings() + "/Recording_1.csv";
+    EXPECT_EQ(panel->pathLabel->text(), "Started Saving to " + txt + " and " + csv);
+    EXPECT_FALSE(panel->csvBox->isEnabled());
+    QTest::mouseClick(panel->startButton, Qt::LeftButton);
+    EXPECT_EQ(panel->pathLabel->text(), "Saved to " + txt + " and " + csv);
+
+    const QStringList lines = readFile(csv).split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 7) << readFile(csv).toStdString();
+    EXPECT_EQ(lines[0], "time,cell,voltage [V],current [A],current range,temperature [degC]");
+    const QRegularExpression row(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z,1,3\.301,,,25\.5$)");
+    EXPECT_TRUE(row.match(lines[1]).hasMatch()) << lines[1].toStdString();
+    EXPECT_TRUE(lines[6].endsWith(",6,3.306,,,25.5"));
+    EXPECT_TRUE(readFile(txt).startsWith(" 1 3.301 - 25.5 2 3.302")) << "the text recording is unchanged";
+}
+
 } // namespace zanst::test

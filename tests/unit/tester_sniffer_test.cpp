@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,7 +27,11 @@ class Listener : public SnifferListener {
         ++bursts;
         lastSnapshot = snapshot;
     }
+    void bmsMeasured(int setpointMv, int bankMv, int bankMa) override {
+        measured = {setpointMv, bankMv, bankMa};
+    }
     BankSnapshot lastSnapshot;
+    std::array<int, 3> measured{}; // setpoint mV, bank mV, bank mA
     std::map<BmsField, std::string> fields;
     std::vector<BmsField> order;
     int bursts = 0;
@@ -128,12 +133,13 @@ TEST_F(Sniffer, BmsValueTexts) {
         const char* currentText;
         const char* vbatText;
         const char* statusText;
+        std::array<int, 3> numbers; // as the plots and the summary get them: mV, mV, mA
     };
     const Row rows[] = {
-        {3456, 0xFFFF, 0x0200, 0x1234, "3456", "-0.1", "51.2", "1234"},
-        {0, 0, 0, 0, "0", "0.0", "0.0", "0000"},
-        {65535, 0x8000, 65535, 0xA3, "65535", "-3276.8", "6553.5", "00A3"},
-        {3400, 1234, 132, 0xFFFF, "3400", "123.4", "13.2", "FFFF"},
+        {3456, 0xFFFF, 0x0200, 0x1234, "3456", "-0.1", "51.2", "1234", {3456, 51200, -100}},
+        {0, 0, 0, 0, "0", "0.0", "0.0", "0000", {0, 0, 0}},
+        {65535, 0x8000, 65535, 0xA3, "65535", "-3276.8", "6553.5", "00A3", {65535, 6553500, -3276800}},
+        {3400, 1234, 132, 0xFFFF, "3400", "123.4", "13.2", "FFFF", {3400, 13200, 123400}},
     };
     for (const Row& r : rows) {
         feed(bmsMeasurementRequest(r.setpoint, r.current, r.vbat, r.status, 0));
@@ -141,6 +147,7 @@ TEST_F(Sniffer, BmsValueTexts) {
         EXPECT_EQ(listener.fields[BmsField::BmsCurrent], r.currentText);
         EXPECT_EQ(listener.fields[BmsField::SystemVbat], r.vbatText);
         EXPECT_EQ(listener.fields[BmsField::Status], r.statusText);
+        EXPECT_EQ(listener.measured, r.numbers);
     }
     parser.format.decimalPoint = ',';
     feed(bmsMeasurementRequest(1, 0xFFFF, 0x0200, 0, 0));

@@ -1,0 +1,136 @@
+#include "ui/bank_summary_view.hpp"
+
+#include "engine/locale_format.hpp"
+#include "ui/cell_grid.hpp"
+
+#include <QColor>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace zanst::app {
+
+namespace {
+
+// The cells spelled out in a list; the rest are counted, so that the line fits the window.
+constexpr std::size_t kListedBalancing = 6;
+constexpr std::size_t kListedFlagged = 4;
+
+QString text(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+QString coloured(const QString& body, tester::VoltageLevel level) {
+    if (level == tester::VoltageLevel::Normal) {
+        return body;
+    }
+    return QStringLiteral("<b><span style=\"color:%1\">%2</span></b>")
+        .arg(voltageLevelColour(level).name(), body);
+}
+
+} // namespace
+
+BankSummaryView::BankSummaryView(QWidget* parent) : QWidget(parent), format_(localeTextFormat()) {
+    setObjectName(QStringLiteral("bankSummary"));
+    setAccessibleName(QStringLiteral("Bank summary"));
+    cellsLine = new QLabel(this);
+    cellsLine->setObjectName(QStringLiteral("bankSummaryCells"));
+    flagsLine = new QLabel(this);
+    flagsLine->setObjectName(QStringLiteral("bankSummaryFlags"));
+    for (QLabel* label : {cellsLine, flagsLine}) {
+        label->setTextFormat(Qt::RichText);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        // A long line is cut at the window's edge rather than widening the fixed-size window.
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(cellsLine);
+    layout->addWidget(flagsLine);
+    render();
+}
+
+void BankSummaryView::showSnapshot(const tester::BankSnapshot& snapshot) {
+    snapshot_ = snapshot;
+    render();
+}
+
+void BankSummaryView::showBankValues(const tester::BankValues& values) {
+    bank_ = values;
+    render();
+}
+
+void BankSummaryView::setStale(bool stale) {
+    if (stale != stale_) {
+        stale_ = stale;
+        setEnabled(!stale); // greyed like the table's old values
+    }
+}
+
+void BankSummaryView::render() {
+    summary_ =
+        tester::summarizeBank(snapshot_, bank_ ? std::optional<int>(bank_->balancerSetpoint) : std::nullopt);
+    const tester::BankSummary& s = summary_;
+    const auto volts = [this](int mv) {
+        return text(bus::scaledText(mv, 3, format_)) + QStringLiteral(" V");
+    };
+    const auto extreme = [&](const tester::CellExtreme& e) {
+        QString body = volts(e.value) + QStringLiteral(" (#%1").arg(e.cell);
+        if (e.ties > 1) {
+            body += QStringLiteral(" +%1").arg(e.ties - 1);
+        }
+        body += QLatin1Char(')');
+        return coloured(body, tester::millivoltLevel(e.value));
+    };
+
+    QStringList parts;
+    parts << QStringLiteral("Cells: <b>%1</b>").arg(s.cellCount);
+    if (s.minVoltage && s.maxVoltage) {
+        parts << QStringLiteral("Min ") + extreme(*s.minVoltage);
+        parts << QStringLiteral("Max ") + extreme(*s.maxVoltage);
+        parts << QStringLiteral("Delta <b>%1 mV</b>").arg(s.deltaMv);
+    } else {
+        parts << QStringLiteral("Min - Max -");
+    }
+    if (s.averageTenthsCelsius && s.maxTemperature) {
+        parts << QStringLiteral("Temp avg %1 \u00B0C, max %2 \u00B0C (#%3)")
+                     .arg(text(bus::scaledText(*s.averageTenthsCelsius, 1, format_)),
+                          text(bus::scaledText(s.maxTemperature->value, 1, format_)))
+                     .arg(s.maxTemperature->cell);
+    }
+    if (bank_) {
+        parts << QStringLiteral("Bank %1, %2 A")
+                     .arg(volts(bank_->batVoltage), text(bus::scaledText(bank_->batCurrent, 3, format_)));
+    }
+    cellsLine->setText(parts.join(QStringLiteral(" &nbsp;|&nbsp; ")));
+
+    const auto cellList = [](const std::vector<QString>& items, std::size_t listed) {
+        QStringList shown;
+        for (std::size_t i = 0; i < items.size() && i < listed; ++i) {
+            shown << items[i];
+        }
+        if (items.size() > listed) {
+            shown << QStringLiteral("+%1 more").arg(items.size() - listed);
+        }
+        return shown.join(QStringLiteral(", "));
+    };
+    std::vector<QString> balancing;
+    for (const int cell : s.balancing) {
+        balancing.push_back(QStringLiteral("#%1").arg(cell));
+    }
+    std::vector<QString> flagged;
+    for (const tester::FlaggedCell& f : s.flagged) {
+        flagged.push_back(coloured(QStringLiteral("#%1 %2").arg(f.cell).arg(volts(f.millivolts)), f.level));
+    }
+    QString flags = QStringLiteral("Balancing: %1").arg(s.balancing.size());
+    if (!balancing.empty()) {
+        flags += QStringLiteral(" (") + cellList(balancing, kListedBalancing) + QLatin1Char(')');
+    }
+    flags += QStringLiteral(" &nbsp;|&nbsp; Outside band: %1").arg(s.flagged.size());
+    if (!flagged.empty()) {
+        flags += QStringLiteral(" ") + cellList(flagged, kListedFlagged);
+    }
+    flagsLine->setText(flags);
+}
+
+} // namespace zanst::app
