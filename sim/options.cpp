@@ -69,13 +69,13 @@ unsigned maskOf(RoleKind role) {
     return 0;
 }
 
-struct OptionSpec {
+struct KnownOption {
     std::string_view name;
     bool takesValue;
     unsigned roles;
 };
 
-constexpr OptionSpec kOptionSpecs[] = {
+constexpr KnownOption kKnownOptions[] = {
     {"--preset", true, kBank | kRing},
     {"--dead-after", true, kBank | kRing},
     {"--batteries", true, kBank | kRing},
@@ -95,10 +95,10 @@ constexpr OptionSpec kOptionSpecs[] = {
     {"--metrics-silent", true, kBank},
 };
 
-const OptionSpec* findOption(std::string_view name) {
-    for (const OptionSpec& spec : kOptionSpecs) {
-        if (spec.name == name) {
-            return &spec;
+const KnownOption* findOption(std::string_view name) {
+    for (const KnownOption& option : kKnownOptions) {
+        if (option.name == name) {
+            return &option;
         }
     }
     return nullptr;
@@ -155,7 +155,7 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
         }
     }
     bool roleSeen = false;
-    std::vector<const OptionSpec*> given;
+    std::vector<const KnownOption*> given;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view arg = args[i];
         if (!arg.starts_with("-")) {
@@ -183,13 +183,13 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
             inlineValue = arg.substr(eq + 1);
         }
         // The option is known by its name before any value is taken.
-        const OptionSpec* spec = findOption(name);
-        if (spec == nullptr) {
+        const KnownOption* option = findOption(name);
+        if (option == nullptr) {
             r.error = "unknown option " + std::string(name) + " (see --help)";
             return r;
         }
-        given.push_back(spec);
-        if (!spec->takesValue) {
+        given.push_back(option);
+        if (!option->takesValue) {
             if (inlineValue) {
                 r.error = std::string(name) + " takes no value";
                 return r;
@@ -288,9 +288,9 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
         }
     }
     // The role may come last, so what applies to it is checked once everything is read.
-    for (const OptionSpec* spec : given) {
-        if ((spec->roles & maskOf(o.role)) == 0) {
-            r.error = std::string(spec->name) + " does not apply to the " + roleName(o.role) + " role";
+    for (const KnownOption* option : given) {
+        if ((option->roles & maskOf(o.role)) == 0) {
+            r.error = std::string(option->name) + " does not apply to the " + roleName(o.role) + " role";
             return r;
         }
     }
