@@ -39,11 +39,6 @@
 
 namespace {
 
-std::atomic<bool> childStop{false};
-void onTerm(int) {
-    childStop = true;
-}
-
 double threadCpuMs() {
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
@@ -129,13 +124,7 @@ int main(int argc, char** argv) {
     }
 
     zanst::test::Pty pty;
-    const pid_t ring = fork();
-    if (ring == 0) {
-        signal(SIGTERM, onTerm);
-        zanst::bench::BalancerRing bank(balancers, 16);
-        zanst::bench::serveRing(pty.masterFd(), bank, childStop);
-        _exit(0);
-    }
+    const pid_t ring = zanst::bench::startRingProcess(pty.masterFd(), balancers, false);
 
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");

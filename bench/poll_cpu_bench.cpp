@@ -31,11 +31,6 @@
 
 namespace {
 
-std::atomic<bool> childStop{false};
-void onTerm(int) {
-    childStop = true;
-}
-
 double cpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -67,15 +62,7 @@ int main(int argc, char** argv) {
     }
 
     zanst::test::Pty pty;
-    const pid_t ring = fork();
-    if (ring == 0) {
-        signal(SIGTERM, onTerm);
-        zanst::bench::BalancerRing bank(balancers, 16);
-        zanst::bench::serveRing(pty.masterFd(), bank, childStop);
-        std::printf("ring answered %d requests\n", bank.requests());
-        std::fflush(stdout);
-        _exit(0);
-    }
+    const pid_t ring = zanst::bench::startRingProcess(pty.masterFd(), balancers, true);
 
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");

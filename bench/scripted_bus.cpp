@@ -3,9 +3,11 @@
 #include "support/records.hpp"
 
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 namespace zanst::bench {
@@ -173,6 +175,30 @@ void serveRing(int fd, BalancerRing& ring, const std::atomic<bool>& stop) {
             }
         }
     }
+}
+
+namespace {
+
+std::atomic<bool> ringStop{false};
+void stopRing(int) {
+    ringStop = true;
+}
+
+} // namespace
+
+int startRingProcess(int fd, int balancers, bool report) {
+    const pid_t child = fork();
+    if (child == 0) {
+        signal(SIGTERM, stopRing);
+        BalancerRing bank(balancers, 16);
+        serveRing(fd, bank, ringStop);
+        if (report) {
+            std::printf("ring answered %d requests\n", bank.requests());
+            std::fflush(stdout);
+        }
+        _exit(0);
+    }
+    return child;
 }
 
 } // namespace zanst::bench

@@ -43,4 +43,8 @@ bus::Bytes bmsMeasurementBurst(int balancers, std::mt19937& rng);
 // Serves `fd` (the far end of the tool's port) until `stop`: answers every request of the tool.
 void serveRing(int fd, BalancerRing& ring, const std::atomic<bool>& stop);
 
+// A child process that serves a ring of `balancers` (16 cells a battery) on `fd` until SIGTERM,
+// then prints how many requests it answered when `report` is set; returns its pid.
+int startRingProcess(int fd, int balancers, bool report);
+
 } // namespace zanst::bench
