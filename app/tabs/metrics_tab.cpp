@@ -4,9 +4,6 @@
 #include "ui/app_data.hpp"
 #include "ui/widgets.hpp"
 
-#include <QDragEnterEvent>
-#include <QDragMoveEvent>
-#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -31,42 +28,17 @@ namespace {
 // so that a wrong drop never keeps the window busy.
 constexpr qint64 kLargestMetricsFile = 16 * 1024 * 1024;
 
-QStringList droppedPaths(const QMimeData* data) {
+} // namespace
+
+QStringList MetricsDropList::droppedPaths(const QMimeData* mime) const {
     QStringList paths;
-    for (const QUrl& url : data->urls()) {
+    if (mime == nullptr || !mime->hasUrls()) {
+        return paths;
+    }
+    for (const QUrl& url : mime->urls()) {
         paths << (url.isLocalFile() ? url.toLocalFile() : url.toString());
     }
     return paths;
-}
-
-} // namespace
-
-MetricsDropList::MetricsDropList(QWidget* parent) : QListWidget(parent) {
-    setAcceptDrops(true);
-    setDragDropMode(QAbstractItemView::DropOnly);
-}
-
-void MetricsDropList::dragEnterEvent(QDragEnterEvent* event) {
-    dragMoveEvent(event);
-}
-
-void MetricsDropList::dragMoveEvent(QDragMoveEvent* event) {
-    if (event->mimeData()->hasUrls()) {
-        event->setDropAction(Qt::CopyAction);
-        event->accept();
-    } else {
-        event->ignore();
-    }
-}
-
-void MetricsDropList::dropEvent(QDropEvent* event) {
-    if (!event->mimeData()->hasUrls()) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-    emit filesDropped(droppedPaths(event->mimeData()));
 }
 
 MetricsTab::MetricsTab(QWidget* parent) : QWidget(parent), archive_(metricsFolder()) {

@@ -7,6 +7,7 @@
 #include "metrics/fetch.hpp"
 #include "metrics/record.hpp"
 #include "tabs/metrics_matrix.hpp"
+#include "ui/file_drop_list.hpp"
 #include "ui/metrics_archive.hpp"
 
 #include <QListWidget>
@@ -22,20 +23,15 @@ class QPushButton;
 
 namespace zanst::app {
 
-// The metrics drop list (listBox2): offers the copy effect for a list of files and hands the
-// dropped paths on.
-class MetricsDropList : public QListWidget {
+// The metrics drop list (listBox2): takes any dropped URL, so that a drop without a metrics
+// file can be named on the console.
+class MetricsDropList : public FileDropList {
     Q_OBJECT
   public:
-    explicit MetricsDropList(QWidget* parent = nullptr);
-
-  signals:
-    void filesDropped(const QStringList& paths);
+    using FileDropList::FileDropList;
 
   protected:
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragMoveEvent(QDragMoveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
+    QStringList droppedPaths(const QMimeData* mime) const override;
 };
 
 class MetricsTab : public QWidget {

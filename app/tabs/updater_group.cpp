@@ -3,8 +3,6 @@
 #include "ui/widgets.hpp"
 
 #include <QCheckBox>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -16,31 +14,6 @@
 namespace zanst::app {
 
 namespace {
-
-QStringList localFiles(const QMimeData* mime) {
-    QStringList paths;
-    if (mime == nullptr || !mime->hasUrls()) {
-        return paths;
-    }
-    for (const QUrl& url : mime->urls()) {
-        if (url.isLocalFile()) {
-            paths << url.toLocalFile();
-        }
-    }
-    return paths;
-}
-
-// Files are copied, never moved: the drag shows the copy effect. Anything else is refused.
-QStringList takeAsCopy(QDropEvent* event) {
-    const QStringList paths = localFiles(event->mimeData());
-    if (paths.isEmpty()) {
-        event->ignore();
-    } else {
-        event->setDropAction(Qt::CopyAction);
-        event->accept();
-    }
-    return paths;
-}
 
 service::HexReadResult refused(const std::string& path, const std::string& reason) {
     service::HexReadResult result;
@@ -71,10 +44,21 @@ service::HexReadResult readFirmwareFile(const QString& path) {
                                  std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
 }
 
-UpdaterLog::UpdaterLog(QWidget* parent) : QListWidget(parent) {
-    setAcceptDrops(true);
-    setDragDropMode(QAbstractItemView::DropOnly);
+UpdaterLog::UpdaterLog(QWidget* parent) : FileDropList(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
+}
+
+QStringList UpdaterLog::droppedPaths(const QMimeData* mime) const {
+    QStringList paths;
+    if (mime == nullptr || !mime->hasUrls()) {
+        return paths;
+    }
+    for (const QUrl& url : mime->urls()) {
+        if (url.isLocalFile()) {
+            paths << url.toLocalFile();
+        }
+    }
+    return paths;
 }
 
 void UpdaterLog::updaterLog(const QString& text, bool newLine) {
@@ -86,21 +70,6 @@ void UpdaterLog::updaterLog(const QString& text, bool newLine) {
     item->setData(Qt::AccessibleTextRole, text);
     setCurrentItem(item);
     scrollToItem(item);
-}
-
-void UpdaterLog::dragEnterEvent(QDragEnterEvent* event) {
-    takeAsCopy(event);
-}
-
-void UpdaterLog::dragMoveEvent(QDragMoveEvent* event) {
-    takeAsCopy(event);
-}
-
-void UpdaterLog::dropEvent(QDropEvent* event) {
-    const QStringList paths = takeAsCopy(event);
-    if (!paths.isEmpty()) {
-        emit filesDropped(paths);
-    }
 }
 
 UpdaterGroup::UpdaterGroup(QWidget* parent) : QGroupBox(QStringLiteral("Updater"), parent) {

@@ -4,6 +4,7 @@
 // Firmware files are read here, on the window's thread; the updater gets what was read.
 
 #include "service/hex_image.hpp"
+#include "ui/file_drop_list.hpp"
 
 #include <QGroupBox>
 #include <QListWidget>
@@ -21,8 +22,8 @@ inline constexpr qint64 kMaxFirmwareFileBytes = 4 * 1024 * 1024;
 // gives the updater's header lines, the reason and "Invalid update file".
 service::HexReadResult readFirmwareFile(const QString& path);
 
-// `listBox1`: the updater log, and the drop target for firmware files.
-class UpdaterLog : public QListWidget {
+// `listBox1`: the updater log, and the drop target for firmware files (local files only).
+class UpdaterLog : public FileDropList {
     Q_OBJECT
   public:
     explicit UpdaterLog(QWidget* parent = nullptr);
@@ -31,13 +32,8 @@ class UpdaterLog : public QListWidget {
     // and in view.
     void updaterLog(const QString& text, bool newLine);
 
-  signals:
-    void filesDropped(const QStringList& paths);
-
   protected:
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragMoveEvent(QDragMoveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
+    QStringList droppedPaths(const QMimeData* mime) const override;
 };
 
 class UpdaterGroup : public QGroupBox {
