@@ -26,6 +26,17 @@ void MetricsFetch::ask(Millis now) {
     retries_ = 0;
     deadline_ = now + kAnswerWait;
     requestMetrics(instanceIDToFetch_);
+    stopIfPortClosed();
+}
+
+bool MetricsFetch::stopIfPortClosed() {
+    if (!running_ || port_.isOpen()) {
+        return false;
+    }
+    // Nothing can answer a request that never went out: waiting and asking again would only
+    // fill the console with instances that "did not answer".
+    cancel(std::string(kPortClosedLine));
+    return true;
 }
 
 void MetricsFetch::requestAllMetrics(Millis now) {
@@ -69,7 +80,7 @@ void MetricsFetch::frameReceived(std::span<const std::uint8_t> frame, Millis now
 }
 
 void MetricsFetch::tick(Millis now) {
-    if (!running_ || now < deadline_) {
+    if (!running_ || now < deadline_ || stopIfPortClosed()) {
         return;
     }
     if (retries_ < kRetries) {

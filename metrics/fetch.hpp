@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace zanst::metrics {
 
@@ -37,6 +38,9 @@ class MetricsFetchListener {
 // "Metrics fetch done: 3 of 4 instances stored".
 std::string fetchEndedLine(int stored, int requested);
 
+// Said once when a fetch finds the port closed; the fetch then ends at once.
+inline constexpr std::string_view kPortClosedLine = "Metrics fetch stopped: the port is closed";
+
 class MetricsFetch {
   public:
     using Millis = std::chrono::milliseconds;
@@ -48,7 +52,9 @@ class MetricsFetch {
     MetricsFetch(bus::BusPort& port, bool& frameReceiving, MetricsFetchListener& listener)
         : port_(port), frameReceiving_(frameReceiving), listener_(listener) {}
 
-    // Starts over: instance 1 of 4 is requested; a fetch in progress is forgotten.
+    // Starts over: instance 1 of 4 is requested; a fetch in progress is forgotten. With the port
+    // closed the request line is still logged, then kPortClosedLine, and the fetch ends at once
+    // (fetchEnded with nothing stored); the same when the port is found closed later in a fetch.
     void requestAllMetrics(Millis now);
 
     // Logs "Fetching instance <n>" and sends the request (nothing goes out on a closed port).
@@ -78,6 +84,7 @@ class MetricsFetch {
     void send(int instance);
     void ask(Millis now);
     void next(Millis now);
+    bool stopIfPortClosed();
 
     bus::BusPort& port_;
     bool& frameReceiving_;

@@ -98,6 +98,54 @@ TEST_F(Fixture, ClosedPortStillLogsAndTheFetchEndsByItself) {
     EXPECT_EQ(window.summaries[0].answered, 0);
 }
 
+TEST(MetricsFetchClosedPort, NothingCanAnswerSoTheFetchEndsAtOnce) {
+    // Where the port is found closed: at the press, when the next instance is due, at a retry.
+    enum class ClosedAt { Press, NextInstance, Retry };
+    struct Row {
+        ClosedAt at;
+        std::vector<std::string> console;
+        int answered;
+    };
+    const Row rows[] = {
+        {ClosedAt::Press,
+         {"Fetching instance 1", "Metrics fetch stopped: the port is closed",
+          "Metrics fetch done: 0 of 4 instances stored"},
+         0},
+        {ClosedAt::NextInstance,
+         {"Fetching instance 1", "Fetching instance 2", "Metrics fetch stopped: the port is closed",
+          "Metrics fetch done: 1 of 4 instances stored"},
+         1},
+        {ClosedAt::Retry,
+         {"Fetching instance 1", "Metrics fetch stopped: the port is closed",
+          "Metrics fetch done: 0 of 4 instances stored"},
+         0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.at));
+        test::TempDir dir;
+        test::FakePort port;
+        bool frameReceiving = true;
+        Window window{dir.path()};
+        MetricsFetch fetch{port, frameReceiving, window};
+        port.open = row.at != ClosedAt::Press;
+        fetch.requestAllMetrics(Millis(0));
+        if (row.at == ClosedAt::NextInstance) {
+            port.open = false; // the connection is lost while instance 1 answers
+            fetch.frameReceived(buildMetricsAnswer(test::sampleMetrics(1)), Millis(20));
+        } else if (row.at == ClosedAt::Retry) {
+            port.open = false;
+            fetch.tick(Millis(1000));
+        }
+        EXPECT_FALSE(fetch.running());
+        EXPECT_FALSE(fetch.deadline().has_value());
+        EXPECT_EQ(window.console, row.console);
+        ASSERT_EQ(window.summaries.size(), 1u);
+        EXPECT_EQ(window.summaries[0].answered, row.answered);
+        // Nothing went out on the closed port.
+        EXPECT_EQ(port.writes.size(), row.at == ClosedAt::Press ? 0u : 2u);
+    }
+}
+
 TEST_F(Fixture, MissingAnswerIsRetriedThenSkippedAndTheFetchEnds) {
     const auto answer = [](std::uint16_t instance) {
         return buildMetricsAnswer(test::sampleMetrics(instance, instance));
