@@ -231,8 +231,11 @@ TEST(MetricsAnswer, RoundTripsEveryMemberAndIsSizedAtByteFive) {
     ASSERT_EQ(frame.size(), 448u);
     EXPECT_EQ((bus::Bytes{frame[0], frame[1], frame[2], frame[3], frame[4], frame[5]}),
               (bus::Bytes{0xAA, 0x50, 0x01, 0xFF, 0x01, 0xBA}));
-    EXPECT_EQ(frame[6], 0x02); // layoutVersion, little-endian, first
-    EXPECT_EQ(frame[7], 0x01);
+    EXPECT_EQ(frame[6], 0x01); // layoutVersion, little-endian, first
+    EXPECT_EQ(frame[7], 0x00);
+    EXPECT_EQ(bus::getLe16(frame, 442), 3); // instanceNumber, then the balancer's checksum
+    EXPECT_EQ(bus::getLe16(frame, 444), test::referenceStoreChecksum(record));
+    EXPECT_EQ(storeChecksum(record), record.storeChecksum);
     EXPECT_EQ(frame[446], 0x00);
     EXPECT_EQ(frame[447], test::crc8(frame, 447));
 
@@ -249,6 +252,57 @@ TEST(MetricsAnswer, RoundTripsEveryMemberAndIsSizedAtByteFive) {
     }
     EXPECT_EQ(bus::frameSizeAfter(bus::FrameKind::Metrics, buildMetricsRequest(1), 3, 18), 19);
     EXPECT_FALSE(bus::isMetricsAnswer(buildMetricsRequest(1)));
+}
+
+TEST(MetricsAnswer, LayoutVersionAndBalancerChecksumAreChecked) {
+    const std::string_view digits = "123456789";
+    ASSERT_EQ(test::referenceCrc16(std::span(reinterpret_cast<const std::uint8_t*>(digits.data()), 9)),
+              0x29B1);
+    const MetricsMetadata good = test::sampleMetrics(2);
+    const auto with = [&](auto change, bool checksumAgain) {
+        MetricsMetadata m = good;
+        change(m);
+        if (checksumAgain) {
+            m.storeChecksum = test::referenceStoreChecksum(m);
+        }
+        return m;
+    };
+    struct Row {
+        const char* name;
+        bus::Bytes frame;
+        std::string reason; // "accepted" when taken
+    };
+    bus::Bytes badCrcAndLayout = buildMetricsAnswer(with([](MetricsMetadata& m) { m.layoutVersion = 7; }, true));
+    badCrcAndLayout[447] ^= 0x01;
+    const Row rows[] = {
+        {"the sample", buildMetricsAnswer(good), "accepted"},
+        {"layout version 0", buildMetricsAnswer(with([](MetricsMetadata& m) { m.layoutVersion = 0; }, true)),
+         "layout version is not 1"},
+        {"layout version 2", buildMetricsAnswer(with([](MetricsMetadata& m) { m.layoutVersion = 2; }, true)),
+         "layout version is not 1"},
+        {"layout version 0x0100 (byte order)",
+         buildMetricsAnswer(with([](MetricsMetadata& m) { m.layoutVersion = 0x0100; }, true)),
+         "layout version is not 1"},
+        {"checksum one off", buildMetricsAnswer(with([](MetricsMetadata& m) { ++m.storeChecksum; }, false)),
+         "balancer checksum does not match the record"},
+        {"checksum zero", buildMetricsAnswer(with([](MetricsMetadata& m) { m.storeChecksum = 0; }, false)),
+         "balancer checksum does not match the record"},
+        {"a value changed after the checksum",
+         buildMetricsAnswer(with([](MetricsMetadata& m) { m.timeMatrix[2][1][3] ^= 0x100; }, false)),
+         "balancer checksum does not match the record"},
+        {"the instance changed after the checksum",
+         buildMetricsAnswer(with([](MetricsMetadata& m) { m.instanceNumber = 3; }, false)),
+         "balancer checksum does not match the record"},
+        {"the layout version changed after the checksum",
+         buildMetricsAnswer(with([](MetricsMetadata& m) { m.layoutVersion = 0; }, false)),
+         "layout version is not 1"},
+        {"a damaged transfer is named first", badCrcAndLayout, "wrong CRC"},
+    };
+    for (const Row& row : rows) {
+        const DecodedAnswer decoded = decodeMetricsAnswer(row.frame);
+        EXPECT_EQ(answerErrorText(decoded.error), row.reason) << row.name;
+        EXPECT_EQ(decoded.record.has_value(), row.reason == "accepted") << row.name;
+    }
 }
 
 TEST(MetricsAnswer, DamagedFramesAreRefusedWithTheirReason) {
