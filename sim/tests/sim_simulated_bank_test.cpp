@@ -498,7 +498,8 @@ TEST(BankMetrics, EveryBatteryAnswersWithTheLayoutAndAChecksumTheToolAccepts) {
             const metrics::MetricsMetadata m = simulatedMetrics(config, battery);
             EXPECT_EQ(m.layoutVersion, metrics::kLayoutVersion);
             EXPECT_EQ(m.storeChecksum, test::referenceStoreChecksum(m));
-            const metrics::DecodedAnswer decoded = metrics::decodeMetricsAnswer(metrics::buildMetricsAnswer(m));
+            const metrics::DecodedAnswer decoded =
+                metrics::decodeMetricsAnswer(metrics::buildMetricsAnswer(m));
             EXPECT_EQ(decoded.error, metrics::AnswerError::None) << metrics::answerErrorText(decoded.error);
         }
     }

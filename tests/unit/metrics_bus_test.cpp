@@ -272,7 +272,8 @@ TEST(MetricsAnswer, LayoutVersionAndBalancerChecksumAreChecked) {
         bus::Bytes frame;
         std::string reason; // "accepted" when taken
     };
-    bus::Bytes badCrcAndLayout = buildMetricsAnswer(with([](MetricsMetadata& m) { m.layoutVersion = 7; }, true));
+    bus::Bytes badCrcAndLayout =
+        buildMetricsAnswer(with([](MetricsMetadata& m) { m.layoutVersion = 7; }, true));
     badCrcAndLayout[447] ^= 0x01;
     const Row rows[] = {
         {"the sample", buildMetricsAnswer(good), "accepted"},
