@@ -204,7 +204,7 @@ TEST_F(Fixture, MissingAnswerIsRetriedThenSkippedAndTheFetchEnds) {
     const MetricsFileRead second = readMetricsInstance(window.store.activeMetricsFileName(), 2);
     EXPECT_EQ(second.nrOfInstances, 3);
     ASSERT_TRUE(second.view) << second.reason;
-    EXPECT_EQ(second.view->instanceInFile, 3u);
+    EXPECT_EQ(second.instanceInFile, 3u);
     EXPECT_EQ(second.view->fields[0], "90064");
 }
 
