@@ -3,6 +3,7 @@
 #include "bus/hex.hpp"
 #include "bus/state.hpp"
 #include "capture/capture_file.hpp"
+#include "sim/adapter_line.hpp"
 #include "sim/options.hpp"
 #include "sim/pty_device.hpp"
 #include "sim/roles.hpp"
@@ -56,6 +57,7 @@ std::unique_ptr<Role> makeRole(const Options& o, TimePoint start) {
     FaultConfig faults{o.dropRate, o.corruptRate, o.seed};
     BmsConfig bms;
     bms.bankCurrentA = o.currentA;
+    bms.answerTimeout = std::chrono::milliseconds(o.bmsAnswerMs);
     switch (o.role) {
     case RoleKind::Bank: {
         auto role = std::make_unique<BankRole>(bank, faults, start, o.quiet);
@@ -145,6 +147,14 @@ class Simulator {
         role_ = makeRole(o_, start_);
         who_ = role_->name();
         pacer_ = OutputPacer(std::chrono::microseconds(o_.slowByteUs));
+        AdapterConfig adapter;
+        adapter.latency = std::chrono::milliseconds(o_.adapterLatencyMs);
+        if (o_.adapterToTool()) {
+            toTool_.emplace(adapter, start_);
+        }
+        if (o_.adapterFromTool()) {
+            fromTool_.emplace(adapter, start_);
+        }
         const std::optional<Duration> silentAfter = o_.silentAfter();
         silentAt_ = silentAfter ? std::optional<TimePoint>(start_ + *silentAfter) : std::nullopt;
         sigprocmask(SIG_SETMASK, nullptr, &waitMask_);
@@ -157,6 +167,7 @@ class Simulator {
             const TimePoint now = Clock::now();
             checkSilence(now);
             followPeer(now);
+            passFromTool(now);
             runTimers(now);
             const bool blocked = writeOutput(now);
             flushCapture(false);
@@ -207,7 +218,22 @@ class Simulator {
             BmsConfig bms;
             std::snprintf(text, sizeof text, "product 0x%04X, serial %s, polling once a second",
                           bms.productId, bms.serial.c_str());
-            say_("bms", text);
+            std::string line = text;
+            if (std::chrono::milliseconds(o_.bmsAnswerMs) != bms.answerTimeout) {
+                line += ", waiting " + std::to_string(o_.bmsAnswerMs) + " ms for an answer";
+            }
+            say_("bms", line);
+        }
+        if (o_.adapterLatencyMs > 0) {
+            const char* side = o_.adapterSide == AdapterSide::ToTool     ? "towards the tool"
+                               : o_.adapterSide == AdapterSide::FromTool ? "from the tool"
+                                                                         : "both ways";
+            const auto byteUs =
+                std::chrono::duration_cast<std::chrono::microseconds>(AdapterConfig::kLineByteTime);
+            say_("adapter", "latency timer " + std::to_string(o_.adapterLatencyMs) + " ms " + side +
+                                ", at most " + std::to_string(AdapterConfig::kFtdiPacketData) +
+                                " data bytes a USB packet, " + std::to_string(byteUs.count()) +
+                                " us a byte on its serial side");
         }
         if (o_.dropRate > 0 || o_.corruptRate > 0 || o_.silentAfterS || o_.slowByteUs > 0) {
             char text[160];
@@ -233,6 +259,7 @@ class Simulator {
         if (!silent_ && silentAt_ && now >= *silentAt_) {
             silent_ = true;
             pacer_.clear();
+            dropHeld();
             say_(who_, "silent from now on (--silent-after)");
         }
     }
@@ -243,6 +270,7 @@ class Simulator {
             peer_ = present;
             if (!peer_) {
                 pacer_.clear();
+                dropHeld();
                 dev_->flush();
             }
             role_->peerChanged(peer_, now);
@@ -258,14 +286,17 @@ class Simulator {
         }
     }
 
-    // Queues the role's bytes and writes what the pacer lets out; true when the device took
-    // less than was due.
+    // Queues the role's bytes and writes what the pacer (and the adapter) let out; true when the
+    // device took less than was due.
     bool writeOutput(TimePoint now) {
         const zanst::bus::Bytes out = role_->takeOutput();
         if (peer_ && !silent_ && !out.empty()) {
             if (const std::size_t lost = pacer_.push(out, now); lost > 0) {
                 say_(who_, "the far side stopped reading: " + std::to_string(lost) + " bytes discarded");
             }
+        }
+        if (toTool_) {
+            return writeThroughAdapter(now);
         }
         bool blocked = false;
         if (peer_ && !pacer_.empty()) {
@@ -289,6 +320,56 @@ class Simulator {
             }
         }
         return blocked;
+    }
+
+    // The line lets the bytes into the adapter at the pacer's rate; the adapter hands them to the
+    // tool a packet at a time. A burst has left the far end of the line when its last byte reached
+    // the adapter.
+    bool writeThroughAdapter(TimePoint now) {
+        if (peer_ && !pacer_.empty()) {
+            if (const std::size_t due = pacer_.due(now); due > 0) {
+                toTool_->push(pacer_.front(due), now);
+                pacer_.consumed(due);
+                if (pacer_.empty()) {
+                    role_->drained(toTool_->lastArrival());
+                }
+            }
+        }
+        if (peer_) {
+            const zanst::bus::Bytes packets = toTool_->take(now);
+            outbox_.insert(outbox_.end(), packets.begin(), packets.end());
+        }
+        if (!peer_ || outbox_.empty()) {
+            return false;
+        }
+        const ssize_t n = ::write(dev_->fd(), outbox_.data(), outbox_.size());
+        if (n > 0) {
+            capture_.note(zanst::capture::RecordKind::Received, Clock::now(),
+                          std::span(outbox_.data(), static_cast<std::size_t>(n)));
+            outbox_.erase(outbox_.begin(), outbox_.begin() + n);
+        }
+        return !outbox_.empty();
+    }
+
+    // What the tool sent, once the adapter has let it through.
+    void passFromTool(TimePoint now) {
+        if (!fromTool_) {
+            return;
+        }
+        const zanst::bus::Bytes bytes = fromTool_->take(now);
+        if (!bytes.empty() && !silent_) {
+            role_->received(bytes, now);
+        }
+    }
+
+    void dropHeld() {
+        outbox_.clear();
+        if (toTool_) {
+            toTool_->clear();
+        }
+        if (fromTool_) {
+            fromTool_->clear();
+        }
     }
 
     void flushCapture(bool force) {
@@ -320,6 +401,12 @@ class Simulator {
         if (peer_ && !pacer_.empty() && !blocked) {
             earliest(pacer_.nextTime());
         }
+        if (peer_ && toTool_ && !blocked) {
+            earliest(toTool_->nextRelease());
+        }
+        if (fromTool_) {
+            earliest(fromTool_->nextRelease());
+        }
         if (!peer_) {
             earliest(now + kPeerPollInterval);
         }
@@ -341,9 +428,12 @@ class Simulator {
             capture_.note(zanst::capture::RecordKind::Sent, Clock::now(),
                           std::span<const std::uint8_t>(buf_.data(), static_cast<std::size_t>(n)));
         }
-        if (n > 0 && !silent_) {
-            role_->received(std::span<const std::uint8_t>(buf_.data(), static_cast<std::size_t>(n)),
-                            Clock::now());
+        const std::span<const std::uint8_t> bytes(buf_.data(),
+                                                  static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        if (n > 0 && fromTool_) {
+            fromTool_->push(bytes, Clock::now());
+        } else if (n > 0 && !silent_) {
+            role_->received(bytes, Clock::now());
         }
     }
 
@@ -352,13 +442,33 @@ class Simulator {
         say_(who_, std::string("stopping on ") + (stopSignal == SIGINT    ? "SIGINT"
                                                   : stopSignal == SIGTERM ? "SIGTERM"
                                                                           : "SIGHUP"));
+        role_->stopping(Clock::now());
         printLines();
         for (const auto& line : role_->summary()) {
             say_(who_, line);
         }
+        if (toTool_ || fromTool_) {
+            say_("adapter", adapterSummary());
+        }
         flushCapture(true);
         dev_->removeLink();
         return 0;
+    }
+
+    std::string adapterSummary() const {
+        std::string out = "summary";
+        const auto side = [&](const char* name, const std::optional<AdapterLine>& a) {
+            if (!a) {
+                return;
+            }
+            char text[160];
+            std::snprintf(text, sizeof text, " %s_packets=%ld %s_bytes=%ld %s_held_max_ms=%.2f", name,
+                          a->packets(), name, a->bytesPassed(), name, millis(a->longestHold()));
+            out += text;
+        };
+        side("to_tool", toTool_);
+        side("from_tool", fromTool_);
+        return out;
     }
 
     const Options& o_;
@@ -369,6 +479,9 @@ class Simulator {
     std::unique_ptr<Role> role_;
     const char* who_ = "";
     OutputPacer pacer_;
+    std::optional<AdapterLine> toTool_;   // --adapter-latency: what the tool receives
+    std::optional<AdapterLine> fromTool_; // and, with --adapter-side, what it sends
+    zanst::bus::Bytes outbox_;            // let through by the adapter, not yet taken by the device
     std::optional<TimePoint> silentAt_;
     bool silent_ = false;
     bool peer_ = false;
