@@ -338,6 +338,12 @@ class Simulator {
         if (peer_) {
             const zanst::bus::Bytes packets = toTool_->take(now);
             outbox_.insert(outbox_.end(), packets.begin(), packets.end());
+            // Bounded as the pacer's queue is, for a far side that holds the port but stops reading.
+            if (outbox_.size() > OutputPacer::kMaxQueued) {
+                const std::size_t excess = outbox_.size() - OutputPacer::kMaxQueued;
+                outbox_.erase(outbox_.begin(), outbox_.begin() + static_cast<std::ptrdiff_t>(excess));
+                say_(who_, "the far side stopped reading: " + std::to_string(excess) + " bytes discarded");
+            }
         }
         if (!peer_ || outbox_.empty()) {
             return false;
