@@ -151,8 +151,9 @@ class TrafficDecoder::Side final : private bus::FrameObserver {
             if (rowStartUs_ == kNoStart) {
                 rowStartUs_ = timeUs;
             }
+            unstored_ = false;
             framer_.feed(b);
-            if (wasHunting && framer_.hunting() && !reported_) {
+            if (unstored_ || (wasHunting && framer_.hunting() && !reported_)) {
                 lineBytes_.push_back(b);
                 if (lineStartUs_ == kNoStart) {
                     lineStartUs_ = timeUs;
@@ -161,6 +162,17 @@ class TrafficDecoder::Side final : private bus::FrameObserver {
             }
         }
         out_ = nullptr;
+    }
+
+    void finish(std::vector<TrafficRow>& out) {
+        flushLineBytes(out);
+        const auto pending = framer_.assembled();
+        if (!pending.empty()) {
+            out_ = &out;
+            push(RowKind::CutOff, pending, framer_.inRecords() ? pending[0] : 0, -1);
+            out_ = nullptr;
+        }
+        framer_.reset();
     }
 
     void flushLineBytes(std::vector<TrafficRow>& out) {
@@ -194,7 +206,12 @@ class TrafficDecoder::Side final : private bus::FrameObserver {
     void recordComplete(std::span<const std::uint8_t> record) override {
         push(RowKind::Record, record, record[0], bus::recordId(record));
     }
-    void frameAbandoned(std::span<const std::uint8_t> bytes) override { push(RowKind::CutOff, bytes, 0, -1); }
+    void frameAbandoned(std::span<const std::uint8_t> bytes) override {
+        // The byte that would have landed past the buffer is not among them: it is listed as a
+        // line byte, so that every byte fed shows in some row.
+        unstored_ = true;
+        push(RowKind::CutOff, bytes, 0, -1);
+    }
     void recordAbandoned(std::span<const std::uint8_t> bytes) override {
         push(RowKind::CutOff, bytes, bytes.empty() ? 0 : bytes[0], -1);
     }
@@ -227,6 +244,7 @@ class TrafficDecoder::Side final : private bus::FrameObserver {
     std::uint64_t rowStartUs_ = kNoStart;
     std::uint64_t timeUs_ = 0;
     bool reported_ = false;
+    bool unstored_ = false;
 };
 
 TrafficDecoder::TrafficDecoder() {
@@ -248,6 +266,11 @@ void TrafficDecoder::feed(Direction direction, std::uint64_t timeUs, std::span<c
 void TrafficDecoder::flushLineBytes(std::vector<TrafficRow>& out) {
     received_->flushLineBytes(out);
     sent_->flushLineBytes(out);
+}
+
+void TrafficDecoder::finish(std::vector<TrafficRow>& out) {
+    received_->finish(out);
+    sent_->finish(out);
 }
 
 } // namespace zanst::capture
