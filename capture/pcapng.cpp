@@ -234,12 +234,14 @@ ExportResult exportPcapng(const std::string& capturePath, const std::string& pca
     std::ofstream out(pcapngPath, std::ios::binary | std::ios::trunc);
     if (!out) {
         result.message = "Cannot write " + pcapngPath + ": " + std::strerror(errno);
+        result.outputFailed = true;
         return result;
     }
     out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
     out.close();
     if (!out) {
         result.message = "Cannot write " + pcapngPath + ": " + std::strerror(errno);
+        result.outputFailed = true;
         std::remove(pcapngPath.c_str()); // no half file that a reader would take for a whole one
         return result;
     }

@@ -56,6 +56,7 @@ struct ExportResult {
     bool written = false;        // the output file holds a whole pcapng
     std::size_t packets = 0;     // packets written
     bool captureComplete = true; // false when the capture was damaged and only its valid part went out
+    bool outputFailed = false;   // the capture was read but the pcapng could not be written
     std::string message;         // the reader's message for a damaged capture, or why nothing was written
 };
 
