@@ -49,7 +49,8 @@ std::string dump(const Bytes& bytes) {
     return out;
 }
 
-Capture capture(std::int64_t startUnixMs, const std::vector<std::tuple<std::uint64_t, RecordKind, Bytes>>& recs) {
+Capture capture(std::int64_t startUnixMs,
+                const std::vector<std::tuple<std::uint64_t, RecordKind, Bytes>>& recs) {
     Header h;
     h.startUnixMs = startUnixMs;
     Bytes file = encodeHeader(h);
