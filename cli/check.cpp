@@ -27,7 +27,8 @@ CheckLimits CheckLimits::from(const CheckArgs& a) {
 }
 
 int CheckReport::failures() const {
-    return static_cast<int>(std::count_if(cases.begin(), cases.end(), [](const CheckCase& c) { return !c.passed; }));
+    return static_cast<int>(
+        std::count_if(cases.begin(), cases.end(), [](const CheckCase& c) { return !c.passed; }));
 }
 
 void CheckEvaluator::observe(const tester::BankSnapshot& snapshot) {
@@ -78,15 +79,16 @@ CheckReport CheckEvaluator::finish(double seconds) const {
     report.ticks = ticks_;
 
     CheckCase count{"balancer count", false, "", ""};
-    count.measured = std::to_string(lastCount_) + " balancers, " + std::to_string(lastMeasured_) + " with a voltage";
+    count.measured =
+        std::to_string(lastCount_) + " balancers, " + std::to_string(lastMeasured_) + " with a voltage";
     if (ticks_ == 0) {
         count.failure = "no poll completed";
     } else if (lastCount_ != limits_.cells) {
         count.failure = std::to_string(lastCount_) + " balancers answered, " + std::to_string(limits_.cells) +
                         " expected";
     } else if (lastMeasured_ != limits_.cells) {
-        count.failure = std::to_string(limits_.cells - lastMeasured_) + " of " + std::to_string(limits_.cells) +
-                        " balancers reported no voltage";
+        count.failure = std::to_string(limits_.cells - lastMeasured_) + " of " +
+                        std::to_string(limits_.cells) + " balancers reported no voltage";
     } else {
         count.passed = true;
     }
@@ -100,8 +102,8 @@ CheckReport CheckEvaluator::finish(double seconds) const {
             c.measured = "lowest " + volts(lowest_->value) + " (cell " + std::to_string(lowest_->cell) + ")";
             c.passed = lowest_->value >= *limits_.minMv;
             if (!c.passed) {
-                c.failure = "cell " + std::to_string(lowest_->cell) + " at " + volts(lowest_->value) + ", below " +
-                            volts(*limits_.minMv);
+                c.failure = "cell " + std::to_string(lowest_->cell) + " at " + volts(lowest_->value) +
+                            ", below " + volts(*limits_.minMv);
             }
         }
         report.cases.push_back(c);
@@ -111,7 +113,8 @@ CheckReport CheckEvaluator::finish(double seconds) const {
         if (!highest_) {
             c.failure = kNoVoltage;
         } else {
-            c.measured = "highest " + volts(highest_->value) + " (cell " + std::to_string(highest_->cell) + ")";
+            c.measured =
+                "highest " + volts(highest_->value) + " (cell " + std::to_string(highest_->cell) + ")";
             c.passed = highest_->value <= *limits_.maxMv;
             if (!c.passed) {
                 c.failure = "cell " + std::to_string(highest_->cell) + " at " + volts(highest_->value) +
@@ -126,12 +129,14 @@ CheckReport CheckEvaluator::finish(double seconds) const {
             c.failure = kNoVoltage;
         } else {
             c.measured = "widest " + std::to_string(widestSpread_->value) + " mV (cells " +
-                         std::to_string(widestSpread_->cell) + " and " + std::to_string(widestSpreadHighCell_) + ")";
+                         std::to_string(widestSpread_->cell) + " and " +
+                         std::to_string(widestSpreadHighCell_) + ")";
             c.passed = widestSpread_->value <= *limits_.maxSpreadMv;
             if (!c.passed) {
                 c.failure = "spread " + std::to_string(widestSpread_->value) + " mV between cells " +
-                            std::to_string(widestSpread_->cell) + " and " + std::to_string(widestSpreadHighCell_) +
-                            ", above " + std::to_string(*limits_.maxSpreadMv) + " mV";
+                            std::to_string(widestSpread_->cell) + " and " +
+                            std::to_string(widestSpreadHighCell_) + ", above " +
+                            std::to_string(*limits_.maxSpreadMv) + " mV";
             }
         }
         report.cases.push_back(c);
@@ -141,7 +146,8 @@ CheckReport CheckEvaluator::finish(double seconds) const {
         if (!hottest_) {
             c.failure = "no cell reported a temperature";
         } else {
-            c.measured = "hottest " + degrees(hottest_->value) + " (cell " + std::to_string(hottest_->cell) + ")";
+            c.measured =
+                "hottest " + degrees(hottest_->value) + " (cell " + std::to_string(hottest_->cell) + ")";
             c.passed = hottest_->value <= *limits_.maxTempTenths;
             if (!c.passed) {
                 c.failure = "cell " + std::to_string(hottest_->cell) + " at " + degrees(hottest_->value) +

@@ -25,7 +25,7 @@ struct CheckLimits {
 };
 
 struct CheckCase {
-    std::string name;     // "minimum cell voltage"
+    std::string name; // "minimum cell voltage"
     bool passed = false;
     std::string measured; // what was seen, e.g. "lowest 3.281 V (cell 4)"
     std::string failure;  // one line, empty when passed

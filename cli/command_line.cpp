@@ -16,7 +16,12 @@ namespace {
 constexpr std::string_view kProgram = "zanst-cli";
 
 constexpr OptionSpec portOption() {
-    return {"--port", "P", ValueKind::Text, 0, 0, true,
+    return {"--port",
+            "P",
+            ValueKind::Text,
+            0,
+            0,
+            true,
             "serial port, e.g. /dev/ttyUSB0 or a pseudo-terminal from zanst-sim"};
 }
 constexpr OptionSpec jsonOption(std::string_view help) {
@@ -31,23 +36,25 @@ const std::vector<CommandSpec>& table() {
         {"scan",
          "",
          "enumerate the balancers, poll them once and print one row per balancer",
-         {portOption(), jsonOption("print the rows as one JSON object"),
-          csvOption("print the rows as CSV")},
+         {portOption(), jsonOption("print the rows as one JSON object"), csvOption("print the rows as CSV")},
          "Columns: id, battery, serial, voltage, current, temperature, firmware, boot loader, product id."},
         {"watch",
          "",
          "poll as \"Battery tester\" does and print a line per tick",
          {portOption(),
-          {"--seconds", "N", ValueKind::Integer, 1, 86400, false, "stop after N seconds (default: until Ctrl+C)"},
+          {"--seconds", "N", ValueKind::Integer, 1, 86400, false,
+           "stop after N seconds (default: until Ctrl+C)"},
           {"--interval", "MS", ValueKind::Integer, 100, 60000, false,
            "milliseconds between polls, 100 to 60000 (default 1000)"},
-          jsonOption("one JSON object a line"), csvOption("the CSV of the recordings, one row per cell and tick")},
+          jsonOption("one JSON object a line"),
+          csvOption("the CSV of the recordings, one row per cell and tick")},
          ""},
         {"flash",
          "FILE.hex",
          "update the firmware of every balancer from an Intel HEX image",
          {portOption(),
-          {"--force", "", ValueKind::Flag, 0, 0, false, "update even balancers that already run the file's version"}},
+          {"--force", "", ValueKind::Flag, 0, 0, false,
+           "update even balancers that already run the file's version"}},
          "Log lines go to standard error, with a progress bar on a terminal and plain percentages otherwise. "
          "Afterwards every balancer's version is read back: the exit code is 0 only when every balancer "
          "reports the file's version."},
@@ -55,7 +62,8 @@ const std::vector<CommandSpec>& table() {
          "",
          "fetch the lifetime metrics of every battery (\"Get All Metrics\") into a metrics file",
          {portOption(),
-          {"--out", "DIR", ValueKind::Text, 0, 0, false, "folder for the metrics file (default: the tool's Metrics folder)"}},
+          {"--out", "DIR", ValueKind::Text, 0, 0, false,
+           "folder for the metrics file (default: the tool's Metrics folder)"}},
          ""},
         {"check",
          "",
@@ -66,18 +74,22 @@ const std::vector<CommandSpec>& table() {
           {"--max-mv", "B", ValueKind::Integer, 1000, 5095, false, "highest cell voltage allowed, mV"},
           {"--max-spread-mv", "C", ValueKind::Integer, 0, 4095, false,
            "largest difference between the highest and the lowest cell, mV"},
-          {"--max-temp", "T", ValueKind::Decimal, -102.4, 102.3, false, "highest cell temperature allowed, degC"},
+          {"--max-temp", "T", ValueKind::Decimal, -102.4, 102.3, false,
+           "highest cell temperature allowed, degC"},
           {"--max-crc-errors", "E", ValueKind::Integer, 0, 4294967295.0, false,
            "most records allowed to fail their CRC-8"},
           {"--seconds", "S", ValueKind::Integer, 1, 3600, false, "how long to poll (default 10)"},
-          {"--junit", "FILE", ValueKind::Text, 0, 0, false, "write the results as JUnit XML, one test case a limit"}},
+          {"--junit", "FILE", ValueKind::Text, 0, 0, false,
+           "write the results as JUnit XML, one test case a limit"}},
          "Each limit given is one test case; the balancer count always is. The exit code is 0 when every "
          "case passes and 1 when a limit failed."},
         {"sniff",
          "",
          "the data sniffer without a window: repeat every byte and decode the traffic",
-         {portOption(), {"--capture", "FILE", ValueKind::Text, 0, 0, false, "also write every byte to a capture file"},
-          {"--seconds", "N", ValueKind::Integer, 1, 86400, false, "stop after N seconds (default: until Ctrl+C)"}},
+         {portOption(),
+          {"--capture", "FILE", ValueKind::Text, 0, 0, false, "also write every byte to a capture file"},
+          {"--seconds", "N", ValueKind::Integer, 1, 86400, false,
+           "stop after N seconds (default: until Ctrl+C)"}},
          ""},
         {"export",
          "FILE",
@@ -260,7 +272,8 @@ ParseResult parseCommand(const CommandSpec& c, std::span<const std::string> args
                 return usage("unexpected argument \"" + arg + "\"");
             }
             if (positionalTaken) {
-                return usage("only one " + std::string(c.positional) + " is taken, \"" + arg + "\" is one too many");
+                return usage("only one " + std::string(c.positional) + " is taken, \"" + arg +
+                             "\" is one too many");
             }
             values.positional = arg;
             positionalTaken = true;
@@ -355,10 +368,13 @@ const CommandSpec* findCommand(std::string_view name) {
     return nullptr;
 }
 
-std::string synopsis(const CommandSpec& c) {
-    std::string s = std::string(kProgram) + " " + std::string(c.name);
+namespace {
+
+// The synopsis in pieces that a line break may not split ("[--seconds S]").
+std::vector<std::string> synopsisItems(const CommandSpec& c) {
+    std::vector<std::string> items = {std::string(kProgram), std::string(c.name)};
     if (!c.positional.empty()) {
-        s += " " + std::string(c.positional);
+        items.emplace_back(c.positional);
     }
     bool formats = false;
     for (const OptionSpec& o : c.options) {
@@ -370,16 +386,39 @@ std::string synopsis(const CommandSpec& c) {
         if (!o.valueName.empty()) {
             item += " " + std::string(o.valueName);
         }
-        s += o.required ? " " + item : " [" + item + "]";
+        items.push_back(o.required ? item : "[" + item + "]");
     }
     if (formats) {
-        s += " [--json | --csv]";
+        items.emplace_back("[--json | --csv]");
+    }
+    return items;
+}
+
+} // namespace
+
+std::string synopsis(const CommandSpec& c) {
+    std::string s;
+    for (const std::string& item : synopsisItems(c)) {
+        s += (s.empty() ? "" : " ") + item;
     }
     return s;
 }
 
 std::string commandHelp(const CommandSpec& c) {
-    std::string out = "Usage: " + synopsis(c) + "\n\n";
+    // Usage lines of at most 78 columns, continued under the first option.
+    const std::vector<std::string> items = synopsisItems(c);
+    std::string out = "Usage: " + items[0] + " " + items[1];
+    const std::size_t indent = out.size() + 1;
+    std::size_t column = out.size();
+    for (std::size_t i = 2; i < items.size(); ++i) {
+        if (column + 1 + items[i].size() > 78) {
+            out += "\n" + std::string(indent - 1, ' ');
+            column = indent - 1;
+        }
+        out += " " + items[i];
+        column += 1 + items[i].size();
+    }
+    out += "\n\n";
     std::string summary(c.summary);
     summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
     wrapInto(out, summary + ".", 0, 78);
@@ -401,16 +440,20 @@ std::string commandHelp(const CommandSpec& c) {
 }
 
 std::string programHelp() {
-    std::string out = "Usage: " + std::string(kProgram) + " SUBCOMMAND [OPTIONS]\n"
-                      "       " + std::string(kProgram) + " SUBCOMMAND --help\n\n"
+    std::string out = "Usage: " + std::string(kProgram) +
+                      " SUBCOMMAND [OPTIONS]\n"
+                      "       " +
+                      std::string(kProgram) +
+                      " SUBCOMMAND --help\n\n"
                       "The Zanst service tool on the command line.\n\nSubcommands:\n";
     for (const CommandSpec& c : table()) {
         std::string name = "  " + std::string(c.name);
         name.resize(12, ' ');
         out += name + std::string(c.summary) + "\n";
     }
-    out += "\nOptions:\n  -h, --help     show this help and exit\n  --version      show the version and exit\n"
-           "\nExit codes:\n";
+    out +=
+        "\nOptions:\n  -h, --help     show this help and exit\n  --version      show the version and exit\n"
+        "\nExit codes:\n";
     for (const ExitCodeText& e : kExitCodes) {
         out += "  " + std::to_string(code(e.code)) + "  " + std::string(e.meaning) + "\n";
     }

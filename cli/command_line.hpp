@@ -61,7 +61,8 @@ struct ExportArgs {
     std::string pcapng;
 };
 
-using CommandArgs = std::variant<ScanArgs, WatchArgs, FlashArgs, MetricsArgs, CheckArgs, SniffArgs, ExportArgs>;
+using CommandArgs =
+    std::variant<ScanArgs, WatchArgs, FlashArgs, MetricsArgs, CheckArgs, SniffArgs, ExportArgs>;
 
 struct Invocation {
     std::string command;

@@ -67,7 +67,8 @@ int runCommandLine(std::span<const std::string> args, std::span<const Runner> ru
             return code(ExitCode::Failed);
         }
     }
-    console.error(invocation.command + " needs the bus engine, which this build of zanst-cli does not include");
+    console.error(invocation.command +
+                  " needs the bus engine, which this build of zanst-cli does not include");
     return code(ExitCode::Usage);
 }
 

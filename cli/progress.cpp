@@ -56,7 +56,8 @@ void Progress::finish() {
 void Progress::log(const std::string& line) {
     if (terminal_ && barShown_) {
         // Clear the bar's line (its text is at most width + 7 characters), write, draw it again.
-        std::fprintf(out_, "\r%*s\r%s\n\r%s", width_ + 7, "", line.c_str(), progressBar(lastFraction_, width_).c_str());
+        std::fprintf(out_, "\r%*s\r%s\n\r%s", width_ + 7, "", line.c_str(),
+                     progressBar(lastFraction_, width_).c_str());
     } else {
         std::fprintf(out_, "%s\n", line.c_str());
     }

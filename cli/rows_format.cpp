@@ -50,7 +50,8 @@ QJsonObject balancerJson(int number, const BalancerReading& r) {
     o["serial"] = QString::fromStdString(r.serial);
     o["voltage_mv"] = r.millivolts ? QJsonValue(*r.millivolts) : QJsonValue(QJsonValue::Null);
     o["current_ma"] = r.measuresCurrent() ? QJsonValue(r.milliamps) : QJsonValue(QJsonValue::Null);
-    o["current_range"] = r.measuresCurrent() ? QJsonValue(r.highRange() ? "high" : "low") : QJsonValue(QJsonValue::Null);
+    o["current_range"] =
+        r.measuresCurrent() ? QJsonValue(r.highRange() ? "high" : "low") : QJsonValue(QJsonValue::Null);
     o["temperature_c"] = r.millivolts ? QJsonValue(r.tenthsCelsius / 10.0) : QJsonValue(QJsonValue::Null);
     o["firmware"] = QString::fromStdString(bus::versionToString(r.fwVersion));
     o["boot_loader"] = QString::fromStdString(bus::versionToString(r.blVersion));
@@ -79,8 +80,8 @@ std::string scanTable(const BankSnapshot& snapshot) {
                               "firmware", "boot loader", "product id"}};
     for (std::size_t i = 0; i < snapshot.balancers.size(); ++i) {
         const Cells c = cellsOf(static_cast<int>(i) + 1, snapshot.balancers[i]);
-        rows.push_back({c.id, c.battery, c.serial, c.voltage, c.current, c.temperature, c.firmware, c.bootLoader,
-                        c.productId});
+        rows.push_back({c.id, c.battery, c.serial, c.voltage, c.current, c.temperature, c.firmware,
+                        c.bootLoader, c.productId});
     }
     // Numbers to the right, texts to the left.
     constexpr std::array<bool, 9> rightAligned = {true, true, false, true, true, true, false, false, false};
@@ -121,7 +122,8 @@ std::string scanCsv(const BankSnapshot& snapshot) {
     out += end;
     for (std::size_t i = 0; i < snapshot.balancers.size(); ++i) {
         const BalancerReading& r = snapshot.balancers[i];
-        out += std::to_string(i + 1) + "," + std::to_string(r.battery + 1) + "," + tester::csvField(r.serial) + ",";
+        out += std::to_string(i + 1) + "," + std::to_string(r.battery + 1) + "," +
+               tester::csvField(r.serial) + ",";
         out += (r.millivolts ? fixedPoint(*r.millivolts, 3) : "") + ",";
         out += (r.measuresCurrent() ? fixedPoint(r.milliamps, 3) : "") + ",";
         out += std::string(r.measuresCurrent() ? (r.highRange() ? "high" : "low") : "") + ",";
@@ -141,9 +143,9 @@ std::string watchLine(std::chrono::system_clock::time_point at, const BankSnapsh
                        (snapshot.balancers.size() == 1 ? " balancer" : " balancers");
     if (s.minVoltage && s.maxVoltage) {
         line += ", " + std::to_string(s.cellCount) + " measured, " + fixedPoint(s.minVoltage->value, 3) +
-                " V (cell " + std::to_string(s.minVoltage->cell) + ") to " + fixedPoint(s.maxVoltage->value, 3) +
-                " V (cell " + std::to_string(s.maxVoltage->cell) + "), spread " + std::to_string(s.deltaMv) +
-                " mV";
+                " V (cell " + std::to_string(s.minVoltage->cell) + ") to " +
+                fixedPoint(s.maxVoltage->value, 3) + " V (cell " + std::to_string(s.maxVoltage->cell) +
+                "), spread " + std::to_string(s.deltaMv) + " mV";
     } else {
         line += ", none measured";
     }

@@ -21,8 +21,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <poll.h>
 #include <sstream>
@@ -105,8 +105,9 @@ Bytes placeholders(std::uint8_t type, int count) {
     Bytes out;
     for (int id = 1; id <= count; ++id) {
         const std::uint8_t following = id == count ? 0 : type;
-        out = concat({out, type == bus::rec::kMeasurement ? measurementRecord(static_cast<std::uint16_t>(id), 0, 0, 0, following)
-                                                          : calibrationRecord(static_cast<std::uint16_t>(id), 0, 0, 0, 0, following)});
+        out = concat({out, type == bus::rec::kMeasurement
+                               ? measurementRecord(static_cast<std::uint16_t>(id), 0, 0, 0, following)
+                               : calibrationRecord(static_cast<std::uint16_t>(id), 0, 0, 0, 0, following)});
     }
     return out;
 }
@@ -150,19 +151,38 @@ std::string capture(const std::string& dir, const std::string& name, std::vector
 }
 
 const std::vector<std::string> kFields = {
-    "zanst.direction",   "zanst.kind",          "zanst.verdict",      "zanst.crc_ok",
-    "zanst.cmd",         "zanst.rec_type",      "zanst.id",           "zanst.following",
-    "zanst.voltage_mv",  "zanst.current_ma",    "zanst.temperature_dc", "zanst.flags",
-    "zanst.serial",      "zanst.product_id",    "zanst.capacity",     "zanst.fw_version",
-    "zanst.bl_version",  "zanst.v_gain",        "zanst.i_gain",       "zanst.i_offset",
-    "zanst.mode",        "zanst.metrics.instance", "zanst.metrics.life_span",
-    "zanst.metrics.cycles_before_eol", "zanst.metrics.time", "_ws.col.Info",
+    "zanst.direction",
+    "zanst.kind",
+    "zanst.verdict",
+    "zanst.crc_ok",
+    "zanst.cmd",
+    "zanst.rec_type",
+    "zanst.id",
+    "zanst.following",
+    "zanst.voltage_mv",
+    "zanst.current_ma",
+    "zanst.temperature_dc",
+    "zanst.flags",
+    "zanst.serial",
+    "zanst.product_id",
+    "zanst.capacity",
+    "zanst.fw_version",
+    "zanst.bl_version",
+    "zanst.v_gain",
+    "zanst.i_gain",
+    "zanst.i_offset",
+    "zanst.mode",
+    "zanst.metrics.instance",
+    "zanst.metrics.life_span",
+    "zanst.metrics.cycles_before_eol",
+    "zanst.metrics.time",
+    "_ws.col.Info",
 };
 
 // tshark's rows, one map of field to text per packet.
 std::vector<std::map<std::string, std::string>> dissect(const std::string& pcapng) {
-    std::string command = std::string(ZANST_TSHARK) + " -n -X lua_script:" + ZANST_DISSECTOR + " -r '" + pcapng +
-                          "' -T fields -E separator=/t -E occurrence=a -E aggregator=,";
+    std::string command = std::string(ZANST_TSHARK) + " -n -X lua_script:" + ZANST_DISSECTOR + " -r '" +
+                          pcapng + "' -T fields -E separator=/t -E occurrence=a -E aggregator=,";
     for (const std::string& f : kFields) {
         command += " -e " + f;
     }
@@ -215,8 +235,8 @@ std::string n(long long v) {
     return std::to_string(v);
 }
 
-const std::array<const char*, 7> kModes = {"Connection",  "Actions",      "Calibration", "Battery tester",
-                                            "BMS tester", "Data Sniffer", "Metrics"};
+const std::array<const char*, 7> kModes = {"Connection", "Actions",      "Calibration", "Battery tester",
+                                           "BMS tester", "Data Sniffer", "Metrics"};
 
 // What the packet holds, from the exporter's packet and the core's own decoding of its bytes.
 std::map<std::string, std::string> expected(const Packet& p) {
@@ -230,7 +250,8 @@ std::map<std::string, std::string> expected(const Packet& p) {
     const Bytes& b = p.row.bytes;
     if (p.mode) {
         e["zanst.mode"] = n(b[0]);
-        e["_ws.col.Info"] = std::string("Mode: ") + (b[0] < kModes.size() ? kModes[b[0]] : std::to_string(b[0]).c_str());
+        e["_ws.col.Info"] =
+            std::string("Mode: ") + (b[0] < kModes.size() ? kModes[b[0]] : std::to_string(b[0]).c_str());
         return e;
     }
     const std::string fields = capture::rowFieldsText(p.row);
@@ -337,7 +358,8 @@ TEST(Dissector, EveryPacketDecodesAsTheToolDecodesIt) {
                 EXPECT_EQ(got, want.at(f)) << f;
             }
             seen[want.at("_ws.col.Info").substr(0, want.at("_ws.col.Info").find(':'))]++;
-            seen[std::string("verdict ") + want.at("zanst.verdict") + " direction " + want.at("zanst.direction")]++;
+            seen[std::string("verdict ") + want.at("zanst.verdict") + " direction " +
+                 want.at("zanst.direction")]++;
         }
     }
     for (const char* kind : {"Info", "Info record", "Measurement", "Measurement record", "Calibration data",
