@@ -2,10 +2,15 @@
 // refused with one line, the help texts made from the same table.
 
 #include "cli/command_line.hpp"
+#include "cli/exit_codes.hpp"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <set>
+#include <sstream>
 
 namespace zanst::cli {
 namespace {
@@ -68,9 +73,10 @@ TEST(CliCommandLine, ParsesEverySubcommand) {
          }},
         {{"metrics", "--port", "p", "--out", "/tmp/m"},
          [](auto& a) { EXPECT_EQ(argsOf<MetricsArgs>(a).outDir, "/tmp/m"); }},
-        {{"metrics", "--port", "p"}, [](auto& a) { EXPECT_FALSE(argsOf<MetricsArgs>(a).outDir.has_value()); }},
-        {{"check", "--port", "p", "--cells", "16", "--min-mv", "3000", "--max-mv", "3600", "--max-spread-mv", "20",
-          "--max-temp", "45.5", "--max-crc-errors", "0", "--seconds", "3", "--junit", "r.xml"},
+        {{"metrics", "--port", "p"},
+         [](auto& a) { EXPECT_FALSE(argsOf<MetricsArgs>(a).outDir.has_value()); }},
+        {{"check", "--port", "p", "--cells", "16", "--min-mv", "3000", "--max-mv", "3600", "--max-spread-mv",
+          "20", "--max-temp", "45.5", "--max-crc-errors", "0", "--seconds", "3", "--junit", "r.xml"},
          [](auto& a) {
              const auto c = argsOf<CheckArgs>(a);
              EXPECT_EQ(c.cells, 16);
@@ -138,11 +144,13 @@ TEST(CliCommandLine, RefusesBadInputWithOneLine) {
         {{"watch", "--port", "p", "--interval", "50"}, "--interval: 50 is out of range (100 to 60000)"},
         {{"check", "--port", "p"}, "missing --cells N"},
         {{"check", "--port", "p", "--cells", "256"}, "--cells: 256 is out of range (1 to 255)"},
-        {{"check", "--port", "p", "--cells", "4", "--max-temp", "abc"}, "--max-temp: \"abc\" is not a number"},
+        {{"check", "--port", "p", "--cells", "4", "--max-temp", "abc"},
+         "--max-temp: \"abc\" is not a number"},
         {{"check", "--port", "p", "--cells", "4", "--max-temp", "inf"}, "is not a number"},
         {{"check", "--port", "p", "--cells", "4", "--max-temp", "1e2"}, "is not a number"},
         {{"check", "--port", "p", "--cells", "4", "--max-temp", "200"}, "--max-temp: 200 is out of range"},
-        {{"check", "--port", "p", "--cells", "4", "--max-crc-errors", "-1"}, "is out of range (0 to 4294967295)"},
+        {{"check", "--port", "p", "--cells", "4", "--max-crc-errors", "-1"},
+         "is out of range (0 to 4294967295)"},
         {{"check", "--port", "p", "--cells", "4", "--min-mv", "3600", "--max-mv", "3400"},
          "--min-mv 3600 is above --max-mv 3400"},
         {{"flash", "--port", "p"}, "missing FILE.hex"},
@@ -213,6 +221,55 @@ TEST(CliCommandLine, HelpTextsComeFromTheTable) {
     const ParseResult version = parse({"--version"});
     ASSERT_TRUE(std::holds_alternative<TextRequest>(version));
     EXPECT_EQ(std::get<TextRequest>(version).text, "zanst-cli 9.8.7\n");
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The manual page and the completion name every subcommand and option the parser knows.
+TEST(CliCommandLine, ManualPageAndCompletionKnowEveryOption) {
+    const std::string man = fileText(std::string(ZANST_SOURCE_DIR) + "/packaging/zanst-cli.1");
+    const std::string completion =
+        fileText(std::string(ZANST_SOURCE_DIR) + "/packaging/bash-completion/zanst-cli");
+    ASSERT_FALSE(man.empty());
+    ASSERT_FALSE(completion.empty());
+    const auto roff = [](std::string_view text) {
+        std::string out;
+        for (const char c : text) {
+            out += c == '-' ? "\\-" : std::string(1, c);
+        }
+        return out;
+    };
+    for (const CommandSpec& c : commandSpecs()) {
+        SCOPED_TRACE(std::string(c.name));
+        EXPECT_NE(man.find(".SS " + std::string(c.name) + " "), std::string::npos);
+        const std::size_t section = man.find(".SS " + std::string(c.name) + " ");
+        const std::size_t end = man.find(".SS", section + 1);
+        const std::string text = man.substr(section, end - section);
+        const std::string key = "    " + std::string(c.name) + ") options=\"";
+        const std::size_t from = completion.find(key);
+        ASSERT_NE(from, std::string::npos);
+        std::istringstream words(completion.substr(
+            from + key.size(), completion.find('"', from + key.size()) - from - key.size()));
+        std::set<std::string> completed{std::istream_iterator<std::string>(words), {}};
+        std::set<std::string> known;
+        for (const OptionSpec& o : c.options) {
+            known.emplace(o.name);
+            if (o.name != "--port") {
+                EXPECT_NE(text.find(".B" + std::string(o.valueName.empty() ? " " : "I ") + roff(o.name)),
+                          std::string::npos)
+                    << o.name;
+            }
+        }
+        EXPECT_EQ(completed, known);
+    }
+    for (const ExitCodeText& e : kExitCodes) {
+        EXPECT_NE(man.find(".B " + std::to_string(code(e.code)) + "\n"), std::string::npos);
+    }
 }
 
 } // namespace

@@ -55,18 +55,23 @@ const auto kAt = std::chrono::system_clock::time_point(std::chrono::milliseconds
 
 TEST(CliRows, ScanFormats) {
     const BankSnapshot bank = sampleBank();
-    EXPECT_EQ(scanTable(bank),
-              "id  battery  serial       voltage [V]  current [A]  temperature [degC]  firmware  boot loader    "
-              "product id\n"
-              " 1        1  HQ2200A6021        3.301     L: 0.120                25.5  v01.02    v02.00-beta06  A602\n"
-              " 2        1  HQ2200A6021        3.312    H: -1.250                -0.5  v01.02    v02.00-beta06  A602\n"
-              " 3        2  HQ2200A6022            -            -                   -  v01.02    v02.00-beta06  A602\n");
-    EXPECT_EQ(scanCsv(bank),
-              "id,battery,serial,voltage [V],current [A],current range,temperature [degC],firmware,boot loader,"
-              "product id\r\n"
-              "1,1,HQ2200A6021,3.301,0.120,low,25.5,v01.02,v02.00-beta06,A602\r\n"
-              "2,1,HQ2200A6021,3.312,-1.250,high,-0.5,v01.02,v02.00-beta06,A602\r\n"
-              "3,2,HQ2200A6022,,,,,v01.02,v02.00-beta06,A602\r\n");
+    EXPECT_EQ(
+        scanTable(bank),
+        "id  battery  serial       voltage [V]  current [A]  temperature [degC]  firmware  boot loader    "
+        "product id\n"
+        " 1        1  HQ2200A6021        3.301     L: 0.120                25.5  v01.02    v02.00-beta06  "
+        "A602\n"
+        " 2        1  HQ2200A6021        3.312    H: -1.250                -0.5  v01.02    v02.00-beta06  "
+        "A602\n"
+        " 3        2  HQ2200A6022            -            -                   -  v01.02    v02.00-beta06  "
+        "A602\n");
+    EXPECT_EQ(
+        scanCsv(bank),
+        "id,battery,serial,voltage [V],current [A],current range,temperature [degC],firmware,boot loader,"
+        "product id\r\n"
+        "1,1,HQ2200A6021,3.301,0.120,low,25.5,v01.02,v02.00-beta06,A602\r\n"
+        "2,1,HQ2200A6021,3.312,-1.250,high,-0.5,v01.02,v02.00-beta06,A602\r\n"
+        "3,2,HQ2200A6022,,,,,v01.02,v02.00-beta06,A602\r\n");
 
     const std::string json = scanJson(bank);
     ASSERT_EQ(json.back(), '\n');
@@ -89,9 +94,11 @@ TEST(CliRows, WatchFormats) {
     const BankSnapshot bank = sampleBank();
     const tester::BankValues values{3400, 6613, -1130};
     EXPECT_EQ(watchLine(kAt, bank, values),
-              "2025-12-06T05:46:40.123Z  3 balancers, 2 measured, 3.301 V (cell 1) to 3.312 V (cell 2), spread 11 mV, "
+              "2025-12-06T05:46:40.123Z  3 balancers, 2 measured, 3.301 V (cell 1) to 3.312 V (cell 2), "
+              "spread 11 mV, "
               "hottest 25.5 degC (cell 1), bank 6.613 V -1.130 A, setpoint 3.400 V\n");
-    EXPECT_EQ(watchLine(kAt, BankSnapshot{}, std::nullopt), "2025-12-06T05:46:40.123Z  0 balancers, none measured\n");
+    EXPECT_EQ(watchLine(kAt, BankSnapshot{}, std::nullopt),
+              "2025-12-06T05:46:40.123Z  0 balancers, none measured\n");
 
     const std::string line = watchJsonLine(kAt, bank, values);
     EXPECT_EQ(line.find('\n'), line.size() - 1) << "one object a line";
@@ -100,8 +107,9 @@ TEST(CliRows, WatchFormats) {
     EXPECT_EQ(o["bank"]["voltage_mv"].toInt(), 6613);
     EXPECT_EQ(o["bank"]["current_ma"].toInt(), -1130);
     EXPECT_EQ(o["balancers"].toArray().size(), 3);
-    EXPECT_TRUE(QJsonDocument::fromJson(QByteArray::fromStdString(watchJsonLine(kAt, bank, std::nullopt)))["bank"]
-                    .isNull());
+    EXPECT_TRUE(
+        QJsonDocument::fromJson(QByteArray::fromStdString(watchJsonLine(kAt, bank, std::nullopt)))["bank"]
+            .isNull());
 
     // The recordings' CSV: its header, then one row per cell of the tick.
     EXPECT_EQ(watchCsvHeader(), "time,cell,voltage [V],current [A],current range,temperature [degC],serial,"
@@ -112,7 +120,8 @@ TEST(CliRows, WatchFormats) {
               "2025-12-06T05:46:40.123Z,3,,,,,HQ2200A6022,v01.02,A602,v02.00-beta06\r\n");
 }
 
-BankSnapshot bankOf(std::vector<std::optional<int>> mv, std::vector<int> tenths = {}, std::uint32_t crcErrors = 0) {
+BankSnapshot bankOf(std::vector<std::optional<int>> mv, std::vector<int> tenths = {},
+                    std::uint32_t crcErrors = 0) {
     BankSnapshot s;
     for (std::size_t i = 0; i < mv.size(); ++i) {
         BalancerReading r;
@@ -144,26 +153,40 @@ TEST(CliCheck, EachLimitIsOneCaseOverTheWholeRun) {
     };
     const std::vector<Case> cases = {
         {"all within", all, {bankOf({3300, 3310, 3305}), bankOf({3302, 3311, 3300}, {}, 2)}, {}},
-        {"one low tick fails the minimum", all,
+        {"one low tick fails the minimum",
+         all,
          {bankOf({3300, 3310, 3305}), bankOf({2950, 3310, 3305}), bankOf({3300, 3310, 3305})},
          {{"minimum cell voltage", "cell 1 at 2.950 V, below 3.000 V"},
           {"cell voltage spread", "spread 360 mV between cells 1 and 2, above 20 mV"}}},
         {"edges pass", all, {bankOf({3000, 3020, 3010}, {450, 449, -20})}, {}},
-        {"above maximum and too hot", all, {bankOf({3601, 3600, 3595}, {200, 451, 0})},
+        {"above maximum and too hot",
+         all,
+         {bankOf({3601, 3600, 3595}, {200, 451, 0})},
          {{"maximum cell voltage", "cell 1 at 3.601 V, above 3.600 V"},
           {"maximum cell temperature", "cell 2 at 45.1 degC, above 45.0 degC"}}},
-        {"missing balancer", all, {bankOf({3300, 3301})}, {{"balancer count", "2 balancers answered, 3 expected"}}},
-        {"balancer without a voltage", all, {bankOf({3300, std::nullopt, 3301})},
+        {"missing balancer",
+         all,
+         {bankOf({3300, 3301})},
+         {{"balancer count", "2 balancers answered, 3 expected"}}},
+        {"balancer without a voltage",
+         all,
+         {bankOf({3300, std::nullopt, 3301})},
          {{"balancer count", "1 of 3 balancers reported no voltage"}}},
-        {"crc errors", all, {bankOf({3300, 3301, 3302}, {}, 3)},
+        {"crc errors",
+         all,
+         {bankOf({3300, 3301, 3302}, {}, 3)},
          {{"CRC errors", "3 records failed their CRC-8, at most 2 allowed"}}},
-        {"nothing answered", all, {bankOf({}), bankOf({})},
+        {"nothing answered",
+         all,
+         {bankOf({}), bankOf({})},
          {{"balancer count", "0 balancers answered, 3 expected"},
           {"minimum cell voltage", "no cell reported a voltage"},
           {"maximum cell voltage", "no cell reported a voltage"},
           {"cell voltage spread", "no cell reported a voltage"},
           {"maximum cell temperature", "no cell reported a temperature"}}},
-        {"no poll at all", all, {},
+        {"no poll at all",
+         all,
+         {},
          {{"balancer count", "no poll completed"},
           {"minimum cell voltage", "no cell reported a voltage"},
           {"maximum cell voltage", "no cell reported a voltage"},
@@ -202,7 +225,8 @@ int validate(const std::string& xml, std::string& output) {
     test::TempDir dir;
     const std::string path = dir / "report.xml";
     std::ofstream(path) << xml;
-    const std::string command = std::string("xmllint --noout --schema ") + ZANST_JUNIT_XSD + " " + path + " 2>&1";
+    const std::string command =
+        std::string("xmllint --noout --schema ") + ZANST_JUNIT_XSD + " " + path + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) {
         return -1;
@@ -235,13 +259,15 @@ TEST(CliJunit, ReportsValidateAgainstTheSchema) {
         std::string output;
         EXPECT_EQ(validate(xml, output), 0) << output << xml;
         EXPECT_NE(xml.find("tests=\"3\""), std::string::npos) << xml;
-        EXPECT_NE(xml.find("failures=\"" + std::to_string(report.failures()) + "\""), std::string::npos) << xml;
+        EXPECT_NE(xml.find("failures=\"" + std::to_string(report.failures()) + "\""), std::string::npos)
+            << xml;
         EXPECT_NE(xml.find("timestamp=\"2025-12-06T05:46:40\""), std::string::npos) << xml;
         EXPECT_NE(xml.find("time=\"2.250\""), std::string::npos) << xml;
         EXPECT_NE(xml.find("&lt;&amp;&gt; &quot;quoted&quot;"), std::string::npos) << xml;
     }
     const std::string failed = junitXml(failing.finish(2.25), suite);
-    EXPECT_NE(failed.find("<failure message=\"cell 1 at 2.900 V, below 3.000 V\" type=\"limit\">"), std::string::npos)
+    EXPECT_NE(failed.find("<failure message=\"cell 1 at 2.900 V, below 3.000 V\" type=\"limit\">"),
+              std::string::npos)
         << failed;
     EXPECT_NE(failed.find("message=\"cell 1 at 31.0 degC, above 30.0 degC\""), std::string::npos) << failed;
 
@@ -347,11 +373,11 @@ TEST(CliDispatch, ExportEndToEndAndTheRunnerTable) {
     capture::encodeRecord(file, 0, capture::RecordKind::Mode, bus::Bytes{3});
     capture::encodeRecord(file, 10, capture::RecordKind::Sent, bus::Bytes(10, 0x00));
     capture::encodeRecord(file, 12, capture::RecordKind::Sent, test::frame(0x14, bus::Bytes(10, 0x00), 0));
-    std::ofstream(dir / "s.zcap", std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
-                                                          static_cast<std::streamsize>(file.size()));
+    std::ofstream(dir / "s.zcap", std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
     file.pop_back();
-    std::ofstream(dir / "cut.zcap", std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
-                                                            static_cast<std::streamsize>(file.size()));
+    std::ofstream(dir / "cut.zcap", std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
     std::ofstream(dir / "text.zcap") << "not a capture\n";
 
     struct Case {
@@ -362,10 +388,16 @@ TEST(CliDispatch, ExportEndToEndAndTheRunnerTable) {
     };
     const std::vector<Case> cases = {
         {{"export", dir / "s.zcap", "--pcapng", dir / "s.pcapng"}, 0, "3 packets written to", ""},
-        {{"export", dir / "cut.zcap", "--pcapng", dir / "cut.pcapng"}, 1, "",
-         "zanst-cli: export: Capture cut short at byte 57 (2 records before it kept); the valid part, 2 packets, "
+        {{"export", dir / "cut.zcap", "--pcapng", dir / "cut.pcapng"},
+         1,
+         "",
+         "zanst-cli: export: Capture cut short at byte 57 (2 records before it kept); the valid part, 2 "
+         "packets, "
          "was written to"},
-        {{"export", dir / "text.zcap", "--pcapng", dir / "t.pcapng"}, 2, "", "zanst-cli: export: Not a capture file"},
+        {{"export", dir / "text.zcap", "--pcapng", dir / "t.pcapng"},
+         2,
+         "",
+         "zanst-cli: export: Not a capture file"},
         {{"export", dir / "none.zcap", "--pcapng", dir / "n.pcapng"}, 2, "", "Cannot open"},
         {{"export", dir / "s.zcap", "--pcapng", dir / "gone/s.pcapng"}, 1, "", "Cannot write"},
         {{"export", dir / "s.zcap"}, 2, "", "zanst-cli export: missing --pcapng OUT"},
@@ -388,11 +420,13 @@ TEST(CliDispatch, ExportEndToEndAndTheRunnerTable) {
 
     // A runner is one entry; one that throws is one line and exit code 1.
     const std::vector<Runner> runners = {
-        {"scan", [](const Invocation& inv, const Console& console) {
+        {"scan",
+         [](const Invocation& inv, const Console& console) {
              console.print("scanning " + std::get<ScanArgs>(inv.args).port + "\n");
              return 4;
          }},
-        {"watch", [](const Invocation&, const Console&) -> int { throw std::runtime_error("port vanished"); }},
+        {"watch",
+         [](const Invocation&, const Console&) -> int { throw std::runtime_error("port vanished"); }},
     };
     const Outcome scan = run({"scan", "--port", "/dev/ttyUSB1"}, runners);
     EXPECT_EQ(scan.code, 4);
