@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace zanst::capture {
@@ -216,6 +217,11 @@ std::vector<std::uint8_t> encodePcapng(const Capture& capture, std::span<const P
 ExportResult exportPcapng(const std::string& capturePath, const std::string& pcapngPath,
                           const PcapngOptions& options) {
     ExportResult result;
+    std::error_code ec;
+    if (std::filesystem::equivalent(capturePath, pcapngPath, ec)) {
+        result.message = "Not writing " + pcapngPath + ": it is the capture itself";
+        return result;
+    }
     const Capture capture = readCaptureFile(capturePath);
     result.message = capture.message;
     if (capture.status == ReadStatus::NotACapture || capture.status == ReadStatus::UnsupportedVersion) {

@@ -225,6 +225,12 @@ TEST(Pcapng, DamagedAndUnreadableCaptures) {
     const ExportResult unwritable = exportPcapng(dir / "w.zcap", dir / "no/such/folder/w.pcapng");
     EXPECT_FALSE(unwritable.written);
     EXPECT_NE(unwritable.message.find("Cannot write"), std::string::npos) << unwritable.message;
+    EXPECT_TRUE(unwritable.outputFailed);
+    const ExportResult ontoItself = exportPcapng(dir / "w.zcap", dir / "./w.zcap");
+    EXPECT_FALSE(ontoItself.written);
+    EXPECT_FALSE(ontoItself.outputFailed);
+    EXPECT_NE(ontoItself.message.find("it is the capture itself"), std::string::npos) << ontoItself.message;
+    EXPECT_EQ(readCaptureFile(dir / "w.zcap").records.size(), 3u) << "the capture is kept";
 }
 
 } // namespace
