@@ -15,7 +15,7 @@ namespace {
 
 constexpr std::string_view kProgram = "zanst-cli";
 
-constexpr OptionSpec portOption() {
+constexpr OptionDef portOption() {
     return {"--port",
             "P",
             ValueKind::Text,
@@ -24,15 +24,15 @@ constexpr OptionSpec portOption() {
             true,
             "serial port, e.g. /dev/ttyUSB0 or a pseudo-terminal from zanst-sim"};
 }
-constexpr OptionSpec jsonOption(std::string_view help) {
+constexpr OptionDef jsonOption(std::string_view help) {
     return {"--json", "", ValueKind::Flag, 0, 0, false, help};
 }
-constexpr OptionSpec csvOption(std::string_view help) {
+constexpr OptionDef csvOption(std::string_view help) {
     return {"--csv", "", ValueKind::Flag, 0, 0, false, help};
 }
 
-const std::vector<CommandSpec>& table() {
-    static const std::vector<CommandSpec> specs = {
+const std::vector<CommandDef>& table() {
+    static const std::vector<CommandDef> commands = {
         {"scan",
          "",
          "enumerate the balancers, poll them once and print one row per balancer",
@@ -98,7 +98,7 @@ const std::vector<CommandSpec>& table() {
          "One packet per frame or record of each direction, with its time, direction and CRC verdict, "
          "link type USER0 (147). A damaged capture exports its valid part and exits with 1."},
     };
-    return specs;
+    return commands;
 }
 
 struct Values {
@@ -119,7 +119,7 @@ struct Values {
     bool has(std::string_view flag) const { return flags.count(flag) != 0; }
 };
 
-std::string commandRef(const CommandSpec& c) {
+std::string commandRef(const CommandDef& c) {
     return " (see " + std::string(kProgram) + " " + std::string(c.name) + " --help)";
 }
 
@@ -148,7 +148,7 @@ std::optional<double> readDecimal(std::string_view s) {
     return v;
 }
 
-std::optional<std::string> storeValue(const OptionSpec& o, std::string_view value, Values& values) {
+std::optional<std::string> storeValue(const OptionDef& o, std::string_view value, Values& values) {
     const std::string name(o.name);
     switch (o.kind) {
     case ValueKind::Flag:
@@ -250,7 +250,7 @@ std::variant<CommandArgs, UsageError> build(std::string_view command, const Valu
     return UsageError{"no arguments known for " + std::string(command)};
 }
 
-ParseResult parseCommand(const CommandSpec& c, std::span<const std::string> args) {
+ParseResult parseCommand(const CommandDef& c, std::span<const std::string> args) {
     Values values;
     std::set<std::string_view> seen;
     bool positionalTaken = false;
@@ -281,35 +281,36 @@ ParseResult parseCommand(const CommandSpec& c, std::span<const std::string> args
         }
         const std::size_t eq = arg.find('=');
         const std::string_view name = std::string_view(arg).substr(0, eq);
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& o : c.options) {
+        const OptionDef* option = nullptr;
+        for (const OptionDef& o : c.options) {
             if (o.name == name) {
-                spec = &o;
+                option = &o;
             }
         }
-        if (spec == nullptr) {
+        if (option == nullptr) {
             return usage("unknown option " + std::string(name));
         }
-        if (!seen.insert(spec->name).second) {
-            return usage(std::string(spec->name) + " given twice");
+        if (!seen.insert(option->name).second) {
+            return usage(std::string(option->name) + " given twice");
         }
         std::string_view value;
-        if (spec->kind == ValueKind::Flag) {
+        if (option->kind == ValueKind::Flag) {
             if (eq != std::string::npos) {
-                return usage(std::string(spec->name) + " takes no value");
+                return usage(std::string(option->name) + " takes no value");
             }
         } else if (eq != std::string::npos) {
             value = std::string_view(arg).substr(eq + 1);
         } else if (i + 1 < args.size() && !args[i + 1].starts_with("--")) {
             value = args[++i]; // "-5" is a value, "--json" the next option
         } else {
-            return usage(std::string(spec->name) + " needs a value (" + std::string(spec->valueName) + ")");
+            return usage(std::string(option->name) + " needs a value (" + std::string(option->valueName) +
+                         ")");
         }
-        if (const auto error = storeValue(*spec, value, values)) {
+        if (const auto error = storeValue(*option, value, values)) {
             return usage(*error);
         }
     }
-    for (const OptionSpec& o : c.options) {
+    for (const OptionDef& o : c.options) {
         if (o.required && seen.count(o.name) == 0) {
             return usage("missing " + std::string(o.name) + " " + std::string(o.valueName));
         }
@@ -355,12 +356,12 @@ void wrapInto(std::string& out, std::string_view text, std::size_t indent, std::
 
 } // namespace
 
-const std::vector<CommandSpec>& commandSpecs() {
+const std::vector<CommandDef>& commandTable() {
     return table();
 }
 
-const CommandSpec* findCommand(std::string_view name) {
-    for (const CommandSpec& c : table()) {
+const CommandDef* findCommand(std::string_view name) {
+    for (const CommandDef& c : table()) {
         if (c.name == name) {
             return &c;
         }
@@ -371,13 +372,13 @@ const CommandSpec* findCommand(std::string_view name) {
 namespace {
 
 // The synopsis in pieces that a line break may not split ("[--seconds S]").
-std::vector<std::string> synopsisItems(const CommandSpec& c) {
+std::vector<std::string> synopsisItems(const CommandDef& c) {
     std::vector<std::string> items = {std::string(kProgram), std::string(c.name)};
     if (!c.positional.empty()) {
         items.emplace_back(c.positional);
     }
     bool formats = false;
-    for (const OptionSpec& o : c.options) {
+    for (const OptionDef& o : c.options) {
         if (o.name == "--json" || o.name == "--csv") {
             formats = true;
             continue;
@@ -396,7 +397,7 @@ std::vector<std::string> synopsisItems(const CommandSpec& c) {
 
 } // namespace
 
-std::string synopsis(const CommandSpec& c) {
+std::string synopsis(const CommandDef& c) {
     std::string s;
     for (const std::string& item : synopsisItems(c)) {
         s += (s.empty() ? "" : " ") + item;
@@ -404,7 +405,7 @@ std::string synopsis(const CommandSpec& c) {
     return s;
 }
 
-std::string commandHelp(const CommandSpec& c) {
+std::string commandHelp(const CommandDef& c) {
     // Usage lines of at most 78 columns, continued under the first option.
     const std::vector<std::string> items = synopsisItems(c);
     std::string out = "Usage: " + items[0] + " " + items[1];
@@ -423,7 +424,7 @@ std::string commandHelp(const CommandSpec& c) {
     summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
     wrapInto(out, summary + ".", 0, 78);
     out += "\nOptions:\n";
-    for (const OptionSpec& o : c.options) {
+    for (const OptionDef& o : c.options) {
         std::string item = "  " + std::string(o.name);
         if (!o.valueName.empty()) {
             item += " " + std::string(o.valueName);
@@ -446,7 +447,7 @@ std::string programHelp() {
                       std::string(kProgram) +
                       " SUBCOMMAND --help\n\n"
                       "The Zanst service tool on the command line.\n\nSubcommands:\n";
-    for (const CommandSpec& c : table()) {
+    for (const CommandDef& c : table()) {
         std::string name = "  " + std::string(c.name);
         name.resize(12, ' ');
         out += name + std::string(c.summary) + "\n";
@@ -468,7 +469,7 @@ ParseResult parseCommandLine(std::span<const std::string> args, std::string_view
     const std::string& first = args[0];
     if (first == "--help" || first == "-h" || first == "help") {
         if (first == "help" && args.size() > 1) {
-            if (const CommandSpec* c = findCommand(args[1])) {
+            if (const CommandDef* c = findCommand(args[1])) {
                 return TextRequest{commandHelp(*c)};
             }
             return UsageError{std::string(kProgram) + ": unknown subcommand \"" + args[1] + "\" (see " +
@@ -479,7 +480,7 @@ ParseResult parseCommandLine(std::span<const std::string> args, std::string_view
     if (first == "--version") {
         return TextRequest{std::string(kProgram) + " " + std::string(version) + "\n"};
     }
-    const CommandSpec* c = findCommand(first);
+    const CommandDef* c = findCommand(first);
     if (c == nullptr) {
         const std::string what = first.starts_with("-") ? "unknown option \"" : "unknown subcommand \"";
         return UsageError{std::string(kProgram) + ": " + what + first + "\" (see " + std::string(kProgram) +

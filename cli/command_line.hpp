@@ -87,7 +87,7 @@ ParseResult parseCommandLine(std::span<const std::string> args, std::string_view
 // The table behind the parser, for the help texts, the manual page check and completion.
 enum class ValueKind { Flag, Text, Integer, Decimal };
 
-struct OptionSpec {
+struct OptionDef {
     std::string_view name;      // "--port"
     std::string_view valueName; // "P"; empty for a flag
     ValueKind kind = ValueKind::Flag;
@@ -97,20 +97,20 @@ struct OptionSpec {
     std::string_view help;
 };
 
-struct CommandSpec {
+struct CommandDef {
     std::string_view name;
     std::string_view positional; // "FILE.hex"; empty when the command takes none
     std::string_view summary;
-    std::vector<OptionSpec> options;
+    std::vector<OptionDef> options;
     std::string_view details; // a paragraph under the options; may be empty
 };
 
-const std::vector<CommandSpec>& commandSpecs();
-const CommandSpec* findCommand(std::string_view name);
+const std::vector<CommandDef>& commandTable();
+const CommandDef* findCommand(std::string_view name);
 
 std::string programHelp();
-std::string commandHelp(const CommandSpec& command);
+std::string commandHelp(const CommandDef& command);
 // "zanst-cli scan --port P [--json | --csv]"
-std::string synopsis(const CommandSpec& command);
+std::string synopsis(const CommandDef& command);
 
 } // namespace zanst::cli

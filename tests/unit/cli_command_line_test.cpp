@@ -182,7 +182,7 @@ TEST(CliCommandLine, HelpTextsComeFromTheTable) {
                              "  4  no balancer answered"}) {
         EXPECT_NE(program.find(code), std::string::npos) << code;
     }
-    for (const CommandSpec& c : commandSpecs()) {
+    for (const CommandDef& c : commandTable()) {
         SCOPED_TRACE(std::string(c.name));
         EXPECT_NE(program.find("  " + std::string(c.name) + " "), std::string::npos);
         for (const char* form : {"--help", "-h"}) {
@@ -204,7 +204,7 @@ TEST(CliCommandLine, HelpTextsComeFromTheTable) {
                 usage += ch;
             }
             EXPECT_EQ(usage, "Usage: " + synopsis(c));
-            for (const OptionSpec& o : c.options) {
+            for (const OptionDef& o : c.options) {
                 EXPECT_NE(text.find("  " + std::string(o.name)), std::string::npos) << o.name;
             }
             for (std::size_t at = 0, next = 0; at < text.size(); at = next + 1) {
@@ -244,7 +244,7 @@ TEST(CliCommandLine, ManualPageAndCompletionKnowEveryOption) {
         }
         return out;
     };
-    for (const CommandSpec& c : commandSpecs()) {
+    for (const CommandDef& c : commandTable()) {
         SCOPED_TRACE(std::string(c.name));
         EXPECT_NE(man.find(".SS " + std::string(c.name) + " "), std::string::npos);
         const std::size_t section = man.find(".SS " + std::string(c.name) + " ");
@@ -257,7 +257,7 @@ TEST(CliCommandLine, ManualPageAndCompletionKnowEveryOption) {
             from + key.size(), completion.find('"', from + key.size()) - from - key.size()));
         std::set<std::string> completed{std::istream_iterator<std::string>(words), {}};
         std::set<std::string> known;
-        for (const OptionSpec& o : c.options) {
+        for (const OptionDef& o : c.options) {
             known.emplace(o.name);
             if (o.name != "--port") {
                 EXPECT_NE(text.find(".B" + std::string(o.valueName.empty() ? " " : "I ") + roff(o.name)),
