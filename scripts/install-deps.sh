@@ -13,6 +13,7 @@ packages=(
   xvfb xauth imagemagick socat xdotool
   fonts-dejavu-core
   dpkg-dev file lintian appstream desktop-file-utils librsvg2-bin man-db
+  tshark libxml2-utils # the dissector test and the JUnit schema check of zanst-cli
 )
 
 if [ "$(id -u)" -eq 0 ]; then
