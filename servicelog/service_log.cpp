@@ -30,6 +30,11 @@ QString nextConnectionName() {
     return QStringLiteral("zanst-servicelog-%1").arg(++counter);
 }
 
+// An empty text stays an empty text: Qt binds a null QString as NULL.
+QString text(const QString& s) {
+    return s.isNull() ? QStringLiteral("") : s;
+}
+
 QVariant nullInt() {
     return QVariant(QMetaType::fromType<int>());
 }
@@ -278,6 +283,7 @@ bool ServiceLog::open(const Location& location) {
             return fail(ErrorKind::Unreachable, QStringLiteral("it is a folder, not a file"));
         }
     }
+    bool ready = false;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(driver, connection_);
         if (sqlite) {
@@ -308,34 +314,40 @@ bool ServiceLog::open(const Location& location) {
             return false;
         }
         open_ = true;
-        QSqlQuery q(db);
-        const QStringList setup = sqlite ? QStringList{QStringLiteral("PRAGMA foreign_keys = ON"),
-                                                       QStringLiteral("PRAGMA journal_mode = WAL"),
-                                                       QStringLiteral("PRAGMA synchronous = FULL")}
-                                         : QStringList{QStringLiteral("SET client_min_messages TO warning")};
-        for (const QString& sql : setup) {
-            if (!q.exec(sql)) {
-                const QSqlError e = q.lastError();
-                close();
-                return failSql(QStringLiteral("opening it"), e);
-            }
-        }
-        const MigrationResult migrated = migrate(db, location.backend);
-        versionFound_ = migrated.from;
-        if (!migrated.ok) {
-            close();
-            if (migrated.from > currentSchemaVersion()) {
-                return fail(ErrorKind::Refused, QStringLiteral("opening it"), migrated.error);
-            }
-            if (migrated.sqlError.isValid()) {
-                failSql(QStringLiteral("preparing its tables"), migrated.sqlError);
-                error_.message += QStringLiteral(": ") + location_.redact(migrated.error);
-                return false;
-            }
-            return fail(ErrorKind::Other, QStringLiteral("preparing its tables"), migrated.error);
+        ready = prepare(db);
+    }
+    if (!ready) {
+        const LogError e = error_;
+        close();
+        error_ = e;
+    }
+    return ready;
+}
+
+bool ServiceLog::prepare(QSqlDatabase& db) {
+    const bool sqlite = location_.backend == Backend::Sqlite;
+    QSqlQuery q(db);
+    const QStringList setup = sqlite ? QStringList{QStringLiteral("PRAGMA foreign_keys = ON"),
+                                                   QStringLiteral("PRAGMA journal_mode = WAL"),
+                                                   QStringLiteral("PRAGMA synchronous = FULL")}
+                                     : QStringList{QStringLiteral("SET client_min_messages TO warning")};
+    for (const QString& sql : setup) {
+        if (!q.exec(sql)) {
+            return failSql(QStringLiteral("opening it"), q.lastError());
         }
     }
-    return true;
+    const MigrationResult migrated = migrate(db, location_.backend);
+    versionFound_ = migrated.from;
+    if (migrated.ok) {
+        return true;
+    }
+    if (migrated.from > currentSchemaVersion()) {
+        return fail(ErrorKind::Refused, QStringLiteral("opening it"), migrated.error);
+    }
+    if (migrated.sqlError.isValid()) {
+        return failSql(QStringLiteral("preparing its tables"), migrated.sqlError);
+    }
+    return fail(ErrorKind::Other, QStringLiteral("preparing its tables"), migrated.error);
 }
 
 void ServiceLog::close() {
@@ -356,16 +368,20 @@ bool ServiceLog::transaction(const QString& what, const std::function<bool()>& b
         return fail(ErrorKind::Unreachable, what + QStringLiteral(" failed: it is not open"));
     }
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
-    if (!db.transaction()) {
-        return failSql(what, db.lastError());
+    // SQLite: take the write lock at the start, so that a lock held by another program is waited
+    // for (up to the busy timeout) instead of failing when a read turns into a write.
+    const bool sqlite = location_.backend == Backend::Sqlite;
+    QSqlQuery control(db);
+    if (!control.exec(sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"))) {
+        return failSql(what, control.lastError());
     }
     if (!body()) {
-        db.rollback();
+        control.exec(QStringLiteral("ROLLBACK"));
         return false;
     }
-    if (!db.commit()) {
-        const QSqlError e = db.lastError();
-        db.rollback();
+    if (!control.exec(QStringLiteral("COMMIT"))) {
+        const QSqlError e = control.lastError();
+        control.exec(QStringLiteral("ROLLBACK"));
         return failSql(what, e);
     }
     return true;
@@ -400,12 +416,12 @@ bool ServiceLog::beginVisit(const VisitStart& start, QString* id) {
         q.prepare(QStringLiteral("INSERT INTO visits (id, started_at, site, technician, adapter, port, tool_version)"
                                  " VALUES (?, ?, ?, ?, ?, ?, ?)"));
         q.addBindValue(visitId);
-        q.addBindValue(timeText(stamped(start.startedAt)));
-        q.addBindValue(start.site);
-        q.addBindValue(start.technician);
-        q.addBindValue(start.adapter);
-        q.addBindValue(start.port);
-        q.addBindValue(start.toolVersion);
+        q.addBindValue(text(timeText(stamped(start.startedAt))));
+        q.addBindValue(text(start.site));
+        q.addBindValue(text(start.technician));
+        q.addBindValue(text(start.adapter));
+        q.addBindValue(text(start.port));
+        q.addBindValue(text(start.toolVersion));
         return q.exec() || failSql(QStringLiteral("starting a visit"), q.lastError());
     });
     if (ok && id) {
@@ -418,8 +434,8 @@ bool ServiceLog::setVisitDetails(const QString& visit, const QString& site, cons
     return transaction(QStringLiteral("saving the site and technician"), [&] {
         QSqlQuery q(QSqlDatabase::database(connection_, false));
         q.prepare(QStringLiteral("UPDATE visits SET site = ?, technician = ? WHERE id = ?"));
-        q.addBindValue(site);
-        q.addBindValue(technician);
+        q.addBindValue(text(site));
+        q.addBindValue(text(technician));
         q.addBindValue(visit);
         if (!q.exec()) {
             return failSql(QStringLiteral("saving the site and technician"), q.lastError());
@@ -432,7 +448,7 @@ bool ServiceLog::setVisitNotes(const QString& visit, const QString& notes) {
     return transaction(QStringLiteral("saving the notes"), [&] {
         QSqlQuery q(QSqlDatabase::database(connection_, false));
         q.prepare(QStringLiteral("UPDATE visits SET notes = ? WHERE id = ?"));
-        q.addBindValue(notes);
+        q.addBindValue(text(notes));
         q.addBindValue(visit);
         if (!q.exec()) {
             return failSql(QStringLiteral("saving the notes"), q.lastError());
@@ -453,7 +469,7 @@ bool ServiceLog::upsertBalancers(const QString& visit, const std::vector<Balance
         q.addBindValue(visit);
         q.addBindValue(b.balancer);
         q.addBindValue(b.battery);
-        q.addBindValue(b.serial);
+        q.addBindValue(text(b.serial));
         q.addBindValue(static_cast<int>(b.productId));
         q.addBindValue(static_cast<int>(b.capacity));
         q.addBindValue(static_cast<qint64>(b.fwVersion));
@@ -543,7 +559,7 @@ bool ServiceLog::insertSnapshot(const QString& visit, const SnapshotRecord& s, i
             q.addBindValue(r.id);
             q.addBindValue(r.cellId);
             q.addBindValue(r.battery);
-            q.addBindValue(QString::fromStdString(r.serial));
+            q.addBindValue(text(QString::fromStdString(r.serial)));
             q.addBindValue(optionalValue(r.millivolts));
             q.addBindValue(r.milliamps);
             q.addBindValue(r.tenthsCelsius);
@@ -576,7 +592,7 @@ bool ServiceLog::insertSnapshot(const QString& visit, const SnapshotRecord& s, i
         b.addBindValue(visit);
         b.addBindValue(seq);
         b.addBindValue(f.battery);
-        b.addBindValue(f.serial);
+        b.addBindValue(text(f.serial));
         b.addBindValue(f.cells);
         b.addBindValue(optionalValue(f.minMv));
         b.addBindValue(f.minCell);
@@ -667,8 +683,8 @@ bool ServiceLog::insertAction(const QString& visit, const ActionRecord& a, int s
     q.addBindValue(timeText(stamped(a.at)));
     q.addBindValue(kindText(a.kind));
     q.addBindValue(balancer);
-    q.addBindValue(serial);
-    q.addBindValue(haveOutcome ? outcomeText(outcome) : QString());
+    q.addBindValue(text(serial));
+    q.addBindValue(text(haveOutcome ? outcomeText(outcome) : QString()));
     q.addBindValue(QString::fromUtf8(QJsonDocument(actionDetails(a)).toJson(QJsonDocument::Compact)));
     return q.exec() || failSql(QStringLiteral("recording an action"), q.lastError());
 }
@@ -752,7 +768,7 @@ bool ServiceLog::endVisit(const QString& visit, const QDateTime& endedAt, EndRea
         QSqlQuery q(QSqlDatabase::database(connection_, false));
         q.prepare(QStringLiteral("UPDATE visits SET ended_at = ?, end_reason = ? WHERE id = ?"));
         q.addBindValue(timeText(stamped(endedAt)));
-        q.addBindValue(endReasonText(reason));
+        q.addBindValue(text(endReasonText(reason)));
         q.addBindValue(visit);
         if (!q.exec()) {
             return failSql(QStringLiteral("closing the visit"), q.lastError());
@@ -1245,13 +1261,13 @@ ImportResult ServiceLog::importVisits(const QByteArray& document) {
                 q.addBindValue(v.id);
                 q.addBindValue(timeText(v.startedAt));
                 q.addBindValue(v.endedAt.isValid() ? QVariant(timeText(v.endedAt)) : QVariant(QMetaType::fromType<QString>()));
-                q.addBindValue(endReasonText(v.endReason));
-                q.addBindValue(v.site);
-                q.addBindValue(v.technician);
-                q.addBindValue(v.adapter);
-                q.addBindValue(v.port);
-                q.addBindValue(v.toolVersion);
-                q.addBindValue(v.notes);
+                q.addBindValue(text(endReasonText(v.endReason)));
+                q.addBindValue(text(v.site));
+                q.addBindValue(text(v.technician));
+                q.addBindValue(text(v.adapter));
+                q.addBindValue(text(v.port));
+                q.addBindValue(text(v.toolVersion));
+                q.addBindValue(text(v.notes));
                 if (!q.exec()) {
                     return failSql(what, q.lastError());
                 }
@@ -1277,10 +1293,10 @@ ImportResult ServiceLog::importVisits(const QByteArray& document) {
                     " site = CASE WHEN site = '' THEN ? ELSE site END,"
                     " technician = CASE WHEN technician = '' THEN ? ELSE technician END WHERE id = ?"));
                 q.addBindValue(v.endedAt.isValid() ? QVariant(timeText(v.endedAt)) : QVariant(QMetaType::fromType<QString>()));
-                q.addBindValue(endReasonText(v.endReason));
-                q.addBindValue(v.notes);
-                q.addBindValue(v.site);
-                q.addBindValue(v.technician);
+                q.addBindValue(text(endReasonText(v.endReason)));
+                q.addBindValue(text(v.notes));
+                q.addBindValue(text(v.site));
+                q.addBindValue(text(v.technician));
                 q.addBindValue(v.id);
                 if (!q.exec()) {
                     return failSql(what, q.lastError());

@@ -9,6 +9,7 @@
 #include "servicelog/records.hpp"
 
 #include <QByteArray>
+#include <QSqlDatabase>
 #include <QSqlError>
 #include <QDateTime>
 #include <QString>
@@ -161,6 +162,7 @@ class ServiceLog {
   private:
     bool fail(ErrorKind kind, const QString& what, const QString& detail = {});
     bool failSql(const QString& what, const QSqlError& error);
+    bool prepare(QSqlDatabase& db);
     bool transaction(const QString& what, const std::function<bool()>& body);
     bool insertSnapshot(const QString& visit, const SnapshotRecord& snapshot, int seq);
     bool insertAction(const QString& visit, const ActionRecord& action, int seq);
