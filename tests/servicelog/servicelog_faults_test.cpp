@@ -82,8 +82,11 @@ TEST(ServiceLogPostgres, ReadOnlyDatabaseAndALostConnection) {
         ASSERT_TRUE(log.open(db.location())) << log.lastError().message.toStdString();
         ASSERT_TRUE(log.beginVisit({}, &id));
     }
+    Location admin = db.location();
+    admin.database = QStringLiteral("postgres");
     ASSERT_TRUE(db.execute(QStringLiteral("ALTER DATABASE %1 SET default_transaction_read_only = on")
-                               .arg(db.location().database)));
+                               .arg(db.location().database),
+                           &admin));
     {
         ServiceLog log;
         ASSERT_TRUE(log.open(db.location())) << log.lastError().message.toStdString();
@@ -93,12 +96,11 @@ TEST(ServiceLogPostgres, ReadOnlyDatabaseAndALostConnection) {
         EXPECT_TRUE(log.visit(id)); // reading still works
     }
     ASSERT_TRUE(db.execute(QStringLiteral("ALTER DATABASE %1 SET default_transaction_read_only = off")
-                               .arg(db.location().database)));
+                               .arg(db.location().database),
+                           &admin));
     // The server ends the connection under the tool's feet.
     ServiceLog log;
     ASSERT_TRUE(log.open(db.location()));
-    Location admin = db.location();
-    admin.database = QStringLiteral("postgres");
     ASSERT_TRUE(db.execute(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
                                           " WHERE datname = '%1' AND application_name = 'zanst'")
                                .arg(db.location().database),
