@@ -22,7 +22,8 @@ QStringList version1(Backend) {
                        " adapter TEXT NOT NULL DEFAULT '',"
                        " port TEXT NOT NULL DEFAULT '',"
                        " tool_version TEXT NOT NULL DEFAULT '',"
-                       " notes TEXT NOT NULL DEFAULT '')"),
+                       " notes TEXT NOT NULL DEFAULT '',"
+                       " serials TEXT NOT NULL DEFAULT '[]')"), // the batteries found, JSON, for listings
         QStringLiteral("CREATE INDEX visits_started ON visits (started_at)"),
         QStringLiteral("CREATE INDEX visits_site ON visits (site)"),
         QStringLiteral("CREATE TABLE visit_balancers ("

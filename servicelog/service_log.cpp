@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSqlDatabase>
@@ -483,6 +484,27 @@ bool ServiceLog::upsertBalancers(const QString& visit, const std::vector<Balance
     return true;
 }
 
+bool ServiceLog::refreshSerials(const QString& visit) {
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT serial, MIN(battery) AS first FROM visit_balancers WHERE visit_id = ?"
+                             " GROUP BY serial ORDER BY first, serial"));
+    q.addBindValue(visit);
+    if (!q.exec()) {
+        return failSql(QStringLiteral("recording the balancers"), q.lastError());
+    }
+    QJsonArray serials;
+    while (q.next()) {
+        serials.append(q.value(0).toString());
+    }
+    QSqlQuery u(db);
+    u.prepare(QStringLiteral("UPDATE visits SET serials = ? WHERE id = ?"));
+    u.addBindValue(QString::fromUtf8(QJsonDocument(serials).toJson(QJsonDocument::Compact)));
+    u.addBindValue(visit);
+    return u.exec() || failSql(QStringLiteral("recording the balancers"), u.lastError());
+}
+
 bool ServiceLog::recordBalancers(const QString& visit, const std::vector<BalancerRecord>& list) {
     return transaction(QStringLiteral("recording the balancers"), [&] {
         bool exists = false;
@@ -492,7 +514,7 @@ bool ServiceLog::recordBalancers(const QString& visit, const std::vector<Balance
         if (!exists) {
             return fail(ErrorKind::NotFound, QStringLiteral("visit %1").arg(visit));
         }
-        return upsertBalancers(visit, list);
+        return upsertBalancers(visit, list) && refreshSerials(visit);
     });
 }
 
@@ -624,7 +646,8 @@ int ServiceLog::recordSnapshot(const QString& visit, const SnapshotRecord& snaps
             return false;
         }
         seq = *next;
-        return insertSnapshot(visit, snapshot, seq) && upsertBalancers(visit, balancersOf(snapshot.bank));
+        return insertSnapshot(visit, snapshot, seq) && upsertBalancers(visit, balancersOf(snapshot.bank)) &&
+               refreshSerials(visit);
     });
     return ok ? seq : 0;
 }
@@ -959,14 +982,14 @@ std::optional<std::vector<VisitSummary>> ServiceLog::visits(const VisitFilter& f
         binds << timeText(filter.to);
     }
     if (!filter.serial.isEmpty()) {
-        where << QStringLiteral("EXISTS (SELECT 1 FROM visit_balancers f WHERE f.visit_id = v.id AND f.serial = ?)");
+        where << QStringLiteral("v.id IN (SELECT f.visit_id FROM visit_balancers f WHERE f.serial = ?)");
         binds << filter.serial;
     }
     const QString whereText = where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     const QString limitText = filter.limit > 0 ? QStringLiteral(" LIMIT %1").arg(filter.limit) : QString();
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT v.id, v.started_at, v.ended_at, v.site, v.technician, v.adapter,"
+    q.prepare(QStringLiteral("SELECT v.id, v.started_at, v.ended_at, v.site, v.technician, v.adapter, v.serials,"
                              " (SELECT COUNT(*) FROM visit_balancers b WHERE b.visit_id = v.id),"
                              " (SELECT COUNT(*) FROM snapshots s WHERE s.visit_id = v.id),"
                              " (SELECT COUNT(*) FROM actions a WHERE a.visit_id = v.id)"
@@ -980,7 +1003,6 @@ std::optional<std::vector<VisitSummary>> ServiceLog::visits(const VisitFilter& f
         return std::nullopt;
     }
     std::vector<VisitSummary> list;
-    std::map<QString, std::size_t> index;
     while (q.next()) {
         VisitSummary s;
         s.id = q.value(0).toString();
@@ -989,37 +1011,16 @@ std::optional<std::vector<VisitSummary>> ServiceLog::visits(const VisitFilter& f
         s.site = q.value(3).toString();
         s.technician = q.value(4).toString();
         s.adapter = q.value(5).toString();
-        s.balancers = q.value(6).toInt();
-        s.snapshots = q.value(7).toInt();
-        s.actions = q.value(8).toInt();
-        index[s.id] = list.size();
-        list.push_back(std::move(s));
-    }
-    if (list.empty()) {
-        return list;
-    }
-    // The batteries of the visits listed: one row per visit and serial.
-    QSqlQuery serials(db);
-    serials.setForwardOnly(true);
-    serials.prepare(QStringLiteral("SELECT b.visit_id, b.serial, MIN(b.battery) AS first FROM visit_balancers b"
-                                   " JOIN visits v ON v.id = b.visit_id") +
-                    whereText + QStringLiteral(" GROUP BY b.visit_id, b.serial ORDER BY b.visit_id, first"));
-    for (const QVariant& b : binds) {
-        serials.addBindValue(b);
-    }
-    if (!serials.exec()) {
-        failSql(QStringLiteral("listing visits"), serials.lastError());
-        return std::nullopt;
-    }
-    while (serials.next()) {
-        const auto found = index.find(serials.value(0).toString());
-        if (found != index.end()) {
-            list[found->second].serials << serials.value(1).toString();
+        for (const QJsonValue& serial : QJsonDocument::fromJson(q.value(6).toString().toUtf8()).array()) {
+            s.serials << serial.toString();
         }
+        s.balancers = q.value(7).toInt();
+        s.snapshots = q.value(8).toInt();
+        s.actions = q.value(9).toInt();
+        list.push_back(std::move(s));
     }
     return list;
 }
-
 std::optional<std::vector<BatteryTrendPoint>> ServiceLog::batteryTrend(const QString& serial) {
     if (!open_) {
         fail(ErrorKind::Unreachable, QStringLiteral("reading a battery's history failed: it is not open"));
@@ -1172,12 +1173,15 @@ std::optional<QString> ServiceLog::previousVisit(const QString& id) {
     }
     QSqlQuery q(QSqlDatabase::database(connection_, false));
     q.setForwardOnly(true);
+    // Through the serial index: the visits that found one of this visit's batteries, then the
+    // latest of them before it.
     q.prepare(QStringLiteral(
         "SELECT v.id FROM visits v, visits me WHERE me.id = ? AND v.id <> me.id"
         " AND (v.started_at < me.started_at OR (v.started_at = me.started_at AND v.id < me.id))"
-        " AND EXISTS (SELECT 1 FROM visit_balancers b JOIN visit_balancers mine ON mine.serial = b.serial"
-        " WHERE b.visit_id = v.id AND mine.visit_id = me.id AND mine.serial <> '')"
+        " AND v.id IN (SELECT b.visit_id FROM visit_balancers b WHERE b.serial IN"
+        " (SELECT mine.serial FROM visit_balancers mine WHERE mine.visit_id = ? AND mine.serial <> ''))"
         " ORDER BY v.started_at DESC, v.id DESC LIMIT 1"));
+    q.addBindValue(id);
     q.addBindValue(id);
     if (!q.exec()) {
         failSql(QStringLiteral("looking for the previous visit"), q.lastError());
@@ -1302,7 +1306,7 @@ ImportResult ServiceLog::importVisits(const QByteArray& document) {
                     return failSql(what, q.lastError());
                 }
             }
-            if (!upsertBalancers(v.id, v.balancers)) {
+            if (!upsertBalancers(v.id, v.balancers) || !refreshSerials(v.id)) {
                 return false;
             }
             int added = 0;

@@ -167,6 +167,7 @@ class ServiceLog {
     bool insertSnapshot(const QString& visit, const SnapshotRecord& snapshot, int seq);
     bool insertAction(const QString& visit, const ActionRecord& action, int seq);
     bool upsertBalancers(const QString& visit, const std::vector<BalancerRecord>& list);
+    bool refreshSerials(const QString& visit);
     std::optional<int> nextSeq(const char* table, const QString& visit);
     bool visitExists(const QString& id, bool* exists);
 
