@@ -11,12 +11,12 @@
 #include "report/report_pdf.hpp"
 #include "servicelog/service_log.hpp"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QDir>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -55,8 +55,8 @@ double timed(const std::function<bool()>& fn) {
 }
 
 void line(const char* what, const Times& t) {
-    std::printf("  %-46s median %8.2f ms   p95 %8.2f ms   max %8.2f ms   (%zu runs)\n", what, t.median(), t.p95(),
-                t.max(), t.ms.size());
+    std::printf("  %-46s median %8.2f ms   p95 %8.2f ms   max %8.2f ms   (%zu runs)\n", what, t.median(),
+                t.p95(), t.max(), t.ms.size());
 }
 
 qint64 databaseBytes(const servicelog::Location& where) {
@@ -159,13 +159,15 @@ int main(int argc, char** argv) {
                 return false;
             }
             snapshot.ms.push_back(timed([&] {
-                return log.recordSnapshot(id, test::sampleSnapshot(readings, SnapshotKind::Start, start.startedAt)) > 0;
+                return log.recordSnapshot(
+                           id, test::sampleSnapshot(readings, SnapshotKind::Start, start.startedAt)) > 0;
             }));
             for (int b = 0; b < 10; ++b) {
                 servicelog::MetricsRecord m;
                 m.serial = QString::fromStdString(test::sampleSerial(bank * 10 + 1 + b));
                 m.file = QStringLiteral("/data/Metrics/metrics_%1.txt").arg(v);
-                m.metrics = test::sampleMetricsRecord(b + 1, static_cast<std::uint16_t>(3000 - round * 5), 1000000u + static_cast<std::uint32_t>(round) * 864000u);
+                m.metrics = test::sampleMetricsRecord(b + 1, static_cast<std::uint16_t>(3000 - round * 5),
+                                                      1000000u + static_cast<std::uint32_t>(round) * 864000u);
                 if (log.recordMetrics(id, m) == 0) {
                     return false;
                 }
@@ -187,7 +189,8 @@ int main(int argc, char** argv) {
                 return false;
             }
             snapshot.ms.push_back(timed([&] {
-                return log.recordSnapshot(id, test::sampleSnapshot(readings, SnapshotKind::End, start.startedAt)) > 0;
+                return log.recordSnapshot(
+                           id, test::sampleSnapshot(readings, SnapshotKind::End, start.startedAt)) > 0;
             }));
             return log.endVisit(id, start.startedAt.addSecs(3600), servicelog::EndReason::Closed);
         }));
@@ -198,8 +201,8 @@ int main(int argc, char** argv) {
     line("snapshot of 160 balancers", snapshot);
     line("whole visit (2 snapshots, 14 actions)", visitTotal);
     const qint64 bytes = databaseBytes(where);
-    std::printf("  database size: %.1f MiB for %d visits, %.1f KiB per visit\n", static_cast<double>(bytes) / 1048576.0, visits,
-                static_cast<double>(bytes) / 1024.0 / visits);
+    std::printf("  database size: %.1f MiB for %d visits, %.1f KiB per visit\n",
+                static_cast<double>(bytes) / 1048576.0, visits, static_cast<double>(bytes) / 1024.0 / visits);
 
     std::printf("\nHistory queries over %d visits\n", visits);
     const QString someSerial = QString::fromStdString(test::sampleSerial(5 * 10 + 3));
@@ -210,18 +213,21 @@ int main(int argc, char** argv) {
         std::function<bool()> run;
     } queries[] = {
         {"all visits (summaries)", [&] { return log.visits().has_value(); }},
-        {"visits of one site", [&] {
+        {"visits of one site",
+         [&] {
              servicelog::VisitFilter f;
              f.site = QStringLiteral("Site 42");
              return log.visits(f).has_value();
          }},
-        {"visits in a month", [&] {
+        {"visits in a month",
+         [&] {
              servicelog::VisitFilter f;
              f.from = test::sampleTime(30);
              f.to = test::sampleTime(60);
              return log.visits(f).has_value();
          }},
-        {"visits of one battery serial", [&] {
+        {"visits of one battery serial",
+         [&] {
              servicelog::VisitFilter f;
              f.serial = someSerial;
              return log.visits(f).has_value();
@@ -252,9 +258,8 @@ int main(int argc, char** argv) {
             content = report::buildReport(sample, previous);
             return !content.cells.empty();
         }));
-        pdf.ms.push_back(timed([&] {
-            return report::writeReportPdf(content, dir.filePath(QStringLiteral("report.pdf"))).ok;
-        }));
+        pdf.ms.push_back(timed(
+            [&] { return report::writeReportPdf(content, dir.filePath(QStringLiteral("report.pdf"))).ok; }));
         fromLog.ms.push_back(timed([&] {
             const auto v = log.visit(b);
             const auto prevId = log.previousVisit(b);
@@ -262,12 +267,15 @@ int main(int argc, char** argv) {
             if (prevId && !prevId->isEmpty()) {
                 p = log.visit(*prevId);
             }
-            return v && report::writeReportPdf(report::buildReport(*v, p), dir.filePath(QStringLiteral("r2.pdf"))).ok;
+            return v &&
+                   report::writeReportPdf(report::buildReport(*v, p), dir.filePath(QStringLiteral("r2.pdf")))
+                       .ok;
         }));
     }
     line("content", build);
     line("PDF", pdf);
     line("from the log: read, content, PDF", fromLog);
-    std::printf("  PDF size: %.1f KiB\n", static_cast<double>(QFileInfo(dir.filePath(QStringLiteral("report.pdf"))).size()) / 1024.0);
+    std::printf("  PDF size: %.1f KiB\n",
+                static_cast<double>(QFileInfo(dir.filePath(QStringLiteral("report.pdf"))).size()) / 1024.0);
     return 0;
 }

@@ -92,7 +92,7 @@ std::vector<BatteryLine> batteriesOf(const SnapshotRecord& s, const VisitRecord&
         for (BatteryLine& b : list) {
             // By serial; an instance fetched without a known serial goes by its number.
             const bool match = a.metrics->serial.isEmpty() ? b.battery == m.instanceNumber - 1
-                                                            : b.serial == a.metrics->serial;
+                                                           : b.serial == a.metrics->serial;
             if (!match) {
                 continue;
             }
@@ -104,8 +104,9 @@ std::vector<BatteryLine> batteriesOf(const SnapshotRecord& s, const VisitRecord&
             l.secsInUndervoltage = m.secsInUndervoltage;
             l.secsInOvervoltage = m.secsInOvervoltage;
             l.secsInSub01C = m.secsInSub01C;
-            l.secsAtIRAbove150 = static_cast<std::uint32_t>(m.secsAtIRRange150_175perc) + m.secsAtIRRange175_200perc +
-                                 m.secsAtIRRange200_225perc + m.secsAtIRAbove225perc;
+            l.secsAtIRAbove150 = static_cast<std::uint32_t>(m.secsAtIRRange150_175perc) +
+                                 m.secsAtIRRange175_200perc + m.secsAtIRRange200_225perc +
+                                 m.secsAtIRAbove225perc;
             b.lifetime = l;
             break;
         }
@@ -165,7 +166,11 @@ QString versionText(std::uint32_t version) {
 QString durationText(std::uint32_t seconds) {
     const std::uint32_t days = seconds / 86400;
     seconds %= 86400;
-    return QStringLiteral("%1d %2h %3m %4s").arg(days).arg(seconds / 3600).arg(seconds % 3600 / 60).arg(seconds % 60);
+    return QStringLiteral("%1d %2h %3m %4s")
+        .arg(days)
+        .arg(seconds / 3600)
+        .arg(seconds % 3600 / 60)
+        .arg(seconds % 60);
 }
 
 QString millivoltText(int millivolts) {
@@ -265,9 +270,9 @@ ReportContent buildReport(const VisitRecord& visit, const std::optional<VisitRec
             if (a.firmware) {
                 for (const servicelog::FirmwareBalancerResult& r : a.firmware->balancers) {
                     FirmwareLine* last = c.firmware.empty() ? nullptr : &c.firmware.back();
-                    if (last && last->at == a.at && last->lastBalancer + 1 == r.balancer && last->serial == r.serial &&
-                        last->fromVersion == r.fromVersion && last->toVersion == r.toVersion &&
-                        last->outcome == r.outcome) {
+                    if (last && last->at == a.at && last->lastBalancer + 1 == r.balancer &&
+                        last->serial == r.serial && last->fromVersion == r.fromVersion &&
+                        last->toVersion == r.toVersion && last->outcome == r.outcome) {
                         last->lastBalancer = r.balancer;
                         continue;
                     }
@@ -346,7 +351,8 @@ QByteArray reportJson(const ReportContent& c) {
         {QStringLiteral("site"), c.site},
         {QStringLiteral("technician"), c.technician},
         {QStringLiteral("startedAt"), servicelog::timeText(c.startedAt)},
-        {QStringLiteral("endedAt"), c.endedAt.isValid() ? QJsonValue(servicelog::timeText(c.endedAt)) : QJsonValue()},
+        {QStringLiteral("endedAt"),
+         c.endedAt.isValid() ? QJsonValue(servicelog::timeText(c.endedAt)) : QJsonValue()},
         {QStringLiteral("adapter"), c.adapter},
         {QStringLiteral("port"), c.port},
         {QStringLiteral("toolVersion"), c.toolVersion},
@@ -417,9 +423,12 @@ QByteArray reportJson(const ReportContent& c) {
     o[QStringLiteral("cells")] = cells;
     if (c.distribution) {
         o[QStringLiteral("voltageDistribution")] = QJsonObject{
-            {QStringLiteral("count"), c.distribution->count},   {QStringLiteral("minMv"), c.distribution->min},
-            {QStringLiteral("q1Mv"), c.distribution->q1},       {QStringLiteral("medianMv"), c.distribution->median},
-            {QStringLiteral("q3Mv"), c.distribution->q3},       {QStringLiteral("maxMv"), c.distribution->max},
+            {QStringLiteral("count"), c.distribution->count},
+            {QStringLiteral("minMv"), c.distribution->min},
+            {QStringLiteral("q1Mv"), c.distribution->q1},
+            {QStringLiteral("medianMv"), c.distribution->median},
+            {QStringLiteral("q3Mv"), c.distribution->q3},
+            {QStringLiteral("maxMv"), c.distribution->max},
         };
     }
     o[QStringLiteral("temperatures")] = QJsonObject{
@@ -457,8 +466,10 @@ QByteArray reportJson(const ReportContent& c) {
     };
     o[QStringLiteral("calibrations")] =
         actionList(c.calibrations, ActionKind::Calibration, &servicelog::ActionRecord::calibration);
-    o[QStringLiteral("parameters")] = actionList(c.parameters, ActionKind::Parameters, &servicelog::ActionRecord::parameters);
-    o[QStringLiteral("recordings")] = actionList(c.recordings, ActionKind::Recording, &servicelog::ActionRecord::recording);
+    o[QStringLiteral("parameters")] =
+        actionList(c.parameters, ActionKind::Parameters, &servicelog::ActionRecord::parameters);
+    o[QStringLiteral("recordings")] =
+        actionList(c.recordings, ActionKind::Recording, &servicelog::ActionRecord::recording);
     o[QStringLiteral("faults")] = actionList(c.faults, ActionKind::Fault, &servicelog::ActionRecord::fault);
     if (!c.previousVisitId.isEmpty()) {
         QJsonArray lines;

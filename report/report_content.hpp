@@ -140,8 +140,8 @@ QByteArray reportJson(const ReportContent& content);
 // Texts shared by the PDF and the JSON.
 QString versionText(std::uint32_t version);
 QString durationText(std::uint32_t seconds); // "49710d 6h 28m 15s"
-QString millivoltText(int millivolts);        // "3.301 V"
-QString tenthsCelsiusText(int tenths);        // "21.5 °C"
-QString levelMark(const CellLine& cell);      // "", "▲", "▲▲", "▼", "▼▼"
+QString millivoltText(int millivolts);       // "3.301 V"
+QString tenthsCelsiusText(int tenths);       // "21.5 °C"
+QString levelMark(const CellLine& cell);     // "", "▲", "▲▲", "▼", "▼▼"
 
 } // namespace zanst::report

@@ -226,7 +226,8 @@ class Document {
             for (int i = 0; i < static_cast<int>(columns_.size()) && i < cells.size(); ++i) {
                 const Column& col = columns_[static_cast<std::size_t>(i)];
                 const double w = col.width * width_;
-                const bool b = isHeader || (static_cast<std::size_t>(i) < bold.size() && bold[static_cast<std::size_t>(i)]);
+                const bool b = isHeader || (static_cast<std::size_t>(i) < bold.size() &&
+                                            bold[static_cast<std::size_t>(i)]);
                 QFont f = isHeader ? d_.headerFont_ : b ? d_.bold_ : d_.body_;
                 const QString s = QFontMetricsF(f, &d_.writer_).elidedText(cells[i], Qt::ElideMiddle, w - 3);
                 d_.text(x + 1.5, d_.y_, w - 3, kRow, s, f, col.align);
@@ -285,9 +286,9 @@ void Document::titleBlock() {
     const QString ended = c_.endedAt.isValid() ? dateText(c_.endedAt) : QStringLiteral("(still open)");
     const QStringList labels{QStringLiteral("Site"), QStringLiteral("Technician"), QStringLiteral("Visit"),
                              QStringLiteral("Adapter")};
-    const QStringList values{orDash(c_.site), orDash(c_.technician),
-                             dateText(c_.startedAt) + QStringLiteral(" to ") + ended,
-                             orDash(c_.adapter) + (c_.port.isEmpty() ? QString() : QStringLiteral(" on ") + c_.port)};
+    const QStringList values{
+        orDash(c_.site), orDash(c_.technician), dateText(c_.startedAt) + QStringLiteral(" to ") + ended,
+        orDash(c_.adapter) + (c_.port.isEmpty() ? QString() : QStringLiteral(" on ") + c_.port)};
     for (int i = 0; i < labels.size(); ++i) {
         text(kLeft, y_, 70, kRow, labels[i] + QLatin1Char(':'), bold_);
         text(kLeft + 70, y_, kWidth - 70, kRow, values[i], body_);
@@ -300,7 +301,8 @@ void Document::titleBlock() {
                  .arg(c_.snapshotSeq),
              small_);
     } else {
-        text(kLeft, y_, kWidth, kRow, QStringLiteral("No snapshot of the bank was taken during this visit."), small_);
+        text(kLeft, y_, kWidth, kRow, QStringLiteral("No snapshot of the bank was taken during this visit."),
+             small_);
     }
     y_ += kRow;
 }
@@ -323,15 +325,18 @@ void Document::batteries() {
         return;
     }
     for (const BatteryLine& b : c_.batteries) {
-        const QString lo = b.minMv ? millivoltText(*b.minMv) + QStringLiteral(" (%1)").arg(b.minPlace) : QStringLiteral("-");
-        const QString hi = b.maxMv ? millivoltText(*b.maxMv) + QStringLiteral(" (%1)").arg(b.maxPlace) : QStringLiteral("-");
-        const QString temp = b.minTenthsC ? QStringLiteral("%1-%2")
-                                                .arg(QString::number(*b.minTenthsC / 10.0, 'f', 1),
-                                                     tenthsCelsiusText(*b.maxTenthsC))
-                                          : QStringLiteral("-");
+        const QString lo =
+            b.minMv ? millivoltText(*b.minMv) + QStringLiteral(" (%1)").arg(b.minPlace) : QStringLiteral("-");
+        const QString hi =
+            b.maxMv ? millivoltText(*b.maxMv) + QStringLiteral(" (%1)").arg(b.maxPlace) : QStringLiteral("-");
+        const QString temp = b.minTenthsC
+                                 ? QStringLiteral("%1-%2").arg(QString::number(*b.minTenthsC / 10.0, 'f', 1),
+                                                               tenthsCelsiusText(*b.maxTenthsC))
+                                 : QStringLiteral("-");
         if (!t.row({QString::number(b.battery + 1), orDash(b.serial),
-                    QString::fromStdString(bus::ConvertHex1(b.productId, 4)), QStringLiteral("%1 Ah").arg(b.capacity),
-                    QString::number(b.cells), versionsText(b.fwVersions), versionsText(b.blVersions), lo, hi, temp})) {
+                    QString::fromStdString(bus::ConvertHex1(b.productId, 4)),
+                    QStringLiteral("%1 Ah").arg(b.capacity), QString::number(b.cells),
+                    versionsText(b.fwVersions), versionsText(b.blVersions), lo, hi, temp})) {
             return;
         }
     }
@@ -357,9 +362,12 @@ void Document::figures() {
                      c_.avgTenthsC ? tenthsCelsiusText(*c_.avgTenthsC) : QStringLiteral("-"),
                      c_.maxTenthsC ? tenthsCelsiusText(*c_.maxTenthsC) : QStringLiteral("-"));
     right << QStringLiteral("Bank voltage %1, current %2 A, setpoint %3")
-                 .arg(millivoltText(c_.bankValues.batVoltage), QString::number(c_.bankValues.batCurrent / 1000.0, 'f', 3),
+                 .arg(millivoltText(c_.bankValues.batVoltage),
+                      QString::number(c_.bankValues.batCurrent / 1000.0, 'f', 3),
                       millivoltText(c_.bankValues.balancerSetpoint));
-    right << QStringLiteral("Frames sent %1, received %2").arg(c_.health.framesSent).arg(c_.health.framesReceived);
+    right << QStringLiteral("Frames sent %1, received %2")
+                 .arg(c_.health.framesSent)
+                 .arg(c_.health.framesReceived);
     right << QStringLiteral("CRC errors %1 (balancers' records %2), unanswered polls %3")
                  .arg(c_.health.crcErrors)
                  .arg(c_.balancerCrcErrors)
@@ -429,9 +437,9 @@ void Document::distributionPicture() {
     y_ = axis + 14;
     text(kLeft, y_, kWidth, kRow,
          QStringLiteral("Lowest %1   first quartile %2   median %3   third quartile %4   highest %5")
-             .arg(QString::number(d.min / 1000.0, 'f', 3), QString::number(d.q1 / 1000.0, 'f', 4),
-                  QString::number(d.median / 1000.0, 'f', 4), QString::number(d.q3 / 1000.0, 'f', 4),
-                  QString::number(d.max / 1000.0, 'f', 3)) +
+                 .arg(QString::number(d.min / 1000.0, 'f', 3), QString::number(d.q1 / 1000.0, 'f', 4),
+                      QString::number(d.median / 1000.0, 'f', 4), QString::number(d.q3 / 1000.0, 'f', 4),
+                      QString::number(d.max / 1000.0, 'f', 3)) +
              QStringLiteral(" V"),
          small_, Qt::AlignHCenter);
     y_ += kRow;
@@ -514,8 +522,9 @@ void Document::bandPicture() {
     }
     y_ = top + h + 10;
     text(kLeft, y_, kWidth, kRow,
-         QStringLiteral("Dots: cells in the band (light area). Open triangle: outside 2.80-3.65 V (dashed); filled: "
-                        "outside 2.70-3.75 V (solid). Battery numbers below."),
+         QStringLiteral(
+             "Dots: cells in the band (light area). Open triangle: outside 2.80-3.65 V (dashed); filled: "
+             "outside 2.70-3.75 V (solid). Battery numbers below."),
          small_);
     y_ += kRow;
 }
@@ -542,15 +551,20 @@ void Document::comparison() {
     if (!t.header()) {
         return;
     }
-    auto spread = [](const std::optional<int>& v) { return v ? QStringLiteral("%1 mV").arg(*v) : QStringLiteral("-"); };
+    auto spread = [](const std::optional<int>& v) {
+        return v ? QStringLiteral("%1 mV").arg(*v) : QStringLiteral("-");
+    };
     auto weakest = [](const std::optional<int>& v, int place) {
         return v ? millivoltText(*v) + QStringLiteral(" (cell %1)").arg(place) : QStringLiteral("-");
     };
-    auto cycles = [](const std::optional<std::uint32_t>& v) { return v ? QString::number(*v) : QStringLiteral("-"); };
+    auto cycles = [](const std::optional<std::uint32_t>& v) {
+        return v ? QString::number(*v) : QStringLiteral("-");
+    };
     for (const ComparisonLine& l : c_.comparison) {
         const bool worse = l.spreadBefore && l.spreadNow && *l.spreadNow > *l.spreadBefore;
-        if (!t.row({l.serial, spread(l.spreadBefore), spread(l.spreadNow), weakest(l.weakestBefore, l.weakestPlaceBefore),
-                    weakest(l.weakestNow, l.weakestPlaceNow), cycles(l.cyclesBefore), cycles(l.cyclesNow)},
+        if (!t.row({l.serial, spread(l.spreadBefore), spread(l.spreadNow),
+                    weakest(l.weakestBefore, l.weakestPlaceBefore), weakest(l.weakestNow, l.weakestPlaceNow),
+                    cycles(l.cyclesBefore), cycles(l.cyclesNow)},
                    false, {false, false, worse})) {
             return;
         }
@@ -597,8 +611,9 @@ void Document::cellTable() {
         if (first) {
             heading(QStringLiteral("Cells"));
             text(kLeft, y_, kWidth, kRow,
-                 QStringLiteral("Marks: ▲ above 3.65 V, ▲▲ above 3.75 V, ▼ below 2.80 V, ▼▼ below 2.70 V; such "
-                                "rows are bold on grey. Current: H high-range, L low-range sensor."),
+                 QStringLiteral(
+                     "Marks: ▲ above 3.65 V, ▲▲ above 3.75 V, ▼ below 2.80 V, ▼▼ below 2.70 V; such "
+                     "rows are bold on grey. Current: H high-range, L low-range sensor."),
                  small_);
             y_ += kRow + 2;
             first = false;
@@ -629,12 +644,15 @@ void Document::cellTable() {
                 const QString volts = c.millivolts ? (mark.isEmpty() ? QString() : mark + QLatin1Char(' ')) +
                                                          QString::number(*c.millivolts / 1000.0, 'f', 3)
                                                    : QStringLiteral("-");
-                const QString amps = c.milliamps ? QStringLiteral("%1 %2").arg(c.highRange ? "H" : "L",
-                                                                               QString::number(*c.milliamps / 1000.0, 'f', 2))
-                                                 : QStringLiteral("-");
-                const QString temp = c.millivolts ? QString::number(c.tenthsCelsius / 10.0, 'f', 1) : QStringLiteral("-");
+                const QString amps =
+                    c.milliamps ? QStringLiteral("%1 %2").arg(c.highRange ? "H" : "L",
+                                                              QString::number(*c.milliamps / 1000.0, 'f', 2))
+                                : QStringLiteral("-");
+                const QString temp =
+                    c.millivolts ? QString::number(c.tenthsCelsius / 10.0, 'f', 1) : QStringLiteral("-");
                 const bool flagged = !mark.isEmpty();
-                t.row({QString::number(c.balancer), volts, amps, temp}, flagged, {flagged, flagged, false, false});
+                t.row({QString::number(c.balancer), volts, amps, temp}, flagged,
+                      {flagged, flagged, false, false});
             }
             lowest = std::max(lowest, y_);
         }
@@ -663,8 +681,10 @@ void Document::firmware() {
                                   : QStringLiteral("%1-%2").arg(f.firstBalancer).arg(f.lastBalancer);
         const bool failed = f.outcome == servicelog::Outcome::Failed;
         if (!t.row({clockText(f.at, c_.startedAt), range, orDash(f.serial), versionText(f.fromVersion),
-                    f.toVersion ? versionText(*f.toVersion) : QStringLiteral("not seen"), versionText(f.imageVersion),
-                    failed ? QStringLiteral("FAILED") : servicelog::outcomeText(f.outcome), QFileInfo(f.file).fileName()},
+                    f.toVersion ? versionText(*f.toVersion) : QStringLiteral("not seen"),
+                    versionText(f.imageVersion),
+                    failed ? QStringLiteral("FAILED") : servicelog::outcomeText(f.outcome),
+                    QFileInfo(f.file).fileName()},
                    failed, {false, false, false, false, failed, false, failed})) {
             return;
         }
@@ -688,8 +708,9 @@ void Document::calibrations() {
     }
     for (const servicelog::CalibrationRecord& c : c_.calibrations) {
         const bool failed = c.outcome == servicelog::Outcome::Failed;
-        if (!t.row({clockText(c.at, c_.startedAt), servicelog::stepText(c.step), c.balancer > 0 ? QString::number(c.balancer) : QStringLiteral("all"),
-                    orDash(c.serial), inputText(c), gainsText(c.before), gainsText(c.after),
+        if (!t.row({clockText(c.at, c_.startedAt), servicelog::stepText(c.step),
+                    c.balancer > 0 ? QString::number(c.balancer) : QStringLiteral("all"), orDash(c.serial),
+                    inputText(c), gainsText(c.before), gainsText(c.after),
                     failed ? QStringLiteral("FAILED") : servicelog::outcomeText(c.outcome)},
                    failed, {false, false, false, false, false, false, false, failed})) {
             return;
@@ -717,7 +738,8 @@ void Document::parameters() {
             before << s;
         }
         if (!t.row({clockText(p.at, c_.startedAt), p.serial, QStringLiteral("%1 Ah").arg(p.capacity),
-                    QString::fromStdString(bus::ConvertHex1(p.productId, 4)), QString::number(p.balancers.size()),
+                    QString::fromStdString(bus::ConvertHex1(p.productId, 4)),
+                    QString::number(p.balancers.size()),
                     before.isEmpty() ? QStringLiteral("-") : before.join(QStringLiteral(", ")),
                     servicelog::outcomeText(p.outcome)})) {
             return;
@@ -726,7 +748,8 @@ void Document::parameters() {
 }
 
 void Document::lifetime() {
-    const bool any = std::any_of(c_.batteries.begin(), c_.batteries.end(), [](const BatteryLine& b) { return b.lifetime; });
+    const bool any = std::any_of(c_.batteries.begin(), c_.batteries.end(),
+                                 [](const BatteryLine& b) { return b.lifetime; });
     if (!any || !heading(QStringLiteral("Lifetime metrics per battery"), kRow * 3)) {
         return;
     }
@@ -746,8 +769,9 @@ void Document::lifetime() {
             continue;
         }
         const LifetimeLine& l = *b.lifetime;
-        if (!t.row({b.serial, QString::number(l.instance), durationText(l.secsLifeSpan), QString::number(l.cyclesBeforeEOL),
-                    durationText(l.secsInUndervoltage), durationText(l.secsInOvervoltage), durationText(l.secsInSub01C),
+        if (!t.row({b.serial, QString::number(l.instance), durationText(l.secsLifeSpan),
+                    QString::number(l.cyclesBeforeEOL), durationText(l.secsInUndervoltage),
+                    durationText(l.secsInOvervoltage), durationText(l.secsInSub01C),
                     durationText(l.secsAtIRAbove150)})) {
             return;
         }
@@ -756,7 +780,9 @@ void Document::lifetime() {
 
 void Document::recordingsAndFaults() {
     if (!c_.recordings.empty() && heading(QStringLiteral("Recordings"), kRow * 2)) {
-        Table t(*this, {{QStringLiteral("Time"), 0.1}, {QStringLiteral("Recorder"), 0.14}, {QStringLiteral("File"), 0.76}});
+        Table t(*this, {{QStringLiteral("Time"), 0.1},
+                        {QStringLiteral("Recorder"), 0.14},
+                        {QStringLiteral("File"), 0.76}});
         if (t.header()) {
             for (const servicelog::RecordingRecord& r : c_.recordings) {
                 if (!t.row({clockText(r.at, c_.startedAt), servicelog::recordingText(r.kind), r.path})) {
@@ -773,7 +799,8 @@ void Document::recordingsAndFaults() {
                         {QStringLiteral("Detail"), 0.58}});
         if (t.header()) {
             for (const servicelog::FaultRecord& f : c_.faults) {
-                if (!t.row({clockText(f.at, c_.startedAt), servicelog::faultText(f.kind), f.count ? QString::number(f.count) : QStringLiteral("-"),
+                if (!t.row({clockText(f.at, c_.startedAt), servicelog::faultText(f.kind),
+                            f.count ? QString::number(f.count) : QStringLiteral("-"),
                             f.balancer ? QString::number(f.balancer) : QStringLiteral("bus"), f.detail})) {
                     break;
                 }
@@ -803,7 +830,8 @@ PdfResult writeReportPdf(const ReportContent& content, const QString& path) {
         writer.setPageSize(QPageSize(QPageSize::A4));
         writer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Point);
         writer.setResolution(72);
-        writer.setTitle(QStringLiteral("Service report %1 %2").arg(content.site, dateText(content.startedAt)));
+        writer.setTitle(
+            QStringLiteral("Service report %1 %2").arg(content.site, dateText(content.startedAt)));
         writer.setCreator(QStringLiteral("Zanst ") + content.toolVersion);
         Document doc(writer, content);
         if (!doc.ok()) {

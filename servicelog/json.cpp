@@ -34,7 +34,9 @@ QJsonValue optionalInt(const std::optional<int>& v) {
 }
 
 QJsonObject toJson(const CalibrationValues& v) {
-    return {{QStringLiteral("vGain"), v.vGain}, {QStringLiteral("iGain"), v.iGain}, {QStringLiteral("iOffset"), v.iOffset}};
+    return {{QStringLiteral("vGain"), v.vGain},
+            {QStringLiteral("iGain"), v.iGain},
+            {QStringLiteral("iOffset"), v.iOffset}};
 }
 
 std::optional<CalibrationValues> calibrationValuesFrom(const QJsonValue& value) {
@@ -151,9 +153,10 @@ QJsonObject toJson(const metrics::MetricsMetadata& m) {
     o[QStringLiteral("secsLifeSpan")] = static_cast<qint64>(m.secsLifeSpan);
     o[QStringLiteral("cyclesBeforeEOL")] = m.cyclesBeforeEOL;
     QJsonArray ir;
-    for (std::uint16_t v : {m.secsAtIRRange100_110perc, m.secsAtIRRange110_120perc, m.secsAtIRRange120_130perc,
-                            m.secsAtIRRange130_150perc, m.secsAtIRRange150_175perc, m.secsAtIRRange175_200perc,
-                            m.secsAtIRRange200_225perc, m.secsAtIRAbove225perc}) {
+    for (std::uint16_t v :
+         {m.secsAtIRRange100_110perc, m.secsAtIRRange110_120perc, m.secsAtIRRange120_130perc,
+          m.secsAtIRRange130_150perc, m.secsAtIRRange150_175perc, m.secsAtIRRange175_200perc,
+          m.secsAtIRRange200_225perc, m.secsAtIRAbove225perc}) {
         ir.append(v);
     }
     o[QStringLiteral("secsAtIR")] = ir;
@@ -198,9 +201,11 @@ metrics::MetricsMetadata metricsFromJson(const QJsonObject& o) {
     const QJsonArray matrix = o.value(QStringLiteral("timeMatrix")).toArray();
     for (std::size_t s = 0; s < metrics::kSocRanges && static_cast<qsizetype>(s) < matrix.size(); ++s) {
         const QJsonArray t = matrix.at(static_cast<qsizetype>(s)).toArray();
-        for (std::size_t ti = 0; ti < metrics::kTemperatureRanges && static_cast<qsizetype>(ti) < t.size(); ++ti) {
+        for (std::size_t ti = 0; ti < metrics::kTemperatureRanges && static_cast<qsizetype>(ti) < t.size();
+             ++ti) {
             const QJsonArray c = t.at(static_cast<qsizetype>(ti)).toArray();
-            for (std::size_t ci = 0; ci < metrics::kCRateRanges && static_cast<qsizetype>(ci) < c.size(); ++ci) {
+            for (std::size_t ci = 0; ci < metrics::kCRateRanges && static_cast<qsizetype>(ci) < c.size();
+                 ++ci) {
                 const double v = c.at(static_cast<qsizetype>(ci)).toDouble();
                 m.timeMatrix[s][ti][ci] = v >= 0 && v <= 4294967295.0 ? static_cast<std::uint32_t>(v) : 0;
             }
@@ -298,7 +303,8 @@ QJsonObject actionDetails(const ActionRecord& a) {
                     {QStringLiteral("balancer"), r.balancer},
                     {QStringLiteral("serial"), r.serial},
                     {QStringLiteral("from"), static_cast<qint64>(r.fromVersion)},
-                    {QStringLiteral("to"), r.toVersion ? QJsonValue(static_cast<qint64>(*r.toVersion)) : QJsonValue()},
+                    {QStringLiteral("to"),
+                     r.toVersion ? QJsonValue(static_cast<qint64>(*r.toVersion)) : QJsonValue()},
                     {QStringLiteral("outcome"), outcomeText(r.outcome)},
                 });
             }

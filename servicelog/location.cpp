@@ -90,7 +90,8 @@ LocationResult parsePostgres(const QString& text, const QString& scheme) {
             static const QRegularExpression keyword(QStringLiteral("^[a-z_]+$"));
             if (!keyword.match(key).hasMatch() || value.contains(QLatin1Char(';')) ||
                 value.contains(QLatin1Char(' '))) {
-                return failure(QStringLiteral("Service log URL: option \"%1\" is not a connection keyword").arg(key));
+                return failure(
+                    QStringLiteral("Service log URL: option \"%1\" is not a connection keyword").arg(key));
             }
             options << key + QLatin1Char('=') + value;
         }
@@ -143,7 +144,8 @@ QString Location::redact(const QString& text) const {
 
 QString redactUrls(const QString& text) {
     // scheme://user:secret@ -> scheme://user:***@ ; password=secret -> password=***
-    static const QRegularExpression userInfo(QStringLiteral("([a-zA-Z][a-zA-Z0-9+.-]*://[^:/@\\s]*):[^@\\s]*@"));
+    static const QRegularExpression userInfo(
+        QStringLiteral("([a-zA-Z][a-zA-Z0-9+.-]*://[^:/@\\s]*):[^@\\s]*@"));
     static const QRegularExpression keyword(QStringLiteral("(password=)[^&;\\s]*"));
     QString out = text;
     out.replace(userInfo, QStringLiteral("\\1:***@"));

@@ -26,13 +26,13 @@ QString newVisitId();
 
 // Which visit a write belongs to; the owner keeps the current one.
 struct VisitStart {
-    QString id;           // empty: a fresh UUID is made
-    QDateTime startedAt;  // null: now
-    QString site;         // optional
-    QString technician;   // optional
-    QString adapter;      // the serial adapter as the system reports it (description, maker)
-    QString port;         // the port's name as opened
-    QString toolVersion;  // the tool that recorded the visit
+    QString id;          // empty: a fresh UUID is made
+    QDateTime startedAt; // null: now
+    QString site;        // optional
+    QString technician;  // optional
+    QString adapter;     // the serial adapter as the system reports it (description, maker)
+    QString port;        // the port's name as opened
+    QString toolVersion; // the tool that recorded the visit
 };
 
 enum class EndReason { Closed, Quit, Lost, Unknown };
@@ -44,7 +44,7 @@ struct RingHealth {
     std::uint64_t validReceived = 0;
     std::uint64_t crcErrors = 0;
     std::uint64_t unansweredPolls = 0;
-    int noAnswerAfter = -1;     // the ring answers only up to this balancer; -1: no break seen
+    int noAnswerAfter = -1;         // the ring answers only up to this balancer; -1: no break seen
     std::int64_t msSinceValid = -1; // -1: nothing valid seen yet
 
     friend bool operator==(const RingHealth&, const RingHealth&) = default;
@@ -78,11 +78,11 @@ enum class Outcome { Succeeded, Failed, Unknown };
 
 // A calibration step on one balancer, or a gain step on a whole battery (addressed by serial).
 enum class CalibrationStep {
-    Voltage,      // "calibrate voltage": input in mV
-    CurrentGain,  // "calibrate gain": input in 0.1 A
+    Voltage,     // "calibrate voltage": input in mV
+    CurrentGain, // "calibrate gain": input in 0.1 A
     CurrentOffset,
-    Save,         // "save calibration"
-    ZeroCurrent,  // the "Gain" group, on a battery
+    Save,        // "save calibration"
+    ZeroCurrent, // the "Gain" group, on a battery
     DefaultGain,
     IncreaseGain,
     DecreaseGain,
@@ -94,9 +94,9 @@ CalibrationStep calibrationStep(service::GainOperation operation);
 struct CalibrationRecord {
     QDateTime at;
     CalibrationStep step = CalibrationStep::Voltage;
-    int balancer = 0;      // the bus address; 0 for a battery-wide gain step
-    QString serial;        // the balancer's (or the battery's) serial
-    int input = 0;         // what was sent: mV for Voltage, 0.1 A for CurrentGain, else 0
+    int balancer = 0; // the bus address; 0 for a battery-wide gain step
+    QString serial;   // the balancer's (or the battery's) serial
+    int input = 0;    // what was sent: mV for Voltage, 0.1 A for CurrentGain, else 0
     std::optional<CalibrationValues> before;
     std::optional<CalibrationValues> after; // as the next calibration poll returned them
     Outcome outcome = Outcome::Unknown;
@@ -108,7 +108,7 @@ struct ParametersRecord {
     QString serial;
     int capacity = 0; // Ah
     std::uint16_t productId = 0;
-    std::vector<int> balancers;       // the balancers on the bus when it was sent
+    std::vector<int> balancers;           // the balancers on the bus when it was sent
     std::vector<QString> previousSerials; // their serials before, one per battery
     Outcome outcome = Outcome::Unknown;   // Succeeded once the balancers report the new serial
 };

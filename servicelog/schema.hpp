@@ -41,6 +41,7 @@ int schemaVersion(QSqlDatabase& db, QString* error = nullptr, QSqlError* sqlErro
 
 // Brings `db` to the last version of `steps` (by default the log's own). `steps` must be numbered
 // 1, 2, 3, ... in order.
-MigrationResult migrate(QSqlDatabase& db, Backend backend, const std::vector<Migration>& steps = migrations());
+MigrationResult migrate(QSqlDatabase& db, Backend backend,
+                        const std::vector<Migration>& steps = migrations());
 
 } // namespace zanst::servicelog

@@ -101,7 +101,8 @@ ErrorKind classify(Backend backend, const QSqlError& e) {
         return ErrorKind::Locked;
     }
     if (code.startsWith(QLatin1String("28")) || code == QLatin1String("3D000") ||
-        text.contains(QLatin1String("authentication failed")) || text.contains(QLatin1String("does not exist")) ||
+        text.contains(QLatin1String("authentication failed")) ||
+        text.contains(QLatin1String("does not exist")) ||
         text.contains(QLatin1String("no password supplied"))) {
         return ErrorKind::Refused;
     }
@@ -230,7 +231,8 @@ QString likePattern(const QString& part) {
 
 } // namespace
 
-LogError describeError(Backend backend, const QString& location, const QString& what, const QSqlError& error) {
+LogError describeError(Backend backend, const QString& location, const QString& what,
+                       const QSqlError& error) {
     LogError e;
     e.kind = classify(backend, error);
     QString detail = oneLine(error.text());
@@ -249,7 +251,8 @@ ServiceLog::~ServiceLog() {
 
 bool ServiceLog::fail(ErrorKind kind, const QString& what, const QString& detail) {
     error_.kind = kind;
-    error_.message = QStringLiteral("Service log %1 %2: %3").arg(location_.displayName(), phrase(location_.backend, kind), what);
+    error_.message = QStringLiteral("Service log %1 %2: %3")
+                         .arg(location_.displayName(), phrase(location_.backend, kind), what);
     if (!detail.isEmpty()) {
         error_.message += QStringLiteral(" (%1)").arg(oneLine(detail));
     }
@@ -278,7 +281,8 @@ bool ServiceLog::open(const Location& location) {
     if (sqlite) {
         const QFileInfo file(location.path);
         if (!QDir().mkpath(file.absolutePath())) {
-            return fail(ErrorKind::Unreachable, QStringLiteral("its folder cannot be created"), file.absolutePath());
+            return fail(ErrorKind::Unreachable, QStringLiteral("its folder cannot be created"),
+                        file.absolutePath());
         }
         if (file.isDir()) {
             return fail(ErrorKind::Unreachable, QStringLiteral("it is a folder, not a file"));
@@ -298,7 +302,8 @@ bool ServiceLog::open(const Location& location) {
             db.setDatabaseName(location.database);
             db.setUserName(location.user);
             db.setPassword(location.password);
-            QString options = QStringLiteral("connect_timeout=%1;application_name=zanst").arg(kConnectTimeoutSeconds);
+            QString options =
+                QStringLiteral("connect_timeout=%1;application_name=zanst").arg(kConnectTimeoutSeconds);
             if (!location.connectOptions.isEmpty()) {
                 options += QLatin1Char(';') + location.connectOptions;
             }
@@ -390,7 +395,8 @@ bool ServiceLog::transaction(const QString& what, const std::function<bool()>& b
 
 std::optional<int> ServiceLog::nextSeq(const char* table, const QString& visit) {
     QSqlQuery q(QSqlDatabase::database(connection_, false));
-    q.prepare(QStringLiteral("SELECT COALESCE(MAX(seq), 0) + 1 FROM %1 WHERE visit_id = ?").arg(QLatin1String(table)));
+    q.prepare(QStringLiteral("SELECT COALESCE(MAX(seq), 0) + 1 FROM %1 WHERE visit_id = ?")
+                  .arg(QLatin1String(table)));
     q.addBindValue(visit);
     if (!q.exec() || !q.next()) {
         failSql(QStringLiteral("numbering a record"), q.lastError());
@@ -414,8 +420,9 @@ bool ServiceLog::beginVisit(const VisitStart& start, QString* id) {
     const QString visitId = start.id.isEmpty() ? newVisitId() : start.id;
     const bool ok = transaction(QStringLiteral("starting a visit"), [&] {
         QSqlQuery q(QSqlDatabase::database(connection_, false));
-        q.prepare(QStringLiteral("INSERT INTO visits (id, started_at, site, technician, adapter, port, tool_version)"
-                                 " VALUES (?, ?, ?, ?, ?, ?, ?)"));
+        q.prepare(QStringLiteral(
+            "INSERT INTO visits (id, started_at, site, technician, adapter, port, tool_version)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?)"));
         q.addBindValue(visitId);
         q.addBindValue(text(timeText(stamped(start.startedAt))));
         q.addBindValue(text(start.site));
@@ -463,9 +470,11 @@ bool ServiceLog::upsertBalancers(const QString& visit, const std::vector<Balance
     q.prepare(QStringLiteral(
         "INSERT INTO visit_balancers (visit_id, balancer, battery, serial, product_id, capacity, fw_version,"
         " bl_version, hw_revision, info_flags) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-        " ON CONFLICT (visit_id, balancer) DO UPDATE SET battery = excluded.battery, serial = excluded.serial,"
+        " ON CONFLICT (visit_id, balancer) DO UPDATE SET battery = excluded.battery, serial = "
+        "excluded.serial,"
         " product_id = excluded.product_id, capacity = excluded.capacity, fw_version = excluded.fw_version,"
-        " bl_version = excluded.bl_version, hw_revision = excluded.hw_revision, info_flags = excluded.info_flags"));
+        " bl_version = excluded.bl_version, hw_revision = excluded.hw_revision, info_flags = "
+        "excluded.info_flags"));
     for (const BalancerRecord& b : list) {
         q.addBindValue(visit);
         q.addBindValue(b.balancer);
@@ -525,7 +534,8 @@ bool ServiceLog::insertSnapshot(const QString& visit, const SnapshotRecord& s, i
     {
         QSqlQuery q(db);
         q.prepare(QStringLiteral(
-            "INSERT INTO snapshots (visit_id, seq, kind, taken_at, setpoint_mv, bank_mv, bank_ma, cells, min_mv,"
+            "INSERT INTO snapshots (visit_id, seq, kind, taken_at, setpoint_mv, bank_mv, bank_ma, cells, "
+            "min_mv,"
             " min_cell, max_mv, max_cell, spread_mv, avg_tenths_c, max_tenths_c, flagged, frames_sent,"
             " frames_received, valid_received, crc_errors, unanswered_polls, no_answer_after, ms_since_valid)"
             " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
@@ -560,7 +570,8 @@ bool ServiceLog::insertSnapshot(const QString& visit, const SnapshotRecord& s, i
     if (cells.size() > 255) {
         return fail(ErrorKind::BadInput, QStringLiteral("a snapshot holds at most 255 balancers"));
     }
-    static const QString row = QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    static const QString row =
+        QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     for (std::size_t first = 0; first < cells.size(); first += kCellsPerInsert) {
         const std::size_t end = std::min(cells.size(), first + kCellsPerInsert);
         QStringList rows;
@@ -568,11 +579,12 @@ bool ServiceLog::insertSnapshot(const QString& visit, const SnapshotRecord& s, i
             rows << row;
         }
         QSqlQuery q(db);
-        q.prepare(QStringLiteral("INSERT INTO snapshot_cells (visit_id, seq, balancer, info_id, cell_id, battery,"
-                                 " serial, mv, ma, tenths_c, info_flags, status_flags, product_id, capacity,"
-                                 " fw_version, bl_version, hw_revision, boot_mode, v_gain, i_gain, i_offset,"
-                                 " crc_errors, missed_answers) VALUES ") +
-                  rows.join(QStringLiteral(", ")));
+        q.prepare(
+            QStringLiteral("INSERT INTO snapshot_cells (visit_id, seq, balancer, info_id, cell_id, battery,"
+                           " serial, mv, ma, tenths_c, info_flags, status_flags, product_id, capacity,"
+                           " fw_version, bl_version, hw_revision, boot_mode, v_gain, i_gain, i_offset,"
+                           " crc_errors, missed_answers) VALUES ") +
+            rows.join(QStringLiteral(", ")));
         for (std::size_t i = first; i < end; ++i) {
             const tester::BalancerReading& r = cells[i];
             q.addBindValue(visit);
@@ -607,9 +619,10 @@ bool ServiceLog::insertSnapshot(const QString& visit, const SnapshotRecord& s, i
         }
     }
     QSqlQuery b(db);
-    b.prepare(QStringLiteral("INSERT INTO snapshot_batteries (visit_id, seq, battery, serial, cells, min_mv, min_cell,"
-                             " max_mv, max_cell, avg_mv, min_tenths_c, max_tenths_c, fw_version)"
-                             " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    b.prepare(QStringLiteral(
+        "INSERT INTO snapshot_batteries (visit_id, seq, battery, serial, cells, min_mv, min_cell,"
+        " max_mv, max_cell, avg_mv, min_tenths_c, max_tenths_c, fw_version)"
+        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     for (const BatteryFigures& f : batteryFigures(s.bank)) {
         b.addBindValue(visit);
         b.addBindValue(seq);
@@ -676,9 +689,9 @@ bool ServiceLog::insertAction(const QString& visit, const ActionRecord& a, int s
             const auto& list = a.firmware->balancers;
             const bool anyFailed = std::any_of(list.begin(), list.end(),
                                                [](const auto& r) { return r.outcome == Outcome::Failed; });
-            const bool allSucceeded = !list.empty() && std::all_of(list.begin(), list.end(), [](const auto& r) {
-                return r.outcome == Outcome::Succeeded;
-            });
+            const bool allSucceeded =
+                !list.empty() && std::all_of(list.begin(), list.end(),
+                                             [](const auto& r) { return r.outcome == Outcome::Succeeded; });
             outcome = anyFailed ? Outcome::Failed : allSucceeded ? Outcome::Succeeded : Outcome::Unknown;
         }
         break;
@@ -699,8 +712,9 @@ bool ServiceLog::insertAction(const QString& visit, const ActionRecord& a, int s
         break;
     }
     QSqlQuery q(QSqlDatabase::database(connection_, false));
-    q.prepare(QStringLiteral("INSERT INTO actions (visit_id, seq, at, kind, balancer, serial, outcome, details)"
-                             " VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+    q.prepare(
+        QStringLiteral("INSERT INTO actions (visit_id, seq, at, kind, balancer, serial, outcome, details)"
+                       " VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
     q.addBindValue(visit);
     q.addBindValue(seq);
     q.addBindValue(timeText(stamped(a.at)));
@@ -811,8 +825,9 @@ std::optional<VisitRecord> ServiceLog::visit(const QString& id) {
     {
         QSqlQuery q(db);
         q.setForwardOnly(true);
-        q.prepare(QStringLiteral("SELECT id, started_at, ended_at, end_reason, site, technician, adapter, port,"
-                                 " tool_version, notes FROM visits WHERE id = ?"));
+        q.prepare(
+            QStringLiteral("SELECT id, started_at, ended_at, end_reason, site, technician, adapter, port,"
+                           " tool_version, notes FROM visits WHERE id = ?"));
         q.addBindValue(id);
         if (!q.exec()) {
             failSql(what, q.lastError());
@@ -836,8 +851,9 @@ std::optional<VisitRecord> ServiceLog::visit(const QString& id) {
     {
         QSqlQuery q(db);
         q.setForwardOnly(true);
-        q.prepare(QStringLiteral("SELECT balancer, battery, serial, product_id, capacity, fw_version, bl_version,"
-                                 " hw_revision, info_flags FROM visit_balancers WHERE visit_id = ? ORDER BY balancer"));
+        q.prepare(QStringLiteral(
+            "SELECT balancer, battery, serial, product_id, capacity, fw_version, bl_version,"
+            " hw_revision, info_flags FROM visit_balancers WHERE visit_id = ? ORDER BY balancer"));
         q.addBindValue(id);
         if (!q.exec()) {
             failSql(what, q.lastError());
@@ -861,9 +877,10 @@ std::optional<VisitRecord> ServiceLog::visit(const QString& id) {
     {
         QSqlQuery q(db);
         q.setForwardOnly(true);
-        q.prepare(QStringLiteral("SELECT seq, kind, taken_at, setpoint_mv, bank_mv, bank_ma, frames_sent,"
-                                 " frames_received, valid_received, crc_errors, unanswered_polls, no_answer_after,"
-                                 " ms_since_valid FROM snapshots WHERE visit_id = ? ORDER BY seq"));
+        q.prepare(
+            QStringLiteral("SELECT seq, kind, taken_at, setpoint_mv, bank_mv, bank_ma, frames_sent,"
+                           " frames_received, valid_received, crc_errors, unanswered_polls, no_answer_after,"
+                           " ms_since_valid FROM snapshots WHERE visit_id = ? ORDER BY seq"));
         q.addBindValue(id);
         if (!q.exec()) {
             failSql(what, q.lastError());
@@ -891,10 +908,11 @@ std::optional<VisitRecord> ServiceLog::visit(const QString& id) {
     {
         QSqlQuery q(db);
         q.setForwardOnly(true);
-        q.prepare(QStringLiteral("SELECT seq, balancer, info_id, cell_id, battery, serial, mv, ma, tenths_c,"
-                                 " info_flags, status_flags, product_id, capacity, fw_version, bl_version,"
-                                 " hw_revision, boot_mode, v_gain, i_gain, i_offset, crc_errors, missed_answers"
-                                 " FROM snapshot_cells WHERE visit_id = ? ORDER BY seq, balancer"));
+        q.prepare(
+            QStringLiteral("SELECT seq, balancer, info_id, cell_id, battery, serial, mv, ma, tenths_c,"
+                           " info_flags, status_flags, product_id, capacity, fw_version, bl_version,"
+                           " hw_revision, boot_mode, v_gain, i_gain, i_offset, crc_errors, missed_answers"
+                           " FROM snapshot_cells WHERE visit_id = ? ORDER BY seq, balancer"));
         q.addBindValue(id);
         if (!q.exec()) {
             failSql(what, q.lastError());
@@ -932,7 +950,8 @@ std::optional<VisitRecord> ServiceLog::visit(const QString& id) {
     {
         QSqlQuery q(db);
         q.setForwardOnly(true);
-        q.prepare(QStringLiteral("SELECT seq, at, kind, details FROM actions WHERE visit_id = ? ORDER BY seq"));
+        q.prepare(
+            QStringLiteral("SELECT seq, at, kind, details FROM actions WHERE visit_id = ? ORDER BY seq"));
         q.addBindValue(id);
         if (!q.exec()) {
             failSql(what, q.lastError());
@@ -948,7 +967,8 @@ std::optional<VisitRecord> ServiceLog::visit(const QString& id) {
             }
             a.kind = *kind;
             QString why;
-            if (!actionFromDetails(a, QJsonDocument::fromJson(q.value(3).toString().toUtf8()).object(), &why)) {
+            if (!actionFromDetails(a, QJsonDocument::fromJson(q.value(3).toString().toUtf8()).object(),
+                                   &why)) {
                 continue;
             }
             v.actions.push_back(std::move(a));
@@ -985,16 +1005,18 @@ std::optional<std::vector<VisitSummary>> ServiceLog::visits(const VisitFilter& f
         where << QStringLiteral("v.id IN (SELECT f.visit_id FROM visit_balancers f WHERE f.serial = ?)");
         binds << filter.serial;
     }
-    const QString whereText = where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    const QString whereText =
+        where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     const QString limitText = filter.limit > 0 ? QStringLiteral(" LIMIT %1").arg(filter.limit) : QString();
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT v.id, v.started_at, v.ended_at, v.site, v.technician, v.adapter, v.serials,"
-                             " (SELECT COUNT(*) FROM visit_balancers b WHERE b.visit_id = v.id),"
-                             " (SELECT COUNT(*) FROM snapshots s WHERE s.visit_id = v.id),"
-                             " (SELECT COUNT(*) FROM actions a WHERE a.visit_id = v.id)"
-                             " FROM visits v") +
-              whereText + QStringLiteral(" ORDER BY v.started_at DESC, v.id") + limitText);
+    q.prepare(
+        QStringLiteral("SELECT v.id, v.started_at, v.ended_at, v.site, v.technician, v.adapter, v.serials,"
+                       " (SELECT COUNT(*) FROM visit_balancers b WHERE b.visit_id = v.id),"
+                       " (SELECT COUNT(*) FROM snapshots s WHERE s.visit_id = v.id),"
+                       " (SELECT COUNT(*) FROM actions a WHERE a.visit_id = v.id)"
+                       " FROM visits v") +
+        whereText + QStringLiteral(" ORDER BY v.started_at DESC, v.id") + limitText);
     for (const QVariant& b : binds) {
         q.addBindValue(b);
     }
@@ -1033,13 +1055,14 @@ std::optional<std::vector<BatteryTrendPoint>> ServiceLog::batteryTrend(const QSt
     {
         QSqlQuery q(db);
         q.setForwardOnly(true);
-        q.prepare(QStringLiteral(
-            "SELECT sb.visit_id, v.started_at, v.site, sb.cells, sb.min_mv, sb.min_cell, sb.max_mv, sb.max_cell,"
-            " sb.avg_mv, sb.min_tenths_c, sb.max_tenths_c FROM snapshot_batteries sb"
-            " JOIN visits v ON v.id = sb.visit_id"
-            " WHERE sb.serial = ? AND sb.seq = (SELECT MAX(l.seq) FROM snapshot_batteries l"
-            " WHERE l.visit_id = sb.visit_id AND l.serial = sb.serial)"
-            " ORDER BY v.started_at, sb.visit_id, sb.battery"));
+        q.prepare(
+            QStringLiteral("SELECT sb.visit_id, v.started_at, v.site, sb.cells, sb.min_mv, sb.min_cell, "
+                           "sb.max_mv, sb.max_cell,"
+                           " sb.avg_mv, sb.min_tenths_c, sb.max_tenths_c FROM snapshot_batteries sb"
+                           " JOIN visits v ON v.id = sb.visit_id"
+                           " WHERE sb.serial = ? AND sb.seq = (SELECT MAX(l.seq) FROM snapshot_batteries l"
+                           " WHERE l.visit_id = sb.visit_id AND l.serial = sb.serial)"
+                           " ORDER BY v.started_at, sb.visit_id, sb.battery"));
         q.addBindValue(serial);
         if (!q.exec()) {
             failSql(what, q.lastError());
@@ -1082,7 +1105,8 @@ std::optional<std::vector<BatteryTrendPoint>> ServiceLog::batteryTrend(const QSt
         while (q.next()) {
             const auto found = index.find(q.value(0).toString());
             if (found != index.end()) {
-                points[found->second].fwVersions.push_back(static_cast<std::uint32_t>(q.value(1).toLongLong()));
+                points[found->second].fwVersions.push_back(
+                    static_cast<std::uint32_t>(q.value(1).toLongLong()));
             }
         }
     }
@@ -1102,7 +1126,8 @@ std::optional<std::vector<BatteryTrendPoint>> ServiceLog::batteryTrend(const QSt
                 continue;
             }
             const QJsonObject details = QJsonDocument::fromJson(q.value(1).toString().toUtf8()).object();
-            const metrics::MetricsMetadata m = metricsFromJson(details.value(QStringLiteral("metrics")).toObject());
+            const metrics::MetricsMetadata m =
+                metricsFromJson(details.value(QStringLiteral("metrics")).toObject());
             points[found->second].cyclesBeforeEOL = m.cyclesBeforeEOL; // the last fetch of the visit wins
             points[found->second].secsLifeSpan = m.secsLifeSpan;
         }
@@ -1260,11 +1285,13 @@ ImportResult ServiceLog::importVisits(const QByteArray& document) {
             std::set<int> haveActions;
             if (!exists) {
                 QSqlQuery q(db);
-                q.prepare(QStringLiteral("INSERT INTO visits (id, started_at, ended_at, end_reason, site, technician,"
-                                         " adapter, port, tool_version, notes) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+                q.prepare(QStringLiteral(
+                    "INSERT INTO visits (id, started_at, ended_at, end_reason, site, technician,"
+                    " adapter, port, tool_version, notes) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
                 q.addBindValue(v.id);
                 q.addBindValue(timeText(v.startedAt));
-                q.addBindValue(v.endedAt.isValid() ? QVariant(timeText(v.endedAt)) : QVariant(QMetaType::fromType<QString>()));
+                q.addBindValue(v.endedAt.isValid() ? QVariant(timeText(v.endedAt))
+                                                   : QVariant(QMetaType::fromType<QString>()));
                 q.addBindValue(text(endReasonText(v.endReason)));
                 q.addBindValue(text(v.site));
                 q.addBindValue(text(v.technician));
@@ -1276,10 +1303,12 @@ ImportResult ServiceLog::importVisits(const QByteArray& document) {
                     return failSql(what, q.lastError());
                 }
             } else {
-                for (auto [table, set] : {std::pair{"snapshots", &haveSnapshots}, std::pair{"actions", &haveActions}}) {
+                for (auto [table, set] :
+                     {std::pair{"snapshots", &haveSnapshots}, std::pair{"actions", &haveActions}}) {
                     QSqlQuery q(db);
                     q.setForwardOnly(true);
-                    q.prepare(QStringLiteral("SELECT seq FROM %1 WHERE visit_id = ?").arg(QLatin1String(table)));
+                    q.prepare(
+                        QStringLiteral("SELECT seq FROM %1 WHERE visit_id = ?").arg(QLatin1String(table)));
                     q.addBindValue(v.id);
                     if (!q.exec()) {
                         return failSql(what, q.lastError());
@@ -1296,7 +1325,8 @@ ImportResult ServiceLog::importVisits(const QByteArray& document) {
                     " notes = CASE WHEN notes = '' THEN ? ELSE notes END,"
                     " site = CASE WHEN site = '' THEN ? ELSE site END,"
                     " technician = CASE WHEN technician = '' THEN ? ELSE technician END WHERE id = ?"));
-                q.addBindValue(v.endedAt.isValid() ? QVariant(timeText(v.endedAt)) : QVariant(QMetaType::fromType<QString>()));
+                q.addBindValue(v.endedAt.isValid() ? QVariant(timeText(v.endedAt))
+                                                   : QVariant(QMetaType::fromType<QString>()));
                 q.addBindValue(text(endReasonText(v.endReason)));
                 q.addBindValue(text(v.notes));
                 q.addBindValue(text(v.site));

@@ -9,9 +9,9 @@
 #include "servicelog/records.hpp"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QSqlDatabase>
 #include <QSqlError>
-#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -82,9 +82,7 @@ struct CellDifference {
     std::optional<int> mvB;
     std::optional<int> tenthsCA;
     std::optional<int> tenthsCB;
-    std::optional<int> diffMv() const {
-        return mvA && mvB ? std::optional<int>(*mvB - *mvA) : std::nullopt;
-    }
+    std::optional<int> diffMv() const { return mvA && mvB ? std::optional<int>(*mvB - *mvA) : std::nullopt; }
 };
 
 struct VisitComparison {
@@ -102,8 +100,8 @@ struct RememberedDetails {
 
 struct ImportResult {
     bool ok = false;
-    int visitsAdded = 0;   // new visit ids
-    int visitsMerged = 0;  // ids already here that gained snapshots or actions
+    int visitsAdded = 0;  // new visit ids
+    int visitsMerged = 0; // ids already here that gained snapshots or actions
     int visitsUnchanged = 0;
     int snapshotsAdded = 0;
     int actionsAdded = 0;

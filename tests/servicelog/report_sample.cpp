@@ -29,8 +29,9 @@ VisitRecord sampleReportVisit() {
     v.adapter = QStringLiteral("FT232R USB UART (FTDI)");
     v.port = QStringLiteral("/dev/ttyUSB0");
     v.toolVersion = QStringLiteral("1.0.0");
-    v.notes = QStringLiteral("Battery 4 cell 7 runs low; balancing load checked.\nFirmware of battery 2 to be "
-                             "retried at the next visit.");
+    v.notes =
+        QStringLiteral("Battery 4 cell 7 runs low; balancing load checked.\nFirmware of battery 2 to be "
+                       "retried at the next visit.");
     auto before = sampleBank(10, 16, 1, 0, 3);
     auto after = before;
     after.balancers[53].millivolts = 3668;  // battery 4, cell 6: above 3.65 V
@@ -113,13 +114,16 @@ VisitRecord sampleReportVisit() {
         v.actions.push_back(m);
     }
     ActionRecord rec = action(ActionKind::Recording, ++seq, sampleTime(30, 3000));
-    rec.recording = RecordingRecord{rec.at, RecordingKind::Tester, QStringLiteral("/home/tech/Recordings/Recording_12.txt")};
+    rec.recording = RecordingRecord{rec.at, RecordingKind::Tester,
+                                    QStringLiteral("/home/tech/Recordings/Recording_12.txt")};
     v.actions.push_back(rec);
     ActionRecord crc = action(ActionKind::Fault, ++seq, sampleTime(30, 3100));
-    crc.fault = FaultRecord{crc.at, FaultKind::CrcErrors, 7, 54, QStringLiteral("7 records of balancer 54 failed their CRC")};
+    crc.fault = FaultRecord{crc.at, FaultKind::CrcErrors, 7, 54,
+                            QStringLiteral("7 records of balancer 54 failed their CRC")};
     v.actions.push_back(crc);
     ActionRecord lost = action(ActionKind::Fault, ++seq, sampleTime(30, 3200));
-    lost.fault = FaultRecord{lost.at, FaultKind::LostConnection, 0, 0, QStringLiteral("Connection lost: /dev/ttyUSB0")};
+    lost.fault = FaultRecord{lost.at, FaultKind::LostConnection, 0, 0,
+                             QStringLiteral("Connection lost: /dev/ttyUSB0")};
     v.actions.push_back(lost);
     return v;
 }

@@ -110,7 +110,8 @@ TEST(ReportContent, JsonCarriesTheSameContent) {
     const ReportContent c = buildReport(test::sampleReportVisit(), test::samplePreviousVisit());
     const QJsonObject o = QJsonDocument::fromJson(reportJson(c)).object();
     EXPECT_EQ(o[QStringLiteral("format")].toString(), QStringLiteral("zanst-service-report"));
-    EXPECT_EQ(o[QStringLiteral("visit")].toObject()[QStringLiteral("technician")].toString(), QStringLiteral("Mira Okafor"));
+    EXPECT_EQ(o[QStringLiteral("visit")].toObject()[QStringLiteral("technician")].toString(),
+              QStringLiteral("Mira Okafor"));
     const QJsonArray cells = o[QStringLiteral("cells")].toArray();
     ASSERT_EQ(cells.size(), 160);
     EXPECT_EQ(cells[54].toObject()[QStringLiteral("band")].toString(), QStringLiteral("alarm"));
@@ -120,10 +121,16 @@ TEST(ReportContent, JsonCarriesTheSameContent) {
     EXPECT_EQ(o[QStringLiteral("firmware")].toArray()[2].toObject()[QStringLiteral("outcome")].toString(),
               QStringLiteral("failed"));
     EXPECT_EQ(o[QStringLiteral("calibrations")].toArray().size(), 5);
-    EXPECT_EQ(o[QStringLiteral("calibrations")].toArray()[0].toObject()[QStringLiteral("after")].toObject()[QStringLiteral("vGain")].toInt(),
+    EXPECT_EQ(o[QStringLiteral("calibrations")]
+                  .toArray()[0]
+                  .toObject()[QStringLiteral("after")]
+                  .toObject()[QStringLiteral("vGain")]
+                  .toInt(),
               32117);
-    EXPECT_DOUBLE_EQ(o[QStringLiteral("voltageDistribution")].toObject()[QStringLiteral("minMv")].toDouble(), 2690);
-    EXPECT_EQ(o[QStringLiteral("previousVisit")].toObject()[QStringLiteral("batteries")].toArray().size(), 10);
+    EXPECT_DOUBLE_EQ(o[QStringLiteral("voltageDistribution")].toObject()[QStringLiteral("minMv")].toDouble(),
+                     2690);
+    EXPECT_EQ(o[QStringLiteral("previousVisit")].toObject()[QStringLiteral("batteries")].toArray().size(),
+              10);
 }
 
 TEST(ReportPdf, TextNamesEverySerialTheFirmwareAndTheCalibration) {
@@ -142,7 +149,8 @@ TEST(ReportPdf, TextNamesEverySerialTheFirmwareAndTheCalibration) {
     EXPECT_EQ(pages.captured(1).toInt(), r.pages);
     EXPECT_TRUE(info.contains(QStringLiteral("A4"))) << info.toStdString();
 
-    const QString text = run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    const QString text =
+        run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
     if (const QString keep = qEnvironmentVariable("ZANST_KEEP_REPORT"); !keep.isEmpty()) {
         QFile::remove(keep);
         QFile::copy(pdf, keep);
@@ -151,12 +159,26 @@ TEST(ReportPdf, TextNamesEverySerialTheFirmwareAndTheCalibration) {
         EXPECT_TRUE(text.contains(b.serial)) << "serial " << b.serial.toStdString();
     }
     const char* expected[] = {
-        "Service report", "Harbour depot, hall 3", "Mira Okafor", "FT232R USB UART (FTDI)",
-        "v01.02", "v01.04", "FAILED", "balancer_v1.04.hex",                        // firmware before, after
-        "32003 / 16003 / 3", "32117 / 16003 / 3", "3.301 V", "25.5 A", // calibration
-        "HQ2200A0C81",                                                            // parameters
-        "2830", "366d 0h 1m 1s",                                                 // lifetime
-        "▼▼ 2.690", "▲ 3.668", "Recording_12.txt", "lost connection", "Battery 4 cell 7 runs low",
+        "Service report",
+        "Harbour depot, hall 3",
+        "Mira Okafor",
+        "FT232R USB UART (FTDI)",
+        "v01.02",
+        "v01.04",
+        "FAILED",
+        "balancer_v1.04.hex", // firmware before, after
+        "32003 / 16003 / 3",
+        "32117 / 16003 / 3",
+        "3.301 V",
+        "25.5 A",      // calibration
+        "HQ2200A0C81", // parameters
+        "2830",
+        "366d 0h 1m 1s", // lifetime
+        "▼▼ 2.690",
+        "▲ 3.668",
+        "Recording_12.txt",
+        "lost connection",
+        "Battery 4 cell 7 runs low",
         "Compared with the previous visit",
     };
     for (const char* part : expected) {
@@ -173,7 +195,8 @@ TEST(ReportPdf, AnEmptyVisitAndAnUnwritablePath) {
     const PdfResult r = writeReportPdf(c, dir.filePath(QStringLiteral("bare.pdf")));
     ASSERT_TRUE(r.ok) << r.error.toStdString();
     EXPECT_EQ(r.pages, 1);
-    const QString text = run(QStringLiteral("pdftotext"), {dir.filePath(QStringLiteral("bare.pdf")), QStringLiteral("-")});
+    const QString text =
+        run(QStringLiteral("pdftotext"), {dir.filePath(QStringLiteral("bare.pdf")), QStringLiteral("-")});
     EXPECT_TRUE(text.contains(QStringLiteral("No snapshot of the bank was taken")));
 
     const PdfResult bad = writeReportPdf(c, dir.filePath(QStringLiteral("missing/folder/r.pdf")));

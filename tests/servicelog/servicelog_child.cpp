@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
         if (log.open(*parsed.location) && log.beginVisit({})) {
             std::printf("ok\n");
         } else {
-            std::printf("error %d %s\n", static_cast<int>(log.lastError().kind), qPrintable(log.lastError().message));
+            std::printf("error %d %s\n", static_cast<int>(log.lastError().kind),
+                        qPrintable(log.lastError().message));
         }
         return 0;
     }

@@ -69,7 +69,8 @@ TEST(ServiceLogPostgres, WrongPasswordIsRefusedAndNeverShown) {
     ServiceLog log;
     EXPECT_FALSE(log.open(wrong));
     EXPECT_EQ(log.lastError().kind, ErrorKind::Refused);
-    EXPECT_TRUE(contains(log.lastError().message, "refused the connection")) << log.lastError().message.toStdString();
+    EXPECT_TRUE(contains(log.lastError().message, "refused the connection"))
+        << log.lastError().message.toStdString();
     EXPECT_FALSE(contains(log.lastError().message, "Wr0ng")) << log.lastError().message.toStdString();
 }
 
@@ -90,9 +91,11 @@ TEST(ServiceLogPostgres, ReadOnlyDatabaseAndALostConnection) {
     {
         ServiceLog log;
         ASSERT_TRUE(log.open(db.location())) << log.lastError().message.toStdString();
-        EXPECT_EQ(log.recordSnapshot(id, test::sampleSnapshot(test::sampleBank(1, 4), SnapshotKind::Start, {})), 0);
+        EXPECT_EQ(
+            log.recordSnapshot(id, test::sampleSnapshot(test::sampleBank(1, 4), SnapshotKind::Start, {})), 0);
         EXPECT_EQ(log.lastError().kind, ErrorKind::ReadOnly);
-        EXPECT_TRUE(contains(log.lastError().message, "is read-only")) << log.lastError().message.toStdString();
+        EXPECT_TRUE(contains(log.lastError().message, "is read-only"))
+            << log.lastError().message.toStdString();
         EXPECT_TRUE(log.visit(id)); // reading still works
     }
     ASSERT_TRUE(db.execute(QStringLiteral("ALTER DATABASE %1 SET default_transaction_read_only = off")
@@ -105,7 +108,8 @@ TEST(ServiceLogPostgres, ReadOnlyDatabaseAndALostConnection) {
                                           " WHERE datname = '%1' AND application_name = 'zanst'")
                                .arg(db.location().database),
                            &admin));
-    EXPECT_EQ(log.recordSnapshot(id, test::sampleSnapshot(test::sampleBank(1, 4), SnapshotKind::Start, {})), 0);
+    EXPECT_EQ(log.recordSnapshot(id, test::sampleSnapshot(test::sampleBank(1, 4), SnapshotKind::Start, {})),
+              0);
     EXPECT_EQ(log.lastError().kind, ErrorKind::Unreachable) << log.lastError().message.toStdString();
     ServiceLog again;
     ASSERT_TRUE(again.open(db.location()));
@@ -256,7 +260,8 @@ TEST_F(SqliteFaults, ReadOnlyFileAndAFolderThatCannotBeMade) {
     ServiceLog log;
     EXPECT_FALSE(log.open(below));
     EXPECT_EQ(log.lastError().kind, ErrorKind::Unreachable);
-    EXPECT_TRUE(contains(log.lastError().message, "its folder cannot be created")) << log.lastError().message.toStdString();
+    EXPECT_TRUE(contains(log.lastError().message, "its folder cannot be created"))
+        << log.lastError().message.toStdString();
 }
 
 // --- locations --------------------------------------------------------------------------------
@@ -278,12 +283,13 @@ TEST(ServiceLogLocation, UrlsAndPaths) {
         {"/var/lib/zanst/log.sqlite", Backend::Sqlite, "/var/lib/zanst/log.sqlite", "", 0, "", "", "", ""},
         {"sqlite:///abs/my%20log.db", Backend::Sqlite, "/abs/my log.db", "", 0, "", "", "", ""},
         {"sqlite:rel/log.db", Backend::Sqlite, "@/rel/log.db", "", 0, "", "", "", ""},
-        {"postgresql://db.example:5433/zanst", Backend::Postgres, "", "db.example", 5433, "zanst", "", "", ""},
+        {"postgresql://db.example:5433/zanst", Backend::Postgres, "", "db.example", 5433, "zanst", "", "",
+         ""},
         {"postgres://tech@db/zanst", Backend::Postgres, "", "db", 0, "zanst", "tech", "", ""},
-        {"postgresql://tech:p%3Ass%40w@[::1]:6000/log?sslmode=require&connect_timeout=3", Backend::Postgres, "",
-         "::1", 6000, "log", "tech", "p:ss@w", "sslmode=require;connect_timeout=3"},
-        {"postgresql:///log?host=/run/pg&port=5499&user=svc", Backend::Postgres, "", "/run/pg", 5499, "log", "svc",
-         "", ""},
+        {"postgresql://tech:p%3Ass%40w@[::1]:6000/log?sslmode=require&connect_timeout=3", Backend::Postgres,
+         "", "::1", 6000, "log", "tech", "p:ss@w", "sslmode=require;connect_timeout=3"},
+        {"postgresql:///log?host=/run/pg&port=5499&user=svc", Backend::Postgres, "", "/run/pg", 5499, "log",
+         "svc", "", ""},
         {"postgresql://svc@%2Frun%2Fpg/log", Backend::Postgres, "", "/run/pg", 0, "log", "svc", "", ""},
     };
     for (const Row& row : rows) {
@@ -361,7 +367,8 @@ TEST(ServiceLogLocation, CommandLineThenEnvironmentThenTheDataFolder) {
     qunsetenv(kServiceDbVariable);
     r = resolveLocation(QString(), QStringLiteral("/data/Kestrova Energy/Zanthe Service Tool"));
     EXPECT_EQ(r.location->backend, Backend::Sqlite);
-    EXPECT_EQ(r.location->path, QStringLiteral("/data/Kestrova Energy/Zanthe Service Tool/service-log.sqlite"));
+    EXPECT_EQ(r.location->path,
+              QStringLiteral("/data/Kestrova Energy/Zanthe Service Tool/service-log.sqlite"));
     r = resolveLocation(QStringLiteral("bogus://x"), QStringLiteral("/data"));
     EXPECT_FALSE(r.location);
 }

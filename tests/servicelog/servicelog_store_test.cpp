@@ -13,8 +13,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
-#include <QJsonObject>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -93,7 +93,8 @@ TEST_F(ServiceLogStore, EveryEarlierVersionIsBroughtToTheCurrentOne) {
         ASSERT_TRUE(log.open(fresh.location())) << log.lastError().message.toStdString();
         EXPECT_EQ(log.schemaVersionFound(), version);
         const QString id = beginVisit(log, QStringLiteral("Site"), 0);
-        EXPECT_EQ(log.recordSnapshot(id, sampleSnapshot(sampleBank(1, 4), SnapshotKind::Start, sampleTime())), 1);
+        EXPECT_EQ(log.recordSnapshot(id, sampleSnapshot(sampleBank(1, 4), SnapshotKind::Start, sampleTime())),
+                  1);
         log.close();
         ASSERT_TRUE(log.open(fresh.location()));
         EXPECT_EQ(log.schemaVersionFound(), currentSchemaVersion());
@@ -106,7 +107,8 @@ TEST_F(ServiceLogStore, NewerVersionIsRefusedAndLeftAlone) {
         ServiceLog log;
         ASSERT_TRUE(log.open(db.location()));
     }
-    ASSERT_TRUE(db.execute(QStringLiteral("UPDATE zanst_schema SET version = %1").arg(currentSchemaVersion() + 1)));
+    ASSERT_TRUE(
+        db.execute(QStringLiteral("UPDATE zanst_schema SET version = %1").arg(currentSchemaVersion() + 1)));
     ServiceLog log;
     EXPECT_FALSE(log.open(db.location()));
     EXPECT_FALSE(log.isOpen());
@@ -211,7 +213,8 @@ TEST_F(ServiceLogStore, AVisitReadsBackAsItWasWritten) {
     met.file = QStringLiteral("/x/metrics_07-03-2025_14;05;59.txt");
     met.serial = QStringLiteral("ZB000000001");
     met.metrics = test::sampleMetricsRecord(1, 2800, 90061);
-    RecordingRecord rec{sampleTime(0, 60), RecordingKind::Sniffer, QStringLiteral("/x/BattDataMonitorRecording_4.txt")};
+    RecordingRecord rec{sampleTime(0, 60), RecordingKind::Sniffer,
+                        QStringLiteral("/x/BattDataMonitorRecording_4.txt")};
     FaultRecord fault{sampleTime(0, 70), FaultKind::CrcErrors, 17, 4, QStringLiteral("17 records failed")};
     EXPECT_EQ(log.recordCalibration(id, cal), 1);
     EXPECT_EQ(log.recordParameters(id, par), 2);
@@ -221,7 +224,8 @@ TEST_F(ServiceLogStore, AVisitReadsBackAsItWasWritten) {
     EXPECT_EQ(log.recordFault(id, fault), 6);
     const SnapshotRecord end = sampleSnapshot(sampleBank(10, 16, 1, 5), SnapshotKind::End, sampleTime(0, 80));
     EXPECT_EQ(log.recordSnapshot(id, end), 2);
-    EXPECT_TRUE(log.setVisitNotes(id, QStringLiteral("Cell 3 of the first battery replaced.\nAll others fine.")));
+    EXPECT_TRUE(
+        log.setVisitNotes(id, QStringLiteral("Cell 3 of the first battery replaced.\nAll others fine.")));
     EXPECT_TRUE(log.endVisit(id, sampleTime(0, 90), EndReason::Closed));
 
     const auto v = log.visit(id);
@@ -328,12 +332,9 @@ TEST_F(ServiceLogStore, HistoryQueriesBySiteDateSerialAndBattery) {
     VisitFilter limited;
     limited.limit = 2;
     const Row rows[] = {
-        {"all", {}, {v2, other, v1, v0}},
-        {"site", site, {v1, v0}},
-        {"dates", dates, {other, v1}},
-        {"serial", serial, {v2, v1, v0}},
-        {"second battery", serial2, {v1, v0}},
-        {"limit", limited, {v2, other}},
+        {"all", {}, {v2, other, v1, v0}},      {"site", site, {v1, v0}},
+        {"dates", dates, {other, v1}},         {"serial", serial, {v2, v1, v0}},
+        {"second battery", serial2, {v1, v0}}, {"limit", limited, {v2, other}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -473,7 +474,8 @@ TEST_F(ServiceLogStore, ExportImportRoundTripMergesByIdWithoutDuplicates) {
 
     // The open visit goes on here; the next import there adds only what is new, and its end.
     here.recordSnapshot(v1, sampleSnapshot(sampleBank(1, 16, 9), SnapshotKind::End, sampleTime(1, 5)));
-    here.recordFault(v1, FaultRecord{sampleTime(1, 6), FaultKind::LostConnection, 0, 0, QStringLiteral("/dev/ttyUSB0")});
+    here.recordFault(
+        v1, FaultRecord{sampleTime(1, 6), FaultKind::LostConnection, 0, 0, QStringLiteral("/dev/ttyUSB0")});
     here.endVisit(v1, sampleTime(1, 7), EndReason::Lost);
     const auto second = here.exportVisits({v1});
     ASSERT_TRUE(second);
@@ -541,7 +543,10 @@ TEST_F(ServiceLogStore, OwnerOnItsThreadRecordsAVisitAndPausesForAReplay) {
     QSignalSpy began(owner, &ServiceLogOwner::visitBegan);
     QSignalSpy written(owner, &ServiceLogOwner::snapshotWritten);
     QSignalSpy ended(owner, &ServiceLogOwner::visitEnded);
-    auto post = [owner](auto fn) { QMetaObject::invokeMethod(owner, [owner, fn] { fn(*owner); }, Qt::QueuedConnection); };
+    auto post = [owner](auto fn) {
+        QMetaObject::invokeMethod(
+            owner, [owner, fn] { fn(*owner); }, Qt::QueuedConnection);
+    };
     const Location where = db.location();
     post([where](ServiceLogOwner& o) { o.open(where); });
     ASSERT_TRUE(status.wait(5000));
@@ -594,9 +599,9 @@ struct Child {
 
     bool start(const Location& where, const QString& visit, int hangAt) {
         process.setProgram(QStringLiteral(ZANST_SERVICELOG_CHILD));
-        process.setArguments({where.backend == Backend::Sqlite ? QStringLiteral("sqlite:") + where.path
-                                                                : where.displayName(),
-                              visit, QString::number(hangAt)});
+        process.setArguments(
+            {where.backend == Backend::Sqlite ? QStringLiteral("sqlite:") + where.path : where.displayName(),
+             visit, QString::number(hangAt)});
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start();
         return process.waitForStarted(5000);

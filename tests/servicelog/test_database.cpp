@@ -18,7 +18,8 @@ QString connectionName() {
 
 QSqlDatabase connectTo(const servicelog::Location& loc, const QString& name) {
     QSqlDatabase db = QSqlDatabase::addDatabase(
-        loc.backend == servicelog::Backend::Sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL"), name);
+        loc.backend == servicelog::Backend::Sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL"),
+        name);
     if (loc.backend == servicelog::Backend::Sqlite) {
         db.setDatabaseName(loc.path);
     } else {
@@ -82,7 +83,8 @@ servicelog::Location TestDatabase::make(const QString& name) {
     }
     const QString url = qEnvironmentVariable("ZANST_TEST_PG_URL");
     if (url.isEmpty()) {
-        error_ = QStringLiteral("ZANST_TEST_PG_URL is not set: run this binary through tests/support/with-postgres.sh");
+        error_ = QStringLiteral(
+            "ZANST_TEST_PG_URL is not set: run this binary through tests/support/with-postgres.sh");
         return {};
     }
     const auto parsed = servicelog::parseLocation(url);
