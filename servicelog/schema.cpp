@@ -23,7 +23,12 @@ QStringList version1(Backend) {
                        " port TEXT NOT NULL DEFAULT '',"
                        " tool_version TEXT NOT NULL DEFAULT '',"
                        " notes TEXT NOT NULL DEFAULT '',"
-                       " serials TEXT NOT NULL DEFAULT '[]')"), // the batteries found, JSON, for listings
+                       // for listings without a pass over the other tables: the batteries found
+                       // (JSON), how many balancers, snapshots and actions
+                       " serials TEXT NOT NULL DEFAULT '[]',"
+                       " balancer_count INTEGER NOT NULL DEFAULT 0,"
+                       " snapshot_count INTEGER NOT NULL DEFAULT 0,"
+                       " action_count INTEGER NOT NULL DEFAULT 0)"),
         QStringLiteral("CREATE INDEX visits_started ON visits (started_at)"),
         QStringLiteral("CREATE INDEX visits_site ON visits (site)"),
         QStringLiteral("CREATE TABLE visit_balancers ("

@@ -508,8 +508,10 @@ bool ServiceLog::refreshSerials(const QString& visit) {
         serials.append(q.value(0).toString());
     }
     QSqlQuery u(db);
-    u.prepare(QStringLiteral("UPDATE visits SET serials = ? WHERE id = ?"));
+    u.prepare(QStringLiteral("UPDATE visits SET serials = ?, balancer_count ="
+                             " (SELECT COUNT(*) FROM visit_balancers WHERE visit_id = ?) WHERE id = ?"));
     u.addBindValue(QString::fromUtf8(QJsonDocument(serials).toJson(QJsonDocument::Compact)));
+    u.addBindValue(visit);
     u.addBindValue(visit);
     return u.exec() || failSql(QStringLiteral("recording the balancers"), u.lastError());
 }
@@ -618,6 +620,12 @@ bool ServiceLog::insertSnapshot(const QString& visit, const SnapshotRecord& s, i
             chunkHook_(static_cast<int>(end));
         }
     }
+    QSqlQuery counted(db);
+    counted.prepare(QStringLiteral("UPDATE visits SET snapshot_count = snapshot_count + 1 WHERE id = ?"));
+    counted.addBindValue(visit);
+    if (!counted.exec()) {
+        return failSql(what, counted.lastError());
+    }
     QSqlQuery b(db);
     b.prepare(QStringLiteral(
         "INSERT INTO snapshot_batteries (visit_id, seq, battery, serial, cells, min_mv, min_cell,"
@@ -723,7 +731,13 @@ bool ServiceLog::insertAction(const QString& visit, const ActionRecord& a, int s
     q.addBindValue(text(serial));
     q.addBindValue(text(haveOutcome ? outcomeText(outcome) : QString()));
     q.addBindValue(QString::fromUtf8(QJsonDocument(actionDetails(a)).toJson(QJsonDocument::Compact)));
-    return q.exec() || failSql(QStringLiteral("recording an action"), q.lastError());
+    if (!q.exec()) {
+        return failSql(QStringLiteral("recording an action"), q.lastError());
+    }
+    QSqlQuery counted(QSqlDatabase::database(connection_, false));
+    counted.prepare(QStringLiteral("UPDATE visits SET action_count = action_count + 1 WHERE id = ?"));
+    counted.addBindValue(visit);
+    return counted.exec() || failSql(QStringLiteral("recording an action"), counted.lastError());
 }
 
 int ServiceLog::recordAction(const QString& visit, const ActionRecord& action) {
@@ -1012,9 +1026,7 @@ std::optional<std::vector<VisitSummary>> ServiceLog::visits(const VisitFilter& f
     q.setForwardOnly(true);
     q.prepare(
         QStringLiteral("SELECT v.id, v.started_at, v.ended_at, v.site, v.technician, v.adapter, v.serials,"
-                       " (SELECT COUNT(*) FROM visit_balancers b WHERE b.visit_id = v.id),"
-                       " (SELECT COUNT(*) FROM snapshots s WHERE s.visit_id = v.id),"
-                       " (SELECT COUNT(*) FROM actions a WHERE a.visit_id = v.id)"
+                       " v.balancer_count, v.snapshot_count, v.action_count"
                        " FROM visits v") +
         whereText + QStringLiteral(" ORDER BY v.started_at DESC, v.id") + limitText);
     for (const QVariant& b : binds) {
