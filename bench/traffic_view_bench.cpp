@@ -118,8 +118,7 @@ int main(int argc, char** argv) {
     double seconds = 10;
     int rounds = 3;
     const zanst::bench::OptionTable options{
-        "The traffic view at full line rate: echo delay, window stalls and memory, the view closed, "
-        "open and capturing.",
+        "The traffic view at full line rate, closed, open and capturing: echo delay, stalls, memory.",
         {{"--seconds", "S", "seconds of each phase (default 10)", &seconds, 0.0},
          {"--rounds", "R", "rounds of the three phases (default 3)", &rounds, 1.0}}};
     if (const auto exit = zanst::bench::parseCommandLine(options, argc, argv)) {
