@@ -4,6 +4,8 @@
 //   servicelog_bench [--visits N] [--folder DIR]
 //   tests/support/with-postgres.sh servicelog_bench --postgres   (the same against PostgreSQL)
 
+#include "bench_options.hpp"
+#include "offscreen.hpp"
 #include "report_sample.hpp"
 #include "sample_bank.hpp"
 
@@ -92,24 +94,21 @@ qint64 databaseBytes(const servicelog::Location& where) {
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
     int visits = 1000;
     bool postgres = false;
-    QString folder;
-    const QStringList args = app.arguments();
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--visits") && i + 1 < args.size()) {
-            visits = args[++i].toInt();
-        } else if (args[i] == QLatin1String("--folder") && i + 1 < args.size()) {
-            folder = args[++i];
-        } else if (args[i] == QLatin1String("--postgres")) {
-            postgres = true;
-        } else {
-            std::fprintf(stderr, "usage: servicelog_bench [--visits N] [--folder DIR] [--postgres]\n");
-            return 2;
-        }
+    std::string folderArg;
+    const zanst::bench::OptionTable options{
+        "The service log: a snapshot of 160 balancers, a visit's size, a report, the history queries.",
+        {{"--visits", "N", "visits in the log for the history queries (default 1000)", &visits, 1.0},
+         {"--folder", "DIR", "where the SQLite file goes (default the temporary folder)", &folderArg},
+         {"--postgres", "", "the server of ZANST_TEST_PG_URL instead (run through with-postgres.sh)",
+          &postgres}}};
+    if (const auto exit = zanst::bench::parseCommandLine(options, argc, argv)) {
+        return *exit;
     }
+    zanst::bench::setUpOffscreen();
+    QGuiApplication app(argc, argv);
+    const QString folder = QString::fromStdString(folderArg);
     QTemporaryDir dir(folder.isEmpty() ? QDir::tempPath() + QStringLiteral("/servicelog-bench-XXXXXX")
                                        : folder + QStringLiteral("/servicelog-bench-XXXXXX"));
     servicelog::Location where;
