@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdint>
 
 namespace zanst::bus {
 
@@ -92,6 +93,11 @@ std::string wholeOfTenthsText(std::int64_t tenths) {
 
 std::string groupedTenthsText(std::int64_t tenths, const TextFormat& format) {
     return fixedText(tenths, 1, format, true);
+}
+
+std::string groupedCountText(std::uint64_t count, const TextFormat& format) {
+    constexpr auto kMax = static_cast<std::uint64_t>(INT64_MAX);
+    return fixedText(static_cast<std::int64_t>(std::min(count, kMax)), 0, format, true);
 }
 
 } // namespace zanst::bus

@@ -32,4 +32,7 @@ std::string wholeOfTenthsText(std::int64_t tenths);
 // Tenths with one decimal and groups of three digits: -15 -> "-1.5", 12345 -> "1,234.5", 0 -> "0.0".
 std::string groupedTenthsText(std::int64_t tenths, const TextFormat& format = {});
 
+// A count with groups of three digits: 12345 -> "12,345".
+std::string groupedCountText(std::uint64_t count, const TextFormat& format = {});
+
 } // namespace zanst::bus
