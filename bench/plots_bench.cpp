@@ -136,9 +136,9 @@ int main(int argc, char** argv) {
     {
         zanst::app::diag_form window;
         int tables = 0;
-        zanst::tester::BankSnapshot last;
+        zanst::bank::BankSnapshot last;
         QObject::connect(window.engine()->tester(), &zanst::app::TesterFeature::snapshotTaken, &window,
-                         [&](const zanst::tester::BankSnapshot& s) {
+                         [&](const zanst::bank::BankSnapshot& s) {
                              ++tables;
                              last = s;
                          });

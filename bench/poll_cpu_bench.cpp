@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     {
         zanst::app::diag_form window;
         QObject::connect(window.engine()->tester(), &zanst::app::TesterFeature::snapshotTaken, &window,
-                         [&](const zanst::tester::BankSnapshot& s) {
+                         [&](const zanst::bank::BankSnapshot& s) {
                              ++tables;
                              lastRows = s.balancers.size();
                          });

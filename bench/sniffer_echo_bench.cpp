@@ -75,7 +75,7 @@ PhaseResult toolPhase(const Bytes& pattern, double seconds, int& tablesBuilt) {
     std::atomic<int> tables{0};
     QObject::connect(
         host.engine()->sniffer(), &zanst::app::SnifferFeature::snapshotTaken, host.engine(),
-        [&](const zanst::tester::BankSnapshot&) { ++tables; }, Qt::DirectConnection);
+        [&](const zanst::bank::BankSnapshot&) { ++tables; }, Qt::DirectConnection);
     const QString path = QString::fromStdString(pty.slavePath());
     host.runBlocking([&] {
         host.engine()->selectPort(path);

@@ -12,6 +12,7 @@
 //   soak faults                  the port vanishing in each mode; the recordings folder removed,
 //                                read-only, full (the last two need root for a small tmpfs)
 
+#include "bank/cell_rows.hpp"
 #include "echo_phase.hpp"
 #include "shell/main_window.hpp"
 #include "support/pty.hpp"
@@ -20,7 +21,6 @@
 #include "tabs/bms_tester_tab.hpp"
 #include "tabs/connection_tab.hpp"
 #include "tabs/sniffer_tab.hpp"
-#include "tester/cell_rows.hpp"
 #include "ui/cell_grid.hpp"
 #include "ui/recorder_panel.hpp"
 
@@ -50,7 +50,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using zanst::tester::Column;
+using zanst::bank::Column;
 namespace fs = std::filesystem;
 
 void runFor(std::chrono::milliseconds ms) {

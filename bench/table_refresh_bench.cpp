@@ -1,9 +1,9 @@
 // Cost of one table refresh with 256 balancers: the snapshot taken from the balancer tables, its rows
 // computed, handed to the grid model and painted by the grid (offscreen), and one recording line.
 
+#include "bank/cell_rows.hpp"
+#include "recording/recorder.hpp"
 #include "support/records.hpp"
-#include "tester/cell_rows.hpp"
-#include "tester/recorder.hpp"
 #include "ui/cell_grid.hpp"
 
 #include <QApplication>
@@ -37,7 +37,7 @@ BusState fullBank(int offsetMv = 0) {
 void BM_RowsComputed(benchmark::State& state) {
     const BusState s = fullBank();
     for (auto _ : state) {
-        zanst::tester::CellTable table = zanst::tester::UpdateCellData(zanst::tester::takeSnapshot(s), {});
+        zanst::bank::CellTable table = zanst::bank::UpdateCellData(zanst::bank::takeSnapshot(s), {});
         benchmark::DoNotOptimize(table.rows.data());
     }
 }
@@ -53,7 +53,7 @@ void BM_RowsComputedAndShown(benchmark::State& state) {
     view->show();
     QApplication::processEvents();
     for (auto _ : state) {
-        model.setTable(zanst::tester::UpdateCellData(zanst::tester::takeSnapshot(banks[turn]), {}));
+        model.setTable(zanst::bank::UpdateCellData(zanst::bank::takeSnapshot(banks[turn]), {}));
         turn ^= 1;
         view->viewport()->repaint(); // paints the visible rows now
     }
@@ -62,8 +62,8 @@ void BM_RowsComputedAndShown(benchmark::State& state) {
 BENCHMARK(BM_RowsComputedAndShown)->Unit(benchmark::kMicrosecond);
 
 void BM_ModelOnly(benchmark::State& state) {
-    const zanst::tester::CellTable table =
-        zanst::tester::UpdateCellData(zanst::tester::takeSnapshot(fullBank()), {});
+    const zanst::bank::CellTable table =
+        zanst::bank::UpdateCellData(zanst::bank::takeSnapshot(fullBank()), {});
     zanst::app::CellTableModel model;
     QTableView* view = zanst::app::makeCellGrid(&model, QStringLiteral("grid"), QStringLiteral("grid"));
     view->resize(850, 500);
@@ -81,7 +81,7 @@ void BM_PaintOnly(benchmark::State& state) {
     QTableView* view = zanst::app::makeCellGrid(&model, QStringLiteral("grid"), QStringLiteral("grid"));
     view->resize(850, 500);
     view->show();
-    model.setTable(zanst::tester::UpdateCellData(zanst::tester::takeSnapshot(fullBank()), {}));
+    model.setTable(zanst::bank::UpdateCellData(zanst::bank::takeSnapshot(fullBank()), {}));
     QApplication::processEvents();
     for (auto _ : state) {
         view->viewport()->repaint();
@@ -105,13 +105,13 @@ void BM_PaintEmpty(benchmark::State& state) {
 BENCHMARK(BM_PaintEmpty)->Unit(benchmark::kMicrosecond);
 
 void BM_RecordingLineOfAllColumns(benchmark::State& state) {
-    const zanst::tester::CellTable table =
-        zanst::tester::UpdateCellData(zanst::tester::takeSnapshot(fullBank()), {});
-    zanst::tester::RowSelection all{};
+    const zanst::bank::CellTable table =
+        zanst::bank::UpdateCellData(zanst::bank::takeSnapshot(fullBank()), {});
+    zanst::recording::RowSelection all{};
     all.fill(true);
-    const auto columns = zanst::tester::presetColumns(zanst::tester::RecordingPreset::All);
+    const auto columns = zanst::recording::presetColumns(zanst::recording::RecordingPreset::All);
     for (auto _ : state) {
-        std::string line = zanst::tester::recordingLine(table, all, columns, {});
+        std::string line = zanst::recording::recordingLine(table, all, columns, {});
         benchmark::DoNotOptimize(line.data());
     }
 }

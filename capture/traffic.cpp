@@ -1,11 +1,10 @@
 #include "capture/traffic.hpp"
 
 #include "bus/bytes.hpp"
+#include "bus/hex.hpp"
+#include "bus/number_text.hpp"
 #include "bus/records.hpp"
 #include "bus/tables.hpp"
-
-#include <cstdio>
-#include <cstdlib>
 
 namespace zanst::capture {
 
@@ -44,11 +43,8 @@ std::string commandName(std::uint8_t command) {
         return "Metrics";
     case cmd::kAck80:
         return "Acknowledge";
-    default: {
-        char text[8];
-        std::snprintf(text, sizeof text, "0x%02X", command);
-        return text;
-    }
+    default:
+        return bus::ConvertHex(command, 2);
     }
 }
 
@@ -70,7 +66,6 @@ std::string rowCommandText(const TrafficRow& row) {
 }
 
 std::string rowFieldsText(const TrafficRow& row) {
-    char text[160];
     const std::span<const std::uint8_t> b(row.bytes);
     switch (row.kind) {
     case RowKind::Frame: {
@@ -78,9 +73,8 @@ std::string rowFieldsText(const TrafficRow& row) {
             return {};
         }
         const std::size_t payload = b.size() >= bus::kFrameOverhead ? b.size() - bus::kFrameOverhead : 0;
-        std::snprintf(text, sizeof text, "payload %zu bytes, following %u", payload,
-                      static_cast<unsigned>(b.size() >= 2 ? b[b.size() - 2] : 0));
-        return text;
+        return "payload " + std::to_string(payload) + " bytes, following " +
+               std::to_string(b.size() >= 2 ? b[b.size() - 2] : 0);
     }
     case RowKind::Record: {
         if (row.crc != CrcVerdict::Good) {
@@ -93,33 +87,23 @@ std::string rowFieldsText(const TrafficRow& row) {
             const int mv = bus::cellVoltageMv(m.measurement);
             const int ma = bus::cellCurrentMa(m.measurement);
             const int tenths = bus::temperatureTenths(m.temperature);
-            std::snprintf(text, sizeof text, "id %u: %d.%03d V, %s%d.%03d A, %s%d.%d degC, flags 0x%02X",
-                          static_cast<unsigned>(m.id), mv / 1000, mv % 1000, ma < 0 ? "-" : "",
-                          std::abs(ma) / 1000, std::abs(ma) % 1000, tenths < 0 ? "-" : "",
-                          std::abs(tenths) / 10, std::abs(tenths) % 10, static_cast<unsigned>(m.flags));
-            return text;
+            return "id " + std::to_string(m.id) + ": " + bus::scaledText(mv, 3) + " V, " +
+                   bus::scaledText(ma, 3) + " A, " + bus::scaledText(tenths, 1) + " degC, flags " +
+                   bus::ConvertHex(m.flags, 2);
         }
         case bus::rec::kInfo: {
             bus::balancerinfo info;
             bus::copyInfoRecord(info, b);
-            std::string serial;
-            for (const char c : info.serialText()) {
-                serial += (c >= 0x20 && c < 0x7F) ? c : '?';
-            }
-            std::snprintf(text, sizeof text, "id %u: serial %s, product 0x%04X, %u Ah, firmware 0x%08X",
-                          static_cast<unsigned>(info.id), serial.c_str(),
-                          static_cast<unsigned>(info.productId), static_cast<unsigned>(info.capacity),
-                          static_cast<unsigned>(info.fwVersion));
-            return text;
+            return "id " + std::to_string(info.id) + ": serial " + bus::serialText(b.subspan(4, 11)) +
+                   ", product " + bus::ConvertHex(info.productId, 4) + ", " + std::to_string(info.capacity) +
+                   " Ah, firmware " + bus::ConvertHex(info.fwVersion, 8);
         }
         case bus::rec::kCalibration: {
             bus::calibrationdata cal;
             bus::copyCalibrationRecord(cal, b);
-            std::snprintf(text, sizeof text, "id %u: voltage gain %u, current gain %u, current offset %d",
-                          static_cast<unsigned>(cal.id), static_cast<unsigned>(cal.vGain),
-                          static_cast<unsigned>(cal.iGain),
-                          static_cast<int>(static_cast<std::int16_t>(cal.iOffset)));
-            return text;
+            return "id " + std::to_string(cal.id) + ": voltage gain " + std::to_string(cal.vGain) +
+                   ", current gain " + std::to_string(cal.iGain) + ", current offset " +
+                   std::to_string(static_cast<std::int16_t>(cal.iOffset));
         }
         default:
             return {};

@@ -3,6 +3,7 @@
 // master side hands it its 0x50 frames), the metrics file reader, the firmware HEX reader and the
 // service tools' input readers. Anything read or written out of bounds stops the run.
 
+#include "bank/cell_rows.hpp"
 #include "bus/master_receiver.hpp"
 #include "emulator/presets.hpp"
 #include "emulator/responder.hpp"
@@ -11,11 +12,10 @@
 #include "service/calibration.hpp"
 #include "service/hex_image.hpp"
 #include "sim/frame_receiver.hpp"
+#include "sniffer/sniffer_parser.hpp"
 #include "support/fake_port.hpp"
 #include "tester/bank_computation.hpp"
-#include "tester/cell_rows.hpp"
 #include "tester/requests.hpp"
-#include "tester/sniffer_parser.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -27,10 +27,10 @@ namespace {
 
 using namespace zanst;
 
-class Refresh : public tester::SnifferListener {
+class Refresh : public sniffer::SnifferListener {
   public:
-    void bmsInfoChanged(tester::BmsField, const std::string&) override {}
-    void burstEnded(const tester::BankSnapshot& snapshot) override { tester::UpdateCellData(snapshot, {}); }
+    void bmsInfoChanged(sniffer::BmsField, const std::string&) override {}
+    void burstEnded(const bank::BankSnapshot& snapshot) override { bank::UpdateCellData(snapshot, {}); }
 };
 
 // What the master side hands the metrics fetch.
@@ -41,8 +41,8 @@ class MetricsAnswers : public bus::ReturnedFrameSink {
 
 // Walks everything a tick derives from the tables.
 void consume(bus::BusState& state) {
-    tester::UpdateCellData(tester::takeSnapshot(state), {});
-    tester::BankValues bank;
+    bank::UpdateCellData(bank::takeSnapshot(state), {});
+    bank::BankValues bank;
     tester::CalcBMSParams(state, 48, 5, bank);
     tester::measurementPlaceholders(state);
     tester::calibrationPlaceholders(state);
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         bus::BusState state;
         Refresh refresh;
-        tester::SnifferParser sniffer(state, &refresh);
+        sniffer::SnifferParser sniffer(state, &refresh);
         sniffer.receive(bytes);
         consume(state);
     }

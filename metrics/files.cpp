@@ -1,5 +1,7 @@
 #include "files.hpp"
 
+#include "recording/append_file.hpp"
+
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -180,13 +182,10 @@ StoreResult MetricsFileStore::storeMetricsInActiveFile(const MetricsMetadata& re
     if (!result.ok) {
         return result;
     }
-    {
-        std::ofstream out(active_, std::ios::binary | std::ios::app);
-        out << metricsBlock(record);
-        out.close();
-        if (!out) {
-            return failure("Cannot write", active_, errnoText());
-        }
+    if (const recording::FileResult written =
+            recording::appendWhole(active_, metricsBlock(record), "metrics");
+        !written.ok) {
+        return {false, false, written.message};
     }
     // Line 1 counts only blocks that are in the file: it is updated after the block is written.
     ++stored_;

@@ -26,12 +26,10 @@ std::string fixed(double v, int decimals) {
 }
 
 std::string serialOf(const bus::Bytes& infoRecord) {
-    std::string s;
-    for (std::size_t i = 4; i < 15 && i < infoRecord.size() && infoRecord[i] != 0; ++i) {
-        const char c = static_cast<char>(infoRecord[i]);
-        s += (c >= 0x20 && c < 0x7F) ? c : '?';
-    }
-    return s;
+    const std::span<const std::uint8_t> record(infoRecord);
+    return infoRecord.size() > 4
+               ? bus::serialText(record.subspan(4, std::min<std::size_t>(11, infoRecord.size() - 4)))
+               : std::string();
 }
 
 } // namespace

@@ -9,11 +9,6 @@
 
 namespace zanst::tester {
 
-BankTexts bankTexts(const BankValues& bank, const bus::TextFormat& format) {
-    return {bus::scaledText(bank.balancerSetpoint, 3, format), bus::scaledText(bank.batVoltage, 3, format),
-            bus::scaledText(bank.batCurrent, 3, format)};
-}
-
 int parallelStrings(int sysv, int nominalVolts, int batteries) {
     int strings = 1;
     if (sysv == 12) {
@@ -52,7 +47,7 @@ int bankCurrent(std::optional<int> lowAverage, std::optional<int> highAverage) {
     return low * (100 - w) / 100 + high * w / 100;
 }
 
-void CalcBMSParams(bus::BusState& state, int sysv, int correction, BankValues& bank) {
+void CalcBMSParams(bus::BusState& state, int sysv, int correction, bank::BankValues& bank) {
     bank.batVoltage = 0;
     const int count = bus::walkableCells(state.numCells);
     if (count == 0) {

@@ -65,7 +65,7 @@ TickReport PollEngine::timerBMS_Tick() {
     }
 
     sysv = settings.systemVoltage;
-    report.snapshot = takeSnapshot(state_);
+    report.snapshot = bank::takeSnapshot(state_);
     CalcBMSParams(state_, sysv, settings.setpointCorrection, bank);
     report.bank = bank;
 

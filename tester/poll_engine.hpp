@@ -3,8 +3,8 @@
 // table and the bank values from what came back since the last tick, then enumerates the
 // balancers or polls their measurements (or, on "Calibration", their calibration data).
 
+#include "bank/bank_snapshot.hpp"
 #include "bank_computation.hpp"
-#include "bank_snapshot.hpp"
 
 #include "bus/port.hpp"
 #include "bus/state.hpp"
@@ -27,8 +27,8 @@ struct TickReport {
     bool busSilent = false;            // no frame for more than three ticks: the tables were emptied
     std::optional<bool> allInTestMode; // "Calibration" only, with balancers known
     PollRequest sent = PollRequest::None;
-    BankSnapshot snapshot;
-    BankValues bank;
+    bank::BankSnapshot snapshot;
+    bank::BankValues bank;
 };
 
 class PollEngine {
@@ -42,7 +42,7 @@ class PollEngine {
     TickReport timerBMS_Tick();
 
     // Engine state kept between ticks, under the system's names.
-    BankValues bank;
+    bank::BankValues bank;
     int sysv = 12;
     bool getCalData = false;
     bool bToggleDataCal = false;

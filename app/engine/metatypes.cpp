@@ -3,8 +3,8 @@
 namespace zanst::app {
 
 void registerMetaTypes() {
-    qRegisterMetaType<tester::BankSnapshot>();
-    qRegisterMetaType<tester::BankValues>();
+    qRegisterMetaType<bank::BankSnapshot>();
+    qRegisterMetaType<bank::BankValues>();
 }
 
 } // namespace zanst::app

@@ -1,13 +1,13 @@
 #pragma once
 // Value types that travel between the engine's thread and the window's in queued signals.
 
+#include "bank/bank_snapshot.hpp"
 #include "tester/bank_computation.hpp"
-#include "tester/bank_snapshot.hpp"
 
 #include <QMetaType>
 
-Q_DECLARE_METATYPE(zanst::tester::BankSnapshot)
-Q_DECLARE_METATYPE(zanst::tester::BankValues)
+Q_DECLARE_METATYPE(zanst::bank::BankSnapshot)
+Q_DECLARE_METATYPE(zanst::bank::BankValues)
 
 namespace zanst::app {
 

@@ -10,18 +10,18 @@ SnifferFeature::SnifferFeature(bus::BusState& state, QObject* parent)
     parser_.format = localeTextFormat();
 }
 
-void SnifferFeature::bmsInfoChanged(tester::BmsField field, const std::string& text) {
+void SnifferFeature::bmsInfoChanged(sniffer::BmsField field, const std::string& text) {
     emit infoChanged(static_cast<int>(field),
                      QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
 }
 
-void SnifferFeature::burstEnded(const tester::BankSnapshot& snapshot) {
+void SnifferFeature::burstEnded(const bank::BankSnapshot& snapshot) {
     // Every byte of the burst has been echoed already; the snapshot is taken between bytes.
     emit snapshotTaken(snapshot);
 }
 
 void SnifferFeature::bmsMeasured(int setpointMv, int bankMv, int bankMa) {
-    emit bankValuesChanged(tester::BankValues{setpointMv, bankMv, bankMa});
+    emit bankValuesChanged(bank::BankValues{setpointMv, bankMv, bankMa});
 }
 
 } // namespace zanst::app

@@ -3,14 +3,14 @@
 // repeated byte to, and what it shows ("BMS info" fields, the data monitor table).
 
 #include "engine/metatypes.hpp"
-#include "tester/sniffer_parser.hpp"
+#include "sniffer/sniffer_parser.hpp"
 
 #include <QObject>
 #include <QString>
 
 namespace zanst::app {
 
-class SnifferFeature : public QObject, private tester::SnifferListener {
+class SnifferFeature : public QObject, private sniffer::SnifferListener {
     Q_OBJECT
   public:
     SnifferFeature(bus::BusState& state, QObject* parent = nullptr);
@@ -22,20 +22,20 @@ class SnifferFeature : public QObject, private tester::SnifferListener {
     void clearInfo() { emit infoCleared(); }
 
   signals:
-    // One of the "BMS info" fields (tester::BmsField) got a new text.
+    // One of the "BMS info" fields (sniffer::BmsField) got a new text.
     void infoChanged(int field, const QString& text);
     void infoCleared();
     // What the balancer tables hold at the end of every sniffed burst.
-    void snapshotTaken(const zanst::tester::BankSnapshot& snapshot);
+    void snapshotTaken(const zanst::bank::BankSnapshot& snapshot);
     // The BMS's setpoint, bank voltage and current from its measurement frame, as numbers.
-    void bankValuesChanged(const zanst::tester::BankValues& values);
+    void bankValuesChanged(const zanst::bank::BankValues& values);
 
   private:
-    void bmsInfoChanged(tester::BmsField field, const std::string& text) override;
-    void burstEnded(const tester::BankSnapshot& snapshot) override;
+    void bmsInfoChanged(sniffer::BmsField field, const std::string& text) override;
+    void burstEnded(const bank::BankSnapshot& snapshot) override;
     void bmsMeasured(int setpointMv, int bankMv, int bankMa) override;
 
-    tester::SnifferParser parser_;
+    sniffer::SnifferParser parser_;
 };
 
 } // namespace zanst::app

@@ -31,9 +31,9 @@ class TesterFeature : public QObject {
 
   signals:
     // What the balancer tables hold after every poll tick, for the tester and data monitor tables.
-    void snapshotTaken(const zanst::tester::BankSnapshot& snapshot);
+    void snapshotTaken(const zanst::bank::BankSnapshot& snapshot);
     // Setpoint, bank voltage and bank current as the tick computed them.
-    void bankValuesChanged(const zanst::tester::BankValues& values);
+    void bankValuesChanged(const zanst::bank::BankValues& values);
     // "Calibration": whether every known balancer reports test mode, after the tick's snapshot.
     void testModeChecked(bool allInTestMode);
 

@@ -124,7 +124,7 @@ void BatteryTesterTab::onSettingEdited(const QString& text) {
     emit setpointCorrectionChanged(*correction);
 }
 
-void BatteryTesterTab::showSnapshot(const tester::BankSnapshot& snapshot) {
+void BatteryTesterTab::showSnapshot(const bank::BankSnapshot& snapshot) {
     model_->setSnapshot(snapshot);
     summary_->showSnapshot(snapshot);
 }
@@ -138,8 +138,8 @@ void BatteryTesterTab::setStale(bool stale, const QString& age) {
     }
 }
 
-void BatteryTesterTab::showBankValues(const tester::BankValues& values) {
-    const tester::BankTexts texts = tester::bankTexts(values, localeTextFormat());
+void BatteryTesterTab::showBankValues(const bank::BankValues& values) {
+    const bank::BankTexts texts = bank::bankTexts(values, localeTextFormat());
     textBalSetP->setText(QString::fromStdString(texts.setpoint));
     textBatV->setText(QString::fromStdString(texts.voltage));
     tbTotalCurrent->setText(QString::fromStdString(texts.current));

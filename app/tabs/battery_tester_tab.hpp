@@ -10,10 +10,10 @@ class QComboBox;
 class QLineEdit;
 class QTableView;
 
-namespace zanst::tester {
+namespace zanst::bank {
 struct BankSnapshot;
 struct BankValues;
-} // namespace zanst::tester
+} // namespace zanst::bank
 
 namespace zanst::app {
 
@@ -51,8 +51,8 @@ class BatteryTesterTab : public QWidget {
     UpdaterGroup* updaterGroup = nullptr;
     GainGroup* gainGroup = nullptr;
 
-    void showSnapshot(const tester::BankSnapshot& snapshot);
-    void showBankValues(const tester::BankValues& values);
+    void showSnapshot(const bank::BankSnapshot& snapshot);
+    void showBankValues(const bank::BankValues& values);
     // The rows are old: no valid answer for longer than the mode's watchdog.
     void setStale(bool stale, const QString& age);
 

@@ -110,7 +110,7 @@ int CalibrationTab::selectedCellId() const {
     return current.isValid() ? current.row() : -1;
 }
 
-void CalibrationTab::showSnapshot(const tester::BankSnapshot& snapshot) {
+void CalibrationTab::showSnapshot(const bank::BankSnapshot& snapshot) {
     model_->setSnapshot(snapshot);
     updateRowButtons();
 }

@@ -15,9 +15,9 @@ class QLineEdit;
 class QPushButton;
 class QTableView;
 
-namespace zanst::tester {
+namespace zanst::bank {
 struct BankSnapshot;
-} // namespace zanst::tester
+} // namespace zanst::bank
 
 namespace zanst::app {
 
@@ -53,7 +53,7 @@ class CalibrationTab : public QWidget {
     int selectedCellId() const;
 
     // The rows of every refresh.
-    void showSnapshot(const tester::BankSnapshot& snapshot);
+    void showSnapshot(const bank::BankSnapshot& snapshot);
     // The calibration tick's check: every known balancer in test mode, or not.
     void showTestMode(bool allInTestMode);
     // Test mode not (yet) confirmed: entering the tab, or leaving it.

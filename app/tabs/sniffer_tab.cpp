@@ -14,7 +14,7 @@
 
 namespace zanst::app {
 
-using tester::BmsField;
+using sniffer::BmsField;
 
 SnifferTab::SnifferTab(RecordingLock& lock, QWidget* parent) : QWidget(parent) {
     model_ = new CellTableModel(this);
@@ -79,7 +79,7 @@ SnifferTab::SnifferTab(RecordingLock& lock, QWidget* parent) : QWidget(parent) {
 }
 
 void SnifferTab::showField(int field, const QString& text) {
-    if (field >= 0 && field < tester::kBmsFieldCount) {
+    if (field >= 0 && field < sniffer::kBmsFieldCount) {
         fields_[static_cast<std::size_t>(field)]->setText(text);
     }
 }
@@ -99,7 +99,7 @@ void SnifferTab::setStale(bool stale, const QString& age) {
     }
 }
 
-void SnifferTab::showSnapshot(const tester::BankSnapshot& snapshot) {
+void SnifferTab::showSnapshot(const bank::BankSnapshot& snapshot) {
     model_->setSnapshot(snapshot);
     summary_->showSnapshot(snapshot);
 }

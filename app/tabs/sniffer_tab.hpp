@@ -2,7 +2,7 @@
 // "Data Sniffer": the tool repeats and decodes the ring traffic. Shows what the BMS announces
 // in "BMS info" and the balancers' records in the data monitor table, which can be recorded.
 
-#include "tester/sniffer_parser.hpp"
+#include "sniffer/sniffer_parser.hpp"
 
 #include <QWidget>
 
@@ -12,9 +12,9 @@ class QLabel;
 class QLineEdit;
 class QTableView;
 
-namespace zanst::tester {
+namespace zanst::bank {
 struct BankSnapshot;
-}
+} // namespace zanst::bank
 
 namespace zanst::app {
 
@@ -35,14 +35,14 @@ class SnifferTab : public QWidget {
     CellTableModel* model() const { return model_; }
     RecorderPanel* recorder() const { return recorder_; }
     BankSummaryView* summary() const { return summary_; }
-    QLineEdit* bmsField(tester::BmsField field) const { return fields_[static_cast<std::size_t>(field)]; }
+    QLineEdit* bmsField(sniffer::BmsField field) const { return fields_[static_cast<std::size_t>(field)]; }
 
     QTableView* BattDataMonitorGridView = nullptr;
 
-    // What the sniffer reports: a "BMS info" field (tester::BmsField), all fields emptied, the rows.
+    // What the sniffer reports: a "BMS info" field (sniffer::BmsField), all fields emptied, the rows.
     void showField(int field, const QString& text);
     void clearFields();
-    void showSnapshot(const tester::BankSnapshot& snapshot);
+    void showSnapshot(const bank::BankSnapshot& snapshot);
     // The fields and rows are old: no valid traffic for longer than the watchdog.
     void setStale(bool stale, const QString& age);
 
@@ -50,7 +50,7 @@ class SnifferTab : public QWidget {
     CellTableModel* model_ = nullptr;
     RecorderPanel* recorder_ = nullptr;
     BankSummaryView* summary_ = nullptr;
-    std::array<QLineEdit*, tester::kBmsFieldCount> fields_{};
+    std::array<QLineEdit*, sniffer::kBmsFieldCount> fields_{};
     QLabel* statusCaption_ = nullptr;
     StaleNote* staleNote_ = nullptr;
 };

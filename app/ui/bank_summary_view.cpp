@@ -19,8 +19,8 @@ QString text(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-QString coloured(const QString& body, tester::VoltageLevel level) {
-    if (level == tester::VoltageLevel::Normal) {
+QString coloured(const QString& body, bank::VoltageLevel level) {
+    if (level == bank::VoltageLevel::Normal) {
         return body;
     }
     return QStringLiteral("<b><span style=\"color:%1\">%2</span></b>")
@@ -50,12 +50,12 @@ BankSummaryView::BankSummaryView(QWidget* parent) : QWidget(parent), format_(loc
     render();
 }
 
-void BankSummaryView::showSnapshot(const tester::BankSnapshot& snapshot) {
+void BankSummaryView::showSnapshot(const bank::BankSnapshot& snapshot) {
     snapshot_ = snapshot;
     render();
 }
 
-void BankSummaryView::showBankValues(const tester::BankValues& values) {
+void BankSummaryView::showBankValues(const bank::BankValues& values) {
     bank_ = values;
     render();
 }
@@ -69,18 +69,18 @@ void BankSummaryView::setStale(bool stale) {
 
 void BankSummaryView::render() {
     summary_ =
-        tester::summarizeBank(snapshot_, bank_ ? std::optional<int>(bank_->balancerSetpoint) : std::nullopt);
-    const tester::BankSummary& s = summary_;
+        bank::summarizeBank(snapshot_, bank_ ? std::optional<int>(bank_->balancerSetpoint) : std::nullopt);
+    const bank::BankSummary& s = summary_;
     const auto volts = [this](int mv) {
         return text(bus::scaledText(mv, 3, format_)) + QStringLiteral(" V");
     };
-    const auto extreme = [&](const tester::CellExtreme& e) {
+    const auto extreme = [&](const bank::CellExtreme& e) {
         QString body = volts(e.value) + QStringLiteral(" (#%1").arg(e.cell);
         if (e.ties > 1) {
             body += QStringLiteral(" +%1").arg(e.ties - 1);
         }
         body += QLatin1Char(')');
-        return coloured(body, tester::millivoltLevel(e.value));
+        return coloured(body, bank::millivoltLevel(e.value));
     };
 
     QStringList parts;
@@ -119,7 +119,7 @@ void BankSummaryView::render() {
         balancing.push_back(QStringLiteral("#%1").arg(cell));
     }
     std::vector<QString> flagged;
-    for (const tester::FlaggedCell& f : s.flagged) {
+    for (const bank::FlaggedCell& f : s.flagged) {
         flagged.push_back(coloured(QStringLiteral("#%1 %2").arg(f.cell).arg(volts(f.millivolts)), f.level));
     }
     QString flags = QStringLiteral("Balancing: %1").arg(s.balancing.size());

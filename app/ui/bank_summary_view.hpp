@@ -3,9 +3,9 @@
 // spread, temperatures, bank voltage and current, balancing cells, and the cells outside the
 // normal band in the table's colours.
 
+#include "bank/bank_summary.hpp"
 #include "bus/number_text.hpp"
 #include "tester/bank_computation.hpp"
-#include "tester/bank_summary.hpp"
 
 #include <QWidget>
 
@@ -20,12 +20,12 @@ class BankSummaryView : public QWidget {
   public:
     explicit BankSummaryView(QWidget* parent = nullptr);
 
-    void showSnapshot(const tester::BankSnapshot& snapshot);
+    void showSnapshot(const bank::BankSnapshot& snapshot);
     // Bank voltage, current and setpoint, from the tester's tick or the BMS's frame.
-    void showBankValues(const tester::BankValues& values);
+    void showBankValues(const bank::BankValues& values);
     void setStale(bool stale);
 
-    const tester::BankSummary& summary() const { return summary_; }
+    const bank::BankSummary& summary() const { return summary_; }
     QLabel* cellsLine = nullptr; // counts, extremes, temperatures, bank
     QLabel* flagsLine = nullptr; // balancing cells and cells outside the band
 
@@ -33,9 +33,9 @@ class BankSummaryView : public QWidget {
     void render();
 
     bus::TextFormat format_;
-    tester::BankSnapshot snapshot_;
-    tester::BankSummary summary_;
-    std::optional<tester::BankValues> bank_;
+    bank::BankSnapshot snapshot_;
+    bank::BankSummary summary_;
+    std::optional<bank::BankValues> bank_;
     bool stale_ = false;
 };
 

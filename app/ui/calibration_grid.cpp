@@ -16,7 +16,7 @@ const QString kCaptions[CalibrationTableModel::kColumns] = {
     QStringLiteral("Status"),   QStringLiteral("HWrev"),
 };
 
-constexpr int kVoltage = static_cast<int>(tester::CalColumn::Voltage);
+constexpr int kVoltage = static_cast<int>(bank::CalColumn::Voltage);
 
 } // namespace
 
@@ -62,8 +62,8 @@ Qt::ItemFlags CalibrationTableModel::flags(const QModelIndex& index) const {
     return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
 }
 
-void CalibrationTableModel::setSnapshot(const tester::BankSnapshot& snapshot) {
-    const std::vector<tester::CalibrationRow> rows = tester::calibrationRows(snapshot, localeTextFormat());
+void CalibrationTableModel::setSnapshot(const bank::BankSnapshot& snapshot) {
+    const std::vector<bank::CalibrationRow> rows = bank::calibrationRows(snapshot, localeTextFormat());
     const std::size_t count = std::min(rows.size(), static_cast<std::size_t>(kRows));
     const std::size_t before = texts_.size();
     texts_.resize(count);

@@ -2,8 +2,8 @@
 // The calibration table of the "Calibration" tab: 256 fixed, read-only rows, the rows of the known
 // balancers filled from the engine's snapshots with texts in the user's locale.
 
-#include "tester/bank_snapshot.hpp"
-#include "tester/calibration_rows.hpp"
+#include "bank/bank_snapshot.hpp"
+#include "bank/calibration_rows.hpp"
 
 #include <QAbstractTableModel>
 #include <QString>
@@ -20,7 +20,7 @@ class CalibrationTableModel : public QAbstractTableModel {
     Q_OBJECT
   public:
     static constexpr int kRows = 256;
-    static constexpr int kColumns = tester::kCalColumnCount;
+    static constexpr int kColumns = bank::kCalColumnCount;
     static constexpr std::array<int, kColumns> kWidths{50, 50, 50, 50, 50, 50, 60, 60, 70, 40, 50};
 
     explicit CalibrationTableModel(QObject* parent = nullptr);
@@ -33,7 +33,7 @@ class CalibrationTableModel : public QAbstractTableModel {
 
     // Rows of the snapshot's balancers; a balancer without a measurement keeps the voltage its row
     // showed. Rows past the snapshot are empty, so no balancer that left shows on.
-    void setSnapshot(const tester::BankSnapshot& snapshot);
+    void setSnapshot(const bank::BankSnapshot& snapshot);
 
     QString text(int row, int column) const;
     // Info flags of the balancer in a row (bit 0: measures current, bit 1: high range); 0 past them.

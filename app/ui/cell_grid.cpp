@@ -14,8 +14,8 @@ namespace zanst::app {
 
 namespace {
 
-using tester::col;
-using tester::Column;
+using bank::col;
+using bank::Column;
 
 const QString kCaptions[CellTableModel::kColumns] = {
     QStringLiteral("Select"),
@@ -32,19 +32,19 @@ const QString kCaptions[CellTableModel::kColumns] = {
     QString(),
 };
 
-QColor backgroundColour(tester::RowBackground background) {
-    return background == tester::RowBackground::Gainsboro ? QColor(0xDC, 0xDC, 0xDC) : QColor(Qt::white);
+QColor backgroundColour(bank::RowBackground background) {
+    return background == bank::RowBackground::Gainsboro ? QColor(0xDC, 0xDC, 0xDC) : QColor(Qt::white);
 }
 
 } // namespace
 
-QColor voltageLevelColour(tester::VoltageLevel level) {
+QColor voltageLevelColour(bank::VoltageLevel level) {
     switch (level) {
-    case tester::VoltageLevel::Alarm:
+    case bank::VoltageLevel::Alarm:
         return QColor(Qt::red);
-    case tester::VoltageLevel::Warning:
+    case bank::VoltageLevel::Warning:
         return QColor(0xFF, 0x8C, 0x00); // dark orange
-    case tester::VoltageLevel::Normal:
+    case bank::VoltageLevel::Normal:
         break;
     }
     return QColor(Qt::black);
@@ -52,13 +52,13 @@ QColor voltageLevelColour(tester::VoltageLevel level) {
 
 CellTableModel::CellTableModel(QObject* parent) : QAbstractTableModel(parent), format_(localeTextFormat()) {}
 
-void CellTableModel::setSnapshot(const tester::BankSnapshot& snapshot) {
+void CellTableModel::setSnapshot(const bank::BankSnapshot& snapshot) {
     health_.resize(snapshot.balancers.size());
     for (std::size_t i = 0; i < snapshot.balancers.size(); ++i) {
         health_[i] = {snapshot.balancers[i].crcErrors, snapshot.balancers[i].missedAnswers};
     }
     snapshot_ = snapshot;
-    setTable(tester::UpdateCellData(snapshot, format_));
+    setTable(bank::UpdateCellData(snapshot, format_));
 }
 
 void CellTableModel::setStale(bool stale) {
@@ -141,13 +141,13 @@ QVariant CellTableModel::data(const QModelIndex& index, int role) const {
         if (known && column == col(Column::Voltage)) {
             // "System" 8 pt, where the platform has it; bold only for warning and alarm.
             QFont font(QStringLiteral("System"), 8);
-            font.setBold(table_.rows[static_cast<std::size_t>(row)].level != tester::VoltageLevel::Normal);
+            font.setBold(table_.rows[static_cast<std::size_t>(row)].level != bank::VoltageLevel::Normal);
             return font;
         }
         return {};
     case Qt::BackgroundRole:
         return QBrush(backgroundColour(known ? table_.rows[static_cast<std::size_t>(row)].background
-                                             : tester::RowBackground::White));
+                                             : bank::RowBackground::White));
     default:
         return {};
     }
@@ -184,7 +184,7 @@ bool CellTableModel::setData(const QModelIndex& index, const QVariant& value, in
     return true;
 }
 
-void CellTableModel::setTable(const tester::CellTable& table) {
+void CellTableModel::setTable(const bank::CellTable& table) {
     const int before = static_cast<int>(table_.rows.size());
     table_ = table;
     if (table_.rows.size() > static_cast<std::size_t>(kRows)) {

@@ -2,10 +2,10 @@
 // The grid model shared by the "Battery tester" and "Data Sniffer" tables: 256 fixed rows, the
 // rows of the known balancers filled from the engine's refresh, a "Select" check box per row.
 
+#include "bank/bank_snapshot.hpp"
+#include "bank/cell_rows.hpp"
 #include "bus/number_text.hpp"
-#include "tester/bank_snapshot.hpp"
-#include "tester/cell_rows.hpp"
-#include "tester/recorder.hpp"
+#include "recording/recorder.hpp"
 
 #include <QAbstractTableModel>
 #include <QStaticText>
@@ -21,13 +21,13 @@ class QTableView;
 namespace zanst::app {
 
 // The colour of a voltage in its band; the tables and the bank summary both use it.
-QColor voltageLevelColour(tester::VoltageLevel level);
+QColor voltageLevelColour(bank::VoltageLevel level);
 
 class CellTableModel : public QAbstractTableModel {
     Q_OBJECT
   public:
-    static constexpr int kRows = tester::kTableRows;
-    static constexpr int kColumns = tester::kColumnCount;
+    static constexpr int kRows = bank::kTableRows;
+    static constexpr int kColumns = bank::kColumnCount;
     // Initial widths of the first nine columns.
     static constexpr std::array<int, 9> kWidths{70, 60, 80, 80, 60, 100, 100, 60, 260};
 
@@ -42,18 +42,18 @@ class CellTableModel : public QAbstractTableModel {
 
     // Rows from the balancers' numbers, as texts in the user's locale; each row's tooltip tells
     // how its balancer answers (CRC errors, missed answers).
-    void setSnapshot(const tester::BankSnapshot& snapshot);
+    void setSnapshot(const bank::BankSnapshot& snapshot);
     // The numbers behind the rows, for the CSV recording.
-    const tester::BankSnapshot& snapshot() const { return snapshot_; }
+    const bank::BankSnapshot& snapshot() const { return snapshot_; }
     // Old values show in grey until fresh ones come.
     void setStale(bool stale);
     bool stale() const { return stale_; }
     // Replaces the rows; rows past the table are empty and white.
-    void setTable(const tester::CellTable& table);
-    const tester::CellTable& table() const { return table_; }
+    void setTable(const bank::CellTable& table);
+    const bank::CellTable& table() const { return table_; }
 
     bool isSelected(int row) const;
-    const tester::RowSelection& selection() const { return selected_; }
+    const recording::RowSelection& selection() const { return selected_; }
     void setAllSelected(bool selected);
     // While a recording runs the "Select" column is read-only.
     void setSelectEditable(bool editable);
@@ -72,11 +72,11 @@ class CellTableModel : public QAbstractTableModel {
     bus::TextFormat format_;
     std::vector<RowHealth> health_;
     bool stale_ = false;
-    tester::CellTable table_;
-    tester::BankSnapshot snapshot_;
+    bank::CellTable table_;
+    bank::BankSnapshot snapshot_;
     std::vector<std::array<QString, kColumns>> texts_; // table_ as shown
     std::vector<std::array<QStaticText, kColumns>> laidOut_;
-    tester::RowSelection selected_{};
+    recording::RowSelection selected_{};
     bool selectEditable_ = false;
 };
 

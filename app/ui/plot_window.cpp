@@ -156,22 +156,22 @@ void PlotWindow::setSelectionSource(const CellTableModel* model) {
     dirty_ = true;
 }
 
-void PlotWindow::addSnapshot(const tester::BankSnapshot& snapshot) {
+void PlotWindow::addSnapshot(const bank::BankSnapshot& snapshot) {
     addSample(QDateTime::currentMSecsSinceEpoch(), snapshot);
 }
 
-void PlotWindow::addSample(std::int64_t atMs, const tester::BankSnapshot& snapshot) {
+void PlotWindow::addSample(std::int64_t atMs, const bank::BankSnapshot& snapshot) {
     if (history_.add(atMs, snapshot)) {
         updateScopes(snapshot);
         dirty_ = true;
     }
 }
 
-void PlotWindow::addBankValues(const tester::BankValues& values) {
+void PlotWindow::addBankValues(const bank::BankValues& values) {
     history_.setBank(values.batVoltage, values.batCurrent);
 }
 
-void PlotWindow::updateScopes(const tester::BankSnapshot& snapshot) {
+void PlotWindow::updateScopes(const bank::BankSnapshot& snapshot) {
     batteryOf_.resize(snapshot.balancers.size());
     int batteries = 0;
     for (std::size_t i = 0; i < snapshot.balancers.size(); ++i) {
@@ -290,10 +290,10 @@ void PlotWindow::drawCells(std::size_t first, std::size_t stride) {
     }
 
     const double scale = volts ? 0.001 : 0.1;
-    const auto value = [volts](const tester::BankSample& s, int cell) {
+    const auto value = [volts](const bank::BankSample& s, int cell) {
         const auto at = static_cast<std::size_t>(cell);
         const auto& values = volts ? s.millivolts : s.tenthsCelsius;
-        return at < values.size() ? values[at] : tester::kNoReading;
+        return at < values.size() ? values[at] : bank::kNoReading;
     };
 
     QList<QPointF> low;
@@ -301,12 +301,12 @@ void PlotWindow::drawCells(std::size_t first, std::size_t stride) {
     std::vector<QList<QPointF>> lines(chosen.size());
     Range range;
     for (std::size_t k = first; k < history_.size(); k += stride) {
-        const tester::BankSample& s = history_.at(k);
+        const bank::BankSample& s = history_.at(k);
         const auto t = static_cast<double>(s.atMs);
         Range sample;
         for (const int cell : cells) {
             const std::int16_t v = value(s, cell);
-            if (v != tester::kNoReading) {
+            if (v != bank::kNoReading) {
                 sample.take(v * scale);
             }
         }
@@ -319,7 +319,7 @@ void PlotWindow::drawCells(std::size_t first, std::size_t stride) {
         range.take(sample.high);
         for (std::size_t c = 0; c < chosen.size(); ++c) {
             const std::int16_t v = value(s, chosen[c]);
-            if (v != tester::kNoReading) {
+            if (v != bank::kNoReading) {
                 lines[c].append(QPointF(t, v * scale));
             }
         }
@@ -364,7 +364,7 @@ void PlotWindow::drawBank(std::size_t first, std::size_t stride) {
     Range vRange;
     Range iRange;
     for (std::size_t k = first; k < history_.size(); k += stride) {
-        const tester::BankSample& s = history_.at(k);
+        const bank::BankSample& s = history_.at(k);
         const auto t = static_cast<double>(s.atMs);
         if (s.bankMv) {
             voltage.append(QPointF(t, *s.bankMv / 1000.0));

@@ -4,8 +4,8 @@
 // the grey band of all cells shown, and the bank's voltage and current. Fed with the snapshots
 // the tables get; samples kept once a second for an hour; redrawn once a second while visible.
 
+#include "bank/bank_history.hpp"
 #include "tester/bank_computation.hpp"
-#include "tester/bank_history.hpp"
 
 #include <QDateTime>
 #include <QPointer>
@@ -40,15 +40,15 @@ class PlotWindow : public QWidget {
 
     // The table whose "Select" ticks choose the highlighted cells.
     void setSelectionSource(const CellTableModel* model);
-    void addSnapshot(const tester::BankSnapshot& snapshot);
+    void addSnapshot(const bank::BankSnapshot& snapshot);
     // A sample at a given time (ms since the epoch): what addSnapshot does with the clock's time;
     // lets a benchmark fill an hour in a moment.
-    void addSample(std::int64_t atMs, const tester::BankSnapshot& snapshot);
-    void addBankValues(const tester::BankValues& values);
+    void addSample(std::int64_t atMs, const bank::BankSnapshot& snapshot);
+    void addBankValues(const bank::BankValues& values);
     // Redraws now if anything changed; the timer calls it once a second while visible.
     void refresh();
 
-    const tester::BankHistory& history() const { return history_; }
+    const bank::BankHistory& history() const { return history_; }
     QChart* chart() const { return chart_; }
     // The lines of single cells now drawn.
     int cellSeriesCount() const { return static_cast<int>(cellSeries_.size()); }
@@ -62,14 +62,14 @@ class PlotWindow : public QWidget {
     void hideEvent(QHideEvent* event) override;
 
   private:
-    void updateScopes(const tester::BankSnapshot& snapshot);
+    void updateScopes(const bank::BankSnapshot& snapshot);
     // Cells (0-based) in the chosen scope.
     std::vector<int> cellsInScope() const;
     QLineSeries* cellSeries(int cell);
     void drawCells(std::size_t first, std::size_t stride);
     void drawBank(std::size_t first, std::size_t stride);
 
-    tester::BankHistory history_;
+    bank::BankHistory history_;
     QPointer<const CellTableModel> selection_;
     std::vector<int> batteryOf_; // per cell of the latest snapshot
     int batteries_ = 0;

@@ -24,7 +24,7 @@ constexpr char kStartStyle[] = "QPushButton { background-color: lime; color: bla
 constexpr char kStopStyle[] = "QPushButton { background-color: orangered; color: black; }";
 constexpr char kErrorStyle[] = "QLabel { color: red; }";
 
-const char* const kColumnCaptions[tester::kRecordColumnCount] = {
+const char* const kColumnCaptions[recording::kRecordColumnCount] = {
     "Cell ID", "Voltage", "Current", "Temp", "Serial", "Firmware", "ProdID", "BootLoader"};
 
 QString fromPath(const std::filesystem::path& path) {
@@ -48,9 +48,9 @@ RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, RecordingLock& lo
     interval = new QSpinBox(this);
     interval->setObjectName(monitor ? QStringLiteral("numericUpDownBattDataMonitor")
                                     : QStringLiteral("numericUpDown1"));
-    interval->setRange(tester::kMinIntervalMs, tester::kMaxIntervalMs);
+    interval->setRange(recording::kMinIntervalMs, recording::kMaxIntervalMs);
     interval->setSingleStep(1000);
-    interval->setValue(tester::kMinIntervalMs);
+    interval->setValue(recording::kMinIntervalMs);
     interval->setKeyboardTracking(false); // round once the value is entered, not on every digit
 
     startButton = new QPushButton(QStringLiteral("Start Recording"), this);
@@ -64,7 +64,7 @@ RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, RecordingLock& lo
     pathLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     pathLabel->setFocusPolicy(Qt::TabFocus); // reachable by keyboard, so the path can be read and copied
 
-    for (int c = 0; c < tester::kRecordColumnCount; ++c) {
+    for (int c = 0; c < recording::kRecordColumnCount; ++c) {
         auto* box = new QCheckBox(QString::fromLatin1(kColumnCaptions[c]), this);
         box->setAccessibleName(QStringLiteral("Record ") + box->text());
         columnBoxes[static_cast<std::size_t>(c)] = box;
@@ -123,7 +123,7 @@ RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, RecordingLock& lo
     }
     boxes->addWidget(balancingBox);
     boxes->addWidget(statusBox);
-    for (int c = 4; c < tester::kRecordColumnCount; ++c) {
+    for (int c = 4; c < recording::kRecordColumnCount; ++c) {
         boxes->addWidget(columnBoxes[static_cast<std::size_t>(c)]);
     }
     boxes->addStretch(1);
@@ -153,8 +153,8 @@ bool RecorderPanel::isRecording() const {
     return recorder_ && recorder_->recording();
 }
 
-tester::ColumnSet RecorderPanel::checkedColumns() const {
-    tester::ColumnSet set{};
+recording::ColumnSet RecorderPanel::checkedColumns() const {
+    recording::ColumnSet set{};
     for (std::size_t c = 0; c < set.size(); ++c) {
         set[c] = columnBoxes[c]->isChecked();
     }
@@ -165,14 +165,14 @@ void RecorderPanel::applyPreset(int index) {
     if (index < 0) {
         return;
     }
-    const tester::ColumnSet set = tester::presetColumns(static_cast<tester::RecordingPreset>(index));
+    const recording::ColumnSet set = recording::presetColumns(static_cast<recording::RecordingPreset>(index));
     for (std::size_t c = 0; c < set.size(); ++c) {
         columnBoxes[c]->setChecked(set[c]);
     }
 }
 
 void RecorderPanel::onIntervalChanged(int ms) {
-    const int rounded = tester::roundIntervalMs(ms);
+    const int rounded = recording::roundIntervalMs(ms);
     if (rounded != ms) {
         interval->setValue(rounded); // comes back here once with the rounded value
         return;
@@ -182,9 +182,10 @@ void RecorderPanel::onIntervalChanged(int ms) {
 
 void RecorderPanel::onShown() {
     model_->setAllSelected(selectAll->isChecked());
-    const auto names = kind_ == Kind::DataMonitor ? tester::kDataMonitorNames : tester::kBatteryTesterNames;
+    const auto names =
+        kind_ == Kind::DataMonitor ? recording::kDataMonitorNames : recording::kBatteryTesterNames;
     recorder_.emplace(std::filesystem::path(recordingsFolder().toStdString()), names);
-    const tester::FileResult prepared = recorder_->prepare();
+    const recording::FileResult prepared = recorder_->prepare();
     if (!prepared.ok) {
         showPath(QString::fromStdString(prepared.message), true);
     }
@@ -229,7 +230,7 @@ void RecorderPanel::start() {
         return; // not shown yet
     }
     timer->setInterval(interval->value());
-    const tester::FileResult started = recorder_->start();
+    const recording::FileResult started = recorder_->start();
     if (!started.ok) {
         showPath(QString::fromStdString(started.message), true);
         return;
@@ -247,9 +248,9 @@ void RecorderPanel::start() {
     }
 }
 
-tester::CsvValues RecorderPanel::csvValues() const {
-    using tester::RecordColumn;
-    const tester::ColumnSet columns = checkedColumns();
+recording::CsvValues RecorderPanel::csvValues() const {
+    using recording::RecordColumn;
+    const recording::ColumnSet columns = checkedColumns();
     const auto on = [&columns](RecordColumn c) { return columns[static_cast<std::size_t>(c)]; };
     return {on(RecordColumn::Voltage),   on(RecordColumn::Current),  on(RecordColumn::Temp),
             on(RecordColumn::Serial),    on(RecordColumn::Firmware), on(RecordColumn::ProdID),
@@ -259,7 +260,7 @@ tester::CsvValues RecorderPanel::csvValues() const {
 void RecorderPanel::startCsv() {
     std::filesystem::path path = recorder_->activeFile();
     path.replace_extension(".csv");
-    const tester::CsvResult opened = csv_.open(path, tester::csvHeader(csvValues()));
+    const recording::FileResult opened = csv_.open(path, recording::csvHeader(csvValues()));
     if (!opened.ok) {
         csvError_ = QStringLiteral("no CSV: ") + QString::fromStdString(opened.message);
         showPath(QStringLiteral("Started Saving to ") + fromPath(recorder_->activeFile()) +
@@ -276,9 +277,9 @@ void RecorderPanel::writeCsv() {
     if (!csv_.isOpen()) {
         return;
     }
-    const std::string rows = tester::csvRows(std::chrono::system_clock::now(), model_->snapshot(),
-                                             model_->selection(), csvValues());
-    const tester::CsvResult written = csv_.append(rows);
+    const std::string rows = recording::csvRows(std::chrono::system_clock::now(), model_->snapshot(),
+                                                model_->selection(), csvValues());
+    const recording::FileResult written = csv_.append(rows);
     if (!written.ok) {
         csv_.close();
         csvError_ = QStringLiteral("CSV stopped: ") + QString::fromStdString(written.message);
@@ -291,8 +292,8 @@ void RecorderPanel::writeLine() {
         return;
     }
     const std::string line =
-        tester::recordingLine(model_->table(), model_->selection(), checkedColumns(), format_);
-    const tester::FileResult written = recorder_->append(line);
+        recording::recordingLine(model_->table(), model_->selection(), checkedColumns(), format_);
+    const recording::FileResult written = recorder_->append(line);
     if (!written.ok) {
         failStop(QString::fromStdString(written.message));
         return;
@@ -303,8 +304,8 @@ void RecorderPanel::writeLine() {
 void RecorderPanel::stop() {
     timer->setInterval(interval->value());
     const std::string line =
-        tester::recordingLine(model_->table(), model_->selection(), checkedColumns(), format_);
-    const tester::FileResult written = recorder_->append(line);
+        recording::recordingLine(model_->table(), model_->selection(), checkedColumns(), format_);
+    const recording::FileResult written = recorder_->append(line);
     const QString path = fromPath(recorder_->activeFile());
     writeCsv();
     const QString csvPath = csv_.isOpen() ? fromPath(csv_.path()) : QString();

@@ -4,8 +4,8 @@
 // The "Battery tester" and "Data Sniffer" tabs each have one, fully independent.
 
 #include "bus/number_text.hpp"
-#include "tester/csv_recording.hpp"
-#include "tester/recorder.hpp"
+#include "recording/csv_recording.hpp"
+#include "recording/recorder.hpp"
 #include "ui/recording_lock.hpp"
 #include "ui/widgets.hpp"
 
@@ -43,10 +43,10 @@ class RecorderPanel : public QWidget {
     void writeLine();
 
     bool isRecording() const;
-    const tester::Recorder* recorder() const { return recorder_ ? &*recorder_ : nullptr; }
-    tester::ColumnSet checkedColumns() const;
+    const recording::Recorder* recorder() const { return recorder_ ? &*recorder_ : nullptr; }
+    recording::ColumnSet checkedColumns() const;
     // The CSV beside the running recording, if one is written.
-    const tester::CsvFile& csv() const { return csv_; }
+    const recording::CsvFile& csv() const { return csv_; }
 
     QComboBox* preset = nullptr;  // cbRecordingPreset / cbRecordingPresetBattDataMonitor
     QSpinBox* interval = nullptr; // numericUpDown1 / numericUpDownBattDataMonitor
@@ -54,7 +54,7 @@ class RecorderPanel : public QWidget {
     ValueLabel* stateLabel = nullptr;
     ValueLabel* pathLabel = nullptr;
     QCheckBox* selectAll = nullptr;
-    std::array<QCheckBox*, tester::kRecordColumnCount> columnBoxes{};
+    std::array<QCheckBox*, recording::kRecordColumnCount> columnBoxes{};
     QCheckBox* balancingBox = nullptr;
     QCheckBox* statusBox = nullptr;
     QCheckBox* csvBox = nullptr; // also write a timestamped CSV beside the text recording
@@ -70,7 +70,7 @@ class RecorderPanel : public QWidget {
     void finish();
     void setControlsEnabled(bool enabled);
     void showPath(const QString& text, bool error);
-    tester::CsvValues csvValues() const;
+    recording::CsvValues csvValues() const;
     void startCsv();
     // Appends the selected cells to the CSV; on failure ends the CSV only, the text goes on.
     void writeCsv();
@@ -79,8 +79,8 @@ class RecorderPanel : public QWidget {
     CellTableModel* model_;
     RecordingLock& lock_;
     bus::TextFormat format_;
-    std::optional<tester::Recorder> recorder_;
-    tester::CsvFile csv_;
+    std::optional<recording::Recorder> recorder_;
+    recording::CsvFile csv_;
     QString csvError_; // why the CSV of this recording ended early
 };
 

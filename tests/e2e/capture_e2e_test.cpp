@@ -14,13 +14,13 @@ using namespace std::chrono_literals;
 using bus::Tab;
 
 // The table of the first tick after `count` tables were shown.
-tester::CellTable nextTable(const Tool& tool, std::size_t count) {
+bank::CellTable nextTable(const Tool& tool, std::size_t count) {
     EXPECT_TRUE(waitUntil([&] { return tool.tableCount() > count; }, kLongWait));
     return tool.lastTable();
 }
 
-std::vector<std::array<std::string, tester::kColumnCount>> texts(const tester::CellTable& t) {
-    std::vector<std::array<std::string, tester::kColumnCount>> out;
+std::vector<std::array<std::string, bank::kColumnCount>> texts(const bank::CellTable& t) {
+    std::vector<std::array<std::string, bank::kColumnCount>> out;
     for (const auto& row : t.rows) {
         out.push_back(row.text);
     }
@@ -33,7 +33,7 @@ TEST(CaptureE2E, AReplayedSessionShowsTheTableRowsSeenLive) {
     const std::string toolCapture = dir / "tool.zcap";
     const std::string simCapture = dir / "sim.zcap";
 
-    tester::CellTable live;
+    bank::CellTable live;
     {
         auto sim = startSim({"bank", "--batteries", "2", "--current", "20", "--capture", simCapture}, link);
         Tool tool;
@@ -68,7 +68,7 @@ TEST(CaptureE2E, AReplayedSessionShowsTheTableRowsSeenLive) {
                          [&records](const QString&, int n) { records = n; });
         app::post(engine, [p = QString::fromStdString(path)](app::BusEngine& e) { e.openReplay(p, 0); });
         ASSERT_TRUE(waitUntil([&] { return records > 0; }, kLongWait));
-        const tester::CellTable replayed = nextTable(tool, tool.tableCount());
+        const bank::CellTable replayed = nextTable(tool, tool.tableCount());
         EXPECT_EQ(texts(replayed), texts(live));
     }
 }

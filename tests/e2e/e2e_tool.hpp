@@ -3,12 +3,12 @@
 // queued calls as the window drives it. What it reports is collected on the engine's thread as
 // it is emitted, with the time, so that a test can tell which tick showed what.
 
+#include "bank/cell_rows.hpp"
 #include "emulator/bank_editor.hpp"
 #include "engine/engine_host.hpp"
 #include "engine/post.hpp"
 #include "support/qt_wait.hpp"
 #include "support/sim_process.hpp"
-#include "tester/cell_rows.hpp"
 
 #include <QObject>
 
@@ -31,7 +31,7 @@ inline constexpr std::chrono::milliseconds kLongWait{15000};
 
 struct EmittedTable {
     SteadyClock::time_point at;
-    tester::CellTable table;
+    bank::CellTable table;
 };
 
 class Tool {
@@ -42,8 +42,8 @@ class Tool {
         app::BusEngine* engine = host.engine();
         // Direct connections: the slots run on the engine's thread the moment it emits.
         // The rows and bank texts as the window makes them from the engine's numbers.
-        const auto keepTable = [this](const tester::BankSnapshot& snapshot) {
-            const tester::CellTable t = tester::UpdateCellData(snapshot, bus::TextFormat{});
+        const auto keepTable = [this](const bank::BankSnapshot& snapshot) {
+            const bank::CellTable t = bank::UpdateCellData(snapshot, bus::TextFormat{});
             std::lock_guard lock(mutex_);
             tables_.push_back({SteadyClock::now(), t});
             lastSnapshot_ = snapshot;
@@ -68,8 +68,8 @@ class Tool {
                          Qt::DirectConnection);
         QObject::connect(
             engine->tester(), &app::TesterFeature::bankValuesChanged, &context_,
-            [this](const tester::BankValues& values) {
-                const tester::BankTexts texts = tester::bankTexts(values, bus::TextFormat{});
+            [this](const bank::BankValues& values) {
+                const bank::BankTexts texts = bank::bankTexts(values, bus::TextFormat{});
                 std::lock_guard lock(mutex_);
                 setpoints_.push_back(texts.setpoint);
                 bankCurrent_ = texts.current;
@@ -151,9 +151,9 @@ class Tool {
         std::lock_guard lock(mutex_);
         return tables_.size();
     }
-    tester::CellTable lastTable() const {
+    bank::CellTable lastTable() const {
         std::lock_guard lock(mutex_);
-        return tables_.empty() ? tester::CellTable{} : tables_.back().table;
+        return tables_.empty() ? bank::CellTable{} : tables_.back().table;
     }
     // Setpoint texts of every poll tick, in order.
     std::vector<std::string> setpoints() const {
@@ -172,7 +172,7 @@ class Tool {
         std::lock_guard lock(mutex_);
         return emulatorIdentity_;
     }
-    tester::BankSnapshot lastSnapshot() const {
+    bank::BankSnapshot lastSnapshot() const {
         std::lock_guard lock(mutex_);
         return lastSnapshot_;
     }
@@ -205,7 +205,7 @@ class Tool {
     std::vector<PortStatus> statuses_;
     std::string emulatorIdentity_;
     std::string emulatorMeasurement_;
-    tester::BankSnapshot lastSnapshot_;
+    bank::BankSnapshot lastSnapshot_;
     app::HealthReport health_;
     bool ownAnswersReturning_ = false;
     QObject context_;
@@ -225,7 +225,7 @@ inline std::unique_ptr<SimProcess> startSim(std::vector<std::string> args, const
 }
 
 // Rows whose balancers have all reported a measurement.
-inline bool measured(const tester::CellTable& t, std::size_t rows) {
+inline bool measured(const bank::CellTable& t, std::size_t rows) {
     if (t.rows.size() != rows) {
         return false;
     }
@@ -253,10 +253,10 @@ inline std::optional<int> unitsOf(const std::string& text) {
 }
 
 // Cell voltages of a table in mV (-1 where nothing was measured).
-inline std::vector<int> millivolts(const tester::CellTable& t) {
+inline std::vector<int> millivolts(const bank::CellTable& t) {
     std::vector<int> out;
     for (const auto& r : t.rows) {
-        out.push_back(unitsOf(r[tester::Column::Voltage]).value_or(-1));
+        out.push_back(unitsOf(r[bank::Column::Voltage]).value_or(-1));
     }
     return out;
 }

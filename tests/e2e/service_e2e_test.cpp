@@ -50,7 +50,7 @@ class ServiceTool {
             Qt::DirectConnection);
         QObject::connect(
             tool.host.engine()->tester(), &app::TesterFeature::snapshotTaken, &context_,
-            [this](const tester::BankSnapshot& s) {
+            [this](const bank::BankSnapshot& s) {
                 std::lock_guard lock(mutex_);
                 snapshot_ = s;
                 ++snapshots_;
@@ -100,7 +100,7 @@ class ServiceTool {
         std::lock_guard lock(mutex_);
         return console_;
     }
-    tester::BankSnapshot snapshot() const {
+    bank::BankSnapshot snapshot() const {
         std::lock_guard lock(mutex_);
         return snapshot_;
     }
@@ -121,12 +121,12 @@ class ServiceTool {
     std::vector<LogEvent> events_;
     std::vector<std::string> log_;
     std::vector<std::string> console_;
-    tester::BankSnapshot snapshot_;
+    bank::BankSnapshot snapshot_;
     long snapshots_ = 0;
     QObject context_;
 };
 
-bool allInTestMode(const tester::BankSnapshot& s, std::size_t n) {
+bool allInTestMode(const bank::BankSnapshot& s, std::size_t n) {
     return s.balancers.size() == n && std::all_of(s.balancers.begin(), s.balancers.end(), [](const auto& b) {
                return (b.statusFlags & 0x80) != 0 && b.millivolts.has_value();
            });
@@ -149,7 +149,7 @@ class ServiceE2E : public testing::Test {
         ASSERT_TRUE(t.waitForSnapshot([](const auto&) { return true; }));
     }
 
-    const tester::BalancerReading& first() {
+    const bank::BalancerReading& first() {
         last_ = t.snapshot();
         return last_.balancers.front();
     }
@@ -157,13 +157,13 @@ class ServiceE2E : public testing::Test {
     TempDir dir;
     const std::string link = dir / "port";
     ServiceTool t;
-    tester::BankSnapshot last_;
+    bank::BankSnapshot last_;
 };
 
 TEST_F(ServiceE2E, CalibrationChangesTheWorkingValuesUntilReloadAndSaveKeepsThem) {
     auto sim = start({"bank", "--current", "20", "--no-noise"});
     enterCalibration(4);
-    const tester::BalancerReading before = first();
+    const bank::BalancerReading before = first();
     const std::uint16_t secondGain = last_.balancers[1].vGain;
     ASSERT_TRUE(before.millivolts);
     const auto reading = static_cast<quint16>(*before.millivolts);

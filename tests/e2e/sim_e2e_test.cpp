@@ -16,9 +16,9 @@ namespace zanst::test {
 namespace {
 
 using namespace std::chrono_literals;
+using bank::Column;
 using bus::Tab;
-using tester::BmsField;
-using tester::Column;
+using sniffer::BmsField;
 
 // The number after `key` in a simulator line.
 std::optional<int> intAfter(const std::string& line, const std::string& key) {
@@ -95,7 +95,7 @@ TEST_P(PacedE2E, BatteryTesterEnumeratesAndPollsTheBankAndSendsItsSetpoint) {
 
     ASSERT_TRUE(sim->waitForLine("bank info: 16 records", kLongWait)) << sim->transcript();
     ASSERT_TRUE(waitUntil([&] { return measured(tool.lastTable(), 16); }, kLongWait));
-    const tester::CellTable table = tool.lastTable();
+    const bank::CellTable table = tool.lastTable();
     const std::vector<int> mv = millivolts(table);
     for (int id = 1; id <= 16; ++id) {
         const auto& row = table.rows[static_cast<std::size_t>(id - 1)];
@@ -266,7 +266,7 @@ TEST_P(PacedE2E, SnifferRepeatsEveryByteOfTheRingAndDecodesIt) {
 
     // The "BMS info" fields: what the simulated BMS announced. The tool decodes on its own thread,
     // so the echo may reach the simulator before the fields and rows are out.
-    ASSERT_TRUE(waitUntil([&] { return tool.bmsInfo().size() == tester::kBmsFieldCount; }, kLongWait));
+    ASSERT_TRUE(waitUntil([&] { return tool.bmsInfo().size() == sniffer::kBmsFieldCount; }, kLongWait));
     const auto info = tool.bmsInfo();
     const auto field = [&](BmsField f) {
         const auto it = info.find(static_cast<int>(f));
@@ -300,7 +300,7 @@ TEST_P(PacedE2E, SnifferRepeatsEveryByteOfTheRingAndDecodesIt) {
         matched += shownAsSent ? 1 : 0;
     }
     EXPECT_GE(matched, 3);
-    const tester::CellTable last = tool.lastTable();
+    const bank::CellTable last = tool.lastTable();
     ASSERT_TRUE(measured(last, 8));
     for (std::size_t i = 0; i < 8; ++i) {
         EXPECT_EQ(last.rows[i][Column::Serial], i < 4 ? "SIMA602B001" : "SIMA602B002");

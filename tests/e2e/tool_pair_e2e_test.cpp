@@ -17,8 +17,8 @@ namespace zanst::test {
 namespace {
 
 using namespace std::chrono_literals;
+using bank::Column;
 using bus::Tab;
-using tester::Column;
 
 // Copies whatever arrives on either pseudo-terminal to the other until destroyed.
 class Relay {
@@ -97,7 +97,7 @@ TEST(ToolPairE2E, TesterShowsTheEmulatedBankAndFollowsItsSliders) {
 
     ASSERT_TRUE(waitUntil([&] { return measured(tester.lastTable(), 4); }, kLongWait))
         << tester.lastTable().rows.size() << " rows; " << relay.bytes() << " bytes relayed";
-    const tester::CellTable table = tester.lastTable();
+    const bank::CellTable table = tester.lastTable();
     EXPECT_EQ(millivolts(table), (std::vector<int>{3301, 3302, 3303, 3304}));
     for (std::size_t i = 0; i < 4; ++i) {
         const auto& row = table.rows[i];

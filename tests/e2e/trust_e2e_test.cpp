@@ -43,20 +43,20 @@ TEST_F(TrustE2E, CorruptedRecordsAreCountedAndNeverShown) {
                 continue;
             }
             ++measuredRows;
-            SCOPED_TRACE(row[tester::Column::CellId] + " " + row[tester::Column::Voltage] + " " +
-                         row[tester::Column::Current] + " " + row[tester::Column::Temp]);
+            SCOPED_TRACE(row[bank::Column::CellId] + " " + row[bank::Column::Voltage] + " " +
+                         row[bank::Column::Current] + " " + row[bank::Column::Temp]);
             EXPECT_GT(*row.volts, 3.2f);
             EXPECT_LT(*row.volts, 3.5f);
             EXPECT_GT(row.celsius, 10.0);
             EXPECT_LT(row.celsius, 35.0);
-            if (row[tester::Column::Current] != "-") {
-                const std::string current = row[tester::Column::Current].substr(3);
+            if (row[bank::Column::Current] != "-") {
+                const std::string current = row[bank::Column::Current].substr(3);
                 EXPECT_NEAR(std::atof(current.c_str()), 10.0, 0.5);
             }
         }
     }
     EXPECT_GT(measuredRows, 8);
-    const tester::BankSnapshot snapshot = tool.lastSnapshot();
+    const bank::BankSnapshot snapshot = tool.lastSnapshot();
     std::uint32_t perBalancer = 0;
     for (const auto& b : snapshot.balancers) {
         perBalancer += b.crcErrors;
@@ -76,7 +76,7 @@ TEST_F(TrustE2E, ARingThatAnswersOnlyUpToABalancerSaysWhere) {
             return s.balancers.size() == 8 && s.balancers[5].missedAnswers > 0;
         },
         kLongWait));
-    const tester::BankSnapshot snapshot = tool.lastSnapshot();
+    const bank::BankSnapshot snapshot = tool.lastSnapshot();
     for (const auto& b : snapshot.balancers) {
         SCOPED_TRACE(b.id);
         if (b.id <= 5) {

@@ -108,7 +108,7 @@ TEST(ServiceMode, ShowsAllSevenTabsAndHidesNothingTheHidingStepWouldHide) {
 class CalibrationTabTest : public testing::Test {
   protected:
     void SetUp() override {
-        tester::BankSnapshot snapshot;
+        bank::BankSnapshot snapshot;
         snapshot.balancers.resize(2);
         snapshot.balancers[0].infoFlags = 0x01;
         snapshot.balancers[0].statusFlags = 0x80;
@@ -262,7 +262,7 @@ TEST(CalibrationTable, ElevenColumnsAndAVoltageKeptWhileTheBalancerHasNoMeasurem
     app::CalibrationTableModel model;
     EXPECT_EQ(model.rowCount(), 256);
     EXPECT_EQ(model.columnCount(), 11);
-    tester::BankSnapshot snapshot;
+    bank::BankSnapshot snapshot;
     snapshot.balancers.resize(3);
     snapshot.balancers[0].millivolts = 3301;
     model.setSnapshot(snapshot);

@@ -47,7 +47,7 @@ namespace {
 using namespace std::chrono_literals;
 using app::CellTableModel;
 using app::RecorderPanel;
-using tester::Column;
+using bank::Column;
 
 QString readFile(const QString& path) {
     QFile file(path);
@@ -57,10 +57,10 @@ QString readFile(const QString& path) {
     return QString::fromLatin1(file.readAll());
 }
 
-tester::CellTable twoBalancers() {
-    tester::CellTable table;
+bank::CellTable twoBalancers() {
+    bank::CellTable table;
     for (int id = 1; id <= 2; ++id) {
-        tester::CellRow row;
+        bank::CellRow row;
         row.cellId = id;
         row.volts = id == 1 ? 3.301f : 3.3f;
         row.celsius = 25.5;
@@ -68,18 +68,18 @@ tester::CellTable twoBalancers() {
         row.text[static_cast<std::size_t>(col(Column::Voltage))] = id == 1 ? "3.301" : "3.300";
         row.text[static_cast<std::size_t>(col(Column::Current))] = "L: 0.12";
         row.text[static_cast<std::size_t>(col(Column::Temp))] = "25.5";
-        row.level = id == 1 ? tester::VoltageLevel::Normal : tester::VoltageLevel::Alarm;
-        row.background = id == 1 ? tester::RowBackground::White : tester::RowBackground::Gainsboro;
+        row.level = id == 1 ? bank::VoltageLevel::Normal : bank::VoltageLevel::Alarm;
+        row.background = id == 1 ? bank::RowBackground::White : bank::RowBackground::Gainsboro;
         table.rows.push_back(row);
     }
     return table;
 }
 
 // Two batteries of three cells, 3.301 V upwards, 25.5 degC.
-tester::BankSnapshot twoBatteries() {
-    tester::BankSnapshot snapshot;
+bank::BankSnapshot twoBatteries() {
+    bank::BankSnapshot snapshot;
     for (int i = 0; i < 6; ++i) {
-        tester::BalancerReading r;
+        bank::BalancerReading r;
         r.id = i + 1;
         r.cellId = i + 1;
         r.millivolts = 3301 + i;
@@ -142,15 +142,15 @@ TEST_F(TesterTabs, RiskyToolsAreHiddenWhenShown) {
              t->gainGroup->decGain, t->sysVoltage, t->textBatV, t->tbTotalCurrent, t->textBalSetP,
              t->tbSetting, t->StopSendingMeasurementRequest, t->recorder()->balancingBox,
              t->recorder()->statusBox, snifferTab()->recorder()->balancingBox,
-             snifferTab()->recorder()->statusBox, snifferTab()->bmsField(tester::BmsField::Status)}) {
+             snifferTab()->recorder()->statusBox, snifferTab()->bmsField(sniffer::BmsField::Status)}) {
         EXPECT_TRUE(w->isHidden()) << w->objectName().toStdString() << " "
                                    << w->accessibleName().toStdString();
     }
     for (QWidget* w : std::initializer_list<QWidget*>{
              t->batteryTesterGridView, t->recorder()->startButton, t->recorder()->preset,
              t->recorder()->interval, snifferTab()->BattDataMonitorGridView,
-             snifferTab()->bmsField(tester::BmsField::Serial),
-             snifferTab()->bmsField(tester::BmsField::BalancerSetpoint)}) {
+             snifferTab()->bmsField(sniffer::BmsField::Serial),
+             snifferTab()->bmsField(sniffer::BmsField::BalancerSetpoint)}) {
         EXPECT_FALSE(w->isHidden()) << w->objectName().toStdString();
     }
 }
@@ -213,7 +213,7 @@ TEST_F(TesterTabs, RowsShowTheirColoursAndTheSelectBoxTogglesByKeyboard) {
     EXPECT_TRUE(model->isSelected(1));
 
     // Fewer balancers: the rows past them are empty and white again.
-    tester::CellTable one = twoBalancers();
+    bank::CellTable one = twoBalancers();
     one.rows.resize(1);
     model->setTable(one);
     EXPECT_EQ(model->data(model->index(1, col(Column::Voltage)), Qt::DisplayRole).toString(), "");
@@ -385,13 +385,14 @@ TEST_F(TesterTabs, IntervalPresetsAndSelectAll) {
         EXPECT_EQ(panel->timer->interval(), kept) << typed;
     }
     EXPECT_EQ(panel->preset->currentText(), "Changing values only");
-    EXPECT_EQ(panel->checkedColumns(), tester::presetColumns(tester::RecordingPreset::ChangingValuesOnly));
+    EXPECT_EQ(panel->checkedColumns(),
+              recording::presetColumns(recording::RecordingPreset::ChangingValuesOnly));
     panel->preset->setCurrentIndex(1);
-    EXPECT_EQ(panel->checkedColumns(), tester::presetColumns(tester::RecordingPreset::All));
+    EXPECT_EQ(panel->checkedColumns(), recording::presetColumns(recording::RecordingPreset::All));
     panel->columnBoxes[5]->setChecked(false); // one by one after a preset
     EXPECT_FALSE(panel->checkedColumns()[5]);
     panel->preset->setCurrentIndex(2);
-    EXPECT_EQ(panel->checkedColumns(), tester::ColumnSet{});
+    EXPECT_EQ(panel->checkedColumns(), recording::ColumnSet{});
 
     panel->selectAll->setChecked(false);
     EXPECT_FALSE(testerTab()->model()->isSelected(0));
@@ -430,13 +431,13 @@ TEST_F(TesterTabs, InvalidSetpointCorrectionIsRedAndTheLastValidOneStays) {
 TEST_F(TesterTabs, SnifferFieldsFollowTheEngine) {
     window->show();
     app::SnifferFeature* sniffer = window->engine()->sniffer();
-    emit sniffer->infoChanged(static_cast<int>(tester::BmsField::SystemVbat), QStringLiteral("51.2"));
-    emit sniffer->infoChanged(static_cast<int>(tester::BmsField::Pid), QStringLiteral("00A3"));
-    EXPECT_EQ(snifferTab()->bmsField(tester::BmsField::SystemVbat)->text(), "51.2");
-    EXPECT_EQ(snifferTab()->bmsField(tester::BmsField::Pid)->text(), "00A3");
-    EXPECT_TRUE(snifferTab()->bmsField(tester::BmsField::Pid)->isReadOnly());
-    EXPECT_EQ(snifferTab()->bmsField(tester::BmsField::SystemVbat)->accessibleName(), "System Vbat");
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(snifferTab()->bmsField(tester::BmsField::SystemVbat))
+    emit sniffer->infoChanged(static_cast<int>(sniffer::BmsField::SystemVbat), QStringLiteral("51.2"));
+    emit sniffer->infoChanged(static_cast<int>(sniffer::BmsField::Pid), QStringLiteral("00A3"));
+    EXPECT_EQ(snifferTab()->bmsField(sniffer::BmsField::SystemVbat)->text(), "51.2");
+    EXPECT_EQ(snifferTab()->bmsField(sniffer::BmsField::Pid)->text(), "00A3");
+    EXPECT_TRUE(snifferTab()->bmsField(sniffer::BmsField::Pid)->isReadOnly());
+    EXPECT_EQ(snifferTab()->bmsField(sniffer::BmsField::SystemVbat)->accessibleName(), "System Vbat");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(snifferTab()->bmsField(sniffer::BmsField::SystemVbat))
                   ->text(QAccessible::Value),
               "51.2");
     for (QLabel* label : snifferTab()->findChildren<QLabel*>()) {
@@ -444,8 +445,8 @@ TEST_F(TesterTabs, SnifferFieldsFollowTheEngine) {
             << "a label is never named after its group";
     }
     emit sniffer->infoCleared();
-    EXPECT_TRUE(snifferTab()->bmsField(tester::BmsField::SystemVbat)->text().isEmpty());
-    EXPECT_TRUE(snifferTab()->bmsField(tester::BmsField::Pid)->text().isEmpty());
+    EXPECT_TRUE(snifferTab()->bmsField(sniffer::BmsField::SystemVbat)->text().isEmpty());
+    EXPECT_TRUE(snifferTab()->bmsField(sniffer::BmsField::Pid)->text().isEmpty());
 }
 
 // Old values never look live: once the watchdog of the mode runs out the sniffer's fields and
@@ -453,9 +454,9 @@ TEST_F(TesterTabs, SnifferFieldsFollowTheEngine) {
 TEST_F(TesterTabs, StaleValuesTurnGreyWithTheirAge) {
     window->show();
     app::SnifferFeature* sniffer = window->engine()->sniffer();
-    emit sniffer->infoChanged(static_cast<int>(tester::BmsField::Pid), QStringLiteral("00A3"));
+    emit sniffer->infoChanged(static_cast<int>(sniffer::BmsField::Pid), QStringLiteral("00A3"));
     snifferTab()->model()->setTable(twoBalancers());
-    QLineEdit* pid = snifferTab()->bmsField(tester::BmsField::Pid);
+    QLineEdit* pid = snifferTab()->bmsField(sniffer::BmsField::Pid);
     const QColor live = pid->palette().color(QPalette::Text);
 
     app::HealthReport report;
@@ -512,7 +513,7 @@ QStringList cellLines(const app::PlotWindow* plots) {
 TEST_F(TesterTabs, PlotsDrawOneLinePerSelectedCellOfTheScope) {
     window->show();
     window->tabs()->setCurrentWidget(testerTab());
-    const tester::BankSnapshot snapshot = twoBatteries();
+    const bank::BankSnapshot snapshot = twoBatteries();
     testerTab()->showSnapshot(snapshot);
     app::CellTableModel* model = testerTab()->model();
     for (const int row : {0, 2, 3}) {

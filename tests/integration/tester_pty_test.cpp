@@ -1,10 +1,10 @@
 // The battery tester and the data sniffer in the bus engine, over a pseudo-terminal: a ring of
 // balancers scripted here answers the tool's polls; a scripted BMS and bank feed the sniffer.
 
+#include "bank/cell_rows.hpp"
 #include "bus/bytes.hpp"
 #include "support/engine_fixture.hpp"
 #include "support/records.hpp"
-#include "tester/cell_rows.hpp"
 
 #include <optional>
 #include <random>
@@ -15,9 +15,9 @@ namespace zanst::test {
 namespace {
 
 using namespace std::chrono_literals;
+using bank::Column;
 using bus::Bytes;
 using bus::Tab;
-using tester::Column;
 
 struct Balancer {
     std::uint16_t id;
@@ -131,8 +131,8 @@ class TesterPty : public EngineFixture {
     void SetUp() override {
         EngineFixture::SetUp();
         // The rows as the window makes them from the engine's numbers.
-        const auto keepRows = [this](const tester::BankSnapshot& snapshot) {
-            lastTable = tester::UpdateCellData(snapshot, bus::TextFormat{});
+        const auto keepRows = [this](const bank::BankSnapshot& snapshot) {
+            lastTable = bank::UpdateCellData(snapshot, bus::TextFormat{});
             ++tables;
         };
         QObject::connect(host.engine()->tester(), &app::TesterFeature::snapshotTaken, &context, keepRows,
@@ -141,8 +141,8 @@ class TesterPty : public EngineFixture {
                          Qt::QueuedConnection);
         QObject::connect(
             host.engine()->tester(), &app::TesterFeature::bankValuesChanged, &context,
-            [this](const tester::BankValues& values) {
-                const tester::BankTexts texts = tester::bankTexts(values, bus::TextFormat{});
+            [this](const bank::BankValues& values) {
+                const bank::BankTexts texts = bank::bankTexts(values, bus::TextFormat{});
                 bank = {QString::fromStdString(texts.setpoint), QString::fromStdString(texts.voltage),
                         QString::fromStdString(texts.current)};
             },
@@ -152,7 +152,7 @@ class TesterPty : public EngineFixture {
             [this](int field, const QString& text) { bmsInfo[field] = text; }, Qt::QueuedConnection);
     }
 
-    tester::CellTable lastTable;
+    bank::CellTable lastTable;
     int tables = 0;
     QStringList bank;
     std::map<int, QString> bmsInfo;
@@ -271,7 +271,7 @@ TEST_F(TesterPty, SnifferRepeatsTheBmsAndBankTrafficAndDecodesIt) {
     EXPECT_EQ(pty.read(stream.size(), 2000ms), stream) << "every byte once, in order";
     EXPECT_TRUE(pty.readFor(300ms).empty()) << "nothing else is sent in this mode";
 
-    using tester::BmsField;
+    using sniffer::BmsField;
     ASSERT_TRUE(waitUntil([&] { return bmsInfo.size() == 6; }));
     EXPECT_EQ(bmsInfo[static_cast<int>(BmsField::Pid)], "00A3");
     EXPECT_EQ(bmsInfo[static_cast<int>(BmsField::Serial)], "BMS00000042");

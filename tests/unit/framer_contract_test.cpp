@@ -8,9 +8,9 @@
 #include "emulator/responder.hpp"
 #include "metrics/answer.hpp"
 #include "sim/frame_receiver.hpp"
+#include "sniffer/sniffer_parser.hpp"
 #include "support/fake_port.hpp"
 #include "support/records.hpp"
-#include "tester/sniffer_parser.hpp"
 
 #include <gtest/gtest.h>
 
@@ -81,7 +81,7 @@ std::string run(Receiver which, const Bytes& stream) {
             rx, [&](std::uint8_t b) { return rx.feed(b), true; }, stream);
     }
     case Sniffer: {
-        tester::SnifferParser rx(state, nullptr);
+        sniffer::SnifferParser rx(state, nullptr);
         return drive(
             rx, [&](std::uint8_t b) { return rx.serialSnifferDataParser(b), true; }, stream);
     }
@@ -246,8 +246,8 @@ TEST(FramerContract, ByteStreamsCutTheSameInOneOrManyPasses) {
     bus::BusState s1;
     bus::BusState s2;
     test::FakePort port;
-    tester::SnifferParser snifferWhole(s1, nullptr);
-    tester::SnifferParser snifferSingle(s2, nullptr);
+    sniffer::SnifferParser snifferWhole(s1, nullptr);
+    sniffer::SnifferParser snifferSingle(s2, nullptr);
     compare(snifferWhole, snifferSingle, "sniffer");
     emulator::BmsResponder responderWhole(s1, port);
     emulator::BmsResponder responderSingle(s2, port);

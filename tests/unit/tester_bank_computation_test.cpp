@@ -36,9 +36,9 @@ bus::BusState bankOf(const std::vector<Cell>& cells) {
     return s;
 }
 
-BankValues compute(const std::vector<Cell>& cells, int sysv = 12, int correction = 5) {
+bank::BankValues compute(const std::vector<Cell>& cells, int sysv = 12, int correction = 5) {
     bus::BusState s = bankOf(cells);
-    BankValues bank;
+    bank::BankValues bank;
     CalcBMSParams(s, sysv, correction, bank);
     return bank;
 }
@@ -80,7 +80,7 @@ TEST(Bank, CorrectionRaisesTheSetpointByTheBankCurrent) {
         {20000, 1000, 3600}, {20000, 1, 3470}, // 1000 / 1 = 1000: +20 mV
     };
     for (const Row& r : rows) {
-        const BankValues bank = compute({{3450}, {3450, r.ma, 0x03}}, 12, r.correction);
+        const bank::BankValues bank = compute({{3450}, {3450, r.ma, 0x03}}, 12, r.correction);
         EXPECT_EQ(bank.batCurrent, r.ma);
         EXPECT_EQ(bank.balancerSetpoint, r.setpoint) << r.ma << " mA at " << r.correction;
     }
@@ -88,7 +88,7 @@ TEST(Bank, CorrectionRaisesTheSetpointByTheBankCurrent) {
 
 TEST(Bank, CorrectionOutsideItsRangeNeverDividesByZero) {
     for (int bad : {0, -5, 1001, 5000}) {
-        const BankValues bank = compute({{3450}, {3450, 20000, 0x03}}, 12, bad);
+        const bank::BankValues bank = compute({{3450}, {3450, 20000, 0x03}}, 12, bad);
         EXPECT_EQ(bank.balancerSetpoint, 3550) << bad; // the default 5 mV/A
     }
 }
@@ -121,7 +121,7 @@ TEST(Bank, CurrentBlendsTheLowRangeSensorsIntoTheHighRangeOnes) {
             << (r.low ? std::to_string(*r.low) : "-") << " / " << (r.high ? std::to_string(*r.high) : "-");
     }
     // The same through the whole computation: averages of each range first.
-    const BankValues bank =
+    const bank::BankValues bank =
         compute({{3450, 39000, 0x01}, {3450, 41000, 0x01}, {3450, 41000, 0x03}, {3450, 0, 0x00}});
     EXPECT_EQ(bank.batCurrent, 40500);
 }
@@ -163,7 +163,7 @@ TEST(Bank, BankVoltageIsCappedAtSixteenBits) {
 
 TEST(Bank, WithoutBalancersOnlyTheBankVoltageIsReset) {
     bus::BusState s;
-    BankValues bank{3512, 14000, -2500};
+    bank::BankValues bank{3512, 14000, -2500};
     CalcBMSParams(s, 12, 5, bank);
     EXPECT_EQ(bank.balancerSetpoint, 3512);
     EXPECT_EQ(bank.batCurrent, -2500);
@@ -178,7 +178,7 @@ TEST(Bank, BatteryTableHoldsOneSerialPerBatteryAndAtMost32) {
         }
     }
     bus::BusState s = bankOf(cells);
-    BankValues bank;
+    bank::BankValues bank;
     CalcBMSParams(s, 12, 5, bank);
     EXPECT_STREQ(s.tables.batteryData[0].serial.data(), "SERIAL100");
     EXPECT_STREQ(s.tables.batteryData[31].serial.data(), "SERIAL131");
@@ -186,11 +186,11 @@ TEST(Bank, BatteryTableHoldsOneSerialPerBatteryAndAtMost32) {
 }
 
 TEST(Bank, BankTextsInVoltsAndAmpsWithThreeDecimals) {
-    const BankTexts t = bankTexts({3505, 10530, -1500}, {});
+    const bank::BankTexts t = bank::bankTexts({3505, 10530, -1500}, {});
     EXPECT_EQ(t.setpoint, "3.505");
     EXPECT_EQ(t.voltage, "10.530");
     EXPECT_EQ(t.current, "-1.500");
-    EXPECT_EQ(bankTexts({3400, 65535, -5}, {','}).current, "-0,005");
+    EXPECT_EQ(bank::bankTexts({3400, 65535, -5}, {','}).current, "-0,005");
 }
 
 TEST(Bank, SetpointCorrectionTextIsANumberWithAnIntegerPartFrom1To1000) {

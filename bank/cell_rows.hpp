@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace zanst::tester {
+namespace zanst::bank {
 
 inline constexpr int kTableRows = 256;
 
@@ -69,4 +69,4 @@ struct CellTable {
 // background, white and Gainsboro in turn.
 CellTable UpdateCellData(const BankSnapshot& snapshot, const bus::TextFormat& format);
 
-} // namespace zanst::tester
+} // namespace zanst::bank

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <system_error>
 
-namespace zanst::tester {
+namespace zanst::recording {
 
 namespace fs = std::filesystem;
 
@@ -27,10 +27,6 @@ std::string number(long long value) {
     std::array<char, 24> buffer{};
     const auto done = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
     return {buffer.data(), done.ptr};
-}
-
-std::string failure(const char* what, const fs::path& path, const std::string& why) {
-    return std::string(what) + " " + path.string() + ": " + why;
 }
 
 } // namespace
@@ -102,7 +98,8 @@ std::string csvHeader(const CsvValues& values) {
     return header;
 }
 
-std::string csvRow(std::string_view timestamp, int cell, const BalancerReading& r, const CsvValues& values) {
+std::string csvRow(std::string_view timestamp, int cell, const bank::BalancerReading& r,
+                   const CsvValues& values) {
     std::string row(timestamp);
     row += ',';
     row += number(cell);
@@ -136,11 +133,11 @@ std::string csvRow(std::string_view timestamp, int cell, const BalancerReading& 
     return row;
 }
 
-CsvResult CsvFile::open(fs::path path, std::string_view header) {
+FileResult CsvFile::open(fs::path path, std::string_view header) {
     close();
     std::error_code ec;
     if (fs::exists(path, ec)) {
-        return {false, failure("Not overwriting", path, "the file already exists")};
+        return fileFailure("Not overwriting", path, "the file already exists");
     }
     path_ = std::move(path);
     {
@@ -148,45 +145,25 @@ CsvResult CsvFile::open(fs::path path, std::string_view header) {
         if (!created) {
             const fs::path failed = std::move(path_);
             close();
-            return {false, failure("Cannot create", failed, std::generic_category().message(errno))};
+            return fileFailure("Cannot create", failed, std::generic_category().message(errno));
         }
     }
-    CsvResult written = write(header);
+    FileResult written = write(header);
     if (!written.ok) {
         close();
     }
     return written;
 }
 
-CsvResult CsvFile::append(std::string_view rows) {
+FileResult CsvFile::append(std::string_view rows) {
     if (!isOpen() || rows.empty()) {
         return {};
     }
     return write(rows);
 }
 
-CsvResult CsvFile::write(std::string_view text) {
-    std::error_code ec;
-    if (!fs::is_directory(path_.parent_path(), ec)) {
-        return {false, failure("Cannot write", path_, "the recording folder no longer exists")};
-    }
-    const auto before = fs::file_size(path_, ec);
-    std::ofstream file(path_, std::ios::binary | std::ios::app);
-    if (!file) {
-        return {false, failure("Cannot write", path_, std::generic_category().message(errno))};
-    }
-    file.write(text.data(), static_cast<std::streamsize>(text.size()));
-    file.close();
-    if (!file) {
-        const std::string why = std::generic_category().message(errno);
-        // A full disk may have taken part of the rows: cut back to the last whole row.
-        if (!ec) {
-            std::error_code ignored;
-            fs::resize_file(path_, before, ignored);
-        }
-        return {false, failure("Cannot write", path_, why)};
-    }
-    return {};
+FileResult CsvFile::write(std::string_view text) {
+    return appendWhole(path_, text, "recording");
 }
 
-} // namespace zanst::tester
+} // namespace zanst::recording

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace zanst::tester {
+namespace zanst::bank {
 
 enum class CalColumn : int {
     CellId = 0,
@@ -40,4 +40,4 @@ struct CalibrationRow {
 // One row per balancer of the snapshot, in order.
 std::vector<CalibrationRow> calibrationRows(const BankSnapshot& snapshot, const bus::TextFormat& format);
 
-} // namespace zanst::tester
+} // namespace zanst::bank

@@ -1,10 +1,10 @@
 // The calibration table's texts: values only in test mode, current values only with a sensor.
 
-#include "tester/calibration_rows.hpp"
+#include "bank/calibration_rows.hpp"
 
 #include <gtest/gtest.h>
 
-namespace zanst::tester {
+namespace zanst::bank {
 namespace {
 
 struct Case {
@@ -75,4 +75,4 @@ TEST(CalibrationRows, ANotYetMeasuredBalancerLeavesItsVoltageToTheTable) {
 }
 
 } // namespace
-} // namespace zanst::tester
+} // namespace zanst::bank

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace zanst::tester {
+namespace zanst::bank {
 
 namespace {
 
@@ -63,4 +63,4 @@ BankSummary summarizeBank(const BankSnapshot& snapshot, std::optional<int> setpo
     return summary;
 }
 
-} // namespace zanst::tester
+} // namespace zanst::bank

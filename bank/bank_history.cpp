@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-namespace zanst::tester {
+namespace zanst::bank {
 
 BankHistory::BankHistory(std::size_t capacity, std::int64_t spacingMs)
     : ring_(std::max<std::size_t>(capacity, 1)), spacingMs_(spacingMs) {}
@@ -66,4 +66,4 @@ void BankHistory::clear() {
     size_ = 0;
 }
 
-} // namespace zanst::tester
+} // namespace zanst::bank

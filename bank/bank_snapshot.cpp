@@ -2,7 +2,7 @@
 
 #include "bus/records.hpp"
 
-namespace zanst::tester {
+namespace zanst::bank {
 
 BankSnapshot takeSnapshot(const bus::BusState& state) {
     const int count = bus::walkableCells(state.numCells);
@@ -45,4 +45,4 @@ BankSnapshot takeSnapshot(const bus::BusState& state) {
     return snapshot;
 }
 
-} // namespace zanst::tester
+} // namespace zanst::bank

@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-namespace zanst::tester {
+namespace zanst::bank {
 
 inline constexpr std::int16_t kNoReading = INT16_MIN;
 
@@ -54,4 +54,4 @@ class BankHistory {
     std::optional<int> bankMa_;
 };
 
-} // namespace zanst::tester
+} // namespace zanst::bank

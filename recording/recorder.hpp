@@ -3,15 +3,16 @@
 // columns of the chosen rows. The battery tester and the data monitor each have one recorder
 // with its own running number, number file and file names.
 
+#include "append_file.hpp"
+#include "bank/cell_rows.hpp"
 #include "bus/number_text.hpp"
-#include "cell_rows.hpp"
 
 #include <array>
 #include <filesystem>
 #include <string>
 #include <string_view>
 
-namespace zanst::tester {
+namespace zanst::recording {
 
 // The recordable columns, in the order their values appear in a line.
 enum class RecordColumn : int { CellId = 0, Voltage, Current, Temp, Serial, Firmware, ProdID, BootLoader };
@@ -28,13 +29,13 @@ inline constexpr int kMaxIntervalMs = 60000;
 // The nearest whole number of seconds in ms, half-way values to the even second, within 1..60 s.
 int roundIntervalMs(int ms);
 
-using RowSelection = std::array<bool, kTableRows>;
+using RowSelection = std::array<bool, bank::kTableRows>;
 
 // One line: for every selected row up to the first row without a balancer, a space before each
 // chosen value; always ends with one line end. Cell ID, Voltage and Temp are written as numbers
 // in their shortest form, everything else as the grid shows it.
-std::string recordingLine(const CellTable& table, const RowSelection& selected, const ColumnSet& columns,
-                          const bus::TextFormat& format);
+std::string recordingLine(const bank::CellTable& table, const RowSelection& selected,
+                          const ColumnSet& columns, const bus::TextFormat& format);
 
 struct RecorderNames {
     std::string_view numberFile;
@@ -43,12 +44,6 @@ struct RecorderNames {
 inline constexpr RecorderNames kBatteryTesterNames{"recordingBatteryTesterIDMetadata.txt", "Recording_"};
 inline constexpr RecorderNames kDataMonitorNames{"recordingBattDataMonitorIDMetadata.txt",
                                                  "BattDataMonitorRecording_"};
-
-// The outcome of a file operation; `message` says what went wrong, for the path label.
-struct FileResult {
-    bool ok = true;
-    std::string message;
-};
 
 class Recorder {
   public:
@@ -86,4 +81,4 @@ class Recorder {
     std::filesystem::path active_;
 };
 
-} // namespace zanst::tester
+} // namespace zanst::recording

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace zanst::tester {
+namespace zanst::bank {
 
 struct BalancerReading {
     int id = 0;                    // the id of its info entry; 0 where no info arrived
@@ -44,4 +44,4 @@ struct BankSnapshot {
 
 BankSnapshot takeSnapshot(const bus::BusState& state);
 
-} // namespace zanst::tester
+} // namespace zanst::bank

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-namespace zanst::tester {
+namespace zanst::bank {
 
 struct CellExtreme {
     int cell = 0;  // the balancer number (1-based row); the lowest number among equal values
@@ -41,4 +41,4 @@ BankSummary summarizeBank(const BankSnapshot& snapshot, std::optional<int> setpo
 // The band of a cell voltage in mV, as the tables colour it.
 VoltageLevel millivoltLevel(int millivolts);
 
-} // namespace zanst::tester
+} // namespace zanst::bank

@@ -7,7 +7,7 @@
 
 #include <limits>
 
-namespace zanst::tester {
+namespace zanst::sniffer {
 
 void SnifferParser::receive(std::span<const std::uint8_t> bytes) {
     for (std::uint8_t b : bytes) {
@@ -108,9 +108,9 @@ void SnifferParser::recordComplete(std::span<const std::uint8_t> record) {
     if (framer_.hunting()) {
         burst_.burstEnded();
         if (listener_ != nullptr) {
-            listener_->burstEnded(takeSnapshot(state_)); // the last record of the burst
+            listener_->burstEnded(bank::takeSnapshot(state_)); // the last record of the burst
         }
     }
 }
 
-} // namespace zanst::tester
+} // namespace zanst::sniffer

@@ -1,11 +1,11 @@
 // Rows of the tester and data monitor tables: texts, colours and battery grouping.
 
+#include "bank/cell_rows.hpp"
 #include "support/records.hpp"
-#include "tester/cell_rows.hpp"
 
 #include <gtest/gtest.h>
 
-namespace zanst::tester {
+namespace zanst::bank {
 namespace {
 
 void store(bus::BusState& s, int id, std::int32_t measurement, std::uint8_t flags = 0,
@@ -163,4 +163,4 @@ TEST(CellRows, RowsCoverTheKnownBalancersButNeverPastTheTables) {
 }
 
 } // namespace
-} // namespace zanst::tester
+} // namespace zanst::bank

@@ -1,7 +1,7 @@
 // Recording lines, number files and recording files, byte for byte.
 
+#include "recording/recorder.hpp"
 #include "support/records.hpp"
-#include "tester/recorder.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <iterator>
 #include <random>
 
-namespace zanst::tester {
+namespace zanst::recording {
 namespace {
 
 namespace fs = std::filesystem;
@@ -25,7 +25,7 @@ void writeFile(const fs::path& path, const std::string& content) {
 }
 
 // Three balancers: 3.301 V, 0.12 A on a low-range sensor, 25.5 degC first.
-CellTable threeBalancers(const bus::TextFormat& format = {}) {
+bank::CellTable threeBalancers(const bus::TextFormat& format = {}) {
     bus::BusState s;
     const int mv[] = {3301, 3300, 3299};
     const int ma[] = {120, -1500, 0};
@@ -40,7 +40,7 @@ CellTable threeBalancers(const bus::TextFormat& format = {}) {
                                                           static_cast<std::int16_t>(tenths[i] * 32), 0));
     }
     s.numCells = 3;
-    return UpdateCellData(takeSnapshot(s), format);
+    return bank::UpdateCellData(bank::takeSnapshot(s), format);
 }
 
 RowSelection allRows() {
@@ -114,15 +114,15 @@ TEST(RecordingLine, ColumnsRowsAndLocale) {
 }
 
 TEST(RecordingLine, NoBalancerWritesAnEmptyLine) {
-    EXPECT_EQ(recordingLine(CellTable{}, allRows(), presetColumns(RecordingPreset::All), {}), "\n");
+    EXPECT_EQ(recordingLine(bank::CellTable{}, allRows(), presetColumns(RecordingPreset::All), {}), "\n");
 }
 
 TEST(RecordingLine, AFullTableStillEndsItsLine) {
-    CellTable full;
-    full.rows.resize(kTableRows);
-    for (int i = 0; i < kTableRows; ++i) {
+    bank::CellTable full;
+    full.rows.resize(bank::kTableRows);
+    for (int i = 0; i < bank::kTableRows; ++i) {
         full.rows[static_cast<std::size_t>(i)].cellId = i + 1;
-        full.rows[static_cast<std::size_t>(i)].text[static_cast<std::size_t>(col(Column::CellId))] =
+        full.rows[static_cast<std::size_t>(i)].text[static_cast<std::size_t>(col(bank::Column::CellId))] =
             std::to_string(i + 1);
     }
     ColumnSet idOnly{};
@@ -275,4 +275,4 @@ TEST_F(RecorderFiles, FolderThatCannotBeCreatedIsReported) {
 }
 
 } // namespace
-} // namespace zanst::tester
+} // namespace zanst::recording

@@ -2,7 +2,7 @@
 
 #include "bus/hex.hpp"
 
-namespace zanst::tester {
+namespace zanst::bank {
 
 namespace {
 
@@ -44,4 +44,4 @@ std::vector<CalibrationRow> calibrationRows(const BankSnapshot& snapshot, const 
     return rows;
 }
 
-} // namespace zanst::tester
+} // namespace zanst::bank

@@ -8,7 +8,7 @@
 #include <limits>
 #include <system_error>
 
-namespace zanst::tester {
+namespace zanst::recording {
 
 namespace fs = std::filesystem;
 
@@ -21,7 +21,7 @@ std::string reason(int error) {
 }
 
 FileResult failure(const std::string& what, const fs::path& path, const std::string& why) {
-    return {false, what + " " + path.string() + ": " + why};
+    return fileFailure(what, path, why);
 }
 
 } // namespace
@@ -47,13 +47,13 @@ int roundIntervalMs(int ms) {
     return std::clamp(seconds * 1000, kMinIntervalMs, kMaxIntervalMs);
 }
 
-std::string recordingLine(const CellTable& table, const RowSelection& selected, const ColumnSet& columns,
-                          const bus::TextFormat& format) {
+std::string recordingLine(const bank::CellTable& table, const RowSelection& selected,
+                          const ColumnSet& columns, const bus::TextFormat& format) {
     std::string line;
     const std::size_t rows = std::min(table.rows.size(), selected.size());
     for (std::size_t r = 0; r < rows; ++r) {
-        const CellRow& row = table.rows[r];
-        if (row[Column::CellId].empty()) {
+        const bank::CellRow& row = table.rows[r];
+        if (row[bank::Column::CellId].empty()) {
             break;
         }
         if (!selected[r]) {
@@ -69,25 +69,25 @@ std::string recordingLine(const CellTable& table, const RowSelection& selected, 
                 line += std::to_string(row.cellId);
                 break;
             case RecordColumn::Voltage:
-                line += row.volts ? bus::shortestText(*row.volts, format) : row[Column::Voltage];
+                line += row.volts ? bus::shortestText(*row.volts, format) : row[bank::Column::Voltage];
                 break;
             case RecordColumn::Current:
-                line += row[Column::Current];
+                line += row[bank::Column::Current];
                 break;
             case RecordColumn::Temp:
                 line += bus::shortestText(row.celsius, format);
                 break;
             case RecordColumn::Serial:
-                line += row[Column::Serial];
+                line += row[bank::Column::Serial];
                 break;
             case RecordColumn::Firmware:
-                line += row[Column::Firmware];
+                line += row[bank::Column::Firmware];
                 break;
             case RecordColumn::ProdID:
-                line += row[Column::ProdID];
+                line += row[bank::Column::ProdID];
                 break;
             case RecordColumn::BootLoader:
-                line += row[Column::BootLoader];
+                line += row[bank::Column::BootLoader];
                 break;
             }
         }
@@ -198,27 +198,7 @@ FileResult Recorder::append(std::string_view line) {
     if (!recording_ || active_.empty()) {
         return {};
     }
-    std::error_code ec;
-    if (!fs::is_directory(active_.parent_path(), ec)) {
-        return failure("Cannot write", active_, "the recording folder no longer exists");
-    }
-    const auto before = fs::file_size(active_, ec);
-    std::ofstream file(active_, std::ios::binary | std::ios::app);
-    if (!file) {
-        return failure("Cannot write", active_, reason(errno));
-    }
-    file.write(line.data(), static_cast<std::streamsize>(line.size()));
-    file.close();
-    if (!file) {
-        const std::string why = reason(errno);
-        // A full disk may have taken part of the line: cut it off, the lines before stay whole.
-        if (!ec) {
-            std::error_code ignored;
-            fs::resize_file(active_, before, ignored);
-        }
-        return failure("Cannot write", active_, why);
-    }
-    return {};
+    return appendWhole(active_, line, "recording");
 }
 
 fs::path Recorder::stop() {
@@ -228,4 +208,4 @@ fs::path Recorder::stop() {
     return written;
 }
 
-} // namespace zanst::tester
+} // namespace zanst::recording

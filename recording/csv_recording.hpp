@@ -5,7 +5,8 @@
 // locale; texts are quoted where they need it. Written from the snapshot's numbers; it shares
 // nothing with the text recording's line format.
 
-#include "bank_snapshot.hpp"
+#include "append_file.hpp"
+#include "bank/bank_snapshot.hpp"
 
 #include <array>
 #include <chrono>
@@ -13,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-namespace zanst::tester {
+namespace zanst::recording {
 
 // The values a row can carry after its time stamp and cell number.
 enum class CsvValue : int { Voltage = 0, Current, Temperature, Serial, Firmware, ProductId, BootLoader };
@@ -36,34 +37,29 @@ std::string csvHeader(const CsvValues& values);
 
 // One row per balancer of the snapshot whose row is selected (`selected[i]` for balancer i + 1).
 template <std::size_t N>
-std::string csvRows(std::chrono::system_clock::time_point at, const BankSnapshot& snapshot,
+std::string csvRows(std::chrono::system_clock::time_point at, const bank::BankSnapshot& snapshot,
                     const std::array<bool, N>& selected, const CsvValues& values);
 
-std::string csvRow(std::string_view timestamp, int cell, const BalancerReading& reading,
+std::string csvRow(std::string_view timestamp, int cell, const bank::BalancerReading& reading,
                    const CsvValues& values);
-
-struct CsvResult {
-    bool ok = true;
-    std::string message;
-};
 
 // The file: created with its header by `open`, rows appended whole or not at all.
 class CsvFile {
   public:
     // Fails rather than overwrite an existing file.
-    CsvResult open(std::filesystem::path path, std::string_view header);
-    CsvResult append(std::string_view rows);
+    FileResult open(std::filesystem::path path, std::string_view header);
+    FileResult append(std::string_view rows);
     void close() { path_.clear(); }
     bool isOpen() const { return !path_.empty(); }
     const std::filesystem::path& path() const { return path_; }
 
   private:
-    CsvResult write(std::string_view text);
+    FileResult write(std::string_view text);
     std::filesystem::path path_;
 };
 
 template <std::size_t N>
-std::string csvRows(std::chrono::system_clock::time_point at, const BankSnapshot& snapshot,
+std::string csvRows(std::chrono::system_clock::time_point at, const bank::BankSnapshot& snapshot,
                     const std::array<bool, N>& selected, const CsvValues& values) {
     const std::string stamp = isoTimestamp(at);
     std::string rows;
@@ -75,4 +71,4 @@ std::string csvRows(std::chrono::system_clock::time_point at, const BankSnapshot
     return rows;
 }
 
-} // namespace zanst::tester
+} // namespace zanst::recording

@@ -2,7 +2,7 @@
 
 #include "bus/hex.hpp"
 
-namespace zanst::tester {
+namespace zanst::bank {
 
 namespace {
 constexpr std::size_t at(Column c) {
@@ -68,4 +68,4 @@ CellTable UpdateCellData(const BankSnapshot& snapshot, const bus::TextFormat& fo
     return table;
 }
 
-} // namespace zanst::tester
+} // namespace zanst::bank

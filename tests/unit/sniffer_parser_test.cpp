@@ -1,8 +1,8 @@
 // The data monitor's parser: frames, records, limits and the "BMS info" texts.
 
 #include "bus/records.hpp"
+#include "sniffer/sniffer_parser.hpp"
 #include "support/records.hpp"
-#include "tester/sniffer_parser.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace zanst::tester {
+namespace zanst::sniffer {
 namespace {
 
 using bus::Bytes;
@@ -23,14 +23,14 @@ class Listener : public SnifferListener {
         fields[field] = text;
         order.push_back(field);
     }
-    void burstEnded(const BankSnapshot& snapshot) override {
+    void burstEnded(const bank::BankSnapshot& snapshot) override {
         ++bursts;
         lastSnapshot = snapshot;
     }
     void bmsMeasured(int setpointMv, int bankMv, int bankMa) override {
         measured = {setpointMv, bankMv, bankMa};
     }
-    BankSnapshot lastSnapshot;
+    bank::BankSnapshot lastSnapshot;
     std::array<int, 3> measured{}; // setpoint mV, bank mV, bank mA
     std::map<BmsField, std::string> fields;
     std::vector<BmsField> order;
@@ -235,4 +235,4 @@ TEST_F(Sniffer, TheCountGrowsPastTheTablesWithoutOverflowing) {
 }
 
 } // namespace
-} // namespace zanst::tester
+} // namespace zanst::sniffer

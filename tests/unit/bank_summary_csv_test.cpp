@@ -2,9 +2,9 @@
 // history (one sample a second, a bounded ring) and the CSV recording (header, quoting, numbers
 // independent of the locale, whole rows on failure).
 
-#include "tester/bank_history.hpp"
-#include "tester/bank_summary.hpp"
-#include "tester/csv_recording.hpp"
+#include "bank/bank_history.hpp"
+#include "bank/bank_summary.hpp"
+#include "recording/csv_recording.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 
 #include <unistd.h>
 
-namespace zanst::tester {
+namespace zanst::bank {
 namespace {
 
 BankSnapshot bank(const std::vector<std::optional<int>>& mv, const std::vector<int>& tenths = {}) {
@@ -202,8 +202,8 @@ TEST(CsvRecording, FieldsNumbersAndTimeStamps) {
         {"mid space", "mid space"},
     };
     for (const Text& t : texts) {
-        EXPECT_EQ(csvField(t.in), t.out) << t.in;
-        EXPECT_EQ(fields(csvField(t.in)), std::vector<std::string>{t.in}) << "reads back";
+        EXPECT_EQ(recording::csvField(t.in), t.out) << t.in;
+        EXPECT_EQ(fields(recording::csvField(t.in)), std::vector<std::string>{t.in}) << "reads back";
     }
     struct Fixed {
         long long value;
@@ -214,12 +214,13 @@ TEST(CsvRecording, FieldsNumbersAndTimeStamps) {
                              {-215, 1, "-21.5"},    {1234567, 3, "1234.567"}, {42, 0, "42"},
                              {-32768, 1, "-3276.8"}};
     for (const Fixed& n : numbers) {
-        EXPECT_EQ(fixedPoint(n.value, n.decimals), n.text);
+        EXPECT_EQ(recording::fixedPoint(n.value, n.decimals), n.text);
     }
     using namespace std::chrono;
-    EXPECT_EQ(isoTimestamp(system_clock::time_point(milliseconds(1765249445123))),
+    EXPECT_EQ(recording::isoTimestamp(system_clock::time_point(milliseconds(1765249445123))),
               "2025-12-09T03:04:05.123Z");
-    EXPECT_EQ(isoTimestamp(system_clock::time_point(milliseconds(-1))), "1969-12-31T23:59:59.999Z");
+    EXPECT_EQ(recording::isoTimestamp(system_clock::time_point(milliseconds(-1))),
+              "1969-12-31T23:59:59.999Z");
 }
 
 struct CommaDecimal : std::numpunct<char> {
@@ -242,7 +243,7 @@ TEST(CsvRecording, HeaderAndRowsAgreeWhateverTheLocale) {
     const auto at = std::chrono::system_clock::time_point(std::chrono::milliseconds(1765249445123));
 
     struct Case {
-        CsvValues values;
+        recording::CsvValues values;
         std::string header;
         std::vector<std::string> firstRow;
     };
@@ -258,9 +259,9 @@ TEST(CsvRecording, HeaderAndRowsAgreeWhateverTheLocale) {
         {{}, "time,cell", {"2025-12-09T03:04:05.123Z", "1"}},
     };
     for (const Case& c : cases) {
-        const std::string header = csvHeader(c.values);
+        const std::string header = recording::csvHeader(c.values);
         EXPECT_EQ(header, c.header + "\r\n");
-        const std::string rows = csvRows(at, snapshot, selected, c.values);
+        const std::string rows = recording::csvRows(at, snapshot, selected, c.values);
         std::istringstream lines(rows);
         std::vector<std::vector<std::string>> parsed;
         for (std::string line; std::getline(lines, line);) {
@@ -288,23 +289,23 @@ TEST(CsvRecording, FileNeverOverwritesAndReportsBadPaths) {
     fs::remove_all(dir);
     fs::create_directories(dir);
 
-    CsvFile missingFolder;
-    const CsvResult bad = missingFolder.open(dir / "gone" / "r.csv", "h\r\n");
+    recording::CsvFile missingFolder;
+    const recording::FileResult bad = missingFolder.open(dir / "gone" / "r.csv", "h\r\n");
     EXPECT_FALSE(bad.ok);
     EXPECT_NE(bad.message.find((dir / "gone" / "r.csv").string()), std::string::npos) << bad.message;
     EXPECT_FALSE(missingFolder.isOpen());
 
-    CsvFile file;
+    recording::CsvFile file;
     ASSERT_TRUE(file.open(dir / "r.csv", "h\r\n").ok);
     ASSERT_TRUE(file.append("a\r\n").ok);
     fs::remove_all(dir / "r.csv");
     fs::remove(dir);
-    const CsvResult lost = file.append("b\r\n");
+    const recording::FileResult lost = file.append("b\r\n");
     EXPECT_FALSE(lost.ok) << "the folder went away";
 
     fs::create_directories(dir);
     { std::ofstream(dir / "kept.csv") << "old"; }
-    CsvFile second;
+    recording::CsvFile second;
     EXPECT_FALSE(second.open(dir / "kept.csv", "h\r\n").ok);
     std::ifstream kept(dir / "kept.csv");
     std::string content((std::istreambuf_iterator<char>(kept)), {});
@@ -313,4 +314,4 @@ TEST(CsvRecording, FileNeverOverwritesAndReportsBadPaths) {
 }
 
 } // namespace
-} // namespace zanst::tester
+} // namespace zanst::bank

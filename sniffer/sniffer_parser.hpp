@@ -5,7 +5,7 @@
 
 #include "bus/number_text.hpp"
 
-#include "bank_snapshot.hpp"
+#include "bank/bank_snapshot.hpp"
 
 #include "bus/framer.hpp"
 #include "bus/router.hpp"
@@ -15,7 +15,7 @@
 #include <span>
 #include <string>
 
-namespace zanst::tester {
+namespace zanst::sniffer {
 
 // The six "BMS info" fields.
 enum class BmsField : int { Serial = 0, Pid, SystemVbat, BmsCurrent, BalancerSetpoint, Status };
@@ -26,7 +26,7 @@ class SnifferListener {
     virtual ~SnifferListener() = default;
     virtual void bmsInfoChanged(BmsField field, const std::string& text) = 0;
     // The last record of a burst arrived: the cell table is to be refreshed from `snapshot`.
-    virtual void burstEnded(const BankSnapshot& snapshot) = 0;
+    virtual void burstEnded(const bank::BankSnapshot& snapshot) = 0;
     // A whole measurement frame of the BMS: its setpoint, bank voltage and current as numbers
     // (mV, mV, mA), for the plots and the summary, which never read the fields' texts.
     virtual void bmsMeasured(int setpointMv, int bankMv, int bankMa) {
@@ -68,4 +68,4 @@ class SnifferParser final : public bus::BusListener, private bus::FrameObserver 
     bus::Framer framer_;
 };
 
-} // namespace zanst::tester
+} // namespace zanst::sniffer
