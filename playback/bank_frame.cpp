@@ -30,7 +30,8 @@ emulator::PlayedBank playedBank(const BankFrame& frame, const PresetMatch& match
             if (at >= frame.cells.size()) {
                 continue;
             }
-            bank.voltageMv[static_cast<std::size_t>(b)][static_cast<std::size_t>(c)] = frame.cells[at].millivolts;
+            bank.voltageMv[static_cast<std::size_t>(b)][static_cast<std::size_t>(c)] =
+                frame.cells[at].millivolts;
             bank.tempTenths[static_cast<std::size_t>(b)][static_cast<std::size_t>(c)] =
                 frame.cells[at].tenthsCelsius;
         }
@@ -46,10 +47,11 @@ emulator::BankSettings sliderSettings(const BankFrame& frame, const PresetMatch&
     for (int c = 0; c < cells && static_cast<std::size_t>(c) < frame.cells.size(); ++c) {
         const CellValues& v = frame.cells[static_cast<std::size_t>(c)];
         const auto at = static_cast<std::size_t>(c);
-        base.voltageMv[at] =
-            emulator::clampToSlider(v.millivolts, emulator::rangeOf(Field::Voltage).min, emulator::rangeOf(Field::Voltage).max);
-        base.tempTenths[at] = emulator::clampToSlider(v.tenthsCelsius, emulator::rangeOf(Field::Temperature).min,
-                                                      emulator::rangeOf(Field::Temperature).max);
+        base.voltageMv[at] = emulator::clampToSlider(v.millivolts, emulator::rangeOf(Field::Voltage).min,
+                                                     emulator::rangeOf(Field::Voltage).max);
+        base.tempTenths[at] =
+            emulator::clampToSlider(v.tenthsCelsius, emulator::rangeOf(Field::Temperature).min,
+                                    emulator::rangeOf(Field::Temperature).max);
     }
     // Nearest whole ampere, halves away from zero.
     const std::int32_t ma = frame.bankMilliamps;
@@ -61,8 +63,9 @@ emulator::BankSettings sliderSettings(const BankFrame& frame, const PresetMatch&
 }
 
 std::string playbackSummary(const std::string& file, const Timeline& timeline, const PresetMatch& match) {
-    std::string text = "Playing " + file + " (" + timeline.source + ", " + std::to_string(timeline.steps.size()) +
-                       " steps over " + clockText(timeline.lengthMs()) + "): " + std::to_string(timeline.cellCount) +
+    std::string text = "Playing " + file + " (" + timeline.source + ", " +
+                       std::to_string(timeline.steps.size()) + " steps over " +
+                       clockText(timeline.lengthMs()) + "): " + std::to_string(timeline.cellCount) +
                        " cells as " + match.reason;
     for (const std::string& note : timeline.notes) {
         text += ". " + note;

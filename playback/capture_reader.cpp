@@ -1,11 +1,11 @@
 #include "capture_reader.hpp"
 
+#include "bank/bank_snapshot.hpp"
 #include "bus/master_receiver.hpp"
 #include "bus/port.hpp"
 #include "bus/router.hpp"
 #include "bus/state.hpp"
-#include "tester/bank_snapshot.hpp"
-#include "tester/sniffer_parser.hpp"
+#include "sniffer/sniffer_parser.hpp"
 
 #include <array>
 #include <set>
@@ -16,8 +16,8 @@ namespace {
 
 using bus::Tab;
 
-constexpr std::array<const char*, 7> kModeNames{"Connection",     "Actions",    "Calibration", "Battery tester",
-                                                 "BMS tester",     "Data Sniffer", "Metrics"};
+constexpr std::array<const char*, 7> kModeNames{"Connection", "Actions",      "Calibration", "Battery tester",
+                                                "BMS tester", "Data Sniffer", "Metrics"};
 
 // The sniffer's echo of a replayed byte goes nowhere.
 class NowherePort final : public bus::BusPort {
@@ -35,7 +35,7 @@ class BurstEnd final : public bus::FrameObserver {
 
     void recordComplete(std::span<const std::uint8_t> record) override {
         if (record[0] == bus::rec::kMeasurement && framer_.hunting()) {
-            builder_.add(static_cast<std::int64_t>(nowUs_ / 1000), tester::takeSnapshot(state_));
+            builder_.add(static_cast<std::int64_t>(nowUs_ / 1000), bank::takeSnapshot(state_));
             ++steps;
         }
     }
@@ -132,7 +132,7 @@ class CaptureDecoder {
     NowherePort nowhere_;
     bus::BusState live_; // the master side and the sniffer share the tables, as in the tool
     bus::MasterReceiver master_{live_};
-    tester::SnifferParser sniffer_{live_, nullptr};
+    sniffer::SnifferParser sniffer_{live_, nullptr};
     bus::ByteRouter router_{live_, master_, nowhere_};
     bus::BusState answerState_; // the emulated bank's answers, read as a BMS reads them
     bus::MasterReceiver answers_{answerState_};
@@ -177,9 +177,10 @@ ReadResult readCaptureTimeline(const capture::Capture& capture) {
                         " failed the CRC-8 check and were left out, as the tool does live");
     }
     if (decoder.builder().steps() == 0) {
-        result.error = "The capture holds no measurement answers of a bank (" + std::to_string(capture.records.size()) +
-                       " records read); captures made in \"Battery tester\", \"Data Sniffer\" or \"BMS tester\" "
-                       "mode while the bank was polled can be played";
+        result.error =
+            "The capture holds no measurement answers of a bank (" + std::to_string(capture.records.size()) +
+            " records read); captures made in \"Battery tester\", \"Data Sniffer\" or \"BMS tester\" "
+            "mode while the bank was polled can be played";
         if (!capture.message.empty()) {
             result.error += ". " + capture.message;
         }

@@ -2,7 +2,7 @@
 
 #include "fixed_point.hpp"
 
-#include "tester/bank_snapshot.hpp"
+#include "bank/bank_snapshot.hpp"
 
 #include <array>
 #include <filesystem>
@@ -79,8 +79,9 @@ class CsvCutter {
 };
 
 enum Column { kTime, kCell, kVoltage, kCurrent, kRange, kTemperature, kSerial, kProductId, kColumns };
-constexpr std::array<std::string_view, kColumns> kNames{
-    "time", "cell", "voltage [V]", "current [A]", "current range", "temperature [degC]", "serial", "product id"};
+constexpr std::array<std::string_view, kColumns> kNames{"time",        "cell",          "voltage [V]",
+                                                        "current [A]", "current range", "temperature [degC]",
+                                                        "serial",      "product id"};
 
 std::string lineText(int line) {
     return "line " + std::to_string(line) + ": ";
@@ -122,7 +123,7 @@ constexpr std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
 struct Reading {
     std::int64_t timeMs = 0;
     int cell = 0;
-    tester::BalancerReading values;
+    bank::BalancerReading values;
 };
 
 class CsvReader {
@@ -136,7 +137,7 @@ class CsvReader {
                                          : error_);
         }
         std::optional<std::int64_t> stepTime;
-        tester::BankSnapshot step;
+        bank::BankSnapshot step;
         while (auto row = cutter.next()) {
             if (row->fields.size() == 1 && row->fields[0].empty()) {
                 continue; // an empty line (the end of the file)
@@ -161,9 +162,10 @@ class CsvReader {
             if (static_cast<int>(cells.size()) < r.cell) {
                 cells.resize(static_cast<std::size_t>(r.cell));
             }
-            tester::BalancerReading& slot = cells[static_cast<std::size_t>(r.cell - 1)];
+            bank::BalancerReading& slot = cells[static_cast<std::size_t>(r.cell - 1)];
             if (slot.id != 0) {
-                return failed(lineText(row->line) + "cell " + std::to_string(r.cell) + " appears twice in one interval");
+                return failed(lineText(row->line) + "cell " + std::to_string(r.cell) +
+                              " appears twice in one interval");
             }
             slot = std::move(r.values);
             seen_.resize(std::max(seen_.size(), cells.size()), false);
@@ -172,9 +174,10 @@ class CsvReader {
         flush(stepTime, step);
         for (std::size_t c = 0; c < seen_.size(); ++c) {
             if (!seen_[c]) {
-                return failed("Cell " + std::to_string(c + 1) +
-                              " is not in the CSV (its row was not selected while recording); every cell from 1 to " +
-                              std::to_string(seen_.size()) + " is needed");
+                return failed(
+                    "Cell " + std::to_string(c + 1) +
+                    " is not in the CSV (its row was not selected while recording); every cell from 1 to " +
+                    std::to_string(seen_.size()) + " is needed");
             }
         }
         if (!has_[kCurrent]) {
@@ -195,7 +198,8 @@ class CsvReader {
         index_.fill(-1);
         for (std::size_t i = 0; i < header.fields.size(); ++i) {
             for (int c = 0; c < kColumns; ++c) {
-                if (header.fields[i] == kNames[static_cast<std::size_t>(c)] && index_[static_cast<std::size_t>(c)] < 0) {
+                if (header.fields[i] == kNames[static_cast<std::size_t>(c)] &&
+                    index_[static_cast<std::size_t>(c)] < 0) {
                     index_[static_cast<std::size_t>(c)] = static_cast<int>(i);
                 }
             }
@@ -239,7 +243,7 @@ class CsvReader {
             return fail(row, "cell \"" + field(row, kCell) + "\" is not a cell number from 1 to 255");
         }
         r.cell = static_cast<int>(*cell);
-        tester::BalancerReading& v = r.values;
+        bank::BalancerReading& v = r.values;
         v.id = r.cell;
         const std::string& voltage = field(row, kVoltage);
         if (!voltage.empty()) {
@@ -251,8 +255,8 @@ class CsvReader {
             const std::string& temperature = field(row, kTemperature);
             const auto tenths = parseFixed(temperature, 1);
             if (!tenths || *tenths < kMinTenths || *tenths > kMaxTenths) {
-                return fail(row,
-                            "temperature \"" + temperature + "\" is not a temperature from -102.4 to 102.3 degC");
+                return fail(row, "temperature \"" + temperature +
+                                     "\" is not a temperature from -102.4 to 102.3 degC");
             }
             v.tenthsCelsius = static_cast<int>(*tenths);
         }
@@ -282,7 +286,7 @@ class CsvReader {
         return true;
     }
 
-    void flush(const std::optional<std::int64_t>& time, tester::BankSnapshot& step) {
+    void flush(const std::optional<std::int64_t>& time, bank::BankSnapshot& step) {
         if (!time) {
             return;
         }
@@ -364,7 +368,8 @@ ReadResult readCsvTimelineFile(const std::string& path) {
         return result;
     }
     if (size > kMaxCsvBytes) {
-        result.error = "Cannot read " + path + ": " + std::to_string(size) + " bytes is more than a recording CSV holds";
+        result.error =
+            "Cannot read " + path + ": " + std::to_string(size) + " bytes is more than a recording CSV holds";
         return result;
     }
     std::ifstream in(path, std::ios::binary);

@@ -1,5 +1,5 @@
 #pragma once
-// The CSV beside a recording (tester/csv_recording.hpp) as a recorded bank: the rows of one time
+// The CSV beside a recording (recording/csv_recording.hpp) as a recorded bank: the rows of one time
 // stamp are one step. Needs the time, cell, voltage and temperature columns; current, current
 // range, serial and product id are used where they were recorded. A last line cut short (the
 // tool stopped while writing it) is left out; any other line that cannot be read refuses the

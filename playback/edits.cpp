@@ -21,7 +21,15 @@ struct Rules {
 };
 
 constexpr Rules kVoltage{"mV", 0, 3, 1000, 5095, 1'000'000, "1000 to 5095 mV"};
-constexpr Rules kTemperature{"\xC2\xB0" "C", 1, 4, -1024, 1023, 1'000'000, "-102.4 to 102.3 \xC2\xB0" "C"};
+constexpr Rules kTemperature{"\xC2\xB0"
+                             "C",
+                             1,
+                             4,
+                             -1024,
+                             1023,
+                             1'000'000,
+                             "-102.4 to 102.3 \xC2\xB0"
+                             "C"};
 constexpr Rules kCurrent{"A", 3, 6, -524287, 524287, 1'000'000'000, "-524.287 to 524.287 A"};
 // Elapsed time counted by a drift: beyond this every drift has long reached its field's end.
 constexpr std::int64_t kMaxDriftMs = 1'000'000'000;
@@ -50,7 +58,9 @@ std::optional<Quantity> unitQuantity(std::string_view unit) {
     if (u == "mv") {
         return Quantity::Voltage;
     }
-    if (u == "\xC2\xB0" "c" || u == "degc") {
+    if (u == "\xC2\xB0"
+             "c" ||
+        u == "degc") {
         return Quantity::Temperature;
     }
     if (u == "a") {
@@ -177,7 +187,9 @@ EditParse parseEdit(std::string_view text) {
     const auto quantity = unitQuantity(amount.unit);
     if (!quantity || (e.cell == 0) != (*quantity == Quantity::Current)) {
         return fail(e.cell == 0 ? "the current's value is in A (such as -120.5 A)"
-                                : "a cell's value is in mV or \xC2\xB0" "C (such as 3400 mV or 45.0 \xC2\xB0" "C)");
+                                : "a cell's value is in mV or \xC2\xB0"
+                                  "C (such as 3400 mV or 45.0 \xC2\xB0"
+                                  "C)");
     }
     e.quantity = *quantity;
     const Rules& rules = rulesOf(e.quantity);
@@ -206,8 +218,8 @@ EditParse parseEdit(std::string_view text) {
             return fail("a drift's rate has no sign: say \"lower\" or \"higher\"");
         }
         if (e.amount > rules.maxRate) {
-            return fail("a drift is at most " + decimalText(rules.maxRate, rules.rateDecimals, 0) + " " + rules.unit +
-                        " a second");
+            return fail("a drift is at most " + decimalText(rules.maxRate, rules.rateDecimals, 0) + " " +
+                        rules.unit + " a second");
         }
         const bool perSecond = (tokens.accept("a") || tokens.accept("per")) && tokens.accept("second");
         if (!perSecond && !tokens.accept("/s")) {
@@ -256,7 +268,8 @@ std::string editText(const Edit& e) {
         text += " pinned at " + decimalText(e.amount, rules.decimals, minDecimals);
         break;
     case EditKind::Offset:
-        text += " offset " + std::string(e.amount >= 0 ? "+" : "") + decimalText(e.amount, rules.decimals, minDecimals);
+        text += " offset " + std::string(e.amount >= 0 ? "+" : "") +
+                decimalText(e.amount, rules.decimals, minDecimals);
         break;
     case EditKind::Drift:
         text += " drifts " + decimalText(std::abs(e.amount), rules.rateDecimals, 0);
@@ -275,8 +288,8 @@ std::string editText(const Edit& e) {
 
 std::string checkEdit(const Edit& e, const Timeline& t) {
     if (e.cell > t.cellCount) {
-        return "The recording has no cell " + std::to_string(e.cell) + " (it has " + std::to_string(t.cellCount) +
-               ")";
+        return "The recording has no cell " + std::to_string(e.cell) + " (it has " +
+               std::to_string(t.cellCount) + ")";
     }
     if (e.fromMs >= t.lengthMs()) {
         return "The edit begins at " + clockText(e.fromMs) + ", after the end of the recording (" +

@@ -173,8 +173,7 @@ std::optional<PlayClock::time_point> Player::nextDue() const {
     if (!moving() || timesMs_.empty()) {
         return std::nullopt;
     }
-    const Ns next =
-        current_ + 1 < timesMs_.size() ? timesMs_[current_ + 1] * kNsPerMs : lengthMs_ * kNsPerMs;
+    const Ns next = current_ + 1 < timesMs_.size() ? timesMs_[current_ + 1] * kNsPerMs : lengthMs_ * kNsPerMs;
     const int factor = paceFactor(pace_);
     // The first instant at which the position has reached `next`.
     const Ns wait = std::max<Ns>(next - anchorPos_, 0);

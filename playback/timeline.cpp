@@ -14,11 +14,11 @@ namespace {
 constexpr std::int64_t kSingleStepMs = 1000;
 constexpr int kMaxGuessedBatteries = 10;
 
-bool hasInfo(const tester::BalancerReading& r) {
+bool hasInfo(const bank::BalancerReading& r) {
     return !r.serial.empty() || r.productId != 0;
 }
 
-bool sameStructure(const tester::BalancerReading& a, const tester::BalancerReading& b) {
+bool sameStructure(const bank::BalancerReading& a, const bank::BalancerReading& b) {
     return a.serial == b.serial && a.infoFlags == b.infoFlags && a.productId == b.productId &&
            a.capacity == b.capacity;
 }
@@ -66,11 +66,11 @@ std::size_t Timeline::stepAt(std::int64_t positionMs) const {
     return after == steps.begin() ? 0 : static_cast<std::size_t>(after - steps.begin()) - 1;
 }
 
-void TimelineBuilder::add(std::int64_t timeMs, const tester::BankSnapshot& snapshot) {
+void TimelineBuilder::add(std::int64_t timeMs, const bank::BankSnapshot& snapshot) {
     RawStep step;
     step.timeMs = timeMs;
     step.cells.reserve(snapshot.balancers.size());
-    for (const tester::BalancerReading& r : snapshot.balancers) {
+    for (const bank::BalancerReading& r : snapshot.balancers) {
         RawCell cell;
         cell.measured = r.millivolts.has_value();
         cell.values = {r.millivolts.value_or(0), r.tenthsCelsius, r.milliamps};
@@ -89,7 +89,8 @@ void TimelineBuilder::add(std::int64_t timeMs, const tester::BankSnapshot& snaps
     }
 }
 
-ReadResult TimelineBuilder::finish(std::string source, std::int64_t startUnixMs, std::vector<std::string> notes) {
+ReadResult TimelineBuilder::finish(std::string source, std::int64_t startUnixMs,
+                                   std::vector<std::string> notes) {
     ReadResult result;
     if (steps_.empty()) {
         result.error = "The recording holds no measurement of the bank";
@@ -137,8 +138,9 @@ ReadResult TimelineBuilder::finish(std::string source, std::int64_t startUnixMs,
         }
     }
     if (smallestBank_ < info.size()) {
-        t.notes.push_back("The bank grew from " + std::to_string(smallestBank_) + " to " + std::to_string(count) +
-                          " balancers during the recording; each plays its first values until it was measured");
+        t.notes.push_back(
+            "The bank grew from " + std::to_string(smallestBank_) + " to " + std::to_string(count) +
+            " balancers during the recording; each plays its first values until it was measured");
     }
 
     // Sensors: from the info records; a balancer without one counts as a sensor when it ever
@@ -185,12 +187,12 @@ ReadResult TimelineBuilder::finish(std::string source, std::int64_t startUnixMs,
             t.batteries.push_back({std::string(), begin, std::min(per, count - begin)});
         }
         t.notes.push_back("The recording holds no balancer info: the bank is taken as " +
-                          std::to_string(t.batteries.size()) + (t.batteries.size() == 1 ? " battery" : " batteries") +
-                          " of " + std::to_string(per) +
-                          " cells" + guessedSensors);
+                          std::to_string(t.batteries.size()) +
+                          (t.batteries.size() == 1 ? " battery" : " batteries") + " of " +
+                          std::to_string(per) + " cells" + guessedSensors);
     }
 
-    for (const tester::BalancerReading& r : info) {
+    for (const bank::BalancerReading& r : info) {
         if (!hasInfo(r)) {
             continue;
         }
@@ -230,7 +232,8 @@ std::int32_t bankCurrentOf(const std::vector<CellValues>& cells, const std::vect
         }
     }
     const auto low = lowCount > 0 ? std::optional<int>(static_cast<int>(lowSum / lowCount)) : std::nullopt;
-    const auto high = highCount > 0 ? std::optional<int>(static_cast<int>(highSum / highCount)) : std::nullopt;
+    const auto high =
+        highCount > 0 ? std::optional<int>(static_cast<int>(highSum / highCount)) : std::nullopt;
     return tester::bankCurrent(low, high);
 }
 

@@ -3,7 +3,7 @@
 // temperature and current, and the bank current the tool works out from the current sensors.
 // Readers of captures and CSV recordings build it; the player walks it.
 
-#include "tester/bank_snapshot.hpp"
+#include "bank/bank_snapshot.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -41,8 +41,8 @@ struct Timeline {
     std::int64_t startUnixMs = 0; // wall clock of the first step, UTC; 0 when unknown
     int cellCount = 0;
     std::vector<Battery> batteries;
-    bool structureKnown = false;           // the batteries come from serials, not from a guess
-    std::vector<std::uint8_t> cellFlags;   // per balancer: bit 0 measures current, bit 1 high range
+    bool structureKnown = false;            // the batteries come from serials, not from a guess
+    std::vector<std::uint8_t> cellFlags;    // per balancer: bit 0 measures current, bit 1 high range
     std::optional<std::uint16_t> productId; // of the first battery, where an info record said it
     std::optional<std::uint16_t> capacity;
     std::vector<Step> steps;
@@ -69,7 +69,7 @@ class TimelineBuilder {
   public:
     // A moment of the recording: balancer i + 1 of the snapshot at index i. Balancers without a
     // measurement (empty millivolts) take their nearest recorded values.
-    void add(std::int64_t timeMs, const tester::BankSnapshot& snapshot);
+    void add(std::int64_t timeMs, const bank::BankSnapshot& snapshot);
     std::size_t steps() const { return steps_.size(); }
     // The recording says of every balancer whether and how it measures current (a CSV's current
     // range column), whether or not it holds balancer info.
@@ -88,7 +88,7 @@ class TimelineBuilder {
         std::vector<RawCell> cells;
     };
     std::vector<RawStep> steps_;
-    tester::BankSnapshot structure_; // the latest snapshot with the most balancers
+    bank::BankSnapshot structure_; // the latest snapshot with the most balancers
     std::size_t smallestBank_ = 0;
     bool sensorsKnown_ = false;
 };

@@ -47,11 +47,13 @@ TEST(PlaybackPresetMatch, PicksTheModelOrSaysWhyNot) {
         {"16 cells, unknown product", bankOf({16}, 0x1234), 11, "0x1234 is no model with 16 cells"},
         {"product id with other cells, by capacity", bankOf({8}, 0xA602, 200), 8,
          "the model with 8 cells and the recorded 200 Ah"},
-        {"no product id", bankOf({4, 4, 4}), 0, "the first model with 4 cells; the recording names no product id"},
+        {"no product id", bankOf({4, 4, 4}), 0,
+         "the first model with 4 cells; the recording names no product id"},
         {"ten batteries", bankOf(std::vector<int>(10, 4), 0xA60B), 5, "10 in parallel"},
         {"12 cells", bankOf({12}), -1, "has 12 cells; the emulator's models have 4, 8 or 16"},
         {"unequal batteries", bankOf({4, 8}), -1, "battery 2 (SER2) has 8 cells and battery 1 (SER1) has 4"},
-        {"eleven batteries", bankOf(std::vector<int>(11, 4)), -1, "11 batteries; the emulated bank has at most 10"},
+        {"eleven batteries", bankOf(std::vector<int>(11, 4)), -1,
+         "11 batteries; the emulated bank has at most 10"},
         {"no balancer", bankOf({}), -1, "holds no balancer"},
     };
     for (const Row& r : rows) {
@@ -62,7 +64,8 @@ TEST(PlaybackPresetMatch, PicksTheModelOrSaysWhyNot) {
         if (m.ok) {
             EXPECT_EQ(m.info.cellsInSeries, r.timeline.batteries.front().cells) << r.what;
             EXPECT_EQ(m.batteries, static_cast<int>(r.timeline.batteries.size())) << r.what;
-            EXPECT_EQ(m.reason.rfind(emulator::batteryPresetCaptions[static_cast<std::size_t>(m.listIndex)], 0), 0u)
+            EXPECT_EQ(
+                m.reason.rfind(emulator::batteryPresetCaptions[static_cast<std::size_t>(m.listIndex)], 0), 0u)
                 << "the reason names the model: " << m.reason;
         }
     }
@@ -88,24 +91,34 @@ TEST(PlaybackEdits, TextFormsParseAndPrint) {
         {"cell 5 drifts 2 mV a second lower from 00:03:10",
          {EditKind::Drift, Quantity::Voltage, 5, -2000, 190000, std::nullopt},
          "cell 5 drifts 2 mV a second lower from 00:03:10"},
-        {"cell 3 pinned at 45 \xC2\xB0" "C from 1:00 until 2:30",
+        {"cell 3 pinned at 45 \xC2\xB0"
+         "C from 1:00 until 2:30",
          {EditKind::Pin, Quantity::Temperature, 3, 450, 60000, 150000},
-         "cell 3 pinned at 45.0 \xC2\xB0" "C from 00:01:00 until 00:02:30"},
-        {"current pinned at -120.5 A from 00:05:00", {EditKind::Pin, Quantity::Current, 0, -120500, 300000, std::nullopt},
+         "cell 3 pinned at 45.0 \xC2\xB0"
+         "C from 00:01:00 until 00:02:30"},
+        {"current pinned at -120.5 A from 00:05:00",
+         {EditKind::Pin, Quantity::Current, 0, -120500, 300000, std::nullopt},
          "current pinned at -120.5 A from 00:05:00"},
-        {"cell 12 offset -15 mV", {EditKind::Offset, Quantity::Voltage, 12, -15, 0, std::nullopt},
+        {"cell 12 offset -15 mV",
+         {EditKind::Offset, Quantity::Voltage, 12, -15, 0, std::nullopt},
          "cell 12 offset -15 mV from 00:00:00"},
-        {"cell 1 offset by +2.5 degC from 0:00:10.25", {EditKind::Offset, Quantity::Temperature, 1, 25, 10250, std::nullopt},
-         "cell 1 offset +2.5 \xC2\xB0" "C from 00:00:10.250"},
+        {"cell 1 offset by +2.5 degC from 0:00:10.25",
+         {EditKind::Offset, Quantity::Temperature, 1, 25, 10250, std::nullopt},
+         "cell 1 offset +2.5 \xC2\xB0"
+         "C from 00:00:10.250"},
         {"bank current drifts 0.5 A per second higher from 0:30",
          {EditKind::Drift, Quantity::Current, 0, 500000, 30000, std::nullopt},
          "current drifts 0.5 A a second higher from 00:00:30"},
-        {"CELL 2 PINNED AT 3400mV", {EditKind::Pin, Quantity::Voltage, 2, 3400, 0, std::nullopt},
+        {"CELL 2 PINNED AT 3400mV",
+         {EditKind::Pin, Quantity::Voltage, 2, 3400, 0, std::nullopt},
          "cell 2 pinned at 3400 mV from 00:00:00"},
-        {"  cell 4   drifts 0.25 \xC2\xB0" "C /s higher until 90 ",
+        {"  cell 4   drifts 0.25 \xC2\xB0"
+         "C /s higher until 90 ",
          {EditKind::Drift, Quantity::Temperature, 4, 2500, 0, 90000},
-         "cell 4 drifts 0.25 \xC2\xB0" "C a second higher from 00:00:00 until 00:01:30"},
-        {"cell 255 offset +0 mV from 100:00:00", {EditKind::Offset, Quantity::Voltage, 255, 0, 360000000, std::nullopt},
+         "cell 4 drifts 0.25 \xC2\xB0"
+         "C a second higher from 00:00:00 until 00:01:30"},
+        {"cell 255 offset +0 mV from 100:00:00",
+         {EditKind::Offset, Quantity::Voltage, 255, 0, 360000000, std::nullopt},
          "cell 255 offset +0 mV from 100:00:00"},
     };
     for (const Row& r : rows) {
@@ -132,7 +145,9 @@ TEST(PlaybackEdits, TextsThatAreNoEditSayWhatIsMissing) {
         {"cell 5 pinned at 3400 A", "a cell's value is in mV or"},
         {"current offset +2 mV", "the current's value is in A"},
         {"cell 5 pinned at 3400.5 mV", "\"3400.5\" is not a number with no decimals"},
-        {"cell 5 pinned at 45.05 \xC2\xB0" "C", "at most 1 decimal"},
+        {"cell 5 pinned at 45.05 \xC2\xB0"
+         "C",
+         "at most 1 decimal"},
         {"cell 5 pinned at 900 mV", "a pinned value lies within 1000 to 5095 mV"},
         {"cell 5 pinned at 110.0 degC", "within -102.4 to 102.3"},
         {"current pinned at 600 A", "within -524.287 to 524.287 A"},
@@ -208,12 +223,13 @@ TEST(PlaybackEdits, ChecksAgainstTheRecording) {
 // A step as the emulated bank plays it: every battery its own cells, the sliders battery 1's.
 TEST(PlaybackBankFrame, BatteriesGoToThePlayedBankAndBatteryOneToTheSliders) {
     Timeline t = bankOf({4, 4});
-    t.steps[3].cells[0].millivolts = 1500;  // below the slider's range
+    t.steps[3].cells[0].millivolts = 1500;   // below the slider's range
     t.steps[3].cells[5].tenthsCelsius = -55; // battery 2, cell 2
     t.steps[3].bankMilliamps = -12500;
     const PresetMatch match = matchPreset(t);
     ASSERT_TRUE(match.ok);
-    const std::vector<Edit> edits{edit("cell 6 offset +10 mV from 00:00:03"), edit("cell 2 pinned at 3999 mV")};
+    const std::vector<Edit> edits{edit("cell 6 offset +10 mV from 00:00:03"),
+                                  edit("cell 2 pinned at 3999 mV")};
     const BankFrame frame = frameAt(t, 3, edits);
     EXPECT_EQ(frame.timeMs, 3000);
 

@@ -55,8 +55,8 @@ class PlayerTest : public testing::Test {
 // Every step comes at its recorded time divided by the pace, to the nanosecond, and the player
 // finishes at the end of the last step.
 TEST_F(PlayerTest, StepsComeAtTheirRecordedTimeDividedByThePace) {
-    for (const auto& [pace, factor] : std::vector<std::pair<Pace, int>>{
-             {Pace::Recorded, 1}, {Pace::Double, 2}, {Pace::Tenfold, 10}}) {
+    for (const auto& [pace, factor] :
+         std::vector<std::pair<Pace, int>>{{Pace::Recorded, 1}, {Pace::Double, 2}, {Pace::Tenfold, 10}}) {
         player.stop();
         player.setPace(pace);
         clock.set(clock.start());
@@ -266,9 +266,18 @@ TEST(PlaybackClock, TextsOfTimesBothWays) {
         std::optional<std::int64_t> ms;
     };
     const Row rows[] = {
-        {"00:03:10", 190000}, {"3:10", 190000},     {"190", 190000}, {"1:02:03.5", 3723500},
-        {"0:00:00.007", 7},   {"100:00:00", 360000000}, {"3:70", std::nullopt}, {"1:2:3", std::nullopt},
-        {"", std::nullopt},   {"1:02:03:04", std::nullopt}, {"00:03:10.", std::nullopt}, {"-1", std::nullopt},
+        {"00:03:10", 190000},
+        {"3:10", 190000},
+        {"190", 190000},
+        {"1:02:03.5", 3723500},
+        {"0:00:00.007", 7},
+        {"100:00:00", 360000000},
+        {"3:70", std::nullopt},
+        {"1:2:3", std::nullopt},
+        {"", std::nullopt},
+        {"1:02:03:04", std::nullopt},
+        {"00:03:10.", std::nullopt},
+        {"-1", std::nullopt},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(parseClock(r.text), r.ms) << r.text;

@@ -7,7 +7,7 @@
 #include "support/sim_process.hpp"
 #include "unit/playback_sample.hpp"
 
-#include "tester/csv_recording.hpp"
+#include "recording/csv_recording.hpp"
 
 #include <gtest/gtest.h>
 
@@ -71,12 +71,12 @@ TEST_P(CaptureModes, EveryMeasurementBurstIsAStep) {
     EXPECT_TRUE(r.timeline->notes.empty()) << r.timeline->notes.front();
 }
 
-INSTANTIATE_TEST_SUITE_P(Playback, CaptureModes,
-                         testing::Values(ModeCase{"BatteryTester", test::batteryTesterCapture,
-                                                  "capture (Battery tester)"},
-                                         ModeCase{"Sniffer", test::snifferCapture, "capture (Data Sniffer)"},
-                                         ModeCase{"BmsTester", test::bmsTesterCapture, "capture (BMS tester)"}),
-                         [](const testing::TestParamInfo<ModeCase>& i) { return i.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Playback, CaptureModes,
+    testing::Values(ModeCase{"BatteryTester", test::batteryTesterCapture, "capture (Battery tester)"},
+                    ModeCase{"Sniffer", test::snifferCapture, "capture (Data Sniffer)"},
+                    ModeCase{"BmsTester", test::bmsTesterCapture, "capture (BMS tester)"}),
+    [](const testing::TestParamInfo<ModeCase>& i) { return i.param.name; });
 
 // A record that fails its CRC is left out as live: the balancer keeps its last good values.
 TEST(PlaybackCapture, CorruptedRecordsKeepTheLastGoodValues) {
@@ -99,7 +99,8 @@ TEST(PlaybackCapture, CorruptedRecordsKeepTheLastGoodValues) {
         EXPECT_EQ(t.steps[1].cells[2], t.steps[0].cells[2]) << "cell 3 keeps step 0's values";
         EXPECT_EQ(t.steps[1].cells[3].millivolts, SampleBank::mv(1, 3)) << "its neighbour moved on";
         ASSERT_EQ(t.notes.size(), 1u);
-        EXPECT_NE(t.notes[0].find("1 frame or record failed the CRC-8 check"), std::string::npos) << t.notes[0];
+        EXPECT_NE(t.notes[0].find("1 frame or record failed the CRC-8 check"), std::string::npos)
+            << t.notes[0];
     }
 }
 
@@ -146,10 +147,10 @@ TEST(PlaybackCapture, CapturesWithoutMeasurementsAreRefused) {
 }
 
 // The CSV the tool writes beside a recording, read back.
-tester::BankSnapshot sampleSnapshot(const SampleBank& bank, int s) {
-    tester::BankSnapshot snap;
+bank::BankSnapshot sampleSnapshot(const SampleBank& bank, int s) {
+    bank::BankSnapshot snap;
     for (int i = 0; i < bank.count(); ++i) {
-        tester::BalancerReading r;
+        bank::BalancerReading r;
         r.id = i + 1;
         r.cellId = i + 1;
         r.millivolts = SampleBank::mv(s, i);
@@ -163,20 +164,22 @@ tester::BankSnapshot sampleSnapshot(const SampleBank& bank, int s) {
     return snap;
 }
 
-std::string sampleCsv(const SampleBank& bank, const tester::CsvValues& values) {
-    std::string text = tester::csvHeader(values);
+std::string sampleCsv(const SampleBank& bank, const recording::CsvValues& values) {
+    std::string text = recording::csvHeader(values);
     std::array<bool, 256> selected{};
     selected.fill(true);
-    const auto start = std::chrono::system_clock::time_point(std::chrono::milliseconds(CaptureMaker::kStartUnixMs + 2000));
+    const auto start =
+        std::chrono::system_clock::time_point(std::chrono::milliseconds(CaptureMaker::kStartUnixMs + 2000));
     for (int s = 0; s < bank.steps; ++s) {
-        text += tester::csvRows(start + std::chrono::seconds(s), sampleSnapshot(bank, s), selected, values);
+        text +=
+            recording::csvRows(start + std::chrono::seconds(s), sampleSnapshot(bank, s), selected, values);
     }
     return text;
 }
 
 TEST(PlaybackCsv, TheToolsOwnCsvReadsBackAsTheBank) {
     const SampleBank bank;
-    tester::CsvValues all{};
+    recording::CsvValues all{};
     all.fill(true);
     const ReadResult r = readCsvTimeline(sampleCsv(bank, all));
     ASSERT_TRUE(r.ok()) << r.error;
@@ -189,9 +192,9 @@ TEST(PlaybackCsv, TheToolsOwnCsvReadsBackAsTheBank) {
 TEST(PlaybackCsv, ColumnsLeftOutAreAssumedAndSaid) {
     SampleBank bank;
     bank.batteries = 3; // 12 cells without serials: three batteries of four
-    tester::CsvValues values{};
-    values[static_cast<std::size_t>(tester::CsvValue::Voltage)] = true;
-    values[static_cast<std::size_t>(tester::CsvValue::Temperature)] = true;
+    recording::CsvValues values{};
+    values[static_cast<std::size_t>(recording::CsvValue::Voltage)] = true;
+    values[static_cast<std::size_t>(recording::CsvValue::Temperature)] = true;
     const ReadResult r = readCsvTimeline(sampleCsv(bank, values));
     ASSERT_TRUE(r.ok()) << r.error;
     const Timeline& t = *r.timeline;
@@ -205,10 +208,12 @@ TEST(PlaybackCsv, ColumnsLeftOutAreAssumedAndSaid) {
     EXPECT_NE(t.notes[1].find("taken as 3 batteries of 4 cells"), std::string::npos) << t.notes[1];
 }
 
-constexpr const char* kHeader = "time,cell,voltage [V],current [A],current range,temperature [degC],serial\r\n";
+constexpr const char* kHeader =
+    "time,cell,voltage [V],current [A],current range,temperature [degC],serial\r\n";
 
 std::string row(int second, int cell, const std::string& rest) {
-    return "2026-12-09T03:04:0" + std::to_string(second) + ".000Z," + std::to_string(cell) + "," + rest + "\r\n";
+    return "2026-12-09T03:04:0" + std::to_string(second) + ".000Z," + std::to_string(cell) + "," + rest +
+           "\r\n";
 }
 
 // The bank current comes from the sensors as the battery tester works it out: low range below
@@ -228,8 +233,8 @@ TEST(PlaybackCsv, BankCurrentBlendsTheSensorRanges) {
 }
 
 TEST(PlaybackCsv, ALastLineCutShortIsLeftOut) {
-    const std::string whole = std::string(kHeader) + row(1, 1, "3.300,1.000,low,20.0,S1") +
-                              row(2, 1, "3.310,1.000,low,20.0,S1");
+    const std::string whole =
+        std::string(kHeader) + row(1, 1, "3.300,1.000,low,20.0,S1") + row(2, 1, "3.310,1.000,low,20.0,S1");
     const std::string cut = whole + "2026-12-09T03:04:03.000Z,1,3.3";
     const ReadResult r = readCsvTimeline(cut);
     ASSERT_TRUE(r.ok()) << r.error;
@@ -280,7 +285,7 @@ TEST(PlaybackCsv, IsoTimestampsReadBackWhatTheWriterWrites) {
     // Across leap days, century years and the epoch.
     for (const long long ms : {0LL, 951782400000LL, 951868800500LL, 1709164800123LL, 4107542399999LL,
                                static_cast<long long>(CaptureMaker::kStartUnixMs), 1234567LL}) {
-        const std::string text = tester::isoTimestamp(system_clock::time_point(milliseconds(ms)));
+        const std::string text = recording::isoTimestamp(system_clock::time_point(milliseconds(ms)));
         EXPECT_EQ(parseIsoTimestamp(text), std::optional<std::int64_t>(ms)) << text;
     }
     EXPECT_EQ(parseIsoTimestamp("2026-12-09T03:04:05Z"), parseIsoTimestamp("2026-12-09T03:04:05.000Z"));
@@ -300,9 +305,10 @@ TEST(PlaybackRecording, ReadsCapturesAndCsvFilesByContent) {
         return dir / name;
     };
     const Bytes capture = test::snifferCapture(bank).file;
-    tester::CsvValues all{};
+    recording::CsvValues all{};
     all.fill(true);
-    const ReadResult fromCapture = readRecording(write("field.csv", std::string(capture.begin(), capture.end())));
+    const ReadResult fromCapture =
+        readRecording(write("field.csv", std::string(capture.begin(), capture.end())));
     ASSERT_TRUE(fromCapture.ok()) << fromCapture.error;
     EXPECT_EQ(fromCapture.timeline->source, "capture (Data Sniffer)");
     const ReadResult fromCsv = readRecording(write("Recording_7.zcap", sampleCsv(bank, all)));

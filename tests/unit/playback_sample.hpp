@@ -28,7 +28,9 @@ struct SampleBank {
     int steps = 3;
 
     int count() const { return batteries * cells; }
-    std::string serial(int battery) const { return "HQ2200A602" + std::string(1, static_cast<char>('1' + battery)); }
+    std::string serial(int battery) const {
+        return "HQ2200A602" + std::string(1, static_cast<char>('1' + battery));
+    }
     static int mv(int s, int i) { return 3300 + 7 * s + 10 * i; }
     static int tenths(int s, int i) { return 200 + s + 3 * i; }
     static int ma(int s) { return -15000 + 1000 * s; } // every sensor reads the bank current
@@ -51,10 +53,9 @@ struct SampleBank {
     bus::Bytes measurementRecords(int s) const {
         bus::Bytes out;
         for (int i = 0; i < count(); ++i) {
-            const bus::Bytes r = measurementRecord(static_cast<std::uint16_t>(i + 1), 0x40,
-                                                   measurementWord(mv(s, i), ma(s)),
-                                                   static_cast<std::int16_t>(tenths(s, i) << 5),
-                                                   i + 1 < count() ? 2 : 0);
+            const bus::Bytes r =
+                measurementRecord(static_cast<std::uint16_t>(i + 1), 0x40, measurementWord(mv(s, i), ma(s)),
+                                  static_cast<std::int16_t>(tenths(s, i) << 5), i + 1 < count() ? 2 : 0);
             out.insert(out.end(), r.begin(), r.end());
         }
         return out;
@@ -88,7 +89,8 @@ class CaptureMaker {
         file = capture::encodeHeader(h);
     }
     void mode(std::uint64_t us, bus::Tab tab) {
-        capture::encodeRecord(file, us, capture::RecordKind::Mode, bus::Bytes{static_cast<std::uint8_t>(tab)});
+        capture::encodeRecord(file, us, capture::RecordKind::Mode,
+                              bus::Bytes{static_cast<std::uint8_t>(tab)});
     }
     void received(std::uint64_t us, const bus::Bytes& bytes) {
         capture::encodeRecord(file, us, capture::RecordKind::Received, bytes);
@@ -154,7 +156,8 @@ inline CaptureMaker snifferCapture(const SampleBank& bank) {
     };
     pass(510'000, concat({bmsInfoRequest(1), bank.infoRecords()}));
     for (int s = 0; s < bank.steps; ++s) {
-        pass(sampleStepUs(s), concat({bus::Bytes(10, 0x00), bmsMeasurementRequest(), bank.measurementRecords(s)}));
+        pass(sampleStepUs(s),
+             concat({bus::Bytes(10, 0x00), bmsMeasurementRequest(), bank.measurementRecords(s)}));
     }
     return c;
 }
