@@ -1,7 +1,7 @@
 // Zanst: service tool for banks of Zanthe lithium iron phosphate batteries.
 
 #include "shell/main_window.hpp"
-#include "shell/traffic_wiring.hpp"
+#include "shell/wiring.hpp"
 #include "ui/legal.hpp"
 
 #include <QApplication>
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
                                                        : zanst::app::ServiceMode::Off);
     window.show();
     if (parser.isSet(replay)) {
-        zanst::app::startReplay(window, parser.value(replay));
+        zanst::app::startReplay(*window.trafficWindow(), parser.value(replay));
     }
     QApplication::exec();
     return 0;

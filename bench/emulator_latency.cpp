@@ -77,9 +77,9 @@ int main(int argc, char** argv) {
     zanst::app::BusEngine* engine = host.engine();
     bool open = false;
     host.runBlocking([&] {
-        engine->selectPort(QString::fromStdString(pty.slavePath()));
-        engine->selectTab(zanst::bus::Tab::BmsTester);
-        open = engine->source().isOpen();
+        engine->ports()->selectPort(QString::fromStdString(pty.slavePath()));
+        engine->modes()->selectMode(zanst::bus::Mode::BmsTester);
+        open = engine->ports()->source().isOpen();
     });
     if (!open) {
         std::fprintf(stderr, "could not open %s\n", pty.slavePath().c_str());

@@ -92,20 +92,23 @@ Result runOnce(const std::string& simPath, const std::string& preset, std::size_
     // On the engine's thread, as the updater reports: its first progress line follows the write
     // of block 0; "Start Update...100%" comes at the sender's first look after the last block is back.
     QObject::connect(
-        window.engine()->service(), &zanst::app::ServiceFeature::updaterLogged, &window,
-        [&phase](const QString& text, bool) {
+        window.engine()->service(), &zanst::app::ServiceFeature::updaterReported, &window,
+        [&phase](const zanst::service::UpdaterReport& report) {
             const auto now = Clock::now();
             std::lock_guard lock(phase.mutex);
-            if (text.startsWith("Start Update...") && text.endsWith('%') &&
-                phase.firstBlock == Clock::time_point{}) {
-                phase.firstBlock = now;
-            } else if (text == "Start Update...100%") {
-                phase.lastBlockBack = now;
-            } else if (text.startsWith("Firmware updated to")) {
-                phase.done = now;
-            } else if (text == "Updater Timeout") {
-                phase.timedOut = true;
-                phase.done = now;
+            for (const zanst::service::UpdaterLogLine& line : report.log) {
+                const QString text = QString::fromStdString(line.text);
+                if (text.startsWith("Start Update...") && text.endsWith('%') &&
+                    phase.firstBlock == Clock::time_point{}) {
+                    phase.firstBlock = now;
+                } else if (text == "Start Update...100%") {
+                    phase.lastBlockBack = now;
+                } else if (text.startsWith("Firmware updated to")) {
+                    phase.done = now;
+                } else if (text == "Updater Timeout") {
+                    phase.timedOut = true;
+                    phase.done = now;
+                }
             }
         },
         Qt::DirectConnection);
@@ -113,7 +116,7 @@ Result runOnce(const std::string& simPath, const std::string& preset, std::size_
     zanst::app::BatteryTesterTab* tester = window.batteryTesterTab();
     window.tabs()->setCurrentWidget(tester);
     const QString path = QString::fromStdString(link);
-    zanst::app::post(window.engine(), [path](zanst::app::BusEngine& e) { e.selectPort(path); });
+    zanst::app::post(window.engine(), [path](zanst::app::BusEngine& e) { e.ports()->selectPort(path); });
     const bool enumerated =
         zanst::test::waitUntil([&] { return tester->model()->table().rows.size() >= 16; }, 20s);
     if (!enumerated) {

@@ -120,13 +120,17 @@ int main(int argc, char** argv) {
     qint64 finishedAt = 0;
     MetricsFeature* feature = window.engine()->metrics();
     // Connected after the tab: runs once the tab has stored the record.
-    QObject::connect(feature, &MetricsFeature::recordFetched, &window, [&] {
-        if (++stored == 4) {
-            fourthAt = clock.nsecsElapsed();
-        }
-    });
-    QObject::connect(feature, &MetricsFeature::fetchFinished, &window,
-                     [&] { finishedAt = clock.nsecsElapsed(); });
+    QObject::connect(feature, &MetricsFeature::reported, &window,
+                     [&](const zanst::metrics::FetchReport& report) {
+                         for (std::size_t i = 0; i < report.recordsReceived.size(); ++i) {
+                             if (++stored == 4) {
+                                 fourthAt = clock.nsecsElapsed();
+                             }
+                         }
+                         if (report.ended) {
+                             finishedAt = clock.nsecsElapsed();
+                         }
+                     });
 
     const double answerLineMs =
         4.0 * (19 + static_cast<double>(zanst::metrics::kAnswerSize)) * slowByteUs / 1000.0;

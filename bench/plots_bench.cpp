@@ -14,7 +14,7 @@
 #include "support/pty.hpp"
 #include "tabs/battery_tester_tab.hpp"
 #include "ui/cell_grid.hpp"
-#include "ui/plot_window.hpp"
+#include "windows/plot_window.hpp"
 
 #include <QApplication>
 #include <QChartView>
@@ -137,14 +137,18 @@ int main(int argc, char** argv) {
         zanst::app::diag_form window;
         int tables = 0;
         zanst::bank::BankSnapshot last;
-        QObject::connect(window.engine()->tester(), &zanst::app::TesterFeature::snapshotTaken, &window,
-                         [&](const zanst::bank::BankSnapshot& s) {
+        QObject::connect(window.engine()->tester(), &zanst::app::TesterFeature::ticked, &window,
+                         [&](const zanst::tester::TickReport& report) {
+                             if (!report.polled) {
+                                 return;
+                             }
+                             const zanst::bank::BankSnapshot& s = report.snapshot;
                              ++tables;
                              last = s;
                          });
         window.show();
         const QString path = QString::fromStdString(pty.slavePath());
-        zanst::app::post(window.engine(), [path](zanst::app::BusEngine& e) { e.selectPort(path); });
+        zanst::app::post(window.engine(), [path](zanst::app::BusEngine& e) { e.ports()->selectPort(path); });
         window.tabs()->setCurrentWidget(window.batteryTesterTab());
         runFor(5000); // port settle, enumeration, first polls
         zanst::app::PlotWindow* plots = window.plotWindow();

@@ -74,14 +74,18 @@ int main(int argc, char** argv) {
     std::size_t lastRows = 0;
     {
         zanst::app::diag_form window;
-        QObject::connect(window.engine()->tester(), &zanst::app::TesterFeature::snapshotTaken, &window,
-                         [&](const zanst::bank::BankSnapshot& s) {
+        QObject::connect(window.engine()->tester(), &zanst::app::TesterFeature::ticked, &window,
+                         [&](const zanst::tester::TickReport& report) {
+                             if (!report.polled) {
+                                 return;
+                             }
+                             const zanst::bank::BankSnapshot& s = report.snapshot;
                              ++tables;
                              lastRows = s.balancers.size();
                          });
         window.show();
         const QString path = QString::fromStdString(pty.slavePath());
-        zanst::app::post(window.engine(), [path](zanst::app::BusEngine& e) { e.selectPort(path); });
+        zanst::app::post(window.engine(), [path](zanst::app::BusEngine& e) { e.ports()->selectPort(path); });
         window.tabs()->setCurrentWidget(window.batteryTesterTab());
         runFor(5000); // port settle, leave frame, enumeration, first polls
 

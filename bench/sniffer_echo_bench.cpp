@@ -74,12 +74,13 @@ PhaseResult toolPhase(const Bytes& pattern, double seconds, int& tablesBuilt) {
     zanst::app::EngineHost host;
     std::atomic<int> tables{0};
     QObject::connect(
-        host.engine()->sniffer(), &zanst::app::SnifferFeature::snapshotTaken, host.engine(),
-        [&](const zanst::bank::BankSnapshot&) { ++tables; }, Qt::DirectConnection);
+        host.engine()->sniffer(), &zanst::app::SnifferFeature::reported, host.engine(),
+        [&](const zanst::sniffer::SnifferReport& r) { tables += static_cast<int>(r.burstsEnded.size()); },
+        Qt::DirectConnection);
     const QString path = QString::fromStdString(pty.slavePath());
     host.runBlocking([&] {
-        host.engine()->selectPort(path);
-        host.engine()->selectTab(zanst::bus::Tab::Sniffer);
+        host.engine()->ports()->selectPort(path);
+        host.engine()->modes()->selectMode(zanst::bus::Mode::Sniffer);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     const PhaseResult r = runPhase(pty.masterFd(), pty.masterFd(), pattern, seconds);

@@ -13,7 +13,7 @@
 #include "support/pty.hpp"
 #include "tabs/connection_tab.hpp"
 #include "tabs/sniffer_tab.hpp"
-#include "ui/traffic_window.hpp"
+#include "windows/traffic_window.hpp"
 
 #include <QApplication>
 #include <QComboBox>

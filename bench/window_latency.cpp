@@ -18,7 +18,7 @@
 #include "tabs/bms_tester_tab.hpp"
 #include "tabs/connection_tab.hpp"
 #include "tabs/sniffer_tab.hpp"
-#include "ui/plot_window.hpp"
+#include "windows/plot_window.hpp"
 
 #include <QApplication>
 #include <QComboBox>

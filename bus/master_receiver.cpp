@@ -24,8 +24,8 @@ void MasterReceiver::frameComplete(std::span<const std::uint8_t> frame, FrameKin
     if (kind == FrameKind::Preset22) {
         state_.balancersInfo = false; // the bank changed: ask for the info again
     }
-    if (sink_ != nullptr && frame.size() > 1 && frame[1] == sinkCommand_) {
-        sink_->frameReturned(frame);
+    if (watchedCommand_ && frame.size() > 1 && frame[1] == *watchedCommand_) {
+        returned_.emplace_back(frame.begin(), frame.end());
     }
 }
 

@@ -3,22 +3,16 @@
 // framer, goes into the balancer tables. A record whose CRC-8 fails is counted, not copied: the
 // balancer keeps its last good values. Fed one byte at a time on the bus thread.
 
+#include "bytes.hpp"
 #include "framer.hpp"
 #include "state.hpp"
 
 #include <cstdint>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace zanst::bus {
-
-// Takes the completed frames of one command as they come back along the ring (the metrics fetch
-// its answers). The span is valid during the call only.
-class ReturnedFrameSink {
-  public:
-    virtual void frameReturned(std::span<const std::uint8_t> frame) = 0;
-
-  protected:
-    ~ReturnedFrameSink() = default;
-};
 
 class MasterReceiver final : private FrameObserver {
   public:
@@ -36,11 +30,11 @@ class MasterReceiver final : private FrameObserver {
 
     const Framer& framer() const { return framer_; }
     void setFrameTap(FrameObserver* tap) { framer_.setTap(tap); }
-    // Completed frames with command `command` also go to `sink` (nullptr: to nobody).
-    void setFrameSink(std::uint8_t command, ReturnedFrameSink* sink) {
-        sinkCommand_ = command;
-        sink_ = sink;
-    }
+    // Completed frames with command `command` are kept whole for takeReturnedFrames() (the metrics
+    // fetch takes its answers so).
+    void watchFrames(std::uint8_t command) { watchedCommand_ = command; }
+    // The watched frames completed since the last call, in order.
+    std::vector<Bytes> takeReturnedFrames() { return std::exchange(returned_, {}); }
 
   private:
     void frameStarted() override { state_.battCommTimeout = 0; }
@@ -52,8 +46,8 @@ class MasterReceiver final : private FrameObserver {
     BurstHealth burst_;
     bool infoListDamaged_ = false; // an info record of the list being received failed its CRC
     Framer framer_;
-    ReturnedFrameSink* sink_ = nullptr;
-    std::uint8_t sinkCommand_ = 0;
+    std::optional<std::uint8_t> watchedCommand_;
+    std::vector<Bytes> returned_;
 };
 
 } // namespace zanst::bus

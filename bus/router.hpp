@@ -1,47 +1,67 @@
 #pragma once
-// Routes received bytes by operating mode: discarded on "Connection", handed to the emulator
-// in BMS tester mode, echoed and handed to the sniffer in sniffer mode, else to the master-side
+// Routes received bytes by operating mode: discarded on "Connection", left to the emulator in
+// BMS tester mode, echoed (and left to the sniffer) in sniffer mode, else fed to the master-side
 // receiver.
 
+#include "bytes.hpp"
 #include "master_receiver.hpp"
 #include "port.hpp"
 #include "state.hpp"
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace zanst::bus {
-
-// A consumer of one receive pass (the emulator responder, the sniffer parser).
-class BusListener {
-  public:
-    virtual ~BusListener() = default;
-    virtual void receive(std::span<const std::uint8_t> bytes) = 0;
-};
 
 enum class Route { Discard, Emulator, Sniffer, Master };
 
 Route routeFor(const BusState& state);
+
+// What the router did with one receive pass, and what is left for the feature of the mode.
+struct ReceivePass {
+    Route route = Route::Discard;
+    // Emulator: the whole pass. Sniffer: the bytes repeated and parsed, which are all of them
+    // unless the port failed part-way (the rest is dropped with it).
+    std::span<const std::uint8_t> forwarded;
+    // Master: the watched frames that came back whole (MasterReceiver::watchFrames), in order.
+    std::vector<Bytes> returnedFrames;
+};
 
 class ByteRouter {
   public:
     ByteRouter(BusState& state, MasterReceiver& master, BusPort& port)
         : state_(state), master_(master), port_(&port) {}
 
-    void setEmulator(BusListener* emulator) { emulator_ = emulator; }
-    void setSniffer(BusListener* sniffer) { sniffer_ = sniffer; }
     // Where the sniffer's echo goes (a replayed capture echoes into nothing).
     void setPort(BusPort& port) { port_ = &port; }
 
-    // One receive pass: the bytes read from the port in one go.
-    void route(std::span<const std::uint8_t> bytes);
+    // One receive pass: the bytes read from the port in one go. In sniffer mode every byte goes
+    // back out, one byte per write, and then to `parse`, before the next byte is repeated: the
+    // ring keeps running through the tool.
+    template <typename Parse> ReceivePass route(std::span<const std::uint8_t> bytes, Parse&& parse) {
+        ReceivePass pass;
+        pass.route = routeFor(state_);
+        if (pass.route != Route::Sniffer) {
+            routeOther(bytes, pass);
+            return pass;
+        }
+        master_.resetByteCounter();
+        std::size_t repeated = 0;
+        while (repeated < bytes.size() && port_->write(bytes.subspan(repeated, 1))) {
+            parse(bytes[repeated]);
+            ++repeated;
+        }
+        pass.forwarded = bytes.first(repeated);
+        return pass;
+    }
 
   private:
+    void routeOther(std::span<const std::uint8_t> bytes, ReceivePass& pass);
+
     BusState& state_;
     MasterReceiver& master_;
     BusPort* port_;
-    BusListener* emulator_ = nullptr;
-    BusListener* sniffer_ = nullptr;
 };
 
 } // namespace zanst::bus

@@ -3,25 +3,15 @@
 // everything on the bus thread gets it by reference.
 
 #include "health.hpp"
+#include "mode.hpp"
 #include "tables.hpp"
 
 #include <bitset>
 
 namespace zanst::bus {
 
-// Tabs in strip order; the selected tab is the operating mode.
-enum class Tab {
-    Connection = 0,
-    Actions = 1,
-    Calibration = 2,
-    BatteryTester = 3, // member tabBMS
-    BmsTester = 4,     // member tabBattery
-    Sniffer = 5,
-    Metrics = 6,
-};
-
 struct BusState {
-    Tab selectedTab = Tab::Connection;
+    Mode selectedMode = Mode::Connection;
 
     bool bBatteryMode = false;      // "BMS tester": received bytes go to the emulator
     bool bSniffer = false;          // "Data Sniffer": received bytes are echoed and monitored

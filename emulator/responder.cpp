@@ -11,6 +11,7 @@
 #include "bus/tables.hpp"
 
 #include <algorithm>
+#include <utility>
 
 namespace zanst::emulator {
 
@@ -107,9 +108,7 @@ void BmsResponder::ownFrameSeen() {
     ++ownEchoes_;
     if (++ownEchoesInARow_ >= kOwnEchoesForWarning && !warned_) {
         warned_ = true;
-        if (listener_ != nullptr) {
-            listener_->ownAnswersReturning(true);
-        }
+        report_.ownAnswersReturning = true;
     }
 }
 
@@ -117,9 +116,7 @@ void BmsResponder::answered() {
     ownEchoesInARow_ = 0;
     if (warned_) {
         warned_ = false;
-        if (listener_ != nullptr) {
-            listener_->ownAnswersReturning(false);
-        }
+        report_.ownAnswersReturning = false;
     }
 }
 
@@ -152,10 +149,11 @@ bool BmsResponder::setPlayedBank(const std::optional<PlayedBank>& bank) {
     return changed;
 }
 
-void BmsResponder::serialBMSdataParser(std::span<const std::uint8_t> bytes) {
+ResponderReport BmsResponder::serialBMSdataParser(std::span<const std::uint8_t> bytes) {
     for (const std::uint8_t x : bytes) {
         framer_.feed(x);
     }
+    return std::exchange(report_, {});
 }
 
 void BmsResponder::commandByte(std::uint8_t command) {
@@ -242,11 +240,9 @@ void BmsResponder::echo(std::span<const std::uint8_t> h) {
 }
 
 void BmsResponder::infoRequest(std::span<const std::uint8_t> h) {
-    if (listener_ != nullptr) {
-        const auto serialBytes = h.size() > 8 ? h.subspan(8, std::min<std::size_t>(11, h.size() - 8))
-                                              : std::span<const std::uint8_t>{};
-        listener_->bmsIdentityShown(bus::ConvertHex1(bus::getLe16(h, 4), 4), bus::serialText(serialBytes));
-    }
+    const auto serialBytes = h.size() > 8 ? h.subspan(8, std::min<std::size_t>(11, h.size() - 8))
+                                          : std::span<const std::uint8_t>{};
+    report_.identityReceived = BmsIdentity{bus::getLe16(h, 4), bus::serialText(serialBytes)};
 
     // The echo is built in a buffer of a regular info request's size; a longer one gets nothing.
     if (h.size() > static_cast<std::size_t>(kInfoEchoSize) || h.size() < bus::kFrameOverhead) {
@@ -270,18 +266,14 @@ void BmsResponder::infoRequest(std::span<const std::uint8_t> h) {
         if (!numbat) {
             return; // not a whole number: the echo stands alone
         }
-        if (listener_ != nullptr) {
-            listener_->batteriesInParallelRead(*numbat);
-        }
+        report_.batteriesInParallelRead = *numbat;
         batteries = numbat->count;
     }
     if (settings.fwVersionIndex < 0 || settings.fwVersionIndex >= kFirmwareVersions) {
         fwver_ = kDefaultFirmwareIndex;
         if (settings.fwVersionIndex < 0) {
             settings_.fwVersionIndex = kDefaultFirmwareIndex; // the selector shows it from now on
-            if (listener_ != nullptr) {
-                listener_->firmwareVersionDefaulted();
-            }
+            report_.firmwareVersionDefaulted = true;
         }
     } else {
         fwver_ = settings.fwVersionIndex;
@@ -301,9 +293,8 @@ void BmsResponder::infoRequest(std::span<const std::uint8_t> h) {
 }
 
 void BmsResponder::measurementRequest(std::span<const std::uint8_t> h) {
-    if (listener_ != nullptr) {
-        listener_->bmsMeasurementShown(bus::getLe16(h, 8), static_cast<std::int16_t>(bus::getLe16(h, 6)));
-    }
+    report_.measurementReceived =
+        BmsMeasurement{bus::getLe16(h, 8), static_cast<std::int16_t>(bus::getLe16(h, 6))};
     std::copy(h.begin(), h.end(), txBuffer_.begin());
     txBytesCntr_ = static_cast<int>(h.size());
 }
@@ -312,9 +303,7 @@ void BmsResponder::measurementAnswer(std::span<const std::uint8_t> lastRecord) {
     // With no stored request this is the wake-up prefix alone, then the records.
     sendFrame(std::span<const std::uint8_t>(txBuffer_).first(static_cast<std::size_t>(txBytesCntr_)));
     answered();
-    if (listener_ != nullptr) {
-        listener_->cellTextsRefreshed();
-    }
+    report_.measurementAnswered = true;
 
     // One snapshot of the preset and the settings (or the played bank) for the whole answer.
     const BankPreset preset = preset_;
@@ -336,9 +325,7 @@ void BmsResponder::measurementAnswer(std::span<const std::uint8_t> lastRecord) {
         if (!numbat) {
             return; // not a whole number: the echo stands alone and the answer is not counted
         }
-        if (listener_ != nullptr) {
-            listener_->batteriesInParallelRead(*numbat);
-        }
+        report_.batteriesInParallelRead = *numbat;
         batteries = numbat->count;
     }
 

@@ -12,7 +12,6 @@
 #include "bus/framer.hpp"
 #include "bus/port.hpp"
 #include "bus/protocol.hpp"
-#include "bus/router.hpp"
 #include "bus/state.hpp"
 
 #include <array>
@@ -24,26 +23,39 @@
 
 namespace zanst::emulator {
 
-// What the responder reports to the window. Called on the responder's thread.
-class ResponderListener {
-  public:
-    virtual ~ResponderListener() = default;
-    // An info request arrived: "PID" and "Serial" of "Received BMS info".
-    virtual void bmsIdentityShown(const std::string& pid, const std::string& serial) = 0;
-    // A measurement request arrived: "Voltage" (0.1 V) and "Current" (0.1 A) of "Received BMS info".
-    virtual void bmsMeasurementShown(std::uint16_t voltageTenths, std::int16_t currentTenths) = 0;
-    // tbNumBat was read as a whole number: above 10 it shows "10", "Bat in parallel" follows it.
-    virtual void batteriesInParallelRead(const BatteriesInParallel& read) = 0;
-    // A measurement answer was built: the cell and current texts follow the sliders again.
-    virtual void cellTextsRefreshed() = 0;
-    // An info request found no firmware version chosen: the selector shows "v1.02" from now on.
-    virtual void firmwareVersionDefaulted() = 0;
-    // The bus keeps returning the responder's own answers (it is wired into a ring instead of to
-    // a BMS), or, with `false`, a real request was answered again after that.
-    virtual void ownAnswersReturning(bool returning) = 0;
+// A BMS's identity from its info request.
+struct BmsIdentity {
+    std::uint16_t productId = 0;
+    std::string serial; // as received, unprintable bytes as '?'
 };
 
-class BmsResponder final : public bus::BusListener, private bus::FrameObserver {
+// A BMS's measurement request: the bank voltage (0.1 V) and current (0.1 A) it announces.
+struct BmsMeasurement {
+    std::uint16_t voltageTenths = 0;
+    std::int16_t currentTenths = 0;
+};
+
+// What one receive pass of the responder did.
+struct ResponderReport {
+    std::optional<BmsIdentity> identityReceived;
+    std::optional<BmsMeasurement> measurementReceived;
+    // tbNumBat was read as a whole number: above 10 it reads "10", and "Bat in parallel" follows it.
+    std::optional<BatteriesInParallel> batteriesInParallelRead;
+    // A measurement answer was built from the settings: their texts are the values sent.
+    bool measurementAnswered = false;
+    // An info request found no firmware version chosen: "v1.02" is reported from now on.
+    bool firmwareVersionDefaulted = false;
+    // The bus keeps returning the responder's own answers (it is wired into a ring instead of to a
+    // BMS), or, with `false`, a real request was answered again after that.
+    std::optional<bool> ownAnswersReturning;
+
+    bool empty() const {
+        return !identityReceived && !measurementReceived && !batteriesInParallelRead &&
+               !measurementAnswered && !firmwareVersionDefaulted && !ownAnswersReturning;
+    }
+};
+
+class BmsResponder final : private bus::FrameObserver {
   public:
     // Info records are not delimited here: their bytes run on to the buffer limit.
     static constexpr bus::FramerRules kRules{bus::ReceiverRole::Other, 3000,
@@ -55,12 +67,12 @@ class BmsResponder final : public bus::BusListener, private bus::FrameObserver {
     static constexpr int kOwnEchoesForWarning = 3;
     using Clock = std::chrono::steady_clock;
 
-    BmsResponder(bus::BusState& state, bus::BusPort& port, ResponderListener* listener = nullptr)
-        : state_(state), port_(port), listener_(listener), framer_(kRules, *this, frameRx_) {}
+    BmsResponder(bus::BusState& state, bus::BusPort& port)
+        : state_(state), port_(port), framer_(kRules, *this, frameRx_) {}
 
-    // One receive pass, byte by byte.
-    void serialBMSdataParser(std::span<const std::uint8_t> bytes);
-    void receive(std::span<const std::uint8_t> bytes) override { serialBMSdataParser(bytes); }
+    // One receive pass, byte by byte; answers go out as the bytes come in.
+    ResponderReport serialBMSdataParser(std::span<const std::uint8_t> bytes);
+    ResponderReport receive(std::span<const std::uint8_t> bytes) { return serialBMSdataParser(bytes); }
 
     // The 0x31 frame that announces a changed bank, sent with the wake-up prefix.
     bool transmitPresetChanged();
@@ -116,7 +128,7 @@ class BmsResponder final : public bus::BusListener, private bus::FrameObserver {
 
     bus::BusState& state_;
     bus::BusPort& port_;
-    ResponderListener* listener_;
+    ResponderReport report_;
 
     BankPreset preset_;
     BankSettings settings_;

@@ -27,18 +27,6 @@ namespace {
 
 using namespace zanst;
 
-class Refresh : public sniffer::SnifferListener {
-  public:
-    void bmsInfoChanged(sniffer::BmsField, const std::string&) override {}
-    void burstEnded(const bank::BankSnapshot& snapshot) override { bank::UpdateCellData(snapshot, {}); }
-};
-
-// What the master side hands the metrics fetch.
-class MetricsAnswers : public bus::ReturnedFrameSink {
-  public:
-    void frameReturned(std::span<const std::uint8_t> frame) override { metrics::fuzzMetricsAnswer(frame); }
-};
-
 // Walks everything a tick derives from the tables.
 void consume(bus::BusState& state) {
     bank::UpdateCellData(bank::takeSnapshot(state), {});
@@ -61,18 +49,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         bus::BusState state;
         bus::MasterReceiver master(state);
-        MetricsAnswers answers;
-        master.setFrameSink(bus::cmd::kMetrics, &answers);
+        master.watchFrames(bus::cmd::kMetrics);
         for (auto b : bytes) {
             master.feed(b);
+        }
+        // What the master side hands the metrics fetch.
+        for (const bus::Bytes& frame : master.takeReturnedFrames()) {
+            metrics::fuzzMetricsAnswer(frame);
         }
         consume(state);
     }
     {
         bus::BusState state;
-        Refresh refresh;
-        sniffer::SnifferParser sniffer(state, &refresh);
-        sniffer.receive(bytes);
+        sniffer::SnifferParser sniffer(state);
+        for (const bank::BankSnapshot& snapshot : sniffer.receive(bytes).burstsEnded) {
+            bank::UpdateCellData(snapshot, {});
+        }
         consume(state);
     }
     {

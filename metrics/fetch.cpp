@@ -17,24 +17,30 @@ void MetricsFetch::send(int instance) {
     bus::sendHexBmsCmd(port_, frameReceiving_, frame);
 }
 
-void MetricsFetch::requestMetrics(int instance) {
-    listener_.addItemToMetricsConsoleListBox("Fetching instance " + std::to_string(instance));
+void MetricsFetch::logRequest(int instance) {
+    console("Fetching instance " + std::to_string(instance));
     send(instance);
+}
+
+FetchReport MetricsFetch::requestMetrics(int instance) {
+    logRequest(instance);
+    return take();
 }
 
 void MetricsFetch::ask(Millis now) {
     retries_ = 0;
     deadline_ = now + kAnswerWait;
-    requestMetrics(instanceIDToFetch_);
+    logRequest(instanceIDToFetch_);
 }
 
-void MetricsFetch::requestAllMetrics(Millis now) {
-    listener_.fetchStarted();
+FetchReport MetricsFetch::requestAllMetrics(Millis now) {
+    report_.started = true;
     nrOfInstances_ = kAllInstances;
     instanceIDToFetch_ = 1;
     answered_ = 0;
     running_ = true;
     ask(now);
+    return take();
 }
 
 void MetricsFetch::next(Millis now) {
@@ -44,55 +50,55 @@ void MetricsFetch::next(Millis now) {
         return;
     }
     running_ = false;
-    listener_.fetchEnded({nrOfInstances_, answered_});
+    report_.ended = FetchSummary{nrOfInstances_, answered_};
 }
 
-void MetricsFetch::frameReceived(std::span<const std::uint8_t> frame, Millis now) {
+FetchReport MetricsFetch::frameReceived(std::span<const std::uint8_t> frame, Millis now) {
     if (!running_ || !bus::isMetricsAnswer(frame)) {
-        return;
+        return take();
     }
     const DecodedAnswer answer = decodeMetricsAnswer(frame);
     if (!answer.record) {
-        listener_.addItemToMetricsConsoleListBox("Metrics answer refused: " + answerErrorText(answer.error));
-        return;
+        console("Metrics answer refused: " + answerErrorText(answer.error));
+        return take();
     }
     // Compared, never used as an index: any number from the bus is harmless here.
     if (answer.record->instanceNumber != instanceIDToFetch_) {
-        listener_.addItemToMetricsConsoleListBox(
-            "Ignored metrics answer for instance " + std::to_string(answer.record->instanceNumber) +
-            " while fetching instance " + std::to_string(instanceIDToFetch_));
-        return;
+        console("Ignored metrics answer for instance " + std::to_string(answer.record->instanceNumber) +
+                " while fetching instance " + std::to_string(instanceIDToFetch_));
+        return take();
     }
     ++answered_;
-    listener_.storeMetrics(*answer.record);
+    report_.recordsReceived.push_back(*answer.record);
     next(now);
+    return take();
 }
 
-void MetricsFetch::tick(Millis now) {
+FetchReport MetricsFetch::tick(Millis now) {
     if (!running_ || now < deadline_) {
-        return;
+        return take();
     }
     if (retries_ < kRetries) {
         ++retries_;
-        listener_.addItemToMetricsConsoleListBox(
-            "No answer from instance " + std::to_string(instanceIDToFetch_) + ", asking again (" +
-            std::to_string(retries_) + " of " + std::to_string(kRetries) + ")");
+        console("No answer from instance " + std::to_string(instanceIDToFetch_) + ", asking again (" +
+                std::to_string(retries_) + " of " + std::to_string(kRetries) + ")");
         deadline_ = now + kAnswerWait;
         send(instanceIDToFetch_);
-        return;
+        return take();
     }
-    listener_.addItemToMetricsConsoleListBox("Instance " + std::to_string(instanceIDToFetch_) +
-                                             " did not answer");
+    console("Instance " + std::to_string(instanceIDToFetch_) + " did not answer");
     next(now);
+    return take();
 }
 
-void MetricsFetch::cancel(const std::string& reason) {
+FetchReport MetricsFetch::cancel(const std::string& reason) {
     if (!running_) {
-        return;
+        return take();
     }
     running_ = false;
-    listener_.addItemToMetricsConsoleListBox(reason);
-    listener_.fetchEnded({nrOfInstances_, answered_});
+    console(reason);
+    report_.ended = FetchSummary{nrOfInstances_, answered_};
+    return take();
 }
 
 std::optional<MetricsFetch::Millis> MetricsFetch::deadline() const {

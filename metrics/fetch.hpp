@@ -2,7 +2,7 @@
 // "Get All Metrics": asks the batteries for their metrics one instance at a time and hands every
 // answer on for storing. The bus engine drives it on its own thread: it passes in the time, the
 // completed 0x50 frames and a tick at or after deadline(); the fetch sends through the port and
-// reports through a listener, whose calls the engine queues to the window.
+// returns what happened, which the engine hands to the window.
 
 #include "record.hpp"
 
@@ -13,6 +13,8 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace zanst::metrics {
 
@@ -21,17 +23,17 @@ struct FetchSummary {
     int answered = 0;  // answers handed to storeMetrics
 };
 
-class MetricsFetchListener {
-  public:
-    virtual ~MetricsFetchListener() = default;
-    virtual void addItemToMetricsConsoleListBox(const std::string& line) = 0;
-    // A fetch begins: the display shows "Instance: -", no file is shown, the next stored record
-    // starts a new file.
-    virtual void fetchStarted() = 0;
-    // The answer of the instance being fetched, in fetch order: append it to the active file.
-    virtual void storeMetrics(const MetricsMetadata& record) = 0;
-    // The fetch is over: write the count line (fetchEndedLine) and show the file at instance 1.
-    virtual void fetchEnded(const FetchSummary& summary) = 0;
+// What one call into the fetch did, in the order the window takes it: a fetch began (the display
+// shows "Instance: -", no file is shown, the next stored record starts a new file), the answers
+// to store in fetch order, the console lines, and the end (write the count line, show the file
+// at instance 1).
+struct FetchReport {
+    bool started = false;
+    std::vector<MetricsMetadata> recordsReceived;
+    std::vector<std::string> consoleLines;
+    std::optional<FetchSummary> ended;
+
+    bool empty() const { return !started && recordsReceived.empty() && consoleLines.empty() && !ended; }
 };
 
 // "Metrics fetch done: 3 of 4 instances stored".
@@ -45,27 +47,26 @@ class MetricsFetch {
     static constexpr Millis kAnswerWait{1000}; // an answer takes about 20 ms on the ring
     static constexpr int kRetries = 2;         // requests after the first before giving up on an instance
 
-    MetricsFetch(bus::BusPort& port, bool& frameReceiving, MetricsFetchListener& listener)
-        : port_(port), frameReceiving_(frameReceiving), listener_(listener) {}
+    MetricsFetch(bus::BusPort& port, bool& frameReceiving) : port_(port), frameReceiving_(frameReceiving) {}
 
     // Starts over: instance 1 of 4 is requested; a fetch in progress is forgotten.
-    void requestAllMetrics(Millis now);
+    FetchReport requestAllMetrics(Millis now);
 
     // Logs "Fetching instance <n>" and sends the request (nothing goes out on a closed port).
-    void requestMetrics(int instance);
+    FetchReport requestMetrics(int instance);
 
     // A completed frame with command 0x50. The request's echo is passed over; an answer for the
     // instance being fetched is stored and the next instance requested; any other answer, or
     // one that fails its checks, is logged and the wait goes on.
-    void frameReceived(std::span<const std::uint8_t> frame, Millis now);
+    FetchReport frameReceived(std::span<const std::uint8_t> frame, Millis now);
 
     // Past the deadline: the request is sent again, or after kRetries the instance is logged as
     // not answered and the fetch moves on.
-    void tick(Millis now);
+    FetchReport tick(Millis now);
 
     // Breaks off a running fetch (the bus is needed for something else): logs `reason` and ends
     // with what was stored so far. Nothing happens when no fetch runs.
-    void cancel(const std::string& reason);
+    FetchReport cancel(const std::string& reason);
 
     bool running() const { return running_; }
     // When the next tick is due; empty when no fetch runs.
@@ -76,12 +77,15 @@ class MetricsFetch {
 
   private:
     void send(int instance);
+    void console(std::string line) { report_.consoleLines.push_back(std::move(line)); }
+    void logRequest(int instance);
     void ask(Millis now);
     void next(Millis now);
+    FetchReport take() { return std::exchange(report_, {}); }
 
     bus::BusPort& port_;
     bool& frameReceiving_;
-    MetricsFetchListener& listener_;
+    FetchReport report_;
 
     int nrOfInstances_ = 0;
     int instanceIDToFetch_ = 0;

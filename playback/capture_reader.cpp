@@ -2,6 +2,7 @@
 
 #include "bank/bank_snapshot.hpp"
 #include "bus/master_receiver.hpp"
+#include "bus/mode.hpp"
 #include "bus/port.hpp"
 #include "bus/router.hpp"
 #include "bus/state.hpp"
@@ -13,8 +14,6 @@
 namespace zanst::playback {
 
 namespace {
-
-using bus::Tab;
 
 constexpr std::array<const char*, 7> kModeNames{"Connection", "Actions",      "Calibration", "Battery tester",
                                                 "BMS tester", "Data Sniffer", "Metrics"};
@@ -52,44 +51,37 @@ class BurstEnd final : public bus::FrameObserver {
 class CaptureDecoder {
   public:
     CaptureDecoder() {
-        router_.setSniffer(&sniffer_);
         master_.setFrameTap(&masterEnd_);
         sniffer_.setFrameTap(&snifferEnd_);
         answers_.setFrameTap(&answersEnd_);
     }
 
     void mode(std::uint8_t byte) {
-        if (byte > static_cast<std::uint8_t>(Tab::Metrics)) {
+        const auto selected = bus::modeFromByte(byte);
+        if (!selected) {
             return; // not a mode this program has: the mode stays, as in a replay
         }
-        const auto tab = static_cast<Tab>(byte);
-        live_.selectedTab = tab;
-        live_.bBatteryMode = tab == Tab::BmsTester;
-        live_.bSniffer = tab == Tab::Sniffer;
-        // What a tab change does to the master side's tables.
-        switch (tab) {
-        case Tab::Calibration:
+        // What selecting the mode does to the receivers' state, as the engine's mode switch does it.
+        const bus::ModeRules& rules = *bus::rulesOf(*selected);
+        live_.selectedMode = *selected;
+        live_.bBatteryMode = rules.emulates;
+        live_.bSniffer = rules.sniffs;
+        if (rules.step == bus::ModeStep::EnterTestMode || rules.clearsTables) {
             live_.balancersInfo = false;
-            break;
-        case Tab::BmsTester:
-        case Tab::Sniffer:
-            break;
-        case Tab::Connection:
-        case Tab::Actions:
-        case Tab::BatteryTester:
-        case Tab::Metrics:
-            live_.balancersInfo = false;
+        }
+        if (rules.clearsTables) {
             live_.tables.clearData();
             live_.frameReceiving = false;
             live_.numCells = 0;
-            break;
         }
     }
 
     void received(std::uint64_t timeUs, std::span<const std::uint8_t> bytes) {
         nowUs_ = timeUs;
         const long before = steps();
-        router_.route(bytes); // BMS tester: the BMS's requests go to no one, the answers tell the values
+        // BMS tester: the BMS's requests go to no one here; the tool's answers tell the values.
+        router_.route(bytes, [this](std::uint8_t b) { sniffer_.serialSnifferDataParser(b); });
+        (void)sniffer_.takeReport(); // the steps come from the tap; the texts are not wanted
         noteMode(before);
     }
 
@@ -123,7 +115,7 @@ class CaptureDecoder {
             if (modesWithSteps_.empty()) {
                 firstStepUs_ = nowUs_;
             }
-            modesWithSteps_.insert(static_cast<int>(live_.selectedTab));
+            modesWithSteps_.insert(static_cast<int>(live_.selectedMode));
         }
     }
 
@@ -132,7 +124,7 @@ class CaptureDecoder {
     NowherePort nowhere_;
     bus::BusState live_; // the master side and the sniffer share the tables, as in the tool
     bus::MasterReceiver master_{live_};
-    sniffer::SnifferParser sniffer_{live_, nullptr};
+    sniffer::SnifferParser sniffer_{live_};
     bus::ByteRouter router_{live_, master_, nowhere_};
     bus::BusState answerState_; // the emulated bank's answers, read as a BMS reads them
     bus::MasterReceiver answers_{answerState_};

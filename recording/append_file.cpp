@@ -15,7 +15,8 @@ FileResult fileFailure(std::string_view what, const fs::path& path, std::string_
 FileResult appendWhole(const fs::path& path, std::string_view text, std::string_view folderKind) {
     std::error_code ec;
     if (!fs::is_directory(path.parent_path(), ec)) {
-        return fileFailure("Cannot write", path, "the " + std::string(folderKind) + " folder no longer exists");
+        return fileFailure("Cannot write", path,
+                           "the " + std::string(folderKind) + " folder no longer exists");
     }
     const auto before = fs::file_size(path, ec);
     std::ofstream file(path, std::ios::binary | std::ios::app);

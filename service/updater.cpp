@@ -60,12 +60,12 @@ bus::Bytes buildDataBlock(const FirmwareImage& image, std::size_t blockNum, bool
     return frame;
 }
 
-void FirmwareUpdater::fileRead(HexReadResult result) {
+UpdaterReport FirmwareUpdater::fileRead(HexReadResult result) {
     for (const auto& line : result.log) {
         log(line);
     }
     if (!result.image) {
-        return;
+        return take();
     }
     // A block of the previous image may still be on its way; the restart must not wait for it.
     blockSenderRunning_ = false;
@@ -74,6 +74,7 @@ void FirmwareUpdater::fileRead(HexReadResult result) {
     updaterState = 0;
     updaterTimeout = 0;
     updateTickRunning_ = true;
+    return take();
 }
 
 void FirmwareUpdater::awaitAnswer(std::uint8_t command) {
@@ -96,7 +97,12 @@ void FirmwareUpdater::startBootloaders() {
     updaterStateTimeout = 0;
 }
 
-void FirmwareUpdater::updaterTick() {
+UpdaterReport FirmwareUpdater::updaterTick() {
+    tick();
+    return take();
+}
+
+void FirmwareUpdater::tick() {
     if (!updateTickRunning_ || !image_) {
         return;
     }
@@ -162,7 +168,7 @@ void FirmwareUpdater::updaterTick() {
         }
         break;
     case 6:
-        listener_.consoleLine("END_UPDATE");
+        report_.endUpdateSent = true;
         awaitAnswer(bus::cmd::kEndUpdate);
         bus::sendHexUpdaterCmd(port_, buildEndUpdateFrame());
         state_.bUpdaterMode = false;
@@ -190,17 +196,18 @@ void FirmwareUpdater::sendNextBlock() {
     log(progressText((100 / numImageBlocks) * imageBlockNum), false);
 }
 
-void FirmwareUpdater::timerFw_Tick() {
+UpdaterReport FirmwareUpdater::timerFw_Tick() {
     if (!blockSenderRunning_ || !image_ || state_.flashBsy) {
-        return;
+        return take();
     }
     if (imageDataPtr < image_->imageLength() && numImageBlocks > 0) {
         sendNextBlock();
-        return;
+        return take();
     }
     log(progressText(100), false);
     blockSenderRunning_ = false;
     state_.flashRdy = true;
+    return take();
 }
 
 } // namespace zanst::service

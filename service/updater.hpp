@@ -6,7 +6,7 @@
 //
 // The engine owns two timers and calls updaterTick() every 100 ms while updateTickRunning()
 // and timerFw_Tick() every 10 ms while blockSenderRunning(); after every call into the updater
-// it starts or stops each timer to match.
+// it starts or stops each timer to match and hands the report on.
 
 #include "hex_image.hpp"
 
@@ -16,7 +16,10 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace zanst::service {
 
@@ -33,14 +36,21 @@ bus::Bytes buildEndUpdateFrame();
 // big-endian.
 bus::Bytes buildDataBlock(const FirmwareImage& image, std::size_t blockNum, bool forceUpdate);
 
-// Where the updater reports to the window and the console.
-class UpdaterListener {
-  public:
-    virtual ~UpdaterListener() = default;
-    // A text for the updater log: a new last line, or with `newLine` clear, in place of the last line.
-    virtual void updaterLog(std::string_view text, bool newLine) = 0;
-    // A line on the program's console.
-    virtual void consoleLine(std::string_view text) = 0;
+// What the console shows when the updater closes an update.
+inline constexpr std::string_view kEndUpdateConsoleLine = "END_UPDATE";
+
+// A text for the updater log: a new last line, or with `newLine` clear, in place of the last line.
+struct UpdaterLogLine {
+    std::string text;
+    bool newLine = true;
+};
+
+// What one call into the updater did.
+struct UpdaterReport {
+    std::vector<UpdaterLogLine> log;
+    bool endUpdateSent = false; // the end-update frame went out (the console says kEndUpdateConsoleLine)
+
+    bool empty() const { return log.empty() && !endUpdateSent; }
 };
 
 class FirmwareUpdater {
@@ -51,15 +61,14 @@ class FirmwareUpdater {
     static constexpr int kWaitTicks = 10;         // an unanswered start is sent again after this
     static constexpr int kPauseTicks = 10;        // pause after each answered start
 
-    FirmwareUpdater(bus::BusState& state, bus::BusPort& port, UpdaterListener& listener)
-        : state_(state), port_(port), listener_(listener) {}
+    FirmwareUpdater(bus::BusState& state, bus::BusPort& port) : state_(state), port_(port) {}
 
     // A dropped file, read by readHexImage: its lines go to the log; a valid image replaces the
     // one in use, stops a running block sender and restarts the update at state 0.
-    void fileRead(HexReadResult result);
+    UpdaterReport fileRead(HexReadResult result);
 
-    void updaterTick();  // the 100 ms update tick
-    void timerFw_Tick(); // the 10 ms block sender
+    UpdaterReport updaterTick();  // the 100 ms update tick
+    UpdaterReport timerFw_Tick(); // the 10 ms block sender
 
     bool updateTickRunning() const { return updateTickRunning_; }
     bool blockSenderRunning() const { return blockSenderRunning_; }
@@ -78,7 +87,9 @@ class FirmwareUpdater {
     std::size_t imageDataPtr = 0;  // offset of the next image byte to send
 
   private:
-    void log(std::string_view text, bool newLine = true) { listener_.updaterLog(text, newLine); }
+    void log(std::string text, bool newLine = true) { report_.log.push_back({std::move(text), newLine}); }
+    UpdaterReport take() { return std::exchange(report_, {}); }
+    void tick();
     // Before a frame the updater waits for goes out: forget earlier answers to its command.
     void awaitAnswer(std::uint8_t command);
     // The frame came back: the last completed frame, or one completed since awaitAnswer().
@@ -88,7 +99,7 @@ class FirmwareUpdater {
 
     bus::BusState& state_;
     bus::BusPort& port_;
-    UpdaterListener& listener_;
+    UpdaterReport report_;
     std::optional<FirmwareImage> image_;
     bool updateTickRunning_ = false;
     bool blockSenderRunning_ = false;

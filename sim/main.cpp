@@ -97,9 +97,9 @@ class SimCapture {
         if (!writer_.open(o.capture, wallMs)) {
             return writer_.error();
         }
-        const zanst::bus::Tab mode = o.role == RoleKind::Bank  ? zanst::bus::Tab::BatteryTester
-                                     : o.role == RoleKind::Bms ? zanst::bus::Tab::BmsTester
-                                                               : zanst::bus::Tab::Sniffer;
+        const zanst::bus::Mode mode = o.role == RoleKind::Bank  ? zanst::bus::Mode::BatteryTester
+                                      : o.role == RoleKind::Bms ? zanst::bus::Mode::BmsTester
+                                                                : zanst::bus::Mode::Sniffer;
         const auto tab = static_cast<std::uint8_t>(mode);
         writer_.append(0, zanst::capture::RecordKind::Mode, std::span(&tab, 1));
         lastFlush_ = start;

@@ -6,13 +6,15 @@
 #include "bus/records.hpp"
 
 #include <limits>
+#include <utility>
 
 namespace zanst::sniffer {
 
-void SnifferParser::receive(std::span<const std::uint8_t> bytes) {
+SnifferReport SnifferParser::receive(std::span<const std::uint8_t> bytes) {
     for (std::uint8_t b : bytes) {
         serialSnifferDataParser(b);
     }
+    return takeReport();
 }
 
 void SnifferParser::commandByte(std::uint8_t command) {
@@ -37,9 +39,7 @@ void SnifferParser::frameComplete(std::span<const std::uint8_t> frame, bus::Fram
 }
 
 void SnifferParser::report(BmsField field, const std::string& text) {
-    if (listener_ != nullptr) {
-        listener_->bmsInfoChanged(field, text);
-    }
+    report_.bmsInfoReceived.push_back({field, text});
 }
 
 void SnifferParser::decodeFrame(std::span<const std::uint8_t> frame) {
@@ -67,9 +67,9 @@ void SnifferParser::decodeFrame(std::span<const std::uint8_t> frame) {
             report(BmsField::BmsCurrent,
                    bus::scaledText(static_cast<std::int16_t>(bus::getLe16(frame, 6)), 1, format));
         }
-        if (has(9) && listener_ != nullptr) {
-            listener_->bmsMeasured(bus::getLe16(frame, 4), bus::getLe16(frame, 8) * 100,
-                                   static_cast<std::int16_t>(bus::getLe16(frame, 6)) * 100);
+        if (has(9)) {
+            report_.bmsMeasured.push_back({bus::getLe16(frame, 4), bus::getLe16(frame, 8) * 100,
+                                           static_cast<std::int16_t>(bus::getLe16(frame, 6)) * 100});
         }
     }
 }
@@ -107,9 +107,7 @@ void SnifferParser::recordComplete(std::span<const std::uint8_t> record) {
     }
     if (framer_.hunting()) {
         burst_.burstEnded();
-        if (listener_ != nullptr) {
-            listener_->burstEnded(bank::takeSnapshot(state_)); // the last record of the burst
-        }
+        report_.burstsEnded.push_back(bank::takeSnapshot(state_)); // the last record of the burst
     }
 }
 

@@ -6,14 +6,16 @@
 #include "bus/number_text.hpp"
 
 #include "bank/bank_snapshot.hpp"
+#include "bank/bank_values.hpp"
 
 #include "bus/framer.hpp"
-#include "bus/router.hpp"
 #include "bus/state.hpp"
 
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace zanst::sniffer {
 
@@ -21,34 +23,40 @@ namespace zanst::sniffer {
 enum class BmsField : int { Serial = 0, Pid, SystemVbat, BmsCurrent, BalancerSetpoint, Status };
 inline constexpr int kBmsFieldCount = 6;
 
-class SnifferListener {
-  public:
-    virtual ~SnifferListener() = default;
-    virtual void bmsInfoChanged(BmsField field, const std::string& text) = 0;
-    // The last record of a burst arrived: the cell table is to be refreshed from `snapshot`.
-    virtual void burstEnded(const bank::BankSnapshot& snapshot) = 0;
-    // A whole measurement frame of the BMS: its setpoint, bank voltage and current as numbers
-    // (mV, mV, mA), for the plots and the summary, which never read the fields' texts.
-    virtual void bmsMeasured(int setpointMv, int bankMv, int bankMa) {
-        (void)setpointMv;
-        (void)bankMv;
-        (void)bankMa;
-    }
+// A "BMS info" field as the BMS announced it.
+struct BmsFieldText {
+    BmsField field;
+    std::string text;
 };
 
-class SnifferParser final : public bus::BusListener, private bus::FrameObserver {
+// What one receive pass of the parser found, in order.
+struct SnifferReport {
+    std::vector<BmsFieldText> bmsInfoReceived;
+    // Each whole measurement frame of the BMS: its setpoint, bank voltage and current as numbers,
+    // for the plots and the summary, which never read the fields' texts.
+    std::vector<bank::BankValues> bmsMeasured;
+    // The balancer tables after the last record of each burst: the cell table is refreshed from them.
+    std::vector<bank::BankSnapshot> burstsEnded;
+
+    bool empty() const { return bmsInfoReceived.empty() && bmsMeasured.empty() && burstsEnded.empty(); }
+};
+
+class SnifferParser final : private bus::FrameObserver {
   public:
     // A 100-byte buffer whose byte counter runs on every byte, idle ones included.
     static constexpr bus::FramerRules kRules{bus::ReceiverRole::Other, 100,
                                              bus::LimitRule::DropAtCounterLimit, true};
 
-    SnifferParser(bus::BusState& state, SnifferListener* listener)
-        : state_(state), listener_(listener), burst_(state.health), framer_(kRules, *this, frameRx_) {}
+    explicit SnifferParser(bus::BusState& state)
+        : state_(state), burst_(state.health), framer_(kRules, *this, frameRx_) {}
 
     bus::TextFormat format;
 
-    void receive(std::span<const std::uint8_t> bytes) override;
+    // One receive pass (the bytes already repeated), byte by byte.
+    SnifferReport receive(std::span<const std::uint8_t> bytes);
+    // One byte; what it completed is kept for takeReport().
     void serialSnifferDataParser(std::uint8_t b) { framer_.feed(b); }
+    SnifferReport takeReport() { return std::exchange(report_, {}); }
 
     bool frameRx() const { return frameRx_; }
     const bus::Framer& framer() const { return framer_; }
@@ -62,7 +70,7 @@ class SnifferParser final : public bus::BusListener, private bus::FrameObserver 
     void report(BmsField field, const std::string& text);
 
     bus::BusState& state_;
-    SnifferListener* listener_;
+    SnifferReport report_;
     bus::BurstHealth burst_;
     bool frameRx_ = false;
     bus::Framer framer_;

@@ -49,8 +49,8 @@ TickReport PollEngine::timerBMS_Tick() {
         }
     }
 
-    const bus::Tab tab = state_.selectedTab;
-    if (tab != bus::Tab::BatteryTester && tab != bus::Tab::Calibration && tab != bus::Tab::Sniffer) {
+    const bus::Mode tab = state_.selectedMode;
+    if (tab != bus::Mode::BatteryTester && tab != bus::Mode::Calibration && tab != bus::Mode::Sniffer) {
         return report;
     }
     report.polled = true;

@@ -5,7 +5,6 @@
 namespace zanst::app {
 
 CaptureFeature::CaptureFeature(QObject* parent) : QObject(parent), timer_(this) {
-    qRegisterMetaType<TrafficBatch>();
     clock_.start();
     timer_.setInterval(kBatchMs);
     connect(&timer_, &QTimer::timeout, this, &CaptureFeature::drain);
@@ -24,7 +23,18 @@ void CaptureFeature::note(capture::RecordKind kind, std::uint64_t timeUs,
     pool_.insert(pool_.end(), bytes.begin(), bytes.end());
 }
 
-void CaptureFeature::startCapture(const QString& path, bus::Tab mode) {
+void CaptureFeature::receivePass(std::span<const std::uint8_t> bytes, std::int64_t recordedUs, bool echoed) {
+    if (!active()) {
+        return;
+    }
+    const std::uint64_t timeUs = recordedUs >= 0 ? static_cast<std::uint64_t>(recordedUs) : nowUs();
+    note(capture::RecordKind::Received, timeUs, bytes);
+    if (echoed) {
+        note(capture::RecordKind::Sent, timeUs, bytes);
+    }
+}
+
+void CaptureFeature::startCapture(const QString& path, bus::Mode mode) {
     stopCapture();
     if (!writer_.open(path.toStdString(), QDateTime::currentMSecsSinceEpoch() - clock_.elapsed())) {
         emit captureStateChanged(false, path, QString::fromStdString(writer_.error()));
@@ -63,7 +73,7 @@ void CaptureFeature::setViewing(bool viewing) {
     updateTimer();
 }
 
-void CaptureFeature::modeSelected(bus::Tab mode) {
+void CaptureFeature::modeSelected(bus::Mode mode) {
     if (capturing_) {
         const auto tab = static_cast<std::uint8_t>(mode);
         note(capture::RecordKind::Mode, nowUs(), std::span(&tab, 1));

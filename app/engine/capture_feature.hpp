@@ -1,10 +1,10 @@
 #pragma once
-// Capture and traffic on the bus engine's thread. The byte paths hand it what was received and
-// sent after the fact (after the sniffer's echo has gone out); it only stores the bytes. Every
-// kBatchMs it writes them to the capture file and, while the traffic view is open, cuts them into
-// frames and sends the window one batch.
+// Capture and traffic on the bus engine's thread. It is handed every write of the features (by
+// the tool's port) and every receive pass after it was handled (after the sniffer's echo has gone
+// out); it only stores the bytes. Every kBatchMs it writes them to the capture file and, while
+// the traffic view is open, cuts them into frames and sends the window one batch.
 
-#include "bus/state.hpp"
+#include "bus/mode.hpp"
 #include "capture/capture_file.hpp"
 #include "capture/traffic.hpp"
 
@@ -35,13 +35,16 @@ class CaptureFeature : public QObject {
     bool active() const { return capturing_ || viewing_; }
     std::uint64_t nowUs() const { return static_cast<std::uint64_t>(clock_.nsecsElapsed() / 1000); }
     void note(capture::RecordKind kind, std::uint64_t timeUs, std::span<const std::uint8_t> bytes);
+    // A receive pass, handled: `recordedUs` is its time in a replay (-1 live); `echoed`: the pass
+    // went back out on the port (the sniffer's echo), recorded as sent beside it.
+    void receivePass(std::span<const std::uint8_t> bytes, std::int64_t recordedUs, bool echoed);
 
     // Starts writing every byte to `path`; the mode selected now is its first record.
-    void startCapture(const QString& path, bus::Tab mode);
+    void startCapture(const QString& path, bus::Mode mode);
     void stopCapture();
     bool capturing() const { return capturing_; }
     void setViewing(bool viewing);
-    void modeSelected(bus::Tab mode);
+    void modeSelected(bus::Mode mode);
     void shutdown();
 
   signals:

@@ -1,16 +1,16 @@
 #pragma once
 // The state of the bus as the status bar shows it, sent by the engine a few times a second.
 
-#include "bus/state.hpp"
+#include "bus/mode.hpp"
 
-#include <QMetaType>
+#include <QtGlobal>
 
 #include <cstdint>
 
 namespace zanst::app {
 
 struct HealthReport {
-    bus::Tab mode = bus::Tab::Connection;
+    bus::Mode mode = bus::Mode::Connection;
     int balancers = 0; // found on the bus (numCells, at most 255)
     std::uint64_t framesSent = 0;
     std::uint64_t framesReceived = 0;
@@ -21,5 +21,3 @@ struct HealthReport {
 };
 
 } // namespace zanst::app
-
-Q_DECLARE_METATYPE(zanst::app::HealthReport)

@@ -5,9 +5,7 @@
 namespace zanst::app {
 
 MetricsFeature::MetricsFeature(bus::BusState& state, bus::BusPort& port, QObject* parent)
-    : QObject(parent), fetch_(port, state.frameReceiving, *this), deadlineTimer_(this) {
-    qRegisterMetaType<metrics::MetricsMetadata>();
-    qRegisterMetaType<metrics::FetchSummary>();
+    : QObject(parent), fetch_(port, state.frameReceiving), deadlineTimer_(this) {
     clock_.start();
     deadlineTimer_.setSingleShot(true);
     deadlineTimer_.setTimerType(Qt::PreciseTimer);
@@ -18,52 +16,33 @@ metrics::MetricsFetch::Millis MetricsFeature::now() const {
     return metrics::MetricsFetch::Millis(clock_.elapsed());
 }
 
-void MetricsFeature::armDeadline() {
-    const auto due = fetch_.deadline();
-    if (!due) {
+void MetricsFeature::settle(const metrics::FetchReport& report) {
+    if (const auto due = fetch_.deadline()) {
+        deadlineTimer_.start(static_cast<int>(std::max<qint64>(0, (*due - now()).count())));
+    } else {
         deadlineTimer_.stop();
-        return;
     }
-    deadlineTimer_.start(static_cast<int>(std::max<qint64>(0, (*due - now()).count())));
+    if (!report.empty()) {
+        emit reported(report);
+    }
 }
 
 void MetricsFeature::requestAllMetrics() {
-    fetch_.requestAllMetrics(now());
-    armDeadline();
+    settle(fetch_.requestAllMetrics(now()));
 }
 
 void MetricsFeature::cancel(const QString& reason) {
-    fetch_.cancel(reason.toStdString());
-    armDeadline();
+    settle(fetch_.cancel(reason.toStdString()));
 }
 
 void MetricsFeature::onDeadline() {
-    fetch_.tick(now());
-    armDeadline();
+    settle(fetch_.tick(now()));
 }
 
 void MetricsFeature::frameReturned(std::span<const std::uint8_t> frame) {
-    if (!fetch_.running()) {
-        return;
+    if (fetch_.running()) {
+        settle(fetch_.frameReceived(frame, now()));
     }
-    fetch_.frameReceived(frame, now());
-    armDeadline();
-}
-
-void MetricsFeature::addItemToMetricsConsoleListBox(const std::string& line) {
-    emit consoleLine(QString::fromStdString(line));
-}
-
-void MetricsFeature::fetchStarted() {
-    emit fetchBegan();
-}
-
-void MetricsFeature::storeMetrics(const metrics::MetricsMetadata& record) {
-    emit recordFetched(record);
-}
-
-void MetricsFeature::fetchEnded(const metrics::FetchSummary& summary) {
-    emit fetchFinished(summary);
 }
 
 } // namespace zanst::app

@@ -7,7 +7,7 @@
 namespace zanst::app {
 
 ServiceFeature::ServiceFeature(bus::BusState& state, bus::BusPort& port, QObject* parent)
-    : QObject(parent), state_(state), port_(port), updater_(state, port, *this), timerUpdater_(this),
+    : QObject(parent), state_(state), port_(port), updater_(state, port), timerUpdater_(this),
       fwtimer_(this) {
     timerUpdater_.setInterval(service::FirmwareUpdater::kUpdateTickMs);
     timerUpdater_.setTimerType(Qt::PreciseTimer);
@@ -47,21 +47,18 @@ void ServiceFeature::runAction(service::ServiceAction action) {
 
 void ServiceFeature::fileRead(service::HexReadResult result) {
     const bool valid = result.image.has_value();
-    updater_.fileRead(std::move(result));
-    syncTimers(valid);
+    settle(updater_.fileRead(std::move(result)), valid);
 }
 
 void ServiceFeature::updaterTick() {
-    updater_.updaterTick();
-    syncTimers();
+    settle(updater_.updaterTick());
 }
 
 void ServiceFeature::timerFw_Tick() {
-    updater_.timerFw_Tick();
-    syncTimers();
+    settle(updater_.timerFw_Tick());
 }
 
-void ServiceFeature::syncTimers(bool restart) {
+void ServiceFeature::settle(const service::UpdaterReport& report, bool restart) {
     if (updater_.updateTickRunning() && (restart || !timerUpdater_.isActive())) {
         timerUpdater_.start();
     } else if (!updater_.updateTickRunning()) {
@@ -74,15 +71,12 @@ void ServiceFeature::syncTimers(bool restart) {
             fwtimer_.stop();
         }
     }
-}
-
-void ServiceFeature::updaterLog(std::string_view text, bool newLine) {
-    emit updaterLogged(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), newLine);
-}
-
-void ServiceFeature::consoleLine(std::string_view text) {
-    std::cout << text << std::endl;
-    emit consoleLineWritten(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    if (report.endUpdateSent) {
+        std::cout << service::kEndUpdateConsoleLine << std::endl;
+    }
+    if (!report.empty()) {
+        emit updaterReported(report);
+    }
 }
 
 } // namespace zanst::app

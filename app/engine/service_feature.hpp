@@ -4,18 +4,18 @@
 // update runs, `fwtimer` every 10 ms while blocks are streamed). The window reads its inputs and
 // the firmware file; what reaches the bus is built here from the engine's own tables.
 
+#include "engine/metatypes.hpp"
 #include "service/actions.hpp"
 #include "service/battery_parameters.hpp"
 #include "service/calibration.hpp"
 #include "service/updater.hpp"
 
 #include <QObject>
-#include <QString>
 #include <QTimer>
 
 namespace zanst::app {
 
-class ServiceFeature : public QObject, private service::UpdaterListener {
+class ServiceFeature : public QObject {
     Q_OBJECT
   public:
     ServiceFeature(bus::BusState& state, bus::BusPort& port, QObject* parent = nullptr);
@@ -39,18 +39,15 @@ class ServiceFeature : public QObject, private service::UpdaterListener {
     bool blockSenderActive() const { return fwtimer_.isActive(); }
 
   signals:
-    // A text for the updater log: a new last line, or with `newLine` clear, in place of the last.
-    void updaterLogged(const QString& text, bool newLine);
-    // A line the updater wrote on the console ("END_UPDATE").
-    void consoleLineWritten(const QString& text);
+    // What a call into the updater did: lines for its log, the end-update frame sent.
+    void updaterReported(const zanst::service::UpdaterReport& report);
 
   private:
-    void updaterLog(std::string_view text, bool newLine) override;
-    void consoleLine(std::string_view text) override;
     void updaterTick();
     void timerFw_Tick();
-    // Starts or stops each timer as the updater says; `restart` re-arms a running update tick.
-    void syncTimers(bool restart = false);
+    // Starts or stops each timer as the updater says (`restart` re-arms a running update tick)
+    // and hands the report on.
+    void settle(const service::UpdaterReport& report, bool restart = false);
 
     bus::BusState& state_;
     bus::BusPort& port_;

@@ -4,8 +4,7 @@ namespace zanst::app {
 
 TesterFeature::TesterFeature(bus::BusState& state, bus::BusPort& port, QObject* parent)
     : QObject(parent), poll_(state, port), timerBMS_(this) {
-    registerMetaTypes();
-    timerBMS_.setInterval(kPollPeriodMs);
+    timerBMS_.setInterval(1000);
     connect(&timerBMS_, &QTimer::timeout, this, &TesterFeature::timerBMS_Tick);
 }
 
@@ -31,12 +30,8 @@ void TesterFeature::setSystemVoltage(int volts) {
 
 void TesterFeature::timerBMS_Tick() {
     const tester::TickReport report = poll_.timerBMS_Tick();
-    if (report.polled) {
-        emit snapshotTaken(report.snapshot);
-        emit bankValuesChanged(report.bank);
-    }
-    if (report.allInTestMode) {
-        emit testModeChecked(*report.allInTestMode);
+    if (report.polled || report.allInTestMode) {
+        emit ticked(report);
     }
 }
 

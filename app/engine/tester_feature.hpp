@@ -14,9 +14,6 @@ namespace zanst::app {
 class TesterFeature : public QObject {
     Q_OBJECT
   public:
-    static constexpr int kPollPeriodMs = 1000;
-    static constexpr int kCalibrationPollPeriodMs = 500;
-
     TesterFeature(bus::BusState& state, bus::BusPort& port, QObject* parent = nullptr);
 
     void startPolling(int periodMs);
@@ -30,12 +27,8 @@ class TesterFeature : public QObject {
     void setSystemVoltage(int volts);
 
   signals:
-    // What the balancer tables hold after every poll tick, for the tester and data monitor tables.
-    void snapshotTaken(const zanst::bank::BankSnapshot& snapshot);
-    // Setpoint, bank voltage and bank current as the tick computed them.
-    void bankValuesChanged(const zanst::bank::BankValues& values);
-    // "Calibration": whether every known balancer reports test mode, after the tick's snapshot.
-    void testModeChecked(bool allInTestMode);
+    // Every tick that refreshed the tables (`polled`) or checked the test mode ("Calibration").
+    void ticked(const zanst::tester::TickReport& report);
 
   private:
     void timerBMS_Tick();

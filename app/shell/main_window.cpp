@@ -1,29 +1,20 @@
 #include "shell/main_window.hpp"
 
+#include "engine/bank_feed.hpp"
 #include "engine/post.hpp"
-#include "shell/metrics_wiring.hpp"
 #include "shell/port_list.hpp"
-#include "shell/service_wiring.hpp"
-#include "shell/traffic_wiring.hpp"
-#include "tabs/actions_tab.hpp"
-#include "tabs/battery_tester_tab.hpp"
-#include "tabs/bms_tester_tab.hpp"
-#include "tabs/calibration_tab.hpp"
+#include "shell/wiring.hpp"
 #include "tabs/connection_tab.hpp"
-#include "tabs/metrics_tab.hpp"
-#include "tabs/sniffer_tab.hpp"
 #include "ui/about_dialog.hpp"
-#include "ui/bank_summary_view.hpp"
 #include "ui/bus_status_bar.hpp"
-#include "ui/plot_window.hpp"
 #include "ui/recorder_panel.hpp"
 #include "ui/tab_overlay.hpp"
+#include "ui/tab_page.hpp"
 
 #include <QComboBox>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QIcon>
-#include <QKeyEvent>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSignalBlocker>
@@ -53,7 +44,7 @@ diag_form::diag_form(ServiceMode serviceMode, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      serviceMode_(serviceMode) {
+      serviceMode_(serviceMode), pages_(recordingLock_), lastValidAtMs_(modePageTable().size()) {
     initResources();
     setObjectName(QStringLiteral("diag_form"));
     setFixedSize(kClientWidth, kClientHeight);
@@ -62,122 +53,79 @@ diag_form::diag_form(ServiceMode serviceMode, QWidget* parent)
     tabControl1 = new QTabWidget(this);
     tabControl1->setObjectName(QStringLiteral("tabControl1"));
     tabControl1->setAccessibleName(QStringLiteral("Operating mode"));
-    tabConnection = new ConnectionTab;
-    tabActions = new ActionsTab;
-    tabCalibration = new CalibrationTab;
-    tabBMS = new BatteryTesterTab(recordingLock_);
-    tabBattery = new BmsTesterTab;
-    tabSniffer = new SnifferTab(recordingLock_);
-    tabMetrics = new MetricsTab;
-    tabControl1->addTab(tabConnection, QStringLiteral("Connection"));
-    tabControl1->addTab(tabActions, QStringLiteral("Actions"));
-    tabControl1->addTab(tabCalibration, QStringLiteral("Calibration"));
-    tabControl1->addTab(tabBMS, QStringLiteral("Battery tester"));
-    tabControl1->addTab(tabBattery, QStringLiteral("BMS tester"));
-    tabControl1->addTab(tabSniffer, QStringLiteral("Data Sniffer"));
-    tabControl1->addTab(tabMetrics, QStringLiteral("Metrics"));
+    for (const ModePageRow& row : modePageTable()) {
+        tabControl1->addTab(pages_.page(row.mode), row.caption);
+    }
     tabControl1->setCurrentIndex(0);
-    currentPage_ = tabControl1->currentWidget();
+    currentPage_ = pages_.pages().front();
 
-    // Beside the tab strip, not tabs: a tab would be a mode of its own and stop the polling. The
-    // corner holds the views' openers side by side (the traffic view adds its link here).
+    // The views beside the strip have their openers in its free corner, side by side.
     auto* corner = new QWidget(tabControl1);
     corner->setObjectName(QStringLiteral("tabStripCorner"));
-    auto* cornerLayout = new QHBoxLayout(corner);
-    cornerLayout->setContentsMargins(0, 0, 0, 0);
-    cornerLayout->setSpacing(8);
-    plots_ = new PlotWindow(this);
-    plots_->setSelectionSource(tabBMS->model());
-    plotsButton_ = new QPushButton(QStringLiteral("Plots..."), corner);
-    plotsButton_->setObjectName(QStringLiteral("plotsButton"));
-    plotsButton_->setToolTip(QStringLiteral("Cell voltages, temperatures and the bank over time"));
-    cornerLayout->addWidget(plotsButton_);
+    openers_ = new QHBoxLayout(corner);
+    openers_->setContentsMargins(0, 0, 0, 0);
+    openers_->setSpacing(8);
     tabControl1->setCornerWidget(corner, Qt::TopRightCorner);
-    connect(plotsButton_, &QPushButton::clicked, this, [this] {
-        plots_->show();
-        plots_->raise();
-        plots_->activateWindow();
-    });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(tabControl1);
     statusBar_ = new BusStatusBar(this);
+    statusBar_->showHealth(HealthReport{}, modePageRow(bus::Mode::Connection).statusCaption, false);
     layout->addWidget(statusBar_);
     clock_.start();
 
     textCaption_ = QStringLiteral("Zanthe Service Tool (ZANST) (") + buildDate() + QStringLiteral(")");
     setWindowTitle(textCaption_ + QStringLiteral(" - Idle"));
 
-    connectEngine();
-    connect(tabConnection, &ConnectionTab::portChosen, this, &diag_form::onPortChosen);
-    connect(tabConnection, &ConnectionTab::disconnectRequested, this, &diag_form::onDisconnect);
-    connect(tabConnection, &ConnectionTab::aboutRequested, this, &diag_form::showAbout);
+    BusEngine* bus = engine();
+    feed_ = new BankFeed(*bus, this);
+    connectBank(*bus, pages_, *feed_);
+    connectEmulator(*bus, pages_);
+    connectServiceTools(*bus, pages_);
+    connectMetrics(*bus, pages_);
+    traffic_ = connectTraffic(*bus, *this);
+    plots_ = connectPlots(pages_, *feed_, *this);
+    connect(bus->ports(), &PortControl::portStatusChanged, this, &diag_form::onPortStatus);
+    connect(bus, &BusEngine::healthReported, this, &diag_form::onHealth);
+
+    ConnectionTab* connection = connectionTab();
+    connect(connection, &ConnectionTab::portChosen, this, &diag_form::onPortChosen);
+    connect(connection, &ConnectionTab::disconnectRequested, this, &diag_form::onDisconnect);
+    connect(connection, &ConnectionTab::aboutRequested, this, &diag_form::showAbout);
     connect(tabControl1, &QTabWidget::currentChanged, this, &diag_form::onTabChanged);
     connect(&recordingLock_, &RecordingLock::lockChanged, this, &diag_form::onRecordingLock);
-    tabControl1->installEventFilter(this);
-    tabControl1->tabBar()->installEventFilter(this);
+    recordingLock_.guardStrip(tabControl1);
     installShortcuts();
     describeTabs();
 
     // The mode of the initial tab: nothing is sent (no port yet); the poll timer is armed.
-    post(engine(), [](BusEngine& e) { e.selectTab(bus::Tab::Connection); });
+    post(bus->modes(), [](ModeSwitch& m) { m.selectMode(bus::Mode::Connection); });
 }
 
 diag_form::~diag_form() = default;
 
-void diag_form::connectEngine() {
-    BusEngine* bus = engine();
-    connect(bus, &BusEngine::portStatusChanged, this, &diag_form::onPortStatus);
-    connect(bus, &BusEngine::healthReported, this, &diag_form::onHealth);
-    connectMetrics(bus, tabMetrics);
+QPushButton* diag_form::plotsButton() const {
+    return tabControl1->cornerWidget(Qt::TopRightCorner)
+        ->findChild<QPushButton*>(QStringLiteral("plotsButton"));
+}
 
-    TesterFeature* tester = bus->tester();
-    SnifferFeature* sniffer = bus->sniffer();
-    EmulatorFeature* emulator = bus->emulator();
-    // Both grids show the same rows, whether a poll tick or a sniffed burst made them.
-    connect(tester, &TesterFeature::snapshotTaken, tabBMS, &BatteryTesterTab::showSnapshot);
-    connect(tester, &TesterFeature::snapshotTaken, tabSniffer, &SnifferTab::showSnapshot);
-    connect(sniffer, &SnifferFeature::snapshotTaken, tabBMS, &BatteryTesterTab::showSnapshot);
-    connect(sniffer, &SnifferFeature::snapshotTaken, tabSniffer, &SnifferTab::showSnapshot);
-    connect(tester, &TesterFeature::bankValuesChanged, tabBMS, &BatteryTesterTab::showBankValues);
-    connect(sniffer, &SnifferFeature::infoChanged, tabSniffer, &SnifferTab::showField);
-    connect(sniffer, &SnifferFeature::infoCleared, tabSniffer, &SnifferTab::clearFields);
-    // Summaries and plots take the numbers of whichever feature runs, as the grids do.
-    for (BankSummaryView* summary : {tabBMS->summary(), tabSniffer->summary()}) {
-        connect(tester, &TesterFeature::bankValuesChanged, summary, &BankSummaryView::showBankValues);
-        connect(sniffer, &SnifferFeature::bankValuesChanged, summary, &BankSummaryView::showBankValues);
+void diag_form::addViewOpener(QWidget* opener) {
+    openers_->addWidget(opener);
+}
+
+void diag_form::showConnection(const QString& text) {
+    setWindowTitle(textCaption_ + QStringLiteral(" - ") + text);
+    statusBar_->setPortText(text);
+}
+
+bool diag_form::selectMode(bus::Mode mode) {
+    QWidget* page = pages_.page(mode);
+    if (recordingLock_.locked() || tabControl1->indexOf(page) < 0 || tabControl1->currentWidget() == page) {
+        return false;
     }
-    connect(tester, &TesterFeature::snapshotTaken, plots_, &PlotWindow::addSnapshot);
-    connect(sniffer, &SnifferFeature::snapshotTaken, plots_, &PlotWindow::addSnapshot);
-    connect(tester, &TesterFeature::bankValuesChanged, plots_, &PlotWindow::addBankValues);
-    connect(sniffer, &SnifferFeature::bankValuesChanged, plots_, &PlotWindow::addBankValues);
-
-    connect(tabBMS, &BatteryTesterTab::setpointCorrectionChanged, this, [tester](int correction) {
-        post(tester, [correction](TesterFeature& t) { t.setSetpointCorrection(correction); });
-    });
-    connect(tabBMS, &BatteryTesterTab::systemVoltageChanged, this,
-            [tester](int volts) { post(tester, [volts](TesterFeature& t) { t.setSystemVoltage(volts); }); });
-
-    connect(emulator, &EmulatorFeature::bmsIdentityShown, tabBattery, &BmsTesterTab::showBmsIdentity);
-    connect(emulator, &EmulatorFeature::bmsMeasurementShown, tabBattery, &BmsTesterTab::showBmsMeasurement);
-    connect(emulator, &EmulatorFeature::batteriesInParallelRead, tabBattery,
-            &BmsTesterTab::batteriesInParallelRead);
-    connect(emulator, &EmulatorFeature::cellTextsRefreshed, tabBattery, &BmsTesterTab::cellTextsRefreshed);
-    connect(emulator, &EmulatorFeature::firmwareVersionDefaulted, tabBattery,
-            &BmsTesterTab::firmwareVersionDefaulted);
-    connect(emulator, &EmulatorFeature::ownAnswersReturning, tabBattery,
-            &BmsTesterTab::showOwnAnswersReturning);
-    connect(tabBattery, &BmsTesterTab::settingsPublished, this,
-            [emulator](const emulator::BankSettings& settings) {
-                post(emulator, [settings](EmulatorFeature& e) { e.setBankSettings(settings); });
-            });
-    connect(tabBattery, &BmsTesterTab::presetApplied, this, [emulator](int listIndex, bool announce) {
-        post(emulator,
-             [listIndex, announce](EmulatorFeature& e) { e.applyBatteryPreset(listIndex, announce); });
-    });
-    connectServiceTools(*this);
-    traffic_ = connectTraffic(*this);
+    tabControl1->setCurrentWidget(page);
+    return true;
 }
 
 void diag_form::installShortcuts() {
@@ -212,27 +160,9 @@ void diag_form::installShortcuts() {
 }
 
 void diag_form::describeTabs() {
-    const auto purpose = [this](const QWidget* page) -> QString {
-        switch (tabIdOf(page)) {
-        case bus::Tab::Connection:
-            return QStringLiteral("Choose, open and close the serial port");
-        case bus::Tab::Actions:
-            return QStringLiteral("Service commands to every balancer");
-        case bus::Tab::Calibration:
-            return QStringLiteral("Balancers in test mode: calibrate their readings, set battery parameters");
-        case bus::Tab::BatteryTester:
-            return QStringLiteral("The tool is bus master: finds the balancers and polls them every second");
-        case bus::Tab::BmsTester:
-            return QStringLiteral("The tool stands in for a battery bank and answers a real BMS");
-        case bus::Tab::Sniffer:
-            return QStringLiteral("The tool sits in the ring, repeats every byte and decodes the traffic");
-        case bus::Tab::Metrics:
-            return QStringLiteral("The batteries' lifetime metrics");
-        }
-        return {};
-    };
     for (int i = 0; i < tabControl1->count(); ++i) {
-        QString tip = purpose(tabControl1->widget(i));
+        const std::optional<bus::Mode> mode = pages_.modeOf(tabControl1->widget(i));
+        QString tip = mode ? modePageRow(*mode).purpose : QString();
         if (i < 9) {
             tip += QStringLiteral(" (Ctrl+%1)").arg(i + 1);
         }
@@ -241,9 +171,7 @@ void diag_form::describeTabs() {
 }
 
 void diag_form::toggleRecordingOnCurrentTab() {
-    RecorderPanel* panel = currentPage_ == tabBMS       ? tabBMS->recorder()
-                           : currentPage_ == tabSniffer ? tabSniffer->recorder()
-                                                        : nullptr;
+    RecorderPanel* panel = currentPage_->recorder();
     if (panel != nullptr && panel->startButton->isEnabled()) {
         panel->startButton->click();
     }
@@ -253,28 +181,6 @@ void diag_form::showAbout() {
     auto* about = new AboutDialog(QStringLiteral(ZANST_VERSION), buildDate(), this);
     about->setAttribute(Qt::WA_DeleteOnClose);
     about->open();
-}
-
-bus::Tab diag_form::tabIdOf(const QWidget* page) const {
-    if (page == tabActions) {
-        return bus::Tab::Actions;
-    }
-    if (page == tabCalibration) {
-        return bus::Tab::Calibration;
-    }
-    if (page == tabBMS) {
-        return bus::Tab::BatteryTester;
-    }
-    if (page == tabBattery) {
-        return bus::Tab::BmsTester;
-    }
-    if (page == tabSniffer) {
-        return bus::Tab::Sniffer;
-    }
-    if (page == tabMetrics) {
-        return bus::Tab::Metrics;
-    }
-    return bus::Tab::Connection;
 }
 
 bool diag_form::event(QEvent* event) {
@@ -299,51 +205,16 @@ void diag_form::onShown() {
     overlay_->move(tabControl1->pos() + QPoint(kOverlayOffsetX, 0));
     overlay_->raise();
 
-    tabBattery->onShown();
-    // Recorders: rows selected, number files ready (data monitor first), timers running.
-    tabSniffer->onShown();
-    tabBMS->onShown();
+    // Against the strip's order: the data monitor's recorder prepares its number file before the
+    // battery tester's.
+    const std::vector<TabPage*>& pages = pages_.pages();
+    std::for_each(pages.rbegin(), pages.rend(), [](TabPage* page) { page->shown(); });
 
-    applyServiceMode(serviceMode_, *this);
+    applyServiceMode(serviceMode_, pages_, *tabControl1, *this);
     describeTabs();
-    currentPage_ = tabControl1->currentWidget();
+    currentPage_ = static_cast<TabPage*>(tabControl1->currentWidget());
     // Without a window manager the window may never be activated; list the ports now as well.
     refreshPortList();
-}
-
-bool diag_form::eventFilter(QObject* watched, QEvent* event) {
-    if (!recordingLock_.locked() || (watched != tabControl1 && watched != tabControl1->tabBar())) {
-        return QWidget::eventFilter(watched, event);
-    }
-    switch (event->type()) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::Wheel:
-        return watched == tabControl1->tabBar();
-    case QEvent::KeyPress: {
-        // Ctrl+Tab, Ctrl+PgUp/PgDn on the strip, arrows and Home/End on a focused tab bar.
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const bool ctrl = key->modifiers().testFlag(Qt::ControlModifier);
-        switch (key->key()) {
-        case Qt::Key_Tab:
-        case Qt::Key_Backtab:
-        case Qt::Key_PageUp:
-        case Qt::Key_PageDown:
-            return ctrl;
-        case Qt::Key_Left:
-        case Qt::Key_Right:
-        case Qt::Key_Up:
-        case Qt::Key_Down:
-        case Qt::Key_Home:
-        case Qt::Key_End:
-            return watched == tabControl1->tabBar();
-        default:
-            return false;
-        }
-    }
-    default:
-        return QWidget::eventFilter(watched, event);
-    }
 }
 
 void diag_form::onRecordingLock(bool locked) {
@@ -354,11 +225,11 @@ void diag_form::onRecordingLock(bool locked) {
         overlay_->setVisible(locked);
         overlay_->raise();
     }
-    post(engine(), [locked](BusEngine& e) { e.setTabChangesVetoed(locked); });
+    post(engine()->modes(), [locked](ModeSwitch& m) { m.setVetoed(locked); });
 }
 
 void diag_form::onTabChanged(int index) {
-    QWidget* page = tabControl1->widget(index);
+    auto* page = static_cast<TabPage*>(tabControl1->widget(index));
     if (page == currentPage_) {
         return;
     }
@@ -368,17 +239,15 @@ void diag_form::onTabChanged(int index) {
         tabControl1->setCurrentWidget(currentPage_);
         return;
     }
+    currentPage_->setCurrent(false);
     currentPage_ = page;
-    if (page == tabBattery) {
-        tabBattery->onSelected();
-    }
-    plots_->setSelectionSource(page == tabSniffer ? tabSniffer->model() : tabBMS->model());
-    const bus::Tab tab = tabIdOf(page);
-    post(engine(), [tab](BusEngine& e) { e.selectTab(tab); });
+    page->setCurrent(true);
+    const bus::Mode mode = pages_.modeOf(page).value_or(bus::Mode::Connection);
+    post(engine()->modes(), [mode](ModeSwitch& m) { m.selectMode(mode); });
 }
 
 void diag_form::refreshPortList() {
-    QComboBox* combo = tabConnection->comboBox1;
+    QComboBox* combo = connectionTab()->comboBox1;
     const QString shown = combo->currentText();
     lockPortSelection = true;
     combo->clear();
@@ -392,69 +261,63 @@ void diag_form::onPortChosen(const QString& name) {
         return;
     }
     setWindowTitle(textCaption_);
-    post(engine(), [name](BusEngine& e) { e.selectPort(name); });
+    post(engine()->ports(), [name](PortControl& p) { p.selectPort(name); });
 }
 
 void diag_form::clearPortSelection() {
     lockPortSelection = true;
-    tabConnection->comboBox1->setCurrentIndex(-1);
+    connectionTab()->comboBox1->setCurrentIndex(-1);
     lockPortSelection = false;
 }
 
 void diag_form::onDisconnect() {
     clearPortSelection();
-    post(engine(), [](BusEngine& e) { e.disconnectPort(); });
+    post(engine()->ports(), [](PortControl& p) { p.disconnectPort(); });
 }
 
-void diag_form::onPortStatus(BusEngine::PortStatus status, const QString& name, const QString&) {
+void diag_form::onPortStatus(PortStatus status, const QString& name, const QString&) {
     switch (status) {
-    case BusEngine::PortStatus::Idle:
+    case PortStatus::Idle:
         setWindowTitle(textCaption_ + QStringLiteral(" - Idle"));
         statusBar_->setPortText(QStringLiteral("Idle"));
         break;
-    case BusEngine::PortStatus::Opening:
+    case PortStatus::Opening:
         setWindowTitle(textCaption_);
         statusBar_->setPortText(QStringLiteral("Opening ") + name);
         break;
-    case BusEngine::PortStatus::Failed:
+    case PortStatus::Failed:
         setWindowTitle(textCaption_ + QStringLiteral(" - Unable to open ") + name);
         statusBar_->setPortText(QStringLiteral("Unable to open ") + name);
         break;
-    case BusEngine::PortStatus::Open:
+    case PortStatus::Open:
         setWindowTitle(textCaption_ + QStringLiteral(" - ") + name);
         statusBar_->setPortText(QStringLiteral("Port ") + name);
         break;
-    case BusEngine::PortStatus::Lost:
+    case PortStatus::Lost:
         clearPortSelection();
-        setWindowTitle(textCaption_ + QStringLiteral(" - Connection lost: ") + name);
-        statusBar_->setPortText(QStringLiteral("Connection lost: ") + name);
+        showConnection(QStringLiteral("Connection lost: ") + name);
         break;
     }
 }
 
 void diag_form::onHealth(const HealthReport& report) {
     const qint64 now = clock_.elapsed();
-    const auto mode = static_cast<std::size_t>(report.mode);
-    if (mode < lastValidAtMs_.size() && report.msSinceValid >= 0) {
-        lastValidAtMs_[mode] = now - report.msSinceValid;
+    const std::vector<ModePageRow>& table = modePageTable();
+    bool modeStale = false;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        std::optional<qint64>& at = lastValidAtMs_[i];
+        if (table[i].mode == report.mode && report.msSinceValid >= 0) {
+            at = now - report.msSinceValid;
+        }
+        // A mode's values turn old when its watchdog runs out, and stay old once the mode is left.
+        const qint64 age = at ? now - *at : 0;
+        const bool stale = at && age > table[i].watchdogMs;
+        pages_.page(table[i].mode)->setStale(stale, ageText(age));
+        if (table[i].mode == report.mode) {
+            modeStale = report.msSinceValid >= 0 && stale;
+        }
     }
-    // A mode's values turn old when its watchdog runs out, and stay old once the mode is left.
-    const auto staleness = [&](bus::Tab tab, qint64* age) {
-        const std::optional<qint64> at = lastValidAtMs_[static_cast<std::size_t>(tab)];
-        *age = at ? now - *at : 0;
-        return at && *age > watchdogMs(tab);
-    };
-    qint64 age = 0;
-    const bool testerStale = staleness(bus::Tab::BatteryTester, &age);
-    tabBMS->setStale(testerStale, ageText(age));
-    const bool snifferStale = staleness(bus::Tab::Sniffer, &age);
-    tabSniffer->setStale(snifferStale, ageText(age));
-    const bool emulatorStale = staleness(bus::Tab::BmsTester, &age);
-    tabBattery->setStale(emulatorStale, ageText(age));
-    qint64 modeAge = 0;
-    const bool modeStale =
-        report.msSinceValid >= 0 && mode < lastValidAtMs_.size() && staleness(report.mode, &modeAge);
-    statusBar_->showHealth(report, modeStale);
+    statusBar_->showHealth(report, modePageRow(report.mode).statusCaption, modeStale);
 }
 
 } // namespace zanst::app

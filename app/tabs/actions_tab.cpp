@@ -8,7 +8,7 @@
 
 namespace zanst::app {
 
-ActionsTab::ActionsTab(QWidget* parent) : QWidget(parent) {
+ActionsTab::ActionsTab(QWidget* parent) : TabPage(parent) {
     garbage = makeButton(QStringLiteral("Garbage"), this);
     auto* actions = new QGroupBox(QStringLiteral("Actions"), this);
     actions->setAccessibleName(actions->title());

@@ -4,13 +4,13 @@
 
 #include "service/actions.hpp"
 
-#include <QWidget>
+#include "ui/tab_page.hpp"
 
 class QPushButton;
 
 namespace zanst::app {
 
-class ActionsTab : public QWidget {
+class ActionsTab : public TabPage {
     Q_OBJECT
   public:
     explicit ActionsTab(QWidget* parent = nullptr);

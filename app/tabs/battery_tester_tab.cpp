@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -36,7 +37,7 @@ QLineEdit* readOnlyBox(const QString& objectName, QWidget* parent) {
 } // namespace
 
 BatteryTesterTab::BatteryTesterTab(RecordingLock& lock, QWidget* parent)
-    : QWidget(parent), lastValidCorrection_(tester::kDefaultSetpointCorrection) {
+    : TabPage(parent), lastValidCorrection_(tester::kDefaultSetpointCorrection) {
     model_ = new CellTableModel(this);
 
     // Bank values and the inputs of the bank computation.
@@ -106,6 +107,11 @@ BatteryTesterTab::BatteryTesterTab(RecordingLock& lock, QWidget* parent)
     layout->addWidget(batteryTesterGridView, 1);
     layout->addWidget(makeFooter(QStringLiteral("Zanst_connection_BatteryTester"), this));
 
+    // The gain buttons act on the battery of the table's current row.
+    connect(batteryTesterGridView->selectionModel(), &QItemSelectionModel::currentChanged, gainGroup,
+            [this](const QModelIndex& current) {
+                gainGroup->setTargetRow(current.isValid() ? current.row() : -1);
+            });
     connect(tbSetting, &QLineEdit::textChanged, this, &BatteryTesterTab::onSettingEdited);
     connect(sysVoltage, &QComboBox::currentTextChanged, this,
             [this](const QString& text) { emit systemVoltageChanged(text.toInt()); });
@@ -129,6 +135,10 @@ void BatteryTesterTab::showSnapshot(const bank::BankSnapshot& snapshot) {
     summary_->showSnapshot(snapshot);
 }
 
+void BatteryTesterTab::showSummaryValues(const bank::BankValues& values) {
+    summary_->showBankValues(values);
+}
+
 void BatteryTesterTab::setStale(bool stale, const QString& age) {
     model_->setStale(stale);
     summary_->setStale(stale);
@@ -145,7 +155,7 @@ void BatteryTesterTab::showBankValues(const bank::BankValues& values) {
     tbTotalCurrent->setText(QString::fromStdString(texts.current));
 }
 
-void BatteryTesterTab::onShown() {
+void BatteryTesterTab::shown() {
     recorder_->onShown();
 }
 

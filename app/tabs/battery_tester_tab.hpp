@@ -3,7 +3,7 @@
 // row per balancer; the bank values, the setpoint correction and the system voltage sit above
 // the table, hidden at start-up, and the table can be recorded.
 
-#include <QWidget>
+#include "ui/tab_page.hpp"
 
 class QCheckBox;
 class QComboBox;
@@ -25,17 +25,17 @@ class StaleNote;
 class RecordingLock;
 class UpdaterGroup;
 
-class BatteryTesterTab : public QWidget {
+class BatteryTesterTab : public TabPage {
     Q_OBJECT
   public:
     BatteryTesterTab(RecordingLock& lock, QWidget* parent = nullptr);
 
-    // At the first showing of the window.
-    void onShown();
-    void hideRiskyTools();
+    // At the first showing of the window: the recorder's rows and number file.
+    void shown() override;
+    void hideRiskyTools() override;
+    RecorderPanel* recorder() const override { return recorder_; }
 
     CellTableModel* model() const { return model_; }
-    RecorderPanel* recorder() const { return recorder_; }
     BankSummaryView* summary() const { return summary_; }
     // The correction the engine was last given (mV/A).
     int setpointCorrection() const { return lastValidCorrection_; }
@@ -52,9 +52,12 @@ class BatteryTesterTab : public QWidget {
     GainGroup* gainGroup = nullptr;
 
     void showSnapshot(const bank::BankSnapshot& snapshot);
+    // The tester's own computation, in the bank boxes.
     void showBankValues(const bank::BankValues& values);
+    // The bank values of whichever feature runs, in the summary.
+    void showSummaryValues(const bank::BankValues& values);
     // The rows are old: no valid answer for longer than the mode's watchdog.
-    void setStale(bool stale, const QString& age);
+    void setStale(bool stale, const QString& age) override;
 
   signals:
     // A valid "Setpoint correction" (mV/A) and the "System" voltage (V) for the bank computation.

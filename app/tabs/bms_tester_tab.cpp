@@ -1,5 +1,6 @@
 #include "tabs/bms_tester_tab.hpp"
 
+#include "bus/hex.hpp"
 #include "emulator/entries.hpp"
 #include "emulator/presets.hpp"
 #include "engine/locale_format.hpp"
@@ -75,7 +76,7 @@ QLineEdit* makeReadOnly(QWidget* parent, const QString& name, const QString& tex
 
 } // namespace
 
-BmsTesterTab::BmsTesterTab(QWidget* parent) : QWidget(parent) {
+BmsTesterTab::BmsTesterTab(QWidget* parent) : TabPage(parent) {
     groupBoxEmulator = new QGroupBox(QStringLiteral("Battery Cells Emulator"), this);
     groupBoxEmulator->setObjectName(QStringLiteral("groupBoxEmulator"));
     groupBoxEmulator->setAccessibleName(groupBoxEmulator->title());
@@ -355,7 +356,7 @@ QGroupBox* BmsTesterTab::buildBatteryGroup() {
     return groupBoxBattery;
 }
 
-void BmsTesterTab::onShown() {
+void BmsTesterTab::shown() {
     clearAllBatteryCells();
     setUpBatteryPreset(0, false);
     publishSettings();
@@ -369,8 +370,8 @@ void BmsTesterTab::hideRiskyTools() {
     }
 }
 
-void BmsTesterTab::onSelected() {
-    if (cbFwVersion->currentIndex() < 0) {
+void BmsTesterTab::onCurrent(bool current) {
+    if (current && cbFwVersion->currentIndex() < 0) {
         cbFwVersion->setCurrentIndex(emulator::kDefaultFirmwareIndex);
     }
 }
@@ -590,6 +591,31 @@ bool BmsTesterTab::eventFilter(QObject* watched, QEvent* event) {
 }
 
 // ---- what the responder reports ----
+
+void BmsTesterTab::showResponderReport(const emulator::ResponderReport& report) {
+    if (report.identityReceived) {
+        // The BMS's serial is whatever bytes it sent; show them one character each.
+        const std::string& serial = report.identityReceived->serial;
+        showBmsIdentity(QString::fromStdString(bus::ConvertHex1(report.identityReceived->productId, 4)),
+                        QString::fromLatin1(serial.data(), static_cast<qsizetype>(serial.size())));
+    }
+    if (report.measurementReceived) {
+        showBmsMeasurement(report.measurementReceived->voltageTenths,
+                           report.measurementReceived->currentTenths);
+    }
+    if (report.measurementAnswered) {
+        cellTextsRefreshed();
+    }
+    if (report.batteriesInParallelRead) {
+        batteriesInParallelRead();
+    }
+    if (report.firmwareVersionDefaulted) {
+        firmwareVersionDefaulted();
+    }
+    if (report.ownAnswersReturning) {
+        showOwnAnswersReturning(*report.ownAnswersReturning);
+    }
+}
 
 void BmsTesterTab::showBmsIdentity(const QString& pid, const QString& serial) {
     tbBmsPid->setText(pid);

@@ -6,8 +6,9 @@
 // the controls and publish nothing.
 
 #include "emulator/bank_editor.hpp"
+#include "emulator/responder.hpp"
 
-#include <QWidget>
+#include "ui/tab_page.hpp"
 
 #include <array>
 #include <string>
@@ -25,7 +26,7 @@ namespace zanst::app {
 class CellPanel;
 class StaleNote;
 
-class BmsTesterTab : public QWidget {
+class BmsTesterTab : public TabPage {
     Q_OBJECT
   public:
     static constexpr int kCells = emulator::kMaxCells;
@@ -33,23 +34,21 @@ class BmsTesterTab : public QWidget {
     explicit BmsTesterTab(QWidget* parent = nullptr);
 
     // First showing of the window: all panels hidden, then preset 0 applied (not announced).
-    void onShown();
+    void shown() override;
     // Start-up hides the cell type, the batteries-in-parallel entry and "Bat in parallel:".
-    void hideRiskyTools();
-    // The tab was selected: "v1.02" is chosen when no firmware version is.
-    void onSelected();
-
+    void hideRiskyTools() override;
     const emulator::BankEditor& editor() const { return editor_; }
     // Which preset the window shows (row of the preset table), -1 before the first.
     int selectedPreset() const { return selectedPreset_; }
 
-    // What the responder reports.
+    // What the responder reports, one receive pass at a time.
+    void showResponderReport(const emulator::ResponderReport& report);
     void showBmsIdentity(const QString& pid, const QString& serial);
     void showBmsMeasurement(int voltageTenths, int currentTenths);
     // The bus returns our own answers: a red line says what is wrong until a real request comes.
     void showOwnAnswersReturning(bool returning);
     // "Received BMS info" is old: no valid request for longer than the watchdog.
-    void setStale(bool stale, const QString& age);
+    void setStale(bool stale, const QString& age) override;
     void batteriesInParallelRead();
     void cellTextsRefreshed();
     void firmwareVersionDefaulted();
@@ -99,6 +98,8 @@ class BmsTesterTab : public QWidget {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The tab was selected: "v1.02" is chosen when no firmware version is.
+    void onCurrent(bool current) override;
 
   private:
     QWidget* buildTop();

@@ -58,7 +58,7 @@ std::string utf8(const QLineEdit* box) {
 
 } // namespace
 
-CalibrationTab::CalibrationTab(QWidget* parent) : QWidget(parent) {
+CalibrationTab::CalibrationTab(QWidget* parent) : TabPage(parent) {
     enableTestMode = makeButton(QStringLiteral("Enable test mode"), this);
     reloadCalData = makeButton(QStringLiteral("Reload cal data"), this);
     enableTestMode->setToolTip(QStringLiteral("Ask every balancer to enter test mode again"));
@@ -127,6 +127,12 @@ void CalibrationTab::showTestMode(bool allInTestMode) {
     buttonSetParams->setEnabled(allInTestMode);
     setTestModeLabel(allInTestMode);
     updateRowButtons();
+}
+
+void CalibrationTab::onCurrent(bool current) {
+    if (!current) {
+        showTestModeUnconfirmed();
+    }
 }
 
 void CalibrationTab::showTestModeUnconfirmed() {

@@ -7,7 +7,7 @@
 #include "service/battery_parameters.hpp"
 #include "service/calibration.hpp"
 
-#include <QWidget>
+#include "ui/tab_page.hpp"
 
 class QGroupBox;
 class QLabel;
@@ -23,7 +23,7 @@ namespace zanst::app {
 
 class CalibrationTableModel;
 
-class CalibrationTab : public QWidget {
+class CalibrationTab : public TabPage {
     Q_OBJECT
   public:
     explicit CalibrationTab(QWidget* parent = nullptr);
@@ -58,7 +58,6 @@ class CalibrationTab : public QWidget {
     void showTestMode(bool allInTestMode);
     // Test mode not (yet) confirmed: entering the tab, or leaving it.
     void showTestModeUnconfirmed();
-
   signals:
     // "calibrate voltage", "calibrate gain", "calibrate offset" for the balancer of `row`.
     void calibrateRequested(int row, zanst::service::CalibrationKind kind, quint16 value);
@@ -66,6 +65,10 @@ class CalibrationTab : public QWidget {
     void parametersRequested(const zanst::service::BatteryParameters& parameters);
     // "Enable test mode", "Reload cal data".
     void actionRequested(zanst::service::ServiceAction action);
+
+  protected:
+    // Leaving the tab leaves test mode: nothing stays enabled for the next visit's first moments.
+    void onCurrent(bool current) override;
 
   private:
     QGroupBox* buildCalibrationGroup();

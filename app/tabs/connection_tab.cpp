@@ -12,7 +12,7 @@
 
 namespace zanst::app {
 
-ConnectionTab::ConnectionTab(QWidget* parent) : QWidget(parent) {
+ConnectionTab::ConnectionTab(QWidget* parent) : TabPage(parent) {
     auto* settings = new QGroupBox(QStringLiteral("Settings"), this);
     settings->setAccessibleName(settings->title());
 

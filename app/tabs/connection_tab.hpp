@@ -1,14 +1,14 @@
 #pragma once
 // "Connection": choosing, opening and closing the serial port.
 
-#include <QWidget>
+#include "ui/tab_page.hpp"
 
 class QComboBox;
 class QPushButton;
 
 namespace zanst::app {
 
-class ConnectionTab : public QWidget {
+class ConnectionTab : public TabPage {
     Q_OBJECT
   public:
     explicit ConnectionTab(QWidget* parent = nullptr);

@@ -1,7 +1,7 @@
 #include "tabs/metrics_tab.hpp"
 
+#include "files/app_data.hpp"
 #include "metrics/files.hpp"
-#include "ui/app_data.hpp"
 #include "ui/widgets.hpp"
 
 #include <QFileDialog>
@@ -41,7 +41,7 @@ QStringList MetricsDropList::droppedPaths(const QMimeData* mime) const {
     return paths;
 }
 
-MetricsTab::MetricsTab(QWidget* parent) : QWidget(parent), archive_(metricsFolder()) {
+MetricsTab::MetricsTab(QWidget* parent) : TabPage(parent), archive_(metricsFolder()) {
     chooseMetricsFiles = [](QWidget* owner) {
         return QFileDialog::getOpenFileNames(owner, QStringLiteral("Open metrics file"), metricsFolder(),
                                              QStringLiteral("Metrics files (*.txt);;All files (*)"));
@@ -173,6 +173,21 @@ void MetricsTab::resetMetricsDisplay() {
 
 void MetricsTab::showInstanceLabel() {
     instanceLabel->setText(QStringLiteral("Instance: ") + QString::number(selectedMetricInstanceToDisplay_));
+}
+
+void MetricsTab::showFetchReport(const metrics::FetchReport& report) {
+    if (report.started) {
+        fetchBegan();
+    }
+    for (const metrics::MetricsMetadata& record : report.recordsReceived) {
+        recordFetched(record);
+    }
+    for (const std::string& line : report.consoleLines) {
+        addItemToMetricsConsoleListBox(QString::fromStdString(line));
+    }
+    if (report.ended) {
+        fetchFinished(*report.ended);
+    }
 }
 
 void MetricsTab::fetchBegan() {

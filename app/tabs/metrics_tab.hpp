@@ -3,15 +3,15 @@
 // thirteen scalar metrics of one instance and its time matrix, the metrics files (stored by a fetch,
 // opened by a drop or a file dialog) and the instance shown.
 
+#include "files/metrics_archive.hpp"
 #include "metrics/display.hpp"
 #include "metrics/fetch.hpp"
 #include "metrics/record.hpp"
 #include "tabs/metrics_matrix.hpp"
 #include "ui/file_drop_list.hpp"
-#include "ui/metrics_archive.hpp"
 
+#include "ui/tab_page.hpp"
 #include <QListWidget>
-#include <QWidget>
 
 #include <array>
 #include <functional>
@@ -34,14 +34,15 @@ class MetricsDropList : public FileDropList {
     QStringList droppedPaths(const QMimeData* mime) const override;
 };
 
-class MetricsTab : public QWidget {
+class MetricsTab : public TabPage {
     Q_OBJECT
   public:
     static constexpr int kFields = 13;
 
     explicit MetricsTab(QWidget* parent = nullptr);
 
-    // What a fetch reports, on the window's thread.
+    // What a fetch reports, on the window's thread: begun, records to store, console lines, ended.
+    void showFetchReport(const zanst::metrics::FetchReport& report);
     void addItemToMetricsConsoleListBox(const QString& line);
     void fetchBegan();
     void recordFetched(const zanst::metrics::MetricsMetadata& record);

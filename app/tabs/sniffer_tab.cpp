@@ -16,7 +16,7 @@ namespace zanst::app {
 
 using sniffer::BmsField;
 
-SnifferTab::SnifferTab(RecordingLock& lock, QWidget* parent) : QWidget(parent) {
+SnifferTab::SnifferTab(RecordingLock& lock, QWidget* parent) : TabPage(parent) {
     model_ = new CellTableModel(this);
 
     auto* info = new QGroupBox(QStringLiteral("BMS info"), this);
@@ -78,9 +78,16 @@ SnifferTab::SnifferTab(RecordingLock& lock, QWidget* parent) : QWidget(parent) {
     layout->addWidget(makeFooter(QStringLiteral("Zanst_connection"), this));
 }
 
-void SnifferTab::showField(int field, const QString& text) {
-    if (field >= 0 && field < sniffer::kBmsFieldCount) {
-        fields_[static_cast<std::size_t>(field)]->setText(text);
+void SnifferTab::showSnifferReport(const sniffer::SnifferReport& report) {
+    for (const sniffer::BmsFieldText& f : report.bmsInfoReceived) {
+        showField(f.field, QString::fromLatin1(f.text.data(), static_cast<qsizetype>(f.text.size())));
+    }
+}
+
+void SnifferTab::showField(sniffer::BmsField field, const QString& text) {
+    const auto i = static_cast<std::size_t>(field);
+    if (i < fields_.size()) {
+        fields_[i]->setText(text);
     }
 }
 
@@ -99,12 +106,16 @@ void SnifferTab::setStale(bool stale, const QString& age) {
     }
 }
 
+void SnifferTab::showSummaryValues(const bank::BankValues& values) {
+    summary_->showBankValues(values);
+}
+
 void SnifferTab::showSnapshot(const bank::BankSnapshot& snapshot) {
     model_->setSnapshot(snapshot);
     summary_->showSnapshot(snapshot);
 }
 
-void SnifferTab::onShown() {
+void SnifferTab::shown() {
     recorder_->onShown();
 }
 

@@ -4,7 +4,7 @@
 
 #include "sniffer/sniffer_parser.hpp"
 
-#include <QWidget>
+#include "ui/tab_page.hpp"
 
 #include <array>
 
@@ -14,6 +14,7 @@ class QTableView;
 
 namespace zanst::bank {
 struct BankSnapshot;
+struct BankValues;
 } // namespace zanst::bank
 
 namespace zanst::app {
@@ -24,27 +25,30 @@ class RecorderPanel;
 class RecordingLock;
 class StaleNote;
 
-class SnifferTab : public QWidget {
+class SnifferTab : public TabPage {
     Q_OBJECT
   public:
     SnifferTab(RecordingLock& lock, QWidget* parent = nullptr);
 
-    void onShown();
-    void hideRiskyTools();
+    void shown() override;
+    void hideRiskyTools() override;
+    RecorderPanel* recorder() const override { return recorder_; }
 
     CellTableModel* model() const { return model_; }
-    RecorderPanel* recorder() const { return recorder_; }
     BankSummaryView* summary() const { return summary_; }
     QLineEdit* bmsField(sniffer::BmsField field) const { return fields_[static_cast<std::size_t>(field)]; }
 
     QTableView* BattDataMonitorGridView = nullptr;
 
-    // What the sniffer reports: a "BMS info" field (sniffer::BmsField), all fields emptied, the rows.
-    void showField(int field, const QString& text);
+    // What the sniffer reports: the "BMS info" fields it found, all fields emptied, the rows.
+    void showSnifferReport(const sniffer::SnifferReport& report);
+    void showField(sniffer::BmsField field, const QString& text);
     void clearFields();
     void showSnapshot(const bank::BankSnapshot& snapshot);
+    // The bank values of whichever feature runs, in the summary.
+    void showSummaryValues(const bank::BankValues& values);
     // The fields and rows are old: no valid traffic for longer than the watchdog.
-    void setStale(bool stale, const QString& age);
+    void setStale(bool stale, const QString& age) override;
 
   private:
     CellTableModel* model_ = nullptr;

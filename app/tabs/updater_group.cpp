@@ -99,6 +99,13 @@ UpdaterGroup::UpdaterGroup(QWidget* parent) : QGroupBox(QStringLiteral("Updater"
 
     connect(listBox1, &UpdaterLog::filesDropped, this, &UpdaterGroup::takeFiles);
     connect(openHexFile, &QPushButton::clicked, this, &UpdaterGroup::chooseFiles);
+    connect(forceUpdate, &QCheckBox::toggled, this, &UpdaterGroup::forceUpdateChanged);
+}
+
+void UpdaterGroup::showUpdaterReport(const service::UpdaterReport& report) {
+    for (const service::UpdaterLogLine& line : report.log) {
+        listBox1->updaterLog(QString::fromStdString(line.text), line.newLine);
+    }
 }
 
 void UpdaterGroup::takeFiles(const QStringList& paths) {

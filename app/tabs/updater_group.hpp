@@ -4,6 +4,7 @@
 // Firmware files are read here, on the window's thread; the updater gets what was read.
 
 #include "service/hex_image.hpp"
+#include "service/updater.hpp"
 #include "ui/file_drop_list.hpp"
 
 #include <QGroupBox>
@@ -48,9 +49,14 @@ class UpdaterGroup : public QGroupBox {
     // Reads the files in turn, as a drop onto the log does.
     void takeFiles(const QStringList& paths);
 
+    // What the updater did: its lines in the log.
+    void showUpdaterReport(const zanst::service::UpdaterReport& report);
+
   signals:
     // One dropped or chosen file as it was read, in order.
     void firmwareRead(const zanst::service::HexReadResult& result);
+    // "Force update", passed to the balancers in every block.
+    void forceUpdateChanged(bool force);
 
   private:
     void chooseFiles();

@@ -26,37 +26,6 @@ void setField(QLabel* label, const QString& text) {
 
 } // namespace
 
-QString modeCaption(bus::Tab mode) {
-    switch (mode) {
-    case bus::Tab::Connection:
-        return QStringLiteral("Connection");
-    case bus::Tab::Actions:
-        return QStringLiteral("Actions");
-    case bus::Tab::Calibration:
-        return QStringLiteral("Calibration");
-    case bus::Tab::BatteryTester:
-        return QStringLiteral("Battery tester");
-    case bus::Tab::BmsTester:
-        return QStringLiteral("BMS tester");
-    case bus::Tab::Sniffer:
-        return QStringLiteral("Data Sniffer");
-    case bus::Tab::Metrics:
-        return QStringLiteral("Metrics");
-    }
-    return {};
-}
-
-int watchdogMs(bus::Tab mode) {
-    switch (mode) {
-    case bus::Tab::Calibration:
-        return 2000; // four polls at 500 ms
-    case bus::Tab::BatteryTester:
-        return 4000; // four polls: the table empties then
-    default:
-        return 3000; // a BMS asks about once a second
-    }
-}
-
 QString ageText(qint64 ms) {
     const qint64 s = ms / 1000;
     if (s < 60) {
@@ -78,15 +47,15 @@ BusStatusBar::BusStatusBar(QWidget* parent) : QStatusBar(parent) {
     ringLabel = addField(this, QStringLiteral("Ring"));
     ringLabel->setStyleSheet(QString::fromLatin1(kRed));
     setPortText(QStringLiteral("Idle"));
-    showHealth(HealthReport{}, false);
+    showHealth(HealthReport{}, QString(), false);
 }
 
 void BusStatusBar::setPortText(const QString& text) {
     setField(portLabel, text);
 }
 
-void BusStatusBar::showHealth(const HealthReport& r, bool stale) {
-    setField(modeLabel, modeCaption(r.mode));
+void BusStatusBar::showHealth(const HealthReport& r, const QString& mode, bool stale) {
+    setField(modeLabel, mode);
     setField(balancersLabel, QStringLiteral("Balancers: %1").arg(r.balancers));
     setField(framesLabel,
              QStringLiteral("Frames sent %1 / received %2").arg(r.framesSent).arg(r.framesReceived));

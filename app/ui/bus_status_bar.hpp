@@ -17,8 +17,8 @@ class BusStatusBar : public QStatusBar {
     explicit BusStatusBar(QWidget* parent = nullptr);
 
     void setPortText(const QString& text);
-    // `stale`: the mode's watchdog ran out; the age is shown greyed.
-    void showHealth(const HealthReport& report, bool stale);
+    // `mode`: the caption of the report's mode. `stale`: its watchdog ran out; the age is shown greyed.
+    void showHealth(const HealthReport& report, const QString& mode, bool stale);
 
     QLabel* modeLabel = nullptr;
     QLabel* portLabel = nullptr;
@@ -30,10 +30,6 @@ class BusStatusBar : public QStatusBar {
     QLabel* ringLabel = nullptr;
 };
 
-// "Battery tester", "Data Sniffer", ... for a mode.
-QString modeCaption(bus::Tab mode);
-// How long a mode may go without a valid answer before what it shows counts as old.
-int watchdogMs(bus::Tab mode);
 // "4 s", "2 min 5 s".
 QString ageText(qint64 ms);
 

@@ -1,7 +1,7 @@
 #include "ui/recorder_panel.hpp"
 
 #include "engine/locale_format.hpp"
-#include "ui/app_data.hpp"
+#include "files/app_data.hpp"
 #include "ui/cell_grid.hpp"
 #include "ui/widgets.hpp"
 

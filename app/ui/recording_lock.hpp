@@ -5,6 +5,8 @@
 
 #include <QObject>
 
+class QTabWidget;
+
 namespace zanst::app {
 
 class RecordingLock : public QObject {
@@ -19,10 +21,18 @@ class RecordingLock : public QObject {
     bool recordingBattDataMonitor() const { return recordingBattDataMonitor_; }
     bool locked() const { return recording_ || recordingBattDataMonitor_; }
 
+    // While locked, `strip` refuses a change before it happens: clicks and the wheel on its
+    // headers, Ctrl+Tab and Ctrl+PgUp/PgDn, the arrows and Home/End on a focused tab bar.
+    void guardStrip(QTabWidget* strip);
+
   signals:
     void lockChanged(bool locked);
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
+    QTabWidget* strip_ = nullptr;
     bool recording_ = false;
     bool recordingBattDataMonitor_ = false;
 };

@@ -11,7 +11,7 @@ namespace zanst::test {
 namespace {
 
 using namespace std::chrono_literals;
-using bus::Tab;
+using bus::Mode;
 
 // The table of the first tick after `count` tables were shown.
 bank::CellTable nextTable(const Tool& tool, std::size_t count) {
@@ -40,14 +40,14 @@ TEST(CaptureE2E, AReplayedSessionShowsTheTableRowsSeenLive) {
         ASSERT_TRUE(tool.openPort(link));
         app::post(tool.host.engine(),
                   [path = QString::fromStdString(toolCapture)](app::BusEngine& e) { e.startCapture(path); });
-        tool.selectTab(Tab::BatteryTester);
+        tool.selectMode(Mode::BatteryTester);
         ASSERT_TRUE(waitUntil([&] { return measured(tool.lastTable(), 8); }, kLongWait)) << sim->transcript();
         // A tick has just polled; once its answers are in the bus is quiet until the next one.
         nextTable(tool, tool.tableCount());
         pump(300ms);
         const std::size_t shown = tool.tableCount();
         app::post(tool.host.engine(), [](app::BusEngine& e) {
-            e.disconnectPort();
+            e.ports()->disconnectPort();
             e.stopCapture();
         });
         // The tick after the port closed shows everything that was received.
@@ -61,12 +61,13 @@ TEST(CaptureE2E, AReplayedSessionShowsTheTableRowsSeenLive) {
         Tool tool;
         app::BusEngine* engine = tool.host.engine();
         // As the window does: a mode record selects its tab.
-        QObject::connect(engine, &app::BusEngine::replayModeRequested, engine,
-                         [&tool](Tab mode) { tool.selectTab(mode); });
+        QObject::connect(engine->ports(), &app::PortControl::replayModeRequested, engine,
+                         [&tool](Mode mode) { tool.selectMode(mode); });
         std::atomic<int> records{0};
-        QObject::connect(engine, &app::BusEngine::replayFinished, engine,
+        QObject::connect(engine->ports(), &app::PortControl::replayFinished, engine,
                          [&records](const QString&, int n) { records = n; });
-        app::post(engine, [p = QString::fromStdString(path)](app::BusEngine& e) { e.openReplay(p, 0); });
+        app::post(engine,
+                  [p = QString::fromStdString(path)](app::BusEngine& e) { e.ports()->openReplay(p, 0); });
         ASSERT_TRUE(waitUntil([&] { return records > 0; }, kLongWait));
         const bank::CellTable replayed = nextTable(tool, tool.tableCount());
         EXPECT_EQ(texts(replayed), texts(live));

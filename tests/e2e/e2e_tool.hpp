@@ -4,6 +4,7 @@
 // it is emitted, with the time, so that a test can tell which tick showed what.
 
 #include "bank/cell_rows.hpp"
+#include "bus/hex.hpp"
 #include "emulator/bank_editor.hpp"
 #include "engine/engine_host.hpp"
 #include "engine/post.hpp"
@@ -36,7 +37,7 @@ struct EmittedTable {
 
 class Tool {
   public:
-    using PortStatus = app::BusEngine::PortStatus;
+    using PortStatus = app::PortStatus;
 
     Tool() {
         app::BusEngine* engine = host.engine();
@@ -56,59 +57,59 @@ class Tool {
             },
             Qt::DirectConnection);
         QObject::connect(
-            engine->emulator(), &app::EmulatorFeature::ownAnswersReturning, &context_,
-            [this](bool returning) {
-                std::lock_guard lock(mutex_);
-                ownAnswersReturning_ = returning;
-            },
-            Qt::DirectConnection);
-        QObject::connect(engine->tester(), &app::TesterFeature::snapshotTaken, &context_, keepTable,
-                         Qt::DirectConnection);
-        QObject::connect(engine->sniffer(), &app::SnifferFeature::snapshotTaken, &context_, keepTable,
-                         Qt::DirectConnection);
-        QObject::connect(
-            engine->tester(), &app::TesterFeature::bankValuesChanged, &context_,
-            [this](const bank::BankValues& values) {
-                const bank::BankTexts texts = bank::bankTexts(values, bus::TextFormat{});
+            engine->tester(), &app::TesterFeature::ticked, &context_,
+            [this, keepTable](const tester::TickReport& report) {
+                if (!report.polled) {
+                    return;
+                }
+                keepTable(report.snapshot);
+                const bank::BankTexts texts = bank::bankTexts(report.bank, bus::TextFormat{});
                 std::lock_guard lock(mutex_);
                 setpoints_.push_back(texts.setpoint);
                 bankCurrent_ = texts.current;
             },
             Qt::DirectConnection);
         QObject::connect(
-            engine->sniffer(), &app::SnifferFeature::infoChanged, &context_,
-            [this](int field, const QString& text) {
+            engine->sniffer(), &app::SnifferFeature::reported, &context_,
+            [this, keepTable](const sniffer::SnifferReport& report) {
+                for (const bank::BankSnapshot& snapshot : report.burstsEnded) {
+                    keepTable(snapshot);
+                }
                 std::lock_guard lock(mutex_);
-                bmsInfo_[field] = text.toStdString();
+                for (const sniffer::BmsFieldText& f : report.bmsInfoReceived) {
+                    bmsInfo_[static_cast<int>(f.field)] = f.text;
+                }
             },
             Qt::DirectConnection);
         QObject::connect(
-            engine, &app::BusEngine::portStatusChanged, &context_,
+            engine->ports(), &app::PortControl::portStatusChanged, &context_,
             [this](PortStatus s, const QString&, const QString&) {
                 std::lock_guard lock(mutex_);
                 statuses_.push_back(s);
             },
             Qt::DirectConnection);
         QObject::connect(
-            engine->emulator(), &app::EmulatorFeature::bmsIdentityShown, &context_,
-            [this](const QString& pid, const QString& serial) {
+            engine->emulator(), &app::EmulatorFeature::reported, &context_,
+            [this](const emulator::ResponderReport& report) {
                 std::lock_guard lock(mutex_);
-                emulatorIdentity_ = (pid + "/" + serial).toStdString();
-            },
-            Qt::DirectConnection);
-        QObject::connect(
-            engine->emulator(), &app::EmulatorFeature::bmsMeasurementShown, &context_,
-            [this](int voltageTenths, int currentTenths) {
-                std::lock_guard lock(mutex_);
-                emulatorMeasurement_ =
-                    bus::tenthsText(voltageTenths) + "/" + bus::groupedTenthsText(currentTenths);
+                if (report.identityReceived) {
+                    emulatorIdentity_ = bus::ConvertHex1(report.identityReceived->productId, 4) + "/" +
+                                        report.identityReceived->serial;
+                }
+                if (report.measurementReceived) {
+                    emulatorMeasurement_ = bus::tenthsText(report.measurementReceived->voltageTenths) + "/" +
+                                           bus::groupedTenthsText(report.measurementReceived->currentTenths);
+                }
+                if (report.ownAnswersReturning) {
+                    ownAnswersReturning_ = *report.ownAnswersReturning;
+                }
             },
             Qt::DirectConnection);
     }
 
     // As the window does it: queued calls into the engine.
-    void selectTab(bus::Tab tab) {
-        app::post(host.engine(), [tab](app::BusEngine& e) { e.selectTab(tab); });
+    void selectMode(bus::Mode tab) {
+        app::post(host.engine()->modes(), [tab](app::ModeSwitch& m) { m.selectMode(tab); });
     }
     void setSetpointCorrection(int correction) {
         app::post(host.engine()->tester(),
@@ -130,7 +131,7 @@ class Tool {
     // Selects the port and waits until the engine reports it open (after its settle pause).
     bool openPort(const std::string& path) {
         const QString name = QString::fromStdString(path);
-        app::post(host.engine(), [name](app::BusEngine& e) { e.selectPort(name); });
+        app::post(host.engine()->ports(), [name](app::PortControl& p) { p.selectPort(name); });
         return waitUntil([&] { return sawStatus(PortStatus::Open); }, kLongWait);
     }
     bool sawStatus(PortStatus s) const {

@@ -3,17 +3,17 @@
 // batteries answered.
 
 #include "e2e_tool.hpp"
+#include "files/metrics_archive.hpp"
 #include "metrics/files.hpp"
 #include "sim/bank_metrics.hpp"
 #include "support/sim_process.hpp"
-#include "ui/metrics_archive.hpp"
 
 #include <gtest/gtest.h>
 
 namespace zanst::test {
 namespace {
 
-using bus::Tab;
+using bus::Mode;
 
 std::string readAll(const QString& path) {
     return readFile(path.toStdString());
@@ -35,20 +35,23 @@ class MetricsE2E : public testing::TestWithParam<int> {
     void SetUp() override {
         // The window's side: each record into the archive, as the Metrics tab stores it.
         app::MetricsFeature* feature = tool.host.engine()->metrics();
-        QObject::connect(feature, &app::MetricsFeature::fetchBegan, &context,
-                         [this] { archive.fetchBegan(); });
-        QObject::connect(feature, &app::MetricsFeature::recordFetched, &context,
-                         [this](const metrics::MetricsMetadata& record) {
-                             if (const QString problem = archive.store(record); !problem.isEmpty()) {
-                                 console << problem;
+        QObject::connect(feature, &app::MetricsFeature::reported, &context,
+                         [this](const metrics::FetchReport& report) {
+                             if (report.started) {
+                                 archive.fetchBegan();
                              }
-                         });
-        QObject::connect(feature, &app::MetricsFeature::consoleLine, &context,
-                         [this](const QString& line) { console << line; });
-        QObject::connect(feature, &app::MetricsFeature::fetchFinished, &context,
-                         [this](const metrics::FetchSummary& summary) {
-                             console << archive.finishedLine(summary);
-                             ++finished;
+                             for (const metrics::MetricsMetadata& record : report.recordsReceived) {
+                                 if (const QString problem = archive.store(record); !problem.isEmpty()) {
+                                     console << problem;
+                                 }
+                             }
+                             for (const std::string& line : report.consoleLines) {
+                                 console << QString::fromStdString(line);
+                             }
+                             if (report.ended) {
+                                 console << archive.finishedLine(*report.ended);
+                                 ++finished;
+                             }
                          });
     }
 
@@ -66,8 +69,8 @@ class MetricsE2E : public testing::TestWithParam<int> {
     // mode step has started the poll timer; the fetch must keep it stopped.
     void getAllMetrics() {
         ASSERT_TRUE(tool.openPort(link));
-        tool.selectTab(Tab::Metrics);
-        app::post(tool.host.engine(), [](app::BusEngine& e) { e.getAllMetrics(); });
+        tool.selectMode(Mode::Metrics);
+        app::post(tool.host.engine(), [](app::BusEngine& e) { e.modes()->getAllMetrics(); });
         ASSERT_TRUE(waitUntil([&] { return finished > 0; }, kLongWait)) << console.join("\n").toStdString();
     }
 
@@ -125,10 +128,10 @@ TEST_P(MetricsE2E, SilentInstanceIsAskedAgainThenSkippedAndTheFetchEnds) {
 TEST_P(MetricsE2E, AnotherTabStopsTheFetchWithWhatWasStored) {
     auto sim = start({"--metrics-silent", "2"});
     ASSERT_TRUE(tool.openPort(link));
-    tool.selectTab(Tab::Metrics);
-    app::post(tool.host.engine(), [](app::BusEngine& e) { e.getAllMetrics(); });
+    tool.selectMode(Mode::Metrics);
+    app::post(tool.host.engine(), [](app::BusEngine& e) { e.modes()->getAllMetrics(); });
     ASSERT_TRUE(sim->waitForLine("metrics instance 2: kept silent", kLongWait)) << sim->transcript();
-    tool.selectTab(Tab::BatteryTester);
+    tool.selectMode(Mode::BatteryTester);
     ASSERT_TRUE(waitUntil([&] { return finished > 0; }, kLongWait));
 
     EXPECT_EQ(console.mid(console.size() - 2), (QStringList{"Metrics fetch stopped: another tab was selected",

@@ -14,7 +14,7 @@ namespace zanst::test {
 namespace {
 
 using namespace std::chrono_literals;
-using bus::Tab;
+using bus::Mode;
 using service::CalibrationKind;
 
 struct LogEvent {
@@ -30,29 +30,30 @@ class ServiceTool {
     ServiceTool() {
         app::ServiceFeature* service = tool.host.engine()->service();
         QObject::connect(
-            service, &app::ServiceFeature::updaterLogged, &context_,
-            [this](const QString& text, bool newLine) {
+            service, &app::ServiceFeature::updaterReported, &context_,
+            [this](const service::UpdaterReport& report) {
                 std::lock_guard lock(mutex_);
-                events_.push_back({SteadyClock::now(), text.toStdString(), newLine});
-                if (newLine || log_.empty()) {
-                    log_.push_back(text.toStdString());
-                } else {
-                    log_.back() = text.toStdString();
+                for (const service::UpdaterLogLine& line : report.log) {
+                    events_.push_back({SteadyClock::now(), line.text, line.newLine});
+                    if (line.newLine || log_.empty()) {
+                        log_.push_back(line.text);
+                    } else {
+                        log_.back() = line.text;
+                    }
+                }
+                if (report.endUpdateSent) {
+                    console_.emplace_back(service::kEndUpdateConsoleLine);
                 }
             },
             Qt::DirectConnection);
         QObject::connect(
-            service, &app::ServiceFeature::consoleLineWritten, &context_,
-            [this](const QString& text) {
+            tool.host.engine()->tester(), &app::TesterFeature::ticked, &context_,
+            [this](const tester::TickReport& report) {
+                if (!report.polled) {
+                    return;
+                }
                 std::lock_guard lock(mutex_);
-                console_.push_back(text.toStdString());
-            },
-            Qt::DirectConnection);
-        QObject::connect(
-            tool.host.engine()->tester(), &app::TesterFeature::snapshotTaken, &context_,
-            [this](const bank::BankSnapshot& s) {
-                std::lock_guard lock(mutex_);
-                snapshot_ = s;
+                snapshot_ = report.snapshot;
                 ++snapshots_;
             },
             Qt::DirectConnection);
@@ -141,7 +142,7 @@ class ServiceE2E : public testing::Test {
     // The calibration tab with every balancer in test mode and its calibration data polled.
     void enterCalibration(std::size_t balancers) {
         ASSERT_TRUE(t.tool.openPort(link));
-        t.tool.selectTab(Tab::Calibration);
+        t.tool.selectMode(Mode::Calibration);
         ASSERT_TRUE(t.waitForSnapshot([&](const auto& s) { return allInTestMode(s, balancers); }))
             << "the balancers never reported test mode";
         // One more tick, so that a calibration-data poll has come back in test mode too.
@@ -229,7 +230,7 @@ class UpdateE2E : public ServiceE2E {
     // Opens the port on "Battery tester" and waits for the enumerated bank.
     void enumerate() {
         ASSERT_TRUE(t.tool.openPort(link));
-        t.tool.selectTab(Tab::BatteryTester);
+        t.tool.selectMode(Mode::BatteryTester);
         ASSERT_TRUE(t.waitForSnapshot([](const auto& s) {
             return s.balancers.size() == 4 && s.balancers.front().fwVersion == 0x000104FF;
         }));

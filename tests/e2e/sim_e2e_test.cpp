@@ -17,7 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using bank::Column;
-using bus::Tab;
+using bus::Mode;
 using sniffer::BmsField;
 
 // The number after `key` in a simulator line.
@@ -91,7 +91,7 @@ TEST_P(PacedE2E, BatteryTesterEnumeratesAndPollsTheBankAndSendsItsSetpoint) {
     auto sim =
         startPaced({"bank", "--preset", "0xA607", "--batteries", "2", "--current", "20", "--no-noise"});
     ASSERT_TRUE(tool.openPort(link));
-    tool.selectTab(Tab::BatteryTester);
+    tool.selectMode(Mode::BatteryTester);
 
     ASSERT_TRUE(sim->waitForLine("bank info: 16 records", kLongWait)) << sim->transcript();
     ASSERT_TRUE(waitUntil([&] { return measured(tool.lastTable(), 16); }, kLongWait));
@@ -180,7 +180,7 @@ TEST_F(SimulatorE2E, BatteryTesterEmptiesTheTableWhenTheBankFallsSilent) {
     // The first full table comes about four seconds after the start; the silence well after it.
     auto sim = start({"bank", "--silent-after", "8"});
     ASSERT_TRUE(tool.openPort(link));
-    tool.selectTab(Tab::BatteryTester);
+    tool.selectMode(Mode::BatteryTester);
     ASSERT_TRUE(waitUntil([&] { return measured(tool.lastTable(), 4); }, kLongWait))
         << "the table did not fill before the silence\n"
         << sim->transcript();
@@ -215,7 +215,7 @@ TEST_P(PacedE2E, BmsTesterAnswersEveryRequestOfTheBmsCorrectly) {
     settings.currentA = -7;
     tool.publishSettings(settings);
     tool.applyPreset(0, false);
-    tool.selectTab(Tab::BmsTester);
+    tool.selectMode(Mode::BmsTester);
 
     auto sim = startPaced({"bms", "--current", "-7.5"});
     ASSERT_TRUE(tool.openPort(link));
@@ -248,7 +248,7 @@ TEST_P(PacedE2E, BmsTesterAnswersEveryRequestOfTheBmsCorrectly) {
 }
 
 TEST_P(PacedE2E, SnifferRepeatsEveryByteOfTheRingAndDecodesIt) {
-    tool.selectTab(Tab::Sniffer);
+    tool.selectMode(Mode::Sniffer);
     auto sim = startPaced({"ring", "--batteries", "2", "--current", "10", "--no-noise"});
     ASSERT_TRUE(tool.openPort(link));
 

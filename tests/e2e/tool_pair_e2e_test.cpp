@@ -18,7 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using bank::Column;
-using bus::Tab;
+using bus::Mode;
 
 // Copies whatever arrives on either pseudo-terminal to the other until destroyed.
 class Relay {
@@ -88,12 +88,12 @@ TEST(ToolPairE2E, TesterShowsTheEmulatedBankAndFollowsItsSliders) {
     settings.currentA = 25;
     emulator.publishSettings(settings);
     emulator.applyPreset(0, false); // 12,8V/100Ah, 0xA602: four cells
-    emulator.selectTab(Tab::BmsTester);
+    emulator.selectMode(Mode::BmsTester);
     ASSERT_TRUE(emulator.openPort(emulatorSide.slavePath()));
 
     Tool tester;
     ASSERT_TRUE(tester.openPort(testerSide.slavePath()));
-    tester.selectTab(Tab::BatteryTester);
+    tester.selectMode(Mode::BatteryTester);
 
     ASSERT_TRUE(waitUntil([&] { return measured(tester.lastTable(), 4); }, kLongWait))
         << tester.lastTable().rows.size() << " rows; " << relay.bytes() << " bytes relayed";

@@ -11,7 +11,7 @@ namespace zanst::test {
 namespace {
 
 using namespace std::chrono_literals;
-using bus::Tab;
+using bus::Mode;
 
 class TrustE2E : public testing::Test {
   protected:
@@ -33,7 +33,7 @@ class TrustE2E : public testing::Test {
 TEST_F(TrustE2E, CorruptedRecordsAreCountedAndNeverShown) {
     auto sim = start({"bank", "--batteries", "2", "--current", "10", "--no-noise", "--corrupt-rate", "0.01"});
     ASSERT_TRUE(tool.openPort(link));
-    tool.selectTab(Tab::BatteryTester);
+    tool.selectMode(Mode::BatteryTester);
     ASSERT_TRUE(waitUntil([&] { return tool.health().crcErrors >= 12; }, 40000ms)) << sim->transcript();
 
     int measuredRows = 0;
@@ -67,7 +67,7 @@ TEST_F(TrustE2E, CorruptedRecordsAreCountedAndNeverShown) {
 TEST_F(TrustE2E, ARingThatAnswersOnlyUpToABalancerSaysWhere) {
     auto sim = start({"bank", "--batteries", "2", "--dead-after", "5", "--no-noise", "--quiet"});
     ASSERT_TRUE(tool.openPort(link));
-    tool.selectTab(Tab::BatteryTester);
+    tool.selectMode(Mode::BatteryTester);
     ASSERT_TRUE(waitUntil([&] { return tool.health().noAnswerAfter == 5; }, kLongWait)) << sim->transcript();
     // The counts reach the rows with the next tick's snapshot.
     ASSERT_TRUE(waitUntil(
@@ -92,7 +92,7 @@ TEST_F(TrustE2E, ARingThatAnswersOnlyUpToABalancerSaysWhere) {
 TEST_F(TrustE2E, BmsTesterWiredIntoARingStopsAnsweringItsOwnFrames) {
     auto sim = start({"bank", "--quiet"});
     ASSERT_TRUE(tool.openPort(link));
-    tool.selectTab(Tab::BmsTester);
+    tool.selectMode(Mode::BmsTester);
     pump(200ms);
     for (int i = 0; i < 3; ++i) {
         tool.applyPreset(i, true); // each choice of a model announces the bank on the bus

@@ -43,7 +43,7 @@ class BmsTesterGui : public testing::Test {
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     }
 
-    void selectTab() {
+    void selectMode() {
         window.tabs()->setCurrentWidget(tab);
         ASSERT_EQ(window.tabs()->currentWidget(), tab);
     }
@@ -115,13 +115,13 @@ TEST_F(BmsTesterGui, StartUpShowsPresetZeroAndHidesTheRiskyControls) {
 
     // Selecting the tab chooses "v1.02" when no firmware version is chosen.
     EXPECT_EQ(tab->cbFwVersion->currentIndex(), -1);
-    selectTab();
+    selectMode();
     EXPECT_EQ(tab->cbFwVersion->currentText(), QStringLiteral("v1.02"));
     EXPECT_TRUE(waitUntil([&] { return engineSettings().fwVersionIndex == 2; }));
 }
 
 TEST_F(BmsTesterGui, TypingIntoACellFieldAndPressingEnterMovesItsSlider) {
-    selectTab();
+    selectMode();
     QLineEdit* box = tab->tbCellVoltage[2];
     QSlider* slider = tab->mVTrackbarCell[2];
 
@@ -150,7 +150,7 @@ TEST_F(BmsTesterGui, TypingIntoACellFieldAndPressingEnterMovesItsSlider) {
 }
 
 TEST_F(BmsTesterGui, TemperatureAndCurrentEntriesAndEditAllCells) {
-    selectTab();
+    selectMode();
     type(tab->tbTemp[0], QStringLiteral("95"));
     EXPECT_EQ(tab->TempTrackbarCell[0]->value(), 800);
     type(tab->tbBatCurrent, QStringLiteral("600"));
@@ -173,7 +173,7 @@ TEST_F(BmsTesterGui, TemperatureAndCurrentEntriesAndEditAllCells) {
 }
 
 TEST_F(BmsTesterGui, ChoosingAModelShowsItsPanelsAndPublishesIt) {
-    selectTab();
+    selectMode();
     tab->cbBatteryPresets->setCurrentIndex(10);
     for (int cell = 0; cell < 16; ++cell) {
         EXPECT_EQ(tab->cellPanels[static_cast<std::size_t>(cell)]->isHidden(), cell >= 8) << cell;
@@ -193,7 +193,7 @@ TEST_F(BmsTesterGui, ChoosingAModelShowsItsPanelsAndPublishesIt) {
 // A preset change leaves "Sent BMS Info" until the next refresh; the release of any key in a
 // cell field is one, even a key that changes no text.
 TEST_F(BmsTesterGui, AnyKeyInACellFieldRefreshesSentBmsInfo) {
-    selectTab();
+    selectMode();
     tab->cbBatteryPresets->setCurrentIndex(6); // 8 cells
     EXPECT_EQ(tab->tbSentBankVoltage->text(), QStringLiteral("13.2"));
     tab->tbCellVoltage[0]->setFocus(Qt::TabFocusReason);
@@ -216,7 +216,7 @@ TEST_F(BmsTesterGui, ScriptedBmsFillsReceivedInfoAndTheRefreshSparesTheFieldBein
     emit ports->activated(index);
     ASSERT_TRUE(waitUntil([&] { return window.windowTitle().endsWith(path); }));
     pty.readFor(700ms); // whatever the start-up tab change still had to send
-    selectTab();
+    selectMode();
     tab->cbBatteryPresets->setCurrentIndex(0); // announced on the bus
     Bytes announcement(10, 0);
     const Bytes frame31 = bus::buildIdentityFrame(0x31);

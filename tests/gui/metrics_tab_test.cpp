@@ -2,6 +2,7 @@
 // at instance 1, files opened by the dialog or dropped, the instance steps and their ends, the
 // matrix formats, its lines and what a screen reader reads from it.
 
+#include "files/app_data.hpp"
 #include "metrics/display.hpp"
 #include "metrics/files.hpp"
 #include "shell/main_window.hpp"
@@ -11,7 +12,6 @@
 #include "support/sim_process.hpp"
 #include "tabs/connection_tab.hpp"
 #include "tabs/metrics_tab.hpp"
-#include "ui/app_data.hpp"
 #include "unit/metrics_sample.hpp"
 
 #include <QAccessible>

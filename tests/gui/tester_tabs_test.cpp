@@ -1,5 +1,6 @@
 // The "Battery tester" and "Data Sniffer" tabs offscreen: grids, hidden tools, inputs and recording.
 
+#include "files/app_data.hpp"
 #include "shell/main_window.hpp"
 #include "support/qt_wait.hpp"
 #include "tabs/battery_tester_tab.hpp"
@@ -8,13 +9,12 @@
 #include "tabs/gain_group.hpp"
 #include "tabs/sniffer_tab.hpp"
 #include "tabs/updater_group.hpp"
-#include "ui/app_data.hpp"
 #include "ui/bus_status_bar.hpp"
 #include "ui/cell_grid.hpp"
-#include "ui/plot_window.hpp"
 #include "ui/recorder_panel.hpp"
 #include "ui/tab_overlay.hpp"
 #include "ui/widgets.hpp"
+#include "windows/plot_window.hpp"
 
 #include <QAccessible>
 #include <QChart>
@@ -124,7 +124,7 @@ class TesterTabs : public testing::Test {
     QWidget* overlay() const { return window->findChild<app::TabOverlay*>(); }
     bool engineRecording() {
         bool recording = false;
-        window->engineHost().runBlocking([&] { recording = window->engine()->tabChangesVetoed(); });
+        window->engineHost().runBlocking([&] { recording = window->engine()->modes()->vetoed(); });
         return recording;
     }
 
@@ -431,8 +431,8 @@ TEST_F(TesterTabs, InvalidSetpointCorrectionIsRedAndTheLastValidOneStays) {
 TEST_F(TesterTabs, SnifferFieldsFollowTheEngine) {
     window->show();
     app::SnifferFeature* sniffer = window->engine()->sniffer();
-    emit sniffer->infoChanged(static_cast<int>(sniffer::BmsField::SystemVbat), QStringLiteral("51.2"));
-    emit sniffer->infoChanged(static_cast<int>(sniffer::BmsField::Pid), QStringLiteral("00A3"));
+    emit sniffer->reported(
+        {{{sniffer::BmsField::SystemVbat, "51.2"}, {sniffer::BmsField::Pid, "00A3"}}, {}, {}});
     EXPECT_EQ(snifferTab()->bmsField(sniffer::BmsField::SystemVbat)->text(), "51.2");
     EXPECT_EQ(snifferTab()->bmsField(sniffer::BmsField::Pid)->text(), "00A3");
     EXPECT_TRUE(snifferTab()->bmsField(sniffer::BmsField::Pid)->isReadOnly());
@@ -454,13 +454,13 @@ TEST_F(TesterTabs, SnifferFieldsFollowTheEngine) {
 TEST_F(TesterTabs, StaleValuesTurnGreyWithTheirAge) {
     window->show();
     app::SnifferFeature* sniffer = window->engine()->sniffer();
-    emit sniffer->infoChanged(static_cast<int>(sniffer::BmsField::Pid), QStringLiteral("00A3"));
+    emit sniffer->reported({{{sniffer::BmsField::Pid, "00A3"}}, {}, {}});
     snifferTab()->model()->setTable(twoBalancers());
     QLineEdit* pid = snifferTab()->bmsField(sniffer::BmsField::Pid);
     const QColor live = pid->palette().color(QPalette::Text);
 
     app::HealthReport report;
-    report.mode = bus::Tab::Sniffer;
+    report.mode = bus::Mode::Sniffer;
     report.framesReceived = 40;
     report.msSinceValid = 200;
     emit window->engine()->healthReported(report);

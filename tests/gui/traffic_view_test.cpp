@@ -8,7 +8,7 @@
 #include "support/records.hpp"
 #include "support/sim_process.hpp"
 #include "tabs/battery_tester_tab.hpp"
-#include "ui/traffic_window.hpp"
+#include "windows/traffic_window.hpp"
 
 #include <QApplication>
 #include <QClipboard>
@@ -31,7 +31,7 @@ using bus::Bytes;
 // The battery tester's measurement poll of two balancers: one answers well, one with a broken CRC.
 Bytes knownExchange() {
     Bytes file = capture::encodeHeader({});
-    const auto tab = static_cast<std::uint8_t>(bus::Tab::BatteryTester);
+    const auto tab = static_cast<std::uint8_t>(bus::Mode::BatteryTester);
     capture::encodeRecord(file, 0, capture::RecordKind::Mode, Bytes{tab});
     capture::encodeRecord(file, 1000, capture::RecordKind::Sent, Bytes(10, 0x00));
     capture::encodeRecord(file, 1100, capture::RecordKind::Sent, frame(0x02, Bytes(20, 0x00), 0));

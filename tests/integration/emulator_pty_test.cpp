@@ -7,6 +7,7 @@
 #include "support/records.hpp"
 
 #include "bus/frames.hpp"
+#include "bus/hex.hpp"
 
 #include <string>
 
@@ -15,7 +16,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using bus::Bytes;
-using bus::Tab;
+using bus::Mode;
 
 Bytes withWakeup(const Bytes& frame) {
     Bytes out(10, 0);
@@ -49,14 +50,20 @@ class EmulatorPty : public EngineFixture {
         EngineFixture::SetUp();
         app::EmulatorFeature* link = host.engine()->emulator();
         QObject::connect(
-            link, &app::EmulatorFeature::bmsIdentityShown, &context,
-            [this](const QString& pid, const QString& serial) { identity = pid + "/" + serial; });
-        QObject::connect(link, &app::EmulatorFeature::bmsMeasurementShown, &context, [this](int v, int c) {
-            measurement = QString::fromStdString(bus::tenthsText(v) + "/" + bus::groupedTenthsText(c));
-        });
-        QObject::connect(link, &app::EmulatorFeature::cellTextsRefreshed, &context, [this] { ++refreshed; });
+            link, &app::EmulatorFeature::reported, &context, [this](const emulator::ResponderReport& r) {
+                if (r.identityReceived) {
+                    identity = QString::fromStdString(bus::ConvertHex1(r.identityReceived->productId, 4)) +
+                               "/" + QString::fromLatin1(r.identityReceived->serial.c_str());
+                }
+                if (r.measurementReceived) {
+                    measurement =
+                        QString::fromStdString(bus::tenthsText(r.measurementReceived->voltageTenths) + "/" +
+                                               bus::groupedTenthsText(r.measurementReceived->currentTenths));
+                }
+                refreshed += r.measurementAnswered ? 1 : 0;
+            });
         openPty();
-        selectTab(Tab::BmsTester);
+        selectMode(Mode::BmsTester);
         settings.fwVersionIndex = 2;
         publish(settings);
         applyPreset(0, false);
@@ -161,12 +168,12 @@ TEST_F(EmulatorPty, SliderChangeShowsInTheNextAnswer) {
 }
 
 TEST_F(EmulatorPty, RequestsAreNotAnsweredOutsideTheBmsTesterTab) {
-    selectTab(Tab::Sniffer);
+    selectMode(Mode::Sniffer);
     pump(50ms);
     // The sniffer repeats the bytes as they are; the emulator adds nothing.
     const Bytes request = bmsInfoRequest();
     EXPECT_EQ(ask(request, request.size()), request);
-    selectTab(Tab::BmsTester);
+    selectMode(Mode::BmsTester);
     pump(50ms);
     EXPECT_EQ(ask(bmsInfoRequest(), 10 + 22 + 4 * 32).size(), 10u + 22 + 4 * 32);
 }

@@ -14,7 +14,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using bus::Bytes;
-using bus::Tab;
+using bus::Mode;
 using test::concat;
 
 Bytes withWakeup(const Bytes& frame) {
@@ -54,9 +54,9 @@ TEST_F(EnginePty, ChoosingTheOpenPortAgainReopensIt) {
 TEST_F(EnginePty, LeaveFrameFollowsTheTabChangeAfterHalfASecond) {
     openPty();
     const Bytes expected = withWakeup(bus::buildTestModeFrame(bus::identity::kWordLeaveTest));
-    for (Tab tab : {Tab::BatteryTester, Tab::Connection, Tab::Actions, Tab::Metrics}) {
+    for (Mode tab : {Mode::BatteryTester, Mode::Connection, Mode::Actions, Mode::Metrics}) {
         const auto start = Pty::Clock::now();
-        selectTab(tab);
+        selectMode(tab);
         const auto first = pty.waitForByte(2000ms);
         ASSERT_NE(first, Pty::Clock::time_point::max()) << "tab " << static_cast<int>(tab);
         const auto delay = first - start;
@@ -69,7 +69,7 @@ TEST_F(EnginePty, LeaveFrameFollowsTheTabChangeAfterHalfASecond) {
 
 TEST_F(EnginePty, CalibrationSendsTheEnterFrameAndPollsTwiceASecond) {
     openPty();
-    selectTab(Tab::Calibration);
+    selectMode(Mode::Calibration);
     const Bytes expected = withWakeup(bus::buildTestModeFrame(bus::identity::kWordEnterTest));
     EXPECT_EQ(pty.read(expected.size(), 2000ms), expected);
     int interval = 0;
@@ -87,8 +87,8 @@ TEST_F(EnginePty, CalibrationSendsTheEnterFrameAndPollsTwiceASecond) {
 
 TEST_F(EnginePty, EmulatorAndSnifferTabsSendNothingAndStopPolling) {
     openPty();
-    for (Tab tab : {Tab::BmsTester, Tab::Sniffer}) {
-        selectTab(tab);
+    for (Mode tab : {Mode::BmsTester, Mode::Sniffer}) {
+        selectMode(tab);
         EXPECT_TRUE(pty.readFor(900ms).empty()) << static_cast<int>(tab);
         bool active = true;
         host.runBlocking([&] { active = host.engine()->tester()->pollTimerActive(); });
@@ -97,7 +97,7 @@ TEST_F(EnginePty, EmulatorAndSnifferTabsSendNothingAndStopPolling) {
 }
 
 TEST_F(EnginePty, NothingIsSentWhileDisconnected) {
-    selectTab(Tab::BatteryTester);
+    selectMode(Mode::BatteryTester);
     EXPECT_TRUE(pty.readFor(900ms).empty());
     bool active = false;
     host.runBlocking([&] { active = host.engine()->tester()->pollTimerActive(); });
@@ -113,9 +113,9 @@ TEST_F(EnginePty, QuickTabChangesSendEveryFrameInOrder) {
     const Bytes enter = withWakeup(bus::buildTestModeFrame(bus::identity::kWordEnterTest));
 
     const auto t0 = Pty::Clock::now();
-    selectTab(Tab::BatteryTester);
+    selectMode(Mode::BatteryTester);
     pump(200ms);
-    selectTab(Tab::Sniffer);
+    selectMode(Mode::Sniffer);
     const auto first = pty.waitForByte(2000ms);
     EXPECT_GE(first - t0, 450ms);
     EXPECT_EQ(pty.read(leave.size(), 1000ms), leave);
@@ -124,10 +124,10 @@ TEST_F(EnginePty, QuickTabChangesSendEveryFrameInOrder) {
     host.runBlocking([&] { polling = host.engine()->tester()->pollTimerActive(); });
     EXPECT_FALSE(polling) << "the older step must not restart polling under the sniffer";
 
-    selectTab(Tab::Calibration);
+    selectMode(Mode::Calibration);
     pump(100ms);
     const auto t1 = Pty::Clock::now();
-    selectTab(Tab::Connection);
+    selectMode(Mode::Connection);
     EXPECT_EQ(pty.read(enter.size(), 2000ms), enter);
     const auto second = pty.waitForByte(2000ms);
     EXPECT_GE(second - t1, 450ms);
@@ -140,14 +140,14 @@ TEST_F(EnginePty, QuickTabChangesSendEveryFrameInOrder) {
 
 // A tab selected while the port was closed sends nothing, even if the port opens meanwhile.
 TEST_F(EnginePty, APortOpenedDuringThePauseGetsNoStrayFrame) {
-    selectTab(Tab::BatteryTester);
+    selectMode(Mode::BatteryTester);
     selectPort(QString::fromStdString(pty.slavePath()));
     EXPECT_TRUE(pty.readFor(1200ms).empty());
 }
 
 TEST_F(EnginePty, MasterSideStoresTheBalancersAnswers) {
     openPty();
-    selectTab(Tab::BatteryTester);
+    selectMode(Mode::BatteryTester);
     pty.read(32, 2000ms); // the leave frame
     InfoFields one;
     one.id = 1;
@@ -174,7 +174,7 @@ TEST_F(EnginePty, ConnectionTabDiscardsReceivedBytes) {
 
 TEST_F(EnginePty, SnifferEchoesEveryByteInOrder) {
     openPty();
-    selectTab(Tab::Sniffer);
+    selectMode(Mode::Sniffer);
     pump(100ms);
     std::mt19937 rng(42);
     Bytes sent(20000);
@@ -200,14 +200,14 @@ double cpuSeconds() {
 
 TEST_F(EnginePty, ClosedPeerIsAConnectionLossAndTheEngineDoesNotSpin) {
     openPty();
-    selectTab(Tab::BatteryTester);
+    selectMode(Mode::BatteryTester);
     pty.read(32, 2000ms);
     pty.closeSlave();  // only the engine holds the slave now
     pty.closeMaster(); // the adapter goes away
     ASSERT_TRUE(waitUntil([&] { return sawStatus(PortStatus::Lost); }));
     EXPECT_EQ(statuses.back().name.toStdString(), pty.slavePath());
     bool open = true;
-    host.runBlocking([&] { open = host.engine()->source().isOpen(); });
+    host.runBlocking([&] { open = host.engine()->ports()->source().isOpen(); });
     EXPECT_FALSE(open);
 
     const double before = cpuSeconds();
@@ -223,9 +223,9 @@ TEST_F(EnginePty, ClosedPeerIsAConnectionLossAndTheEngineDoesNotSpin) {
 
 TEST_F(EnginePty, DisconnectClosesThePort) {
     openPty();
-    post([](app::BusEngine& e) { e.disconnectPort(); });
+    post([](app::BusEngine& e) { e.ports()->disconnectPort(); });
     ASSERT_TRUE(waitUntil([&] { return sawStatus(PortStatus::Idle); }));
-    selectTab(Tab::BatteryTester);
+    selectMode(Mode::BatteryTester);
     EXPECT_TRUE(pty.readFor(900ms).empty());
 }
 

@@ -17,7 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 using bank::Column;
 using bus::Bytes;
-using bus::Tab;
+using bus::Mode;
 
 struct Balancer {
     std::uint16_t id;
@@ -135,21 +135,29 @@ class TesterPty : public EngineFixture {
             lastTable = bank::UpdateCellData(snapshot, bus::TextFormat{});
             ++tables;
         };
-        QObject::connect(host.engine()->tester(), &app::TesterFeature::snapshotTaken, &context, keepRows,
-                         Qt::QueuedConnection);
-        QObject::connect(host.engine()->sniffer(), &app::SnifferFeature::snapshotTaken, &context, keepRows,
-                         Qt::QueuedConnection);
         QObject::connect(
-            host.engine()->tester(), &app::TesterFeature::bankValuesChanged, &context,
-            [this](const bank::BankValues& values) {
-                const bank::BankTexts texts = bank::bankTexts(values, bus::TextFormat{});
+            host.engine()->tester(), &app::TesterFeature::ticked, &context,
+            [this, keepRows](const tester::TickReport& report) {
+                if (!report.polled) {
+                    return;
+                }
+                keepRows(report.snapshot);
+                const bank::BankTexts texts = bank::bankTexts(report.bank, bus::TextFormat{});
                 bank = {QString::fromStdString(texts.setpoint), QString::fromStdString(texts.voltage),
                         QString::fromStdString(texts.current)};
             },
             Qt::QueuedConnection);
         QObject::connect(
-            host.engine()->sniffer(), &app::SnifferFeature::infoChanged, &context,
-            [this](int field, const QString& text) { bmsInfo[field] = text; }, Qt::QueuedConnection);
+            host.engine()->sniffer(), &app::SnifferFeature::reported, &context,
+            [this, keepRows](const sniffer::SnifferReport& report) {
+                for (const bank::BankSnapshot& snapshot : report.burstsEnded) {
+                    keepRows(snapshot);
+                }
+                for (const sniffer::BmsFieldText& f : report.bmsInfoReceived) {
+                    bmsInfo[static_cast<int>(f.field)] = QString::fromLatin1(f.text.c_str());
+                }
+            },
+            Qt::QueuedConnection);
     }
 
     bank::CellTable lastTable;
@@ -172,7 +180,7 @@ TEST_F(TesterPty, RingIsEnumeratedPolledWithTheComputedValuesAndForgottenWhenSil
                                {3, 0x00, "HQ2200A6021", 3420, 0, 252 * 32},
                            });
     openPty();
-    selectTab(Tab::BatteryTester);
+    selectMode(Mode::BatteryTester);
 
     // Enumeration.
     const auto info = ring.nextOf(0x01);
@@ -238,7 +246,7 @@ TEST_F(TesterPty, RingIsEnumeratedPolledWithTheComputedValuesAndForgottenWhenSil
 
 TEST_F(TesterPty, SnifferRepeatsTheBmsAndBankTrafficAndDecodesIt) {
     openPty();
-    selectTab(Tab::Sniffer);
+    selectMode(Mode::Sniffer);
     pump(100ms);
 
     // A BMS enumerating a bank of three, then polling it.
@@ -290,7 +298,7 @@ TEST_F(TesterPty, SnifferRepeatsTheBmsAndBankTrafficAndDecodesIt) {
 
 TEST_F(TesterPty, SnifferKeepsUpWithABankOf160) {
     openPty();
-    selectTab(Tab::Sniffer);
+    selectMode(Mode::Sniffer);
     pump(100ms);
     Bytes burst = frame(0x02, Bytes(20, 0), 2);
     for (std::uint16_t id = 1; id <= 160; ++id) {

@@ -16,7 +16,7 @@ namespace zanst::test {
 
 class EngineFixture : public testing::Test {
   protected:
-    using PortStatus = app::BusEngine::PortStatus;
+    using PortStatus = app::PortStatus;
 
     struct StatusEvent {
         PortStatus status;
@@ -25,7 +25,7 @@ class EngineFixture : public testing::Test {
 
     void SetUp() override {
         QObject::connect(
-            host.engine(), &app::BusEngine::portStatusChanged, &context,
+            host.engine()->ports(), &app::PortControl::portStatusChanged, &context,
             [this](PortStatus s, const QString& name, const QString&) {
                 statuses.push_back({s, name});
             },
@@ -34,11 +34,11 @@ class EngineFixture : public testing::Test {
 
     // As the window does it: queued calls on the engine's thread.
     template <typename Fn> void post(Fn&& fn) { app::post(host.engine(), std::forward<Fn>(fn)); }
-    void selectTab(bus::Tab tab) {
-        post([tab](app::BusEngine& e) { e.selectTab(tab); });
+    void selectMode(bus::Mode tab) {
+        post([tab](app::BusEngine& e) { e.modes()->selectMode(tab); });
     }
     void selectPort(const QString& name) {
-        post([name](app::BusEngine& e) { e.selectPort(name); });
+        post([name](app::BusEngine& e) { e.ports()->selectPort(name); });
     }
 
     bool sawStatus(PortStatus s) const {

@@ -13,10 +13,10 @@ namespace zanst::bus {
 namespace {
 
 // Notes each byte it is handed together with how many bytes the port had written by then.
-class RecordingListener : public BusListener {
+class RecordingListener {
   public:
     explicit RecordingListener(const test::FakePort& port) : port_(port) {}
-    void receive(std::span<const std::uint8_t> bytes) override {
+    void receive(std::span<const std::uint8_t> bytes) {
         for (auto b : bytes) {
             seen.push_back(b);
             writtenWhenSeen.push_back(port_.all().size());
@@ -38,12 +38,16 @@ class RouterTest : public testing::Test {
     RecordingListener emulator{port};
     RecordingListener sniffer{port};
 
-    void SetUp() override {
-        router.setEmulator(&emulator);
-        router.setSniffer(&sniffer);
+    // As the engine routes a pass: the emulator takes what is forwarded, the sniffer each byte.
+    void route(const Bytes& bytes) {
+        const ReceivePass pass =
+            router.route(bytes, [this](std::uint8_t b) { sniffer.receive(std::span(&b, 1)); });
+        if (pass.route == Route::Emulator) {
+            emulator.receive(pass.forwarded);
+        }
     }
-    void select(Tab tab, bool battery = false, bool sniff = false) {
-        state.selectedTab = tab;
+    void select(Mode tab, bool battery = false, bool sniff = false) {
+        state.selectedMode = tab;
         state.bBatteryMode = battery;
         state.bSniffer = sniff;
     }
@@ -51,16 +55,16 @@ class RouterTest : public testing::Test {
 
 TEST_F(RouterTest, RouteFollowsTheModeFlags) {
     struct Row {
-        Tab tab;
+        Mode tab;
         bool battery;
         bool sniff;
         Route route;
     };
     const Row rows[] = {
-        {Tab::Connection, false, false, Route::Discard},   {Tab::Connection, true, true, Route::Discard},
-        {Tab::BmsTester, true, false, Route::Emulator},    {Tab::Sniffer, false, true, Route::Sniffer},
-        {Tab::BatteryTester, false, false, Route::Master}, {Tab::Calibration, false, false, Route::Master},
-        {Tab::Metrics, false, false, Route::Master},       {Tab::Actions, false, false, Route::Master},
+        {Mode::Connection, false, false, Route::Discard},   {Mode::Connection, true, true, Route::Discard},
+        {Mode::BmsTester, true, false, Route::Emulator},    {Mode::Sniffer, false, true, Route::Sniffer},
+        {Mode::BatteryTester, false, false, Route::Master}, {Mode::Calibration, false, false, Route::Master},
+        {Mode::Metrics, false, false, Route::Master},       {Mode::Actions, false, false, Route::Master},
     };
     for (const auto& r : rows) {
         select(r.tab, r.battery, r.sniff);
@@ -69,10 +73,10 @@ TEST_F(RouterTest, RouteFollowsTheModeFlags) {
 }
 
 TEST_F(RouterTest, ConnectionTabDiscardsAndNeverResetsTheTimeout) {
-    select(Tab::Connection);
+    select(Mode::Connection);
     state.battCommTimeout = 2;
     const Bytes f = test::frame(0x10, Bytes(16, 0), 0);
-    router.route(f);
+    route(f);
     EXPECT_EQ(state.battCommTimeout, 2);
     EXPECT_EQ(state.ackReceived, 0);
     EXPECT_TRUE(port.writes.empty());
@@ -81,18 +85,18 @@ TEST_F(RouterTest, ConnectionTabDiscardsAndNeverResetsTheTimeout) {
 }
 
 TEST_F(RouterTest, EmulatorGetsEveryByteAndNothingIsEchoed) {
-    select(Tab::BmsTester, true);
-    router.route(Bytes{0xAA, 0x01, 0x02});
+    select(Mode::BmsTester, true);
+    route(Bytes{0xAA, 0x01, 0x02});
     EXPECT_EQ(emulator.seen, (Bytes{0xAA, 0x01, 0x02}));
     EXPECT_TRUE(port.writes.empty());
     EXPECT_FALSE(state.frameReceiving);
 }
 
 TEST_F(RouterTest, SnifferEchoesEachByteOnceBeforeParsingIt) {
-    select(Tab::Sniffer, false, true);
+    select(Mode::Sniffer, false, true);
     const Bytes bytes{0x00, 0xAA, 0x02, 0x01, 0x14, 0xFF};
-    router.route(bytes);
-    router.route(Bytes{0x42});
+    route(bytes);
+    route(Bytes{0x42});
     EXPECT_EQ(port.all(), (Bytes{0x00, 0xAA, 0x02, 0x01, 0x14, 0xFF, 0x42}));
     ASSERT_EQ(port.writes.size(), 7u);
     for (const auto& w : port.writes) {
@@ -105,24 +109,24 @@ TEST_F(RouterTest, SnifferEchoesEachByteOnceBeforeParsingIt) {
 }
 
 TEST_F(RouterTest, SnifferStopsWhenThePortFails) {
-    select(Tab::Sniffer, false, true);
+    select(Mode::Sniffer, false, true);
     port.failWrites = true;
-    router.route(Bytes{1, 2, 3});
+    route(Bytes{1, 2, 3});
     EXPECT_TRUE(sniffer.seen.empty());
 }
 
 TEST_F(RouterTest, SnifferModeRestartsTheMasterAssembly) {
-    select(Tab::BatteryTester);
-    router.route(Bytes{0xAA, 0x02, 0x01});
+    select(Mode::BatteryTester);
+    route(Bytes{0xAA, 0x02, 0x01});
     EXPECT_EQ(master.framer().state().byteCounter, 3);
-    select(Tab::Sniffer, false, true);
-    router.route(Bytes{0x00});
+    select(Mode::Sniffer, false, true);
+    route(Bytes{0x00});
     EXPECT_EQ(master.framer().state().byteCounter, 0);
 }
 
 TEST_F(RouterTest, MasterModeFeedsTheReceiver) {
-    select(Tab::BatteryTester);
-    router.route(test::frame(0x10, Bytes(16, 0), 0));
+    select(Mode::BatteryTester);
+    route(test::frame(0x10, Bytes(16, 0), 0));
     EXPECT_EQ(state.ackReceived, 0x10);
     EXPECT_TRUE(port.writes.empty());
 }

@@ -4,6 +4,7 @@
 #include "support/fake_port.hpp"
 #include "support/records.hpp"
 
+#include "bus/hex.hpp"
 #include "bus/identity.hpp"
 
 #include <gtest/gtest.h>
@@ -74,19 +75,28 @@ struct Shown {
     std::vector<bool> ownAnswers;
 };
 
-class Recorder : public ResponderListener {
+// What the responder's reports said, as texts the window would show.
+class Recorder {
   public:
     explicit Recorder(Shown& s) : s_(s) {}
-    void bmsIdentityShown(const std::string& pid, const std::string& serial) override {
-        s_.identity.emplace_back(pid, serial);
+    void take(const ResponderReport& r) {
+        if (r.identityReceived) {
+            s_.identity.emplace_back(bus::ConvertHex1(r.identityReceived->productId, 4),
+                                     r.identityReceived->serial);
+        }
+        if (r.measurementReceived) {
+            s_.measurement.emplace_back(bus::tenthsText(r.measurementReceived->voltageTenths),
+                                        bus::groupedTenthsText(r.measurementReceived->currentTenths));
+        }
+        if (r.batteriesInParallelRead) {
+            s_.numbat.push_back(*r.batteriesInParallelRead);
+        }
+        s_.refreshed += r.measurementAnswered ? 1 : 0;
+        s_.fwDefaulted += r.firmwareVersionDefaulted ? 1 : 0;
+        if (r.ownAnswersReturning) {
+            s_.ownAnswers.push_back(*r.ownAnswersReturning);
+        }
     }
-    void bmsMeasurementShown(std::uint16_t voltageTenths, std::int16_t currentTenths) override {
-        s_.measurement.emplace_back(bus::tenthsText(voltageTenths), bus::groupedTenthsText(currentTenths));
-    }
-    void batteriesInParallelRead(const BatteriesInParallel& read) override { s_.numbat.push_back(read); }
-    void cellTextsRefreshed() override { ++s_.refreshed; }
-    void firmwareVersionDefaulted() override { ++s_.fwDefaulted; }
-    void ownAnswersReturning(bool returning) override { s_.ownAnswers.push_back(returning); }
 
   private:
     Shown& s_;
@@ -98,7 +108,7 @@ class ResponderTest : public testing::Test {
     test::FakePort port;
     Shown shown;
     Recorder recorder{shown};
-    BmsResponder responder{state, port, &recorder};
+    BmsResponder responder{state, port};
 
     void SetUp() override { usePreset(0); }
 
@@ -109,9 +119,11 @@ class ResponderTest : public testing::Test {
         s.fwVersionIndex = fw;
         responder.setSettings(s);
     }
+    // One receive pass; its report goes to `shown`.
+    void feed(const Bytes& bytes) { recorder.take(responder.serialBMSdataParser(bytes)); }
     Bytes exchange(const Bytes& request) {
         port.writes.clear();
-        responder.receive(request);
+        feed(request);
         return port.all();
     }
 };
@@ -238,9 +250,9 @@ TEST_F(ResponderTest, SerialIsShownUpToTheFirstZero) {
 
 TEST_F(ResponderTest, InfoHeaderStartClearsTheKnownBalancerCount) {
     state.numCells = 7;
-    responder.receive(Bytes{0xAA});
+    feed(Bytes{0xAA});
     EXPECT_EQ(state.numCells, 7);
-    responder.receive(Bytes{0x01});
+    feed(Bytes{0x01});
     EXPECT_EQ(state.numCells, 0);
 }
 
@@ -379,7 +391,7 @@ TEST_F(MeasurementTest, AnswerIsTheSameWhateverTheChunking) {
     }
     port.writes.clear();
     for (auto b : request) {
-        responder.receive(Bytes{b});
+        feed(Bytes{b});
     }
     EXPECT_EQ(port.all(), whole);
 }
@@ -387,16 +399,16 @@ TEST_F(MeasurementTest, AnswerIsTheSameWhateverTheChunking) {
 // Measurement records behind a header that was no measurement request, with none stored before:
 // the echo is the wake-up prefix alone, then the records.
 TEST_F(MeasurementTest, ChainWithoutAStoredRequestSendsTheWakeUpPrefixThenTheRecords) {
-    BmsResponder fresh{state, port, &recorder};
+    BmsResponder fresh{state, port};
     fresh.setPreset(bankPresetForListIndex(0));
     BankSettings s = fresh.settings();
     s.fwVersionIndex = 2;
     fresh.setSettings(s);
     port.writes.clear();
-    fresh.receive(infoRequest());
+    recorder.take(fresh.serialBMSdataParser(infoRequest()));
     port.writes.clear();
     const Bytes header = test::frame(0x09, Bytes(12, 0), 2);
-    fresh.receive(concat({header, test::measurementRecord(1, 0, 0, 0, 0)}));
+    recorder.take(fresh.serialBMSdataParser(concat({header, test::measurementRecord(1, 0, 0, 0, 0)})));
     const Bytes out = port.all();
     // The 0x09 header is echoed at once; the chain's end brings the bare prefix and four records.
     const std::size_t after = 10 + header.size();

@@ -81,7 +81,7 @@ std::string run(Receiver which, const Bytes& stream) {
             rx, [&](std::uint8_t b) { return rx.feed(b), true; }, stream);
     }
     case Sniffer: {
-        sniffer::SnifferParser rx(state, nullptr);
+        sniffer::SnifferParser rx(state);
         return drive(
             rx, [&](std::uint8_t b) { return rx.serialSnifferDataParser(b), true; }, stream);
     }
@@ -246,8 +246,8 @@ TEST(FramerContract, ByteStreamsCutTheSameInOneOrManyPasses) {
     bus::BusState s1;
     bus::BusState s2;
     test::FakePort port;
-    sniffer::SnifferParser snifferWhole(s1, nullptr);
-    sniffer::SnifferParser snifferSingle(s2, nullptr);
+    sniffer::SnifferParser snifferWhole(s1);
+    sniffer::SnifferParser snifferSingle(s2);
     compare(snifferWhole, snifferSingle, "sniffer");
     emulator::BmsResponder responderWhole(s1, port);
     emulator::BmsResponder responderSingle(s2, port);

@@ -22,27 +22,30 @@ using Millis = std::chrono::milliseconds;
 const bus::Bytes kWakeup(10, 0x00);
 
 // Plays the window: console lines kept, records stored through a real file store.
-class Window : public MetricsFetchListener {
+class Window {
   public:
     explicit Window(const std::string& folder) : store(folder) {}
 
-    void addItemToMetricsConsoleListBox(const std::string& line) override { console.push_back(line); }
-    void fetchStarted() override {
-        ++started;
-        store.forgetActiveFile();
-    }
-    void storeMetrics(const MetricsMetadata& record) override {
-        std::tm now{};
-        now.tm_year = 125;
-        now.tm_mday = 7;
-        const StoreResult stored = store.storeMetricsInActiveFile(record, now);
-        if (!stored.message.empty()) {
-            console.push_back(stored.message);
+    // A report handled in the order the window handles it.
+    void take(const FetchReport& report) {
+        if (report.started) {
+            ++started;
+            store.forgetActiveFile();
         }
-    }
-    void fetchEnded(const FetchSummary& s) override {
-        summaries.push_back(s);
-        console.push_back(fetchEndedLine(store.storedInActiveFile(), s.requested));
+        for (const MetricsMetadata& record : report.recordsReceived) {
+            std::tm now{};
+            now.tm_year = 125;
+            now.tm_mday = 7;
+            const StoreResult stored = store.storeMetricsInActiveFile(record, now);
+            if (!stored.message.empty()) {
+                console.push_back(stored.message);
+            }
+        }
+        console.insert(console.end(), report.consoleLines.begin(), report.consoleLines.end());
+        if (report.ended) {
+            summaries.push_back(*report.ended);
+            console.push_back(fetchEndedLine(store.storedInActiveFile(), report.ended->requested));
+        }
     }
 
     MetricsFileStore store;
@@ -51,12 +54,33 @@ class Window : public MetricsFetchListener {
     int started = 0;
 };
 
+// The fetch as the engine drives it: every report goes to the window.
+class DrivenFetch {
+  public:
+    DrivenFetch(bus::BusPort& port, bool& frameReceiving, Window& window)
+        : fetch_(port, frameReceiving), window_(window) {}
+    void requestAllMetrics(Millis now) { window_.take(fetch_.requestAllMetrics(now)); }
+    void frameReceived(std::span<const std::uint8_t> frame, Millis now) {
+        window_.take(fetch_.frameReceived(frame, now));
+    }
+    void tick(Millis now) { window_.take(fetch_.tick(now)); }
+    void cancel(const std::string& reason) { window_.take(fetch_.cancel(reason)); }
+    bool running() const { return fetch_.running(); }
+    std::optional<Millis> deadline() const { return fetch_.deadline(); }
+    int nrOfInstances() const { return fetch_.nrOfInstances(); }
+    int instanceIDToFetch() const { return fetch_.instanceIDToFetch(); }
+
+  private:
+    MetricsFetch fetch_;
+    Window& window_;
+};
+
 struct Fixture : testing::Test {
     test::TempDir dir;
     test::FakePort port;
     bool frameReceiving = true;
     Window window{dir.path()};
-    MetricsFetch fetch{port, frameReceiving, window};
+    DrivenFetch fetch{port, frameReceiving, window};
 };
 
 TEST_F(Fixture, GetAllMetricsSendsTheRequestForInstanceOne) {

@@ -81,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A record that fails its CRC is left out as live: the balancer keeps its last good values.
 TEST(PlaybackCapture, CorruptedRecordsKeepTheLastGoodValues) {
     const SampleBank bank;
-    for (const bus::Tab mode : {bus::Tab::BatteryTester, bus::Tab::Sniffer}) {
+    for (const bus::Mode mode : {bus::Mode::BatteryTester, bus::Mode::Sniffer}) {
         CaptureMaker c;
         c.mode(0, mode);
         c.received(510'000, test::concat({test::bmsInfoRequest(1), bank.infoRecords()}));
@@ -124,14 +124,14 @@ TEST(PlaybackCapture, CapturesWithoutMeasurementsAreRefused) {
         const char* error;
     };
     CaptureMaker enumerationOnly;
-    enumerationOnly.mode(0, bus::Tab::Sniffer);
+    enumerationOnly.mode(0, bus::Mode::Sniffer);
     enumerationOnly.received(1000, test::concat({test::bmsInfoRequest(1), bank.infoRecords()}));
     // Measurements while "Connection" was selected: the tool discarded them.
     CaptureMaker onConnection;
-    onConnection.mode(0, bus::Tab::Connection);
+    onConnection.mode(0, bus::Mode::Connection);
     onConnection.received(1000, test::concat({test::bmsMeasurementRequest(), bank.measurementRecords(0)}));
     CaptureMaker sentOnly;
-    sentOnly.mode(0, bus::Tab::Sniffer);
+    sentOnly.mode(0, bus::Mode::Sniffer);
     sentOnly.sent(1000, test::concat({test::bmsMeasurementRequest(), bank.measurementRecords(0)}));
     const Row rows[] = {
         {"not a capture", Bytes{'t', 'i', 'm', 'e', ',', 'c', 'e', 'l', 'l', '\n'}, "Not a capture file"},

@@ -88,7 +88,7 @@ class CaptureMaker {
         h.startUnixMs = kStartUnixMs;
         file = capture::encodeHeader(h);
     }
-    void mode(std::uint64_t us, bus::Tab tab) {
+    void mode(std::uint64_t us, bus::Mode tab) {
         capture::encodeRecord(file, us, capture::RecordKind::Mode,
                               bus::Bytes{static_cast<std::uint8_t>(tab)});
     }
@@ -113,7 +113,7 @@ inline bus::Bytes withFollowing(bus::Bytes frame, std::uint8_t following) {
 // in two receive passes, as a port hands them over).
 inline CaptureMaker batteryTesterCapture(const SampleBank& bank) {
     CaptureMaker c;
-    c.mode(0, bus::Tab::BatteryTester);
+    c.mode(0, bus::Mode::BatteryTester);
     const bus::Bytes wakeup(10, 0x00);
     const bus::Bytes info = tester::buildInfoRequest();
     c.sent(500'000, wakeup);
@@ -149,7 +149,7 @@ inline bus::Bytes bmsMeasurementRequest() {
 // repeated (sent).
 inline CaptureMaker snifferCapture(const SampleBank& bank) {
     CaptureMaker c;
-    c.mode(0, bus::Tab::Sniffer);
+    c.mode(0, bus::Mode::Sniffer);
     const auto pass = [&](std::uint64_t us, const bus::Bytes& bytes) {
         c.received(us, bytes);
         c.sent(us, bytes);
@@ -166,7 +166,7 @@ inline CaptureMaker snifferCapture(const SampleBank& bank) {
 // its own) sent.
 inline CaptureMaker bmsTesterCapture(const SampleBank& bank) {
     CaptureMaker c;
-    c.mode(0, bus::Tab::BmsTester);
+    c.mode(0, bus::Mode::BmsTester);
     bus::BusState state;
     FakePort port;
     emulator::BmsResponder responder(state, port);

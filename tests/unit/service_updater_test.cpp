@@ -83,21 +83,25 @@ class FakeRing : public bus::BusPort {
 };
 
 // The log list as the window keeps it, and every text it was given.
-class Log : public UpdaterListener {
+class Log {
   public:
     std::vector<std::string> lines;
     std::vector<std::string> texts;
     std::vector<std::string> console;
 
-    void updaterLog(std::string_view text, bool newLine) override {
-        texts.emplace_back(text);
-        if (newLine || lines.empty()) {
-            lines.emplace_back(text);
-        } else {
-            lines.back() = text;
+    void take(const UpdaterReport& report) {
+        for (const UpdaterLogLine& line : report.log) {
+            texts.push_back(line.text);
+            if (line.newLine || lines.empty()) {
+                lines.push_back(line.text);
+            } else {
+                lines.back() = line.text;
+            }
+        }
+        if (report.endUpdateSent) {
+            console.emplace_back(kEndUpdateConsoleLine);
         }
     }
-    void consoleLine(std::string_view text) override { console.emplace_back(text); }
 };
 
 // 257 lines of 16 bytes: 4112 bytes, three blocks.
@@ -109,11 +113,11 @@ class UpdaterTest : public testing::Test {
     bus::BusState state;
     FakeRing ring{state};
     Log log;
-    FirmwareUpdater updater{state, ring, log};
+    FirmwareUpdater updater{state, ring};
     int updateTicks = 0;
 
     void drop(const Bytes& image) {
-        updater.fileRead(readHexImage("/fw/image.hex", test::hexFile(0x7000, image)));
+        log.take(updater.fileRead(readHexImage("/fw/image.hex", test::hexFile(0x7000, image))));
     }
 
     // The engine's two timers in 10 ms steps, until both have stopped or `until` says so.
@@ -122,10 +126,10 @@ class UpdaterTest : public testing::Test {
             ++ring.step;
             ring.deliver();
             if (updater.blockSenderRunning()) {
-                updater.timerFw_Tick();
+                log.take(updater.timerFw_Tick());
             }
             if (ring.step % 10 == 0 && updater.updateTickRunning()) {
-                updater.updaterTick();
+                log.take(updater.updaterTick());
                 ++updateTicks;
             }
             if (until && until()) {
@@ -229,7 +233,7 @@ TEST_F(UpdaterTest, NewFileDuringTheBlocksRestartsWithoutAStrayBlock) {
     ASSERT_TRUE(updater.blockSenderRunning());
 
     // A file that is not valid changes nothing.
-    updater.fileRead(readHexImage("/fw/other.hex", std::string_view(":00000001FF\n")));
+    log.take(updater.fileRead(readHexImage("/fw/other.hex", std::string_view(":00000001FF\n"))));
     EXPECT_TRUE(updater.blockSenderRunning());
     EXPECT_EQ(updater.updaterState, 5);
 

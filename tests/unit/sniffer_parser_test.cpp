@@ -17,18 +17,21 @@ namespace {
 using bus::Bytes;
 using test::concat;
 
-class Listener : public SnifferListener {
+// What the parser's reports said, kept as the window keeps it.
+class Listener {
   public:
-    void bmsInfoChanged(BmsField field, const std::string& text) override {
-        fields[field] = text;
-        order.push_back(field);
-    }
-    void burstEnded(const bank::BankSnapshot& snapshot) override {
-        ++bursts;
-        lastSnapshot = snapshot;
-    }
-    void bmsMeasured(int setpointMv, int bankMv, int bankMa) override {
-        measured = {setpointMv, bankMv, bankMa};
+    void take(const SnifferReport& report) {
+        for (const BmsFieldText& f : report.bmsInfoReceived) {
+            fields[f.field] = f.text;
+            order.push_back(f.field);
+        }
+        for (const bank::BankValues& v : report.bmsMeasured) {
+            measured = {v.balancerSetpoint, v.batVoltage, v.batCurrent};
+        }
+        for (const bank::BankSnapshot& snapshot : report.burstsEnded) {
+            ++bursts;
+            lastSnapshot = snapshot;
+        }
     }
     bank::BankSnapshot lastSnapshot;
     std::array<int, 3> measured{}; // setpoint mV, bank mV, bank mA
@@ -85,9 +88,9 @@ class Sniffer : public testing::Test {
   protected:
     bus::BusState s;
     Listener listener;
-    SnifferParser parser{s, &listener};
+    SnifferParser parser{s};
 
-    void feed(const Bytes& bytes) { parser.receive(bytes); }
+    void feed(const Bytes& bytes) { listener.take(parser.receive(bytes)); }
 };
 
 TEST_F(Sniffer, EnumerationSetsPidAndSerialAndCountsTheInfoRecords) {

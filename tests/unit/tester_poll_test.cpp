@@ -12,7 +12,7 @@ namespace zanst::tester {
 namespace {
 
 using bus::Bytes;
-using bus::Tab;
+using bus::Mode;
 
 Bytes serialBytes() {
     const auto serial = bus::identity::kMasterSerial;
@@ -107,7 +107,7 @@ class PollTick : public testing::Test {
     test::FakePort port;
     PollEngine poll{s, port};
 
-    void SetUp() override { s.selectedTab = Tab::BatteryTester; }
+    void SetUp() override { s.selectedMode = Mode::BatteryTester; }
     void enumerated(int cells) {
         for (int id = 1; id <= cells; ++id) {
             addBalancer(s, id, 3500 + 10 * (id - 1));
@@ -119,7 +119,7 @@ class PollTick : public testing::Test {
 TEST_F(PollTick, DecidesWhatToSend) {
     struct Row {
         const char* name;
-        Tab tab;
+        Mode tab;
         bool open;
         bool info;
         int cells;
@@ -130,27 +130,27 @@ TEST_F(PollTick, DecidesWhatToSend) {
         bool polled;
     };
     const Row rows[] = {
-        {"connection tab", Tab::Connection, true, true, 3, false, false, false, PollRequest::None, false},
-        {"bms tester tab", Tab::BmsTester, true, true, 3, false, false, false, PollRequest::None, false},
-        {"metrics tab", Tab::Metrics, true, true, 3, false, false, false, PollRequest::None, false},
-        {"port closed", Tab::BatteryTester, false, true, 3, false, false, false, PollRequest::None, true},
-        {"not enumerated", Tab::BatteryTester, true, false, 3, false, false, false, PollRequest::Info, true},
-        {"no balancers", Tab::BatteryTester, true, true, 0, false, false, false, PollRequest::Info, true},
-        {"boot loader", Tab::BatteryTester, true, true, 3, true, false, false, PollRequest::Info, true},
-        {"updater owns the bus", Tab::BatteryTester, true, true, 3, false, true, false, PollRequest::None,
+        {"connection tab", Mode::Connection, true, true, 3, false, false, false, PollRequest::None, false},
+        {"bms tester tab", Mode::BmsTester, true, true, 3, false, false, false, PollRequest::None, false},
+        {"metrics tab", Mode::Metrics, true, true, 3, false, false, false, PollRequest::None, false},
+        {"port closed", Mode::BatteryTester, false, true, 3, false, false, false, PollRequest::None, true},
+        {"not enumerated", Mode::BatteryTester, true, false, 3, false, false, false, PollRequest::Info, true},
+        {"no balancers", Mode::BatteryTester, true, true, 0, false, false, false, PollRequest::Info, true},
+        {"boot loader", Mode::BatteryTester, true, true, 3, true, false, false, PollRequest::Info, true},
+        {"updater owns the bus", Mode::BatteryTester, true, true, 3, false, true, false, PollRequest::None,
          true},
-        {"enumerated", Tab::BatteryTester, true, true, 3, false, false, false, PollRequest::Measurement,
+        {"enumerated", Mode::BatteryTester, true, true, 3, false, false, false, PollRequest::Measurement,
          true},
-        {"calibration data due", Tab::Calibration, true, true, 3, false, false, true,
+        {"calibration data due", Mode::Calibration, true, true, 3, false, false, true,
          PollRequest::CalibrationData, true},
-        {"sniffer tab still counts as polling", Tab::Sniffer, true, false, 0, false, false, false,
+        {"sniffer tab still counts as polling", Mode::Sniffer, true, false, 0, false, false, false,
          PollRequest::Info, true},
     };
     for (const Row& r : rows) {
         s = bus::BusState{};
         port.writes.clear();
         poll.getCalData = r.calData;
-        s.selectedTab = r.tab;
+        s.selectedMode = r.tab;
         port.open = r.open;
         enumerated(r.cells);
         s.balancersInfo = r.info;
@@ -244,7 +244,7 @@ TEST_F(PollTick, BalancersInTheirBootLoaderAreNeverTakenForSilence) {
 }
 
 TEST_F(PollTick, CalibrationTabAlternatesCalibrationAndMeasurementPolls) {
-    s.selectedTab = Tab::Calibration;
+    s.selectedMode = Mode::Calibration;
     s.bTestMode = true;
     enumerated(2);
     std::vector<PollRequest> sent;
@@ -257,7 +257,7 @@ TEST_F(PollTick, CalibrationTabAlternatesCalibrationAndMeasurementPolls) {
 }
 
 TEST_F(PollTick, CalibrationTabReportsWhetherEveryBalancerIsInTestMode) {
-    s.selectedTab = Tab::Calibration;
+    s.selectedMode = Mode::Calibration;
     s.bTestMode = true;
     EXPECT_FALSE(poll.timerBMS_Tick().allInTestMode.has_value()) << "no balancers known";
     enumerated(2);

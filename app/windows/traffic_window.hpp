@@ -4,7 +4,7 @@
 // engine: it shows batches and says what the user asked for.
 
 #include "engine/capture_feature.hpp"
-#include "ui/traffic_model.hpp"
+#include "windows/traffic_model.hpp"
 
 #include <QString>
 #include <QWidget>

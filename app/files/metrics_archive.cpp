@@ -1,4 +1,4 @@
-#include "ui/metrics_archive.hpp"
+#include "files/metrics_archive.hpp"
 
 #include <QDate>
 #include <QDateTime>

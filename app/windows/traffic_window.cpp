@@ -1,4 +1,4 @@
-#include "ui/traffic_window.hpp"
+#include "windows/traffic_window.hpp"
 
 #include <QApplication>
 #include <QCheckBox>

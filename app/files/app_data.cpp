@@ -1,4 +1,4 @@
-#include "ui/app_data.hpp"
+#include "files/app_data.hpp"
 
 #include <QDir>
 #include <QStandardPaths>

@@ -1,4 +1,4 @@
-#include "ui/traffic_model.hpp"
+#include "windows/traffic_model.hpp"
 
 #include <QBrush>
 #include <QColor>

@@ -1,4 +1,4 @@
-#include "ui/plot_window.hpp"
+#include "windows/plot_window.hpp"
 
 #include "ui/cell_grid.hpp"
 

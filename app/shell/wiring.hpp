@@ -1,0 +1,33 @@
+#pragma once
+// One function per feature that connects its engine object to the pages that show it and ask it
+// for things. Each takes the engine and the pages built from the mode table (and, where it needs
+// the window, only the frame it offers), never the main window.
+
+#include <QString>
+
+namespace zanst::app {
+
+class BankFeed;
+class BusEngine;
+class ModePages;
+class PlotWindow;
+class TrafficWindow;
+class WindowFrame;
+
+// Both cell tables, the calibration table, the summaries, the tester's bank boxes and inputs, the
+// sniffer's "BMS info".
+void connectBank(BusEngine& engine, const ModePages& pages, BankFeed& feed);
+// "BMS tester": the bank published to the responder, what the responder reports.
+void connectEmulator(BusEngine& engine, const ModePages& pages);
+// Calibration, battery parameters, actions, the gain buttons and the firmware updater.
+void connectServiceTools(BusEngine& engine, const ModePages& pages);
+// "Get All Metrics" and what the fetch reports.
+void connectMetrics(BusEngine& engine, const ModePages& pages);
+// The live plots, their opener beside the strip, fed by the bank.
+PlotWindow* connectPlots(const ModePages& pages, BankFeed& feed, WindowFrame& frame);
+// The traffic view with its capture and replay, its opener beside the strip.
+TrafficWindow* connectTraffic(BusEngine& engine, WindowFrame& frame);
+// `zanst --replay FILE`: the traffic view shown, the capture played.
+void startReplay(TrafficWindow& view, const QString& path);
+
+} // namespace zanst::app
