@@ -27,6 +27,7 @@ void Framer::feedByte(std::uint8_t b) {
             state_.followingFrames = 0;
             state_.mCmdReceiving = true;
             state_.cmdSize = kDefaultFrameSize;
+            state_.skipRemaining = 0;
             frameRx_ = true;
             report([](FrameObserver& o) { o.frameStarted(); });
         } else if (rules_.limit == LimitRule::DropAtCounterLimit) {
@@ -48,6 +49,10 @@ void Framer::feedByte(std::uint8_t b) {
 }
 
 void Framer::frameByte(std::uint8_t b) {
+    if (state_.skipRemaining > 0) {
+        passOver();
+        return;
+    }
     const int at = state_.byteCounter;
     if (at < 0 || at >= rules_.bufferLimit) {
         abandon(); // this byte is not stored
@@ -60,10 +65,27 @@ void Framer::frameByte(std::uint8_t b) {
         report([b](FrameObserver& o) { o.commandByte(b); });
     }
     state_.cmdSize = frameSizeAfter(state_.kind, rxBuffer_, at, state_.cmdSize);
-    if (frameComplete(state_.kind, at, state_.cmdSize)) {
+    if (state_.cmdSize > rules_.bufferLimit) {
+        // Too large to hold: dropping it at the limit and hunting through the rest would take
+        // its payload for frames (an 0xAA 0x01 in it would start a new info list).
+        ++state_.byteCounter;
+        state_.skipRemaining = state_.cmdSize - state_.byteCounter;
+        const auto head =
+            std::span<const std::uint8_t>(rxBuffer_).first(static_cast<std::size_t>(state_.byteCounter));
+        const auto size = static_cast<std::size_t>(state_.cmdSize);
+        report([&](FrameObserver& o) { o.frameOversized(head, size); });
+    } else if (frameComplete(state_.kind, at, state_.cmdSize)) {
         completeFrame();
     } else {
         ++state_.byteCounter;
+    }
+}
+
+void Framer::passOver() {
+    if (--state_.skipRemaining == 0) {
+        frameRx_ = false;
+        state_.mCmdReceiving = false;
+        state_.followingFrames = 0;
     }
 }
 

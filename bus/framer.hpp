@@ -28,6 +28,13 @@ class FrameObserver {
     // The buffer limit ended a frame or a record run; the framer hunts again.
     virtual void frameAbandoned(std::span<const std::uint8_t> /*bytes*/) {}
     virtual void recordAbandoned(std::span<const std::uint8_t> /*bytes*/) {}
+    // A frame announced `size` bytes, more than the buffer holds; `head` is what was stored. The
+    // framer now passes over the rest of it by that size, taking none of its bytes for a start
+    // byte, and hunts again after its last one (nothing of it is read, so no records are taken to
+    // follow). Unless a receiver says otherwise, reported as an abandoned frame.
+    virtual void frameOversized(std::span<const std::uint8_t> head, std::size_t /*size*/) {
+        frameAbandoned(head);
+    }
 
   protected:
     ~FrameObserver() = default;
@@ -41,6 +48,8 @@ enum class LimitRule {
     // The byte counter advances on every byte, hunting included; when it reaches the limit
     // everything is dropped at once, after the byte that got it there was handled.
     DropAtCounterLimit,
+    // Under both, a frame whose size, once known, exceeds the limit is passed over by that size
+    // (FrameObserver::frameOversized) rather than dropped at the limit and hunted through.
 };
 
 struct FramerRules {
@@ -58,7 +67,8 @@ struct FramerState {
     int followingFrames = 0;    // non-zero while records are still to come
     std::uint8_t command = 0;   // byte 1 of the last frame
     FrameKind kind = FrameKind::Standard;
-    int recordSize = 0; // size of the record being assembled; 0 when its type is not delimited
+    int recordSize = 0;    // size of the record being assembled; 0 when its type is not delimited
+    int skipRemaining = 0; // bytes of an oversized frame still to pass over; none is stored
 };
 
 class Framer {
@@ -93,6 +103,8 @@ class Framer {
 
     bool hunting() const { return !frameRx_; }
     bool inRecords() const { return frameRx_ && !state_.mCmdReceiving; }
+    // Inside a frame too large for the buffer, passing over its bytes.
+    bool passingOver() const { return frameRx_ && state_.mCmdReceiving && state_.skipRemaining > 0; }
     const FramerState& state() const { return state_; }
     // The bytes of the open frame or record so far.
     std::span<const std::uint8_t> assembled() const;
@@ -100,6 +112,7 @@ class Framer {
   private:
     void feedByte(std::uint8_t b);
     void frameByte(std::uint8_t b);
+    void passOver();
     void recordByte(std::uint8_t b);
     void completeFrame();
     void completeRecord();

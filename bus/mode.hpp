@@ -25,10 +25,10 @@ enum class ModeStep : std::uint8_t { None, LeaveTestMode, EnterTestMode };
 struct ModeRules {
     Mode mode;
     ModeStep step;
-    bool emulates = false;    // received bytes go to the emulator (bBatteryMode)
-    bool sniffs = false;      // received bytes are repeated and monitored (bSniffer)
+    bool emulates = false;     // received bytes go to the emulator (bBatteryMode)
+    bool sniffs = false;       // received bytes are repeated and monitored (bSniffer)
     bool clearsTables = false; // the balancer tables, the count and the sniffer's fields start empty
-    int pollPeriodMs = 0;     // the poll timer after the step; 0 stops it
+    int pollPeriodMs = 0;      // the poll timer after the step; 0 stops it
 };
 
 inline constexpr std::array<ModeRules, 7> kModeRules{{

@@ -57,8 +57,12 @@ inline constexpr int kDefaultFrameSize = 18;
 
 // Byte index at which a 0x23 frame's 16-bit length (bytes 4 and 5) is taken.
 inline constexpr int kDataBlockLengthIndex = 12;
-// Byte index at which a metrics answer's 16-bit length is taken: as soon as it is there.
+// Byte index at which a metrics answer's 16-bit length field is complete and its size known.
 inline constexpr int kMetricsAnswerLengthIndex = 5;
+// A metrics answer has one size, whatever its length field says: a damaged field (0, 0xFFFF)
+// neither ends the answer inside its payload nor runs it on past its end. The decoder refuses
+// an answer whose field is not kMetricsAnswerSize - 6.
+inline constexpr std::size_t kMetricsAnswerSize = 448;
 
 // How a receiver delimits a frame, decided by its command byte.
 enum class FrameKind {
@@ -66,7 +70,7 @@ enum class FrameKind {
     DataBlock, // 0x23: length from bytes 4..5 (big-endian) + 6, following byte not read
     Preset22,  // 0x31 on the master side: 22 bytes whatever its length byte says
     Standard,  // length byte + 6, following byte read from size - 2
-    Metrics,   // 0x50: a request as Standard; with 0xFF in byte 3 an answer, bytes 4..5 + 6, nothing follows
+    Metrics,   // 0x50: a request as Standard; with 0xFF in byte 3 an answer of 448 bytes, nothing follows
 };
 
 enum class ReceiverRole { Master, Other };
@@ -95,7 +99,7 @@ constexpr bool isMetricsAnswer(std::span<const std::uint8_t> frame) {
 
 // The expected frame size after the byte at `index` has been stored in `frame`.
 // `current` is the size assumed so far (kDefaultFrameSize at a frame start).
-// Shared by the master-side receiver, the emulator responder and the sniffer.
+// Shared by every receiver through the framer.
 constexpr int frameSizeAfter(FrameKind kind, std::span<const std::uint8_t> frame, int index, int current) {
     switch (kind) {
     case FrameKind::Fixed16:
@@ -117,7 +121,8 @@ constexpr int frameSizeAfter(FrameKind kind, std::span<const std::uint8_t> frame
             return frame[3] + static_cast<int>(kFrameOverhead);
         }
         if (index == kMetricsAnswerLengthIndex && frame.size() > 5 && frame[3] == kExtendedLength) {
-            return frame[4] * 256 + frame[5] + static_cast<int>(kFrameOverhead);
+            // The length field is held against the one answer size, never trusted over it.
+            return static_cast<int>(kMetricsAnswerSize);
         }
         return current;
     }

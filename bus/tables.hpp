@@ -33,6 +33,9 @@ struct balancerinfo {
     std::string_view serialText() const {
         return {serial.data(), std::char_traits<char>::length(serial.data())};
     }
+    // All 11 bytes as the record carried them, zero bytes included: what a frame addressed to
+    // the battery must send back.
+    std::string_view serialBytes() const { return {serial.data(), kSerialLength}; }
     bool measuresCurrent() const { return (flags & 0x01) != 0; }
     bool highRange() const { return (flags & 0x02) != 0; }
 };

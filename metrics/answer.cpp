@@ -31,7 +31,28 @@ template <typename T> T get(std::span<const std::uint8_t> in, std::size_t& at) {
     return value;
 }
 
+// Every member before the checksum, as they travel.
+constexpr std::size_t kChecksummedBytes = kRecordWireSize - sizeof(MetricsMetadata::storeChecksum);
+
+std::uint16_t crc16(std::span<const std::uint8_t> bytes) {
+    std::uint16_t crc = 0xFFFF;
+    for (const std::uint8_t b : bytes) {
+        crc = static_cast<std::uint16_t>(crc ^ (b << 8));
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = static_cast<std::uint16_t>((crc & 0x8000) != 0 ? (crc << 1) ^ 0x1021 : crc << 1);
+        }
+    }
+    return crc;
+}
+
 } // namespace
+
+std::uint16_t storeChecksum(const MetricsMetadata& record) {
+    std::array<std::uint8_t, kRecordWireSize> bytes{};
+    std::size_t at = 0;
+    forEachField(record, [&](auto v) { put(std::span<std::uint8_t>(bytes), at, v); });
+    return crc16(std::span<const std::uint8_t>(bytes).first(kChecksummedBytes));
+}
 
 bus::Bytes buildMetricsRequest(int instance) {
     bus::Bytes frame = bus::makeFrame(bus::cmd::kMetrics, kRequestPayloadLength);
@@ -69,6 +90,10 @@ std::string answerErrorText(AnswerError error) {
         return "oversized, more than " + std::to_string(kAnswerSize) + " bytes";
     case AnswerError::WrongCrc:
         return "wrong CRC";
+    case AnswerError::WrongLayoutVersion:
+        return "layout version is not " + std::to_string(kLayoutVersion);
+    case AnswerError::WrongChecksum:
+        return "balancer checksum does not match the record";
     }
     return "unknown error";
 }
@@ -95,6 +120,13 @@ DecodedAnswer decodeMetricsAnswer(std::span<const std::uint8_t> frame) {
     MetricsMetadata record;
     std::size_t at = kAnswerRecordOffset;
     forEachField(record, [&](auto& v) { v = get<std::remove_reference_t<decltype(v)>>(frame, at); });
+    // The CRC-8 says the transfer is whole; these say the balancer's copy is one the tool reads.
+    if (record.layoutVersion != kLayoutVersion) {
+        return {AnswerError::WrongLayoutVersion, {}};
+    }
+    if (crc16(frame.subspan(kAnswerRecordOffset, kChecksummedBytes)) != record.storeChecksum) {
+        return {AnswerError::WrongChecksum, {}};
+    }
     return {AnswerError::None, record};
 }
 

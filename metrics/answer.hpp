@@ -6,6 +6,8 @@
 //   0 0xAA | 1 0x50 | 2 0x01 | 3 0xFF | 4..5 L = 442 big-endian | 6..445 the record's members in
 //   declaration order, little-endian (440 bytes) | 446 followingFrames = 0 | 447 CRC-8 of 0..446
 // 448 bytes in all. A receiver tells the two apart at byte 3 and knows the answer's size at byte 5.
+// The record opens with its layout version and closes with the balancer's checksum over its
+// stored copy; an answer is taken only when both hold.
 
 #include "record.hpp"
 
@@ -29,6 +31,14 @@ inline constexpr std::size_t kAnswerRecordOffset = 6;
 static_assert(kAnswerSize == 448);
 static_assert(bus::kMetricsAnswerLengthIndex == 5);
 
+// The one record layout the tool reads.
+inline constexpr std::uint16_t kLayoutVersion = 1;
+
+// The balancer's checksum over its stored copy: CRC-16 (polynomial 0x1021, initial 0xFFFF, no
+// reflection, no final XOR; 0x29B1 over the ASCII digits 1 to 9) over every member from the layout
+// version through the instance number as they travel (frame bytes 6..443).
+std::uint16_t storeChecksum(const MetricsMetadata& record);
+
 // The 19-byte request; only the low 8 bits of the instance reach the bus.
 bus::Bytes buildMetricsRequest(int instance);
 
@@ -45,6 +55,8 @@ enum class AnswerError {
     WrongLength, // bytes 4..5 do not hold 442
     Oversized,   // more bytes than 448
     WrongCrc,
+    WrongLayoutVersion, // a layout the tool cannot read
+    WrongChecksum,      // the balancer's checksum does not match the values it sent
 };
 
 // Why an answer was refused, for the metrics console.
@@ -55,7 +67,8 @@ struct DecodedAnswer {
     std::optional<MetricsMetadata> record; // set exactly when error is None
 };
 
-// Checks the whole frame (header, length field, size, CRC) before reading any member.
+// Checks the whole frame (header, length field, size, CRC), then the layout version and the
+// balancer's checksum, before handing out any member.
 DecodedAnswer decodeMetricsAnswer(std::span<const std::uint8_t> frame);
 
 } // namespace zanst::metrics

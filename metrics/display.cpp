@@ -13,6 +13,10 @@ std::string metricsSecondsFormatting(std::uint32_t seconds) {
            std::to_string(seconds) + "s";
 }
 
+std::string instanceLabelText(std::optional<std::uint32_t> instanceInFile) {
+    return instanceInFile ? "Instance: " + std::to_string(*instanceInFile) : std::string("Instance: -");
+}
+
 MatrixData toMatrixData(const TimeMatrix& matrix) {
     MatrixData out{};
     for (std::size_t s = 0; s < kSocRanges; ++s) {

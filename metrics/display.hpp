@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,11 @@ inline constexpr std::array<std::string_view, kCRateRanges> kCRateLabels{"0-0.5C
 std::string metricsSecondsFormatting(std::uint32_t seconds);
 
 MatrixData toMatrixData(const TimeMatrix& matrix);
+
+// The instance label over a block's values: "Instance: " and the number on the block's own
+// "Instance:" line (MetricsFileRead::instanceInFile), which names the battery; "Instance: -"
+// without one.
+std::string instanceLabelText(std::optional<std::uint32_t> instanceInFile);
 
 // The thirteen scalar members in decimal, in caption order.
 MetricsFields fieldTexts(const MetricsMetadata& record);

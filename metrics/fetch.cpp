@@ -31,6 +31,17 @@ void MetricsFetch::ask(Millis now) {
     retries_ = 0;
     deadline_ = now + kAnswerWait;
     logRequest(instanceIDToFetch_);
+    stopIfPortClosed();
+}
+
+bool MetricsFetch::stopIfPortClosed() {
+    if (!running_ || port_.isOpen()) {
+        return false;
+    }
+    // Nothing can answer a request that never went out: waiting and asking again would only
+    // fill the console with instances that "did not answer".
+    end(std::string(kPortClosedLine));
+    return true;
 }
 
 FetchReport MetricsFetch::requestAllMetrics(Millis now) {
@@ -75,7 +86,7 @@ FetchReport MetricsFetch::frameReceived(std::span<const std::uint8_t> frame, Mil
 }
 
 FetchReport MetricsFetch::tick(Millis now) {
-    if (!running_ || now < deadline_) {
+    if (!running_ || now < deadline_ || stopIfPortClosed()) {
         return take();
     }
     if (retries_ < kRetries) {
@@ -91,13 +102,16 @@ FetchReport MetricsFetch::tick(Millis now) {
     return take();
 }
 
-FetchReport MetricsFetch::cancel(const std::string& reason) {
-    if (!running_) {
-        return take();
-    }
+void MetricsFetch::end(std::string reason) {
     running_ = false;
-    console(reason);
+    console(std::move(reason));
     report_.ended = FetchSummary{nrOfInstances_, answered_};
+}
+
+FetchReport MetricsFetch::cancel(const std::string& reason) {
+    if (running_) {
+        end(reason);
+    }
     return take();
 }
 

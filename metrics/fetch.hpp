@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -20,7 +21,7 @@ namespace zanst::metrics {
 
 struct FetchSummary {
     int requested = 0; // instances asked for
-    int answered = 0;  // answers handed to storeMetrics
+    int answered = 0;  // answers handed on for storing
 };
 
 // What one call into the fetch did, in the order the window takes it: a fetch began (the display
@@ -39,6 +40,9 @@ struct FetchReport {
 // "Metrics fetch done: 3 of 4 instances stored".
 std::string fetchEndedLine(int stored, int requested);
 
+// Said once when a fetch finds the port closed; the fetch then ends at once.
+inline constexpr std::string_view kPortClosedLine = "Metrics fetch stopped: the port is closed";
+
 class MetricsFetch {
   public:
     using Millis = std::chrono::milliseconds;
@@ -49,7 +53,9 @@ class MetricsFetch {
 
     MetricsFetch(bus::BusPort& port, bool& frameReceiving) : port_(port), frameReceiving_(frameReceiving) {}
 
-    // Starts over: instance 1 of 4 is requested; a fetch in progress is forgotten.
+    // Starts over: instance 1 of 4 is requested; a fetch in progress is forgotten. With the port
+    // closed the request line is still logged, then kPortClosedLine, and the fetch ends at once
+    // (ended with nothing stored); the same when the port is found closed later in a fetch.
     FetchReport requestAllMetrics(Millis now);
 
     // Logs "Fetching instance <n>" and sends the request (nothing goes out on a closed port).
@@ -81,6 +87,9 @@ class MetricsFetch {
     void logRequest(int instance);
     void ask(Millis now);
     void next(Millis now);
+    // Ends the fetch with `reason` on the console and the count so far.
+    void end(std::string reason);
+    bool stopIfPortClosed();
     FetchReport take() { return std::exchange(report_, {}); }
 
     bus::BusPort& port_;

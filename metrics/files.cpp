@@ -296,11 +296,16 @@ MetricsFileRead readMetricsInstance(std::istream& in, int instance) {
         result.reason = "the file holds no instance " + std::to_string(instance);
         return result;
     }
+    // The battery the block belongs to; values no label could name are not shown.
+    if (const auto number = valueText(line)) {
+        result.instanceInFile = parseU32(*number);
+    }
+    if (!result.instanceInFile) {
+        result.reason = lines.where() + " names no instance";
+        return result;
+    }
     // Everything goes into a temporary first: a bad block shows nothing at all.
     MetricsInstanceView view;
-    if (const auto number = valueText(line)) {
-        view.instanceInFile = parseU32(*number);
-    }
     for (std::size_t i = 0; i < kFieldCount; ++i) {
         if (!lines.next(line)) {
             result.reason = ends;

@@ -68,19 +68,23 @@ class MetricsFileStore {
 struct MetricsInstanceView {
     MetricsFields fields; // the 13 values' texts as they stand in the file
     MatrixData matrix{};
-    std::optional<std::uint32_t> instanceInFile; // the number on the block's "Instance: " line
 };
 
 struct MetricsFileRead {
-    int nrOfInstances = -1;                  // from line 1; -1 when line 1 holds no count
+    int nrOfInstances = -1; // from line 1; -1 when line 1 holds no count
+    // The number on the block's own "Instance: " line: the battery whose values the block holds.
+    // Its place in the file is not that number when an instance did not answer the fetch. Set
+    // whenever that line was read and names one, also when the rest of the block is refused.
+    std::optional<std::uint32_t> instanceInFile;
     std::optional<MetricsInstanceView> view; // only when the whole block was read and valid
     std::string reason;                      // why nothing is shown, when view is empty
 };
 
-// Reads instance `instance` (1-based, the position of its block in the file). Every value must
-// be a number from 0 to 4294967295, every field line must hold ':', every matrix line exactly five
-// numbers (any number of spaces between them; empty lines between matrix lines are skipped).
-// Anything else, or a file that ends before the block does, gives a reason and no view.
+// Reads instance `instance` (1-based, the position of its block in the file; "<" and ">" step
+// through the positions). The block's first line must name its instance ("Instance: <n>"), every
+// value must be a number from 0 to 4294967295, every field line must hold ':', every matrix line
+// exactly five numbers (any number of spaces between them; empty lines between matrix lines are
+// skipped). Anything else, or a file that ends before the block does, gives a reason and no view.
 MetricsFileRead readMetricsInstance(std::istream& in, int instance);
 MetricsFileRead readMetricsInstance(const std::filesystem::path& file, int instance);
 

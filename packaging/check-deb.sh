@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Checks a built zanst .deb: unpacks it (dpkg -x) into a temporary root, checks that every file a
-# desktop needs is there and valid (desktop entry, icons, metainfo, manual pages), that the
-# unpacked programs answer --version and --help, that shlibdeps filled in the dependencies, and
-# that lintian reports no error. Prints lintian's warnings. Exit status 1 on the first failure.
+# desktop needs is there and valid (desktop entry, icons, metainfo, manual pages, the udev rule),
+# that the unpacked programs answer --version and --help, that shlibdeps filled in the
+# dependencies, and that lintian reports no error. Prints lintian's warnings. Exit status 1 on the
+# first failure.
 #
 # Usage: packaging/check-deb.sh PACKAGE.deb
 set -euo pipefail
 deb="$(realpath "$1")" # the checks below run from other folders
+check_rules="$(realpath "$(dirname "$0")")/udev/check-rules.sh"
 root="$(mktemp -d /tmp/zanst-deb.XXXXXX)"
 trap 'rm -rf "$root"' EXIT
 
@@ -38,6 +40,11 @@ done
 grep -o 'screenshots/[a-z0-9-]*\.png' usr/share/doc/zanst/user-guide.md | sort -u | while read -r shot; do
   [ -s "usr/share/doc/zanst/$shot" ] || fail "user guide picture $shot missing"
 done
+
+# The latency rule where udev reads package rules, and nothing in it but the latency timer.
+rules=usr/lib/udev/rules.d/60-zanst-ftdi-latency.rules
+[ -s "$rules" ] || fail "$rules missing or empty"
+"$check_rules" "$rules" || fail "$rules does not pass its check"
 
 desktop-file-validate usr/share/applications/zanst.desktop || fail "desktop entry invalid"
 grep -qx 'Exec=zanst' usr/share/applications/zanst.desktop || fail "desktop entry does not start zanst"

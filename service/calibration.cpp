@@ -174,7 +174,7 @@ std::optional<bus::Bytes> currentAdjustment(const bus::BalancerTables& tables, i
     if (!address) {
         return std::nullopt;
     }
-    return buildCurrentAdjustFrame(operation, tables.balInfo[*address].serialText());
+    return buildCurrentAdjustFrame(operation, tables.balInfo[*address].serialBytes());
 }
 
 } // namespace zanst::service

@@ -83,7 +83,8 @@ enum class GainOperation : std::uint8_t {
 bus::Bytes buildCurrentAdjustFrame(GainOperation operation, std::string_view batterySerial);
 
 // "Zero Current", "Default gain", "Inc Gain", "Dec Gain" on the tester table's current row: the
-// battery is addressed by the serial of that row's balancer. Nothing without one.
+// battery is addressed by the serial of that row's balancer, all 11 bytes as its info record
+// carried them (a zero byte inside does not end it). Nothing without one.
 std::optional<bus::Bytes> currentAdjustment(const bus::BalancerTables& tables, int row,
                                             GainOperation operation);
 

@@ -33,7 +33,7 @@ metrics::MetricsMetadata simulatedMetrics(const BankConfig& config, int battery)
     };
 
     metrics::MetricsMetadata m;
-    m.layoutVersion = 1;
+    m.layoutVersion = metrics::kLayoutVersion;
     m.instanceNumber = static_cast<std::uint16_t>(battery);
     const std::uint32_t days = 200 + 180 * static_cast<std::uint32_t>(battery - 1) + draw(0, 40);
     m.secsLifeSpan = days * kDay + draw(0, kDay - 1);
@@ -81,7 +81,7 @@ metrics::MetricsMetadata simulatedMetrics(const BankConfig& config, int battery)
         }
     }
     *largest += static_cast<std::uint32_t>(m.secsLifeSpan - given);
-    m.storeChecksum = static_cast<std::uint16_t>(m.secsLifeSpan ^ (m.secsLifeSpan >> 16));
+    m.storeChecksum = metrics::storeChecksum(m); // last: it covers every member before it
     return m;
 }
 

@@ -90,6 +90,9 @@ std::string ExchangeReport::line() const {
     if (delayMs) {
         out += " delay_ms=" + fixed(*delayMs, 2);
     }
+    if (answerMs) {
+        out += " answer_ms=" + fixed(*answerMs, 2);
+    }
     if (!errors.empty()) {
         out += " errors=\"" + joinErrors(errors) + "\"";
     }
@@ -202,7 +205,7 @@ void BmsMaster::sent(TimePoint when) {
 }
 
 std::optional<TimePoint> BmsMaster::nextDeadline() const {
-    TimePoint t = exchange_ ? exchange_->started + config_.answerTimeout : nextPoll_;
+    TimePoint t = exchange_ ? exchange_->lastOut + config_.answerTimeout : nextPoll_;
     if (const auto d = receiver_.deadline()) {
         t = std::min(t, *d);
     }
@@ -258,7 +261,8 @@ std::optional<ExchangeReport> BmsMaster::expire(TimePoint now) {
     if (receiver_.expire(now) == FrameReceiver::Result::Dropped) {
         dropped(receiver_.take());
     }
-    if (exchange_ && now >= exchange_->started + config_.answerTimeout) {
+    // Counted from the request's last byte, as a BMS that waits for its answer does.
+    if (exchange_ && now >= exchange_->lastOut + config_.answerTimeout) {
         return timeout();
     }
     return std::nullopt;
@@ -306,6 +310,8 @@ ExchangeReport BmsMaster::finish(const Message& answer) {
     if (exchange_->firstIn) {
         r.delayMs = millis(*exchange_->firstIn - exchange_->lastOut);
     }
+    r.answerMs = millis(answer.lastByte - exchange_->lastOut);
+    answerMs_.push_back(*r.answerMs);
     CheckRules rules;
     if (r.kind == ExchangeReport::Kind::Info) {
         rules.recordType = bus::rec::kInfo;
@@ -382,6 +388,17 @@ ExchangeReport BmsMaster::finish(const Message& answer) {
     exchange_.reset();
     account(r);
     return r;
+}
+
+std::string answerTimeTotals(const std::vector<double>& answerMs) {
+    if (answerMs.empty()) {
+        return {};
+    }
+    std::vector<double> sorted = answerMs;
+    std::sort(sorted.begin(), sorted.end());
+    const std::size_t n = sorted.size();
+    const double median = n % 2 == 1 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+    return " answer_ms_median=" + fixed(median, 2) + " answer_ms_max=" + fixed(sorted.back(), 2);
 }
 
 void BmsMaster::account(const ExchangeReport& r) {

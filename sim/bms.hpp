@@ -33,9 +33,10 @@ struct ExchangeReport {
     int number = 0;
     Kind kind = Kind::Info;
     Outcome outcome = Outcome::Ok;
-    int records = 0;  // records that came back
-    int expected = 0; // records expected (0: any)
-    std::optional<double> delayMs;
+    int records = 0;                // records that came back
+    int expected = 0;               // records expected (0: any)
+    std::optional<double> delayMs;  // first byte back, after the request's last byte
+    std::optional<double> answerMs; // the whole answer back, likewise
     std::vector<std::string> errors;
     // Info answers.
     std::optional<std::uint16_t> productId;
@@ -78,6 +79,8 @@ class BmsMaster {
     int okCount() const { return ok_; }
     int failedCount() const { return failed_; }
     int timeoutCount() const { return timeouts_; }
+    // How long the whole answers took, in ms, in the order they came.
+    const std::vector<double>& answerTimes() const { return answerMs_; }
 
     // The request frames a BMS sends (no prefix, no records).
     bus::Bytes infoRequest() const;
@@ -117,6 +120,10 @@ class BmsMaster {
     int ok_ = 0;
     int failed_ = 0;
     int timeouts_ = 0;
+    std::vector<double> answerMs_;
 };
+
+// " answer_ms_median=... answer_ms_max=..." over the answers that came back whole; empty without.
+std::string answerTimeTotals(const std::vector<double>& answerMs);
 
 } // namespace zanst::sim

@@ -14,7 +14,7 @@ void FrameReceiver::reset() {
 
 Message FrameReceiver::partial() const {
     Message m = msg_;
-    if (!framer_.hunting() && framer_.state().mCmdReceiving) {
+    if (!framer_.hunting() && framer_.state().mCmdReceiving && !framer_.passingOver()) {
         const auto bytes = framer_.assembled();
         m.frame.assign(bytes.begin(), bytes.end());
     }
@@ -46,10 +46,14 @@ FrameReceiver::Result FrameReceiver::drop(std::string reason) {
 }
 
 FrameReceiver::Result FrameReceiver::expire(TimePoint now) {
-    if (!framer_.hunting() && now - msg_.lastByte >= kByteTimeout) {
-        return drop("bytes stopped inside a message");
+    if (framer_.hunting() || now - msg_.lastByte < kByteTimeout) {
+        return Result::None;
     }
-    return Result::None;
+    if (framer_.passingOver()) {
+        reset(); // the oversized frame was reported when it was dropped; the line went quiet since
+        return Result::None;
+    }
+    return drop("bytes stopped inside a message");
 }
 
 void FrameReceiver::frameStarted() {
@@ -64,6 +68,11 @@ void FrameReceiver::frameComplete(std::span<const std::uint8_t> frame, bus::Fram
     }
 }
 
+void FrameReceiver::frameOversized(std::span<const std::uint8_t> head, std::size_t size) {
+    msg_.frame.assign(head.begin(), head.end());
+    oversized_ = size;
+}
+
 void FrameReceiver::recordComplete(std::span<const std::uint8_t> record) {
     msg_.records.emplace_back(record.begin(), record.end());
     if (framer_.hunting()) {
@@ -76,6 +85,7 @@ FrameReceiver::Result FrameReceiver::feed(std::uint8_t b, TimePoint now) {
     const bool started = framer_.hunting();
     now_ = now;
     pending_ = Result::None;
+    oversized_ = 0;
     framer_.feed(b);
     if (started) {
         if (!framer_.hunting()) {
@@ -88,10 +98,14 @@ FrameReceiver::Result FrameReceiver::feed(std::uint8_t b, TimePoint now) {
     if (pending_ == Result::Complete) {
         return finish();
     }
-    const bus::FramerState& s = framer_.state();
-    if (s.mCmdReceiving && s.cmdSize > static_cast<int>(kBufferSize)) {
-        return drop("frame announces " + std::to_string(s.cmdSize) + " bytes");
+    if (oversized_ != 0) {
+        // Dropped at once; the framer passes over the rest of it by its size.
+        done_ = Event{std::move(msg_), "frame announces " + std::to_string(oversized_) + " bytes", 0};
+        msg_ = Message{};
+        msg_.lastByte = now;
+        return Result::Dropped;
     }
+    const bus::FramerState& s = framer_.state();
     if (framer_.inRecords()) {
         if (s.byteCounter == 1 && bus::recordSize(b) == 0) {
             return drop("record type " + bus::ConvertHex(b, 2) + " unknown");

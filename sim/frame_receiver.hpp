@@ -3,7 +3,8 @@
 // simulator listens: the balancers hearing a master, a BMS hearing the answers. The framer every
 // receiver of the project shares does the cutting; the simulator adds its own rules on top: a
 // record of an unknown type, a frame announcing more than the buffer, more records than ids and
-// a pause inside a message each drop the message at once.
+// a pause inside a message each drop the message at once. The bytes of a frame announcing more
+// than the buffer are still passed over by its size (a pause ends that too), never hunted through.
 
 #include "bus/bytes.hpp"
 #include "bus/framer.hpp"
@@ -76,6 +77,7 @@ class FrameReceiver final : private bus::FrameObserver {
     void frameStarted() override;
     void frameComplete(std::span<const std::uint8_t> frame, bus::FrameKind kind) override;
     void recordComplete(std::span<const std::uint8_t> record) override;
+    void frameOversized(std::span<const std::uint8_t> head, std::size_t size) override;
 
     Result finish();
     Result drop(std::string reason);
@@ -85,6 +87,7 @@ class FrameReceiver final : private bus::FrameObserver {
     Message msg_;
     TimePoint now_{};
     Result pending_ = Result::None; // what the framer's report of this byte decided
+    std::size_t oversized_ = 0;     // the size an oversized frame announced with this byte
     Event done_;
 };
 

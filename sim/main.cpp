@@ -3,6 +3,7 @@
 #include "bus/hex.hpp"
 #include "bus/state.hpp"
 #include "capture/capture_file.hpp"
+#include "sim/adapter_line.hpp"
 #include "sim/options.hpp"
 #include "sim/pty_device.hpp"
 #include "sim/roles.hpp"
@@ -56,6 +57,7 @@ std::unique_ptr<Role> makeRole(const Options& o, TimePoint start) {
     FaultConfig faults{o.dropRate, o.corruptRate, o.seed};
     BmsConfig bms;
     bms.bankCurrentA = o.currentA;
+    bms.answerTimeout = std::chrono::milliseconds(o.bmsAnswerMs);
     switch (o.role) {
     case RoleKind::Bank: {
         auto role = std::make_unique<BankRole>(bank, faults, start, o.quiet);
@@ -131,118 +133,183 @@ timespec toTimespec(Duration d) {
     return timespec{static_cast<time_t>(ns / 1000000000LL), static_cast<long>(ns % 1000000000LL)};
 }
 
-int run(const Options& o) {
-    const TimePoint start = Clock::now();
-    const Printer say(start);
-    std::unique_ptr<PtyDevice> dev;
-    try {
-        dev = std::make_unique<PtyDevice>();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "zanst-sim: cannot open a pseudo-terminal: %s\n", e.what());
-        return 1;
+// One run of the simulator: the device and its link, the start lines, the loop that reads,
+// writes, paces and captures, and the end.
+class Simulator {
+  public:
+    explicit Simulator(const Options& o) : o_(o), start_(Clock::now()), say_(start_) {}
+
+    int run() {
+        if (const int status = openDevice(); status != 0) {
+            return status;
+        }
+        printStartLines();
+        role_ = makeRole(o_, start_);
+        who_ = role_->name();
+        pacer_ = OutputPacer(std::chrono::microseconds(o_.slowByteUs));
+        AdapterConfig adapter;
+        adapter.latency = std::chrono::milliseconds(o_.adapterLatencyMs);
+        if (o_.adapterToTool()) {
+            toTool_.emplace(adapter, start_);
+        }
+        if (o_.adapterFromTool()) {
+            fromTool_.emplace(adapter, start_);
+        }
+        const std::optional<Duration> silentAfter = o_.silentAfter();
+        silentAt_ = silentAfter ? std::optional<TimePoint>(start_ + *silentAfter) : std::nullopt;
+        sigprocmask(SIG_SETMASK, nullptr, &waitMask_);
+        sigdelset(&waitMask_, SIGINT);
+        sigdelset(&waitMask_, SIGTERM);
+        sigdelset(&waitMask_, SIGHUP);
+        say_("ready", std::string("playing ") + roleName(o_.role) + " on " + dev_->path());
+
+        while (stopSignal == 0) {
+            const TimePoint now = Clock::now();
+            checkSilence(now);
+            followPeer(now);
+            passFromTool(now);
+            runTimers(now);
+            const bool blocked = writeOutput(now);
+            flushCapture(false);
+            // Lines after the write: the answer does not wait for the terminal.
+            printLines();
+            if (waitForInput(blocked)) {
+                readInput();
+            }
+        }
+        return finish();
     }
-    say("device", dev->path());
-    SimCapture capture;
-    if (const std::string why = capture.open(o, start); !why.empty()) {
-        std::fprintf(stderr, "zanst-sim: --capture: %s\n", why.c_str());
-        return 2;
-    }
-    if (!o.capture.empty()) {
-        say("capture", o.capture);
-    }
-    if (!o.link.empty()) {
-        const std::string why = dev->makeLink(o.link);
-        if (!why.empty()) {
-            std::fprintf(stderr, "zanst-sim: --link: %s\n", why.c_str());
+
+  private:
+    // The pseudo-terminal, the capture file and the link; a status to exit with when one fails.
+    int openDevice() {
+        try {
+            dev_ = std::make_unique<PtyDevice>();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "zanst-sim: cannot open a pseudo-terminal: %s\n", e.what());
+            return 1;
+        }
+        say_("device", dev_->path());
+        if (const std::string why = capture_.open(o_, start_); !why.empty()) {
+            std::fprintf(stderr, "zanst-sim: --capture: %s\n", why.c_str());
             return 2;
         }
-        say("link", o.link + " -> " + dev->path());
-    }
-    if (o.role != RoleKind::Bms) {
-        say("bank", bankText(o));
-    }
-    if (o.role != RoleKind::Bank) {
-        char text[96];
-        BmsConfig bms;
-        std::snprintf(text, sizeof text, "product 0x%04X, serial %s, polling once a second", bms.productId,
-                      bms.serial.c_str());
-        say("bms", text);
-    }
-    if (o.dropRate > 0 || o.corruptRate > 0 || o.silentAfterS || o.slowByteUs > 0) {
-        char text[160];
-        std::snprintf(text, sizeof text, "drop-rate %g, corrupt-rate %g, silent-after %s, slow-byte-us %d",
-                      o.dropRate, o.corruptRate,
-                      o.silentAfterS ? (std::to_string(*o.silentAfterS) + " s").c_str() : "never",
-                      o.slowByteUs);
-        say("faults", text);
+        if (!o_.capture.empty()) {
+            say_("capture", o_.capture);
+        }
+        if (!o_.link.empty()) {
+            const std::string why = dev_->makeLink(o_.link);
+            if (!why.empty()) {
+                std::fprintf(stderr, "zanst-sim: --link: %s\n", why.c_str());
+                return 2;
+            }
+            say_("link", o_.link + " -> " + dev_->path());
+        }
+        return 0;
     }
 
-    if (!o.swallowCommands.empty() || !o.swallowBlocks.empty()) {
-        std::string text;
-        for (const std::uint8_t c : o.swallowCommands) {
-            text += ", frame " + zanst::bus::ConvertHex(c, 2);
+    // What is played: the bank, the BMS and the faults.
+    void printStartLines() const {
+        if (o_.role != RoleKind::Bms) {
+            say_("bank", bankText(o_));
         }
-        for (const int b : o.swallowBlocks) {
-            text += ", block " + std::to_string(b);
+        if (o_.role != RoleKind::Bank) {
+            char text[96];
+            BmsConfig bms;
+            std::snprintf(text, sizeof text, "product 0x%04X, serial %s, polling once a second",
+                          bms.productId, bms.serial.c_str());
+            std::string line = text;
+            if (std::chrono::milliseconds(o_.bmsAnswerMs) != bms.answerTimeout) {
+                line += ", waiting " + std::to_string(o_.bmsAnswerMs) + " ms for an answer";
+            }
+            say_("bms", line);
         }
-        say("faults", "lost once on the ring:" + text.substr(1));
+        if (o_.adapterLatencyMs > 0) {
+            const char* side = o_.adapterSide == AdapterSide::ToTool     ? "towards the tool"
+                               : o_.adapterSide == AdapterSide::FromTool ? "from the tool"
+                                                                         : "both ways";
+            const auto byteUs =
+                std::chrono::duration_cast<std::chrono::microseconds>(AdapterConfig::kLineByteTime);
+            say_("adapter", "latency timer " + std::to_string(o_.adapterLatencyMs) + " ms " + side +
+                                ", at most " + std::to_string(AdapterConfig::kFtdiPacketData) +
+                                " data bytes a USB packet, " + std::to_string(byteUs.count()) +
+                                " us a byte on its serial side");
+        }
+        if (o_.dropRate > 0 || o_.corruptRate > 0 || o_.silentAfterS || o_.slowByteUs > 0) {
+            char text[160];
+            std::snprintf(
+                text, sizeof text, "drop-rate %g, corrupt-rate %g, silent-after %s, slow-byte-us %d",
+                o_.dropRate, o_.corruptRate,
+                o_.silentAfterS ? (std::to_string(*o_.silentAfterS) + " s").c_str() : "never", o_.slowByteUs);
+            say_("faults", text);
+        }
+        if (!o_.swallowCommands.empty() || !o_.swallowBlocks.empty()) {
+            std::string text;
+            for (const std::uint8_t c : o_.swallowCommands) {
+                text += ", frame " + zanst::bus::ConvertHex(c, 2);
+            }
+            for (const int b : o_.swallowBlocks) {
+                text += ", block " + std::to_string(b);
+            }
+            say_("faults", "lost once on the ring:" + text.substr(1));
+        }
     }
 
-    std::unique_ptr<Role> role = makeRole(o, start);
-    const char* who = role->name();
-    OutputPacer pacer(std::chrono::microseconds(o.slowByteUs));
-    const std::optional<Duration> silentAfter = o.silentAfter();
-    const std::optional<TimePoint> silentAt =
-        silentAfter ? std::optional<TimePoint>(start + *silentAfter) : std::nullopt;
-    bool silent = false;
-    bool peer = false;
-    std::vector<std::uint8_t> buf(4096);
-    sigset_t waitMask;
-    sigprocmask(SIG_SETMASK, nullptr, &waitMask);
-    sigdelset(&waitMask, SIGINT);
-    sigdelset(&waitMask, SIGTERM);
-    sigdelset(&waitMask, SIGHUP);
-    say("ready", std::string("playing ") + roleName(o.role) + " on " + dev->path());
+    void checkSilence(TimePoint now) {
+        if (!silent_ && silentAt_ && now >= *silentAt_) {
+            silent_ = true;
+            pacer_.clear();
+            dropHeld();
+            say_(who_, "silent from now on (--silent-after)");
+        }
+    }
 
-    while (stopSignal == 0) {
-        TimePoint now = Clock::now();
-        if (!silent && silentAt && now >= *silentAt) {
-            silent = true;
-            pacer.clear();
-            say(who, "silent from now on (--silent-after)");
-        }
-        if (const bool present = dev->peerPresent(); present != peer) {
-            peer = present;
-            if (!peer) {
-                pacer.clear();
-                dev->flush();
+    // The far side opened or closed the device.
+    void followPeer(TimePoint now) {
+        if (const bool present = dev_->peerPresent(); present != peer_) {
+            peer_ = present;
+            if (!peer_) {
+                pacer_.clear();
+                dropHeld();
+                dev_->flush();
             }
-            role->peerChanged(peer, now);
-            say(who, peer ? "port opened by the far side" : "port closed by the far side");
+            role_->peerChanged(peer_, now);
+            say_(who_, peer_ ? "port opened by the far side" : "port closed by the far side");
         }
-        if (!silent) {
-            if (const auto d = role->nextDeadline(); d && now >= *d) {
-                role->tick(now);
+    }
+
+    void runTimers(TimePoint now) {
+        if (!silent_) {
+            if (const auto d = role_->nextDeadline(); d && now >= *d) {
+                role_->tick(now);
             }
         }
-        const zanst::bus::Bytes out = role->takeOutput();
-        if (peer && !silent && !out.empty()) {
-            if (const std::size_t lost = pacer.push(out, now); lost > 0) {
-                say(who, "the far side stopped reading: " + std::to_string(lost) + " bytes discarded");
+    }
+
+    // Queues the role's bytes and writes what the pacer (and the adapter) let out; true when the
+    // device took less than was due.
+    bool writeOutput(TimePoint now) {
+        const zanst::bus::Bytes out = role_->takeOutput();
+        if (peer_ && !silent_ && !out.empty()) {
+            if (const std::size_t lost = pacer_.push(out, now); lost > 0) {
+                say_(who_, "the far side stopped reading: " + std::to_string(lost) + " bytes discarded");
             }
+        }
+        if (toTool_) {
+            return writeThroughAdapter(now);
         }
         bool blocked = false;
-        if (peer && !pacer.empty()) {
-            const std::size_t due = pacer.due(now);
+        if (peer_ && !pacer_.empty()) {
+            const std::size_t due = pacer_.due(now);
             if (due > 0) {
-                const zanst::bus::Bytes chunk = pacer.front(due);
-                const ssize_t n = ::write(dev->fd(), chunk.data(), chunk.size());
+                const zanst::bus::Bytes chunk = pacer_.front(due);
+                const ssize_t n = ::write(dev_->fd(), chunk.data(), chunk.size());
                 if (n > 0) {
-                    capture.note(zanst::capture::RecordKind::Received, Clock::now(),
-                                 std::span(chunk.data(), static_cast<std::size_t>(n)));
-                    pacer.consumed(static_cast<std::size_t>(n));
-                    if (pacer.empty()) {
-                        role->drained(Clock::now());
+                    capture_.note(zanst::capture::RecordKind::Received, Clock::now(),
+                                  std::span(chunk.data(), static_cast<std::size_t>(n)));
+                    pacer_.consumed(static_cast<std::size_t>(n));
+                    if (pacer_.empty()) {
+                        role_->drained(Clock::now());
                     }
                 } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                     blocked = true;
@@ -252,71 +319,181 @@ int run(const Options& o) {
                 }
             }
         }
+        return blocked;
+    }
 
-        if (const std::string why = capture.flushIfDue(Clock::now(), false); !why.empty()) {
-            say("capture", "stopped: " + why);
+    // The line lets the bytes into the adapter at the pacer's rate; the adapter hands them to the
+    // tool a packet at a time. A burst has left the far end of the line when its last byte reached
+    // the adapter.
+    bool writeThroughAdapter(TimePoint now) {
+        if (peer_ && !pacer_.empty()) {
+            if (const std::size_t due = pacer_.due(now); due > 0) {
+                toTool_->push(pacer_.front(due), now);
+                pacer_.consumed(due);
+                if (pacer_.empty()) {
+                    role_->drained(toTool_->lastArrival());
+                }
+            }
         }
-
-        // Lines after the write: the answer does not wait for the terminal.
-        for (const auto& line : role->takeLines()) {
-            say(who, line);
+        if (peer_) {
+            const zanst::bus::Bytes packets = toTool_->take(now);
+            outbox_.insert(outbox_.end(), packets.begin(), packets.end());
+            // Bounded as the pacer's queue is, for a far side that holds the port but stops reading.
+            if (outbox_.size() > OutputPacer::kMaxQueued) {
+                const std::size_t excess = outbox_.size() - OutputPacer::kMaxQueued;
+                outbox_.erase(outbox_.begin(), outbox_.begin() + static_cast<std::ptrdiff_t>(excess));
+                say_(who_, "the far side stopped reading: " + std::to_string(excess) + " bytes discarded");
+            }
         }
+        if (!peer_ || outbox_.empty()) {
+            return false;
+        }
+        const ssize_t n = ::write(dev_->fd(), outbox_.data(), outbox_.size());
+        if (n > 0) {
+            capture_.note(zanst::capture::RecordKind::Received, Clock::now(),
+                          std::span(outbox_.data(), static_cast<std::size_t>(n)));
+            outbox_.erase(outbox_.begin(), outbox_.begin() + n);
+        }
+        return !outbox_.empty();
+    }
 
-        // Sleep until input, a timer, the next paced byte or the silence starts.
-        now = Clock::now();
+    // What the tool sent, once the adapter has let it through.
+    void passFromTool(TimePoint now) {
+        if (!fromTool_) {
+            return;
+        }
+        const zanst::bus::Bytes bytes = fromTool_->take(now);
+        if (!bytes.empty() && !silent_) {
+            role_->received(bytes, now);
+        }
+    }
+
+    void dropHeld() {
+        outbox_.clear();
+        if (toTool_) {
+            toTool_->clear();
+        }
+        if (fromTool_) {
+            fromTool_->clear();
+        }
+    }
+
+    void flushCapture(bool force) {
+        if (const std::string why = capture_.flushIfDue(Clock::now(), force); !why.empty()) {
+            say_("capture", "stopped: " + why);
+        }
+    }
+
+    void printLines() {
+        for (const auto& line : role_->takeLines()) {
+            say_(who_, line);
+        }
+    }
+
+    // Sleeps until input, a timer, the next paced byte or the silence starts; true when the
+    // device has bytes to read.
+    bool waitForInput(bool blocked) {
+        const TimePoint now = Clock::now();
         std::optional<TimePoint> wake;
         const auto earliest = [&](std::optional<TimePoint> t) {
             if (t && (!wake || *t < *wake)) {
                 wake = t;
             }
         };
-        if (!silent) {
-            earliest(role->nextDeadline());
-            earliest(silentAt);
+        if (!silent_) {
+            earliest(role_->nextDeadline());
+            earliest(silentAt_);
         }
-        if (peer && !pacer.empty() && !blocked) {
-            earliest(pacer.nextTime());
+        if (peer_ && !pacer_.empty() && !blocked) {
+            earliest(pacer_.nextTime());
         }
-        if (!peer) {
+        if (peer_ && toTool_ && !blocked) {
+            earliest(toTool_->nextRelease());
+        }
+        if (fromTool_) {
+            earliest(fromTool_->nextRelease());
+        }
+        if (!peer_) {
             earliest(now + kPeerPollInterval);
         }
-        pollfd p{dev->fd(), static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0};
+        pollfd p{dev_->fd(), static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0};
         timespec ts{};
         if (wake) {
             ts = toTimespec(*wake - now);
         }
-        const int ready = ::ppoll(&p, peer ? 1 : 0, wake ? &ts : nullptr, &waitMask);
+        const int ready = ::ppoll(&p, peer_ ? 1 : 0, wake ? &ts : nullptr, &waitMask_);
         if (ready < 0) {
-            continue; // a signal: the loop condition looks at it
+            return false; // a signal: the loop condition looks at it
         }
-        if (peer && (p.revents & POLLIN) != 0) {
-            const ssize_t n = ::read(dev->fd(), buf.data(), buf.size());
-            if (n > 0) {
-                capture.note(zanst::capture::RecordKind::Sent, Clock::now(),
-                             std::span<const std::uint8_t>(buf.data(), static_cast<std::size_t>(n)));
-            }
-            if (n > 0 && !silent) {
-                role->received(std::span<const std::uint8_t>(buf.data(), static_cast<std::size_t>(n)),
-                               Clock::now());
-            }
+        return peer_ && (p.revents & POLLIN) != 0;
+    }
+
+    void readInput() {
+        const ssize_t n = ::read(dev_->fd(), buf_.data(), buf_.size());
+        if (n > 0) {
+            capture_.note(zanst::capture::RecordKind::Sent, Clock::now(),
+                          std::span<const std::uint8_t>(buf_.data(), static_cast<std::size_t>(n)));
+        }
+        const std::span<const std::uint8_t> bytes(buf_.data(),
+                                                  static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        if (n > 0 && fromTool_) {
+            fromTool_->push(bytes, Clock::now());
+        } else if (n > 0 && !silent_) {
+            role_->received(bytes, Clock::now());
         }
     }
 
-    say(who, std::string("stopping on ") + (stopSignal == SIGINT    ? "SIGINT"
-                                            : stopSignal == SIGTERM ? "SIGTERM"
-                                                                    : "SIGHUP"));
-    for (const auto& line : role->takeLines()) {
-        say(who, line);
+    // The closing lines, the last of the capture, the link removed.
+    int finish() {
+        say_(who_, std::string("stopping on ") + (stopSignal == SIGINT    ? "SIGINT"
+                                                  : stopSignal == SIGTERM ? "SIGTERM"
+                                                                          : "SIGHUP"));
+        role_->stopping(Clock::now());
+        printLines();
+        for (const auto& line : role_->summary()) {
+            say_(who_, line);
+        }
+        if (toTool_ || fromTool_) {
+            say_("adapter", adapterSummary());
+        }
+        flushCapture(true);
+        dev_->removeLink();
+        return 0;
     }
-    for (const auto& line : role->summary()) {
-        say(who, line);
+
+    std::string adapterSummary() const {
+        std::string out = "summary";
+        const auto side = [&](const char* name, const std::optional<AdapterLine>& a) {
+            if (!a) {
+                return;
+            }
+            char text[160];
+            std::snprintf(text, sizeof text, " %s_packets=%ld %s_bytes=%ld %s_held_max_ms=%.2f", name,
+                          a->packets(), name, a->bytesPassed(), name, millis(a->longestHold()));
+            out += text;
+        };
+        side("to_tool", toTool_);
+        side("from_tool", fromTool_);
+        return out;
     }
-    if (const std::string why = capture.flushIfDue(Clock::now(), true); !why.empty()) {
-        say("capture", "stopped: " + why);
-    }
-    dev->removeLink();
-    return 0;
-}
+
+    const Options& o_;
+    const TimePoint start_;
+    const Printer say_;
+    std::unique_ptr<PtyDevice> dev_;
+    SimCapture capture_;
+    std::unique_ptr<Role> role_;
+    const char* who_ = "";
+    OutputPacer pacer_;
+    std::optional<AdapterLine> toTool_;   // --adapter-latency: what the tool receives
+    std::optional<AdapterLine> fromTool_; // and, with --adapter-side, what it sends
+    zanst::bus::Bytes outbox_;            // let through by the adapter, not yet taken by the device
+    std::optional<TimePoint> silentAt_;
+    bool silent_ = false;
+    bool peer_ = false;
+    std::vector<std::uint8_t> buf_ = std::vector<std::uint8_t>(4096);
+    sigset_t waitMask_{};
+};
 
 } // namespace
 
@@ -354,5 +531,5 @@ int main(int argc, char** argv) {
     if (parsed.options.slowByteUs > 0) {
         ::prctl(PR_SET_TIMERSLACK, 1UL); // wake-ups to the microsecond for the paced bytes
     }
-    return run(parsed.options);
+    return Simulator(parsed.options).run();
 }

@@ -93,6 +93,9 @@ constexpr KnownOption kKnownOptions[] = {
     {"--swallow-command", true, kBank},
     {"--swallow-block", true, kBank},
     {"--metrics-silent", true, kBank},
+    {"--adapter-latency", true, kAnyRole},
+    {"--adapter-side", true, kAnyRole},
+    {"--bms-answer-ms", true, kBms | kRing},
 };
 
 const KnownOption* findOption(std::string_view name) {
@@ -140,6 +143,18 @@ const char* roleName(RoleKind role) {
         return "bms";
     case RoleKind::Ring:
         return "ring";
+    }
+    return "?";
+}
+
+const char* adapterSideName(AdapterSide side) {
+    switch (side) {
+    case AdapterSide::ToTool:
+        return "to-tool";
+    case AdapterSide::FromTool:
+        return "from-tool";
+    case AdapterSide::Both:
+        return "both";
     }
     return "?";
 }
@@ -280,6 +295,26 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
                 return bad("needs a battery number from 1 to 10");
             }
             o.metricsSilent = static_cast<int>(n);
+        } else if (name == "--adapter-latency") {
+            if (!toLong(value, n) || n < 1 || n > 255) {
+                return bad("needs milliseconds from 1 to 255, as an adapter's latency timer takes");
+            }
+            o.adapterLatencyMs = static_cast<int>(n);
+        } else if (name == "--adapter-side") {
+            if (value == "to-tool") {
+                o.adapterSide = AdapterSide::ToTool;
+            } else if (value == "from-tool") {
+                o.adapterSide = AdapterSide::FromTool;
+            } else if (value == "both") {
+                o.adapterSide = AdapterSide::Both;
+            } else {
+                return bad("choose to-tool, from-tool or both");
+            }
+        } else if (name == "--bms-answer-ms") {
+            if (!toLong(value, n) || n < 1 || n > 900) {
+                return bad("needs milliseconds from 1 to 900");
+            }
+            o.bmsAnswerMs = static_cast<int>(n);
         } else if (name == "--seed") {
             if (!toLong(value, n) || n < 0 || n > 0xFFFFFFFFL) {
                 return bad("needs a whole number from 0 to 4294967295");
@@ -291,6 +326,10 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
     for (const KnownOption* option : given) {
         if ((option->roles & maskOf(o.role)) == 0) {
             r.error = std::string(option->name) + " does not apply to the " + roleName(o.role) + " role";
+            return r;
+        }
+        if (option->name == "--adapter-side" && o.adapterLatencyMs == 0) {
+            r.error = "--adapter-side needs --adapter-latency";
             return r;
         }
     }
@@ -364,6 +403,20 @@ Fault options (all roles unless said; they act on what the simulator sends):
   --swallow-block N bank: lose the first firmware block number N (0 to 255) on
                     the ring: it does not come back and the update fails
 
+Adapter options (all roles; a USB-serial adapter between simulator and tool):
+  --adapter-latency MS  hold bytes as an FTDI adapter's latency timer does: until
+                    a 62-byte USB packet is full or MS milliseconds (1 to 255)
+                    since the adapter's last packet have passed; its serial side
+                    runs at the line's 40 us a byte. 16 is the Linux default, 1
+                    the setting the tool asks for
+  --adapter-side SIDE  where the adapter holds bytes: to-tool (default; what the
+                    tool receives), from-tool (what the tool sends) or both
+
+BMS options (bms and ring):
+  --bms-answer-ms MS  how long the BMS waits for a whole answer after its request
+                    (1 to 900, default 900); a real BMS may allow little more than
+                    the answer takes on the line
+
 Other options (all roles unless said):
   --link PATH       make PATH a symbolic link to the device (replaces an old
                     link, refuses to replace anything else); removed on exit
@@ -383,7 +436,8 @@ Other options (all roles unless said):
 Output: one line per event on standard output, "[seconds] role text". The first
 lines name the device ("device /dev/pts/N"), the link and the bank, then "ready".
 The bms and ring roles print one line per exchange, "info #N ok ..." or
-"measurement #N ok|FAIL|TIMEOUT ...", and a summary line when they stop.
+"measurement #N ok|FAIL|TIMEOUT ...", and a summary line when they stop; with
+--adapter-latency the adapter adds one (packets, bytes, longest hold).
 Exit status: 0 after SIGINT/SIGTERM, 2 for a wrong command line, 1 when the
 pseudo-terminal cannot be opened.
 )";

@@ -15,6 +15,10 @@ namespace zanst::sim {
 
 enum class RoleKind { Bank, Bms, Ring };
 
+// Which way a simulated USB adapter holds bytes: towards the tool (what the tool receives), from
+// it (what the tool sends), or both.
+enum class AdapterSide { ToTool, FromTool, Both };
+
 struct Options {
     RoleKind role = RoleKind::Bank;
     Preset preset = kDefaultPreset;
@@ -35,6 +39,12 @@ struct Options {
     bool help = false;
     std::vector<std::uint8_t> swallowCommands; // --swallow-command, each once
     std::vector<int> swallowBlocks;            // --swallow-block, each once
+    int adapterLatencyMs = 0;                  // --adapter-latency: 0 for no adapter
+    AdapterSide adapterSide = AdapterSide::ToTool;
+    int bmsAnswerMs = 900; // --bms-answer-ms: how long the BMS waits for a whole answer
+
+    bool adapterToTool() const { return adapterLatencyMs > 0 && adapterSide != AdapterSide::FromTool; }
+    bool adapterFromTool() const { return adapterLatencyMs > 0 && adapterSide != AdapterSide::ToTool; }
 
     // When the simulator falls silent; nothing for never (also for values too large to reach).
     std::optional<Duration> silentAfter() const;
@@ -51,5 +61,6 @@ ParseResult parseOptions(std::span<const std::string_view> args);
 std::string helpText();
 
 const char* roleName(RoleKind role);
+const char* adapterSideName(AdapterSide side);
 
 } // namespace zanst::sim

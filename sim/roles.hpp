@@ -33,6 +33,8 @@ class Role {
     virtual void peerChanged(bool connected, TimePoint now);
     // Everything emitted so far has gone out on the line.
     virtual void drained(TimePoint now);
+    // The simulator is about to stop: lines still held back are due now.
+    virtual void stopping(TimePoint now);
     // Closing lines: totals of the run.
     virtual std::vector<std::string> summary() const = 0;
 
@@ -109,13 +111,19 @@ class RingRole : public Role {
     void tick(TimePoint now) override;
     std::optional<TimePoint> nextDeadline() const override;
     void peerChanged(bool connected, TimePoint now) override;
+    void stopping(TimePoint now) override;
     std::vector<std::string> summary() const override;
 
     const Bank& bank() const { return bank_; }
     const BmsMaster& bms() const { return bms_; }
 
+    // The tool's echo of a request is judged until this long after it, even when the BMS gave up
+    // sooner: bytes a slow adapter delivers late are late, not lost.
+    static constexpr Duration kEchoWindow = 900ms;
+
   private:
-    void report(const ExchangeReport& r);
+    void report(const ExchangeReport& r, TimePoint now);
+    void closePending();
     std::string echoText();
 
     Bank bank_;
@@ -124,6 +132,8 @@ class RingRole : public Role {
     bus::Bytes written_; // what went towards the tool in the open exchange
     bus::Bytes echoed_;  // what the tool repeated in the open exchange
     bool segmentOpen_ = false;
+    TimePoint echoDeadline_{};
+    std::optional<std::string> pendingLine_; // a time-out waiting for the rest of the echo
     long sentTotal_ = 0;
     long backTotal_ = 0;
     long differTotal_ = 0;

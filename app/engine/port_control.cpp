@@ -17,8 +17,8 @@ PortControl::PortControl(QObject* parent) : QObject(parent), settleTimer_(this) 
     });
     connect(&replay_, &ByteSource::readyRead, this, &PortControl::readyRead);
     connect(&replay_, &ReplaySource::modeRecord, this, [this](int value) {
-        const auto mode = value >= 0 && value <= 0xFF ? bus::modeFromByte(static_cast<std::uint8_t>(value))
-                                                      : std::nullopt;
+        const auto mode =
+            value >= 0 && value <= 0xFF ? bus::modeFromByte(static_cast<std::uint8_t>(value)) : std::nullopt;
         if (mode) {
             emit replayModeRequested(*mode);
         } else {

@@ -15,7 +15,8 @@ void connectEmulator(BusEngine& engine, const ModePages& pages) {
                          post(emulator, [settings](EmulatorFeature& e) { e.setBankSettings(settings); });
                      });
     QObject::connect(tab, &BmsTesterTab::presetApplied, tab, [emulator](int listIndex, bool announce) {
-        post(emulator, [listIndex, announce](EmulatorFeature& e) { e.applyBatteryPreset(listIndex, announce); });
+        post(emulator,
+             [listIndex, announce](EmulatorFeature& e) { e.applyBatteryPreset(listIndex, announce); });
     });
 }
 

@@ -32,7 +32,8 @@ void connectServiceTools(BusEngine& engine, const ModePages& pages) {
     });
     QObject::connect(calibration, &CalibrationTab::parametersRequested, calibration,
                      [service](const service::BatteryParameters& parameters) {
-                         post(service, [parameters](ServiceFeature& s) { s.setBatteryParameters(parameters); });
+                         post(service,
+                              [parameters](ServiceFeature& s) { s.setBatteryParameters(parameters); });
                      });
     const auto runAction = [service](service::ServiceAction action) {
         post(service, [action](ServiceFeature& s) { s.runAction(action); });
@@ -40,15 +41,17 @@ void connectServiceTools(BusEngine& engine, const ModePages& pages) {
     QObject::connect(calibration, &CalibrationTab::actionRequested, calibration, runAction);
     QObject::connect(actions, &ActionsTab::actionRequested, actions, runAction);
 
-    QObject::connect(gain, &GainGroup::adjustRequested, gain, [service](int row, service::GainOperation operation) {
-        post(service, [=](ServiceFeature& s) { s.adjustCurrent(row, operation); });
-    });
+    QObject::connect(gain, &GainGroup::adjustRequested, gain,
+                     [service](int row, service::GainOperation operation) {
+                         post(service, [=](ServiceFeature& s) { s.adjustCurrent(row, operation); });
+                     });
 
     // Updater: files are read on the window's thread, the update runs on the engine's, its log
     // comes back.
-    QObject::connect(updater, &UpdaterGroup::firmwareRead, updater, [service](const service::HexReadResult& r) {
-        post(service, [r](ServiceFeature& s) { s.fileRead(r); });
-    });
+    QObject::connect(updater, &UpdaterGroup::firmwareRead, updater,
+                     [service](const service::HexReadResult& r) {
+                         post(service, [r](ServiceFeature& s) { s.fileRead(r); });
+                     });
     QObject::connect(updater, &UpdaterGroup::forceUpdateChanged, updater, [service](bool force) {
         post(service, [force](ServiceFeature& s) { s.setForceUpdate(force); });
     });

@@ -44,21 +44,24 @@ TrafficWindow* connectTraffic(BusEngine& engine, WindowFrame& frame) {
                      [ports] { post(ports, [](PortControl& p) { p.stopReplay(); }); });
 
     WindowFrame* window = &frame;
-    QObject::connect(ports, &PortControl::replayStarted, view, [window, view](const QString& name, const QString& error) {
-        window->clearPortChoice();
-        window->showConnection(QStringLiteral("Replay of ") + name);
-        view->showReplayStarted(name, error);
-    });
-    QObject::connect(ports, &PortControl::replayFinished, view, [window, view](const QString& name, int records) {
-        window->showConnection(QStringLiteral("Replay of ") + name +
-                               (records < 0 ? QStringLiteral(" stopped") : QStringLiteral(" finished")));
-        view->showReplayFinished(name, records);
-    });
-    QObject::connect(ports, &PortControl::replayFailed, view, [window, view](const QString& path, const QString& error) {
-        window->showConnection(QStringLiteral("Cannot replay ") + path);
-        view->showReplayFailed(path, error);
-        view->show();
-    });
+    QObject::connect(ports, &PortControl::replayStarted, view,
+                     [window, view](const QString& name, const QString& error) {
+                         window->clearPortChoice();
+                         window->showConnection(QStringLiteral("Replay of ") + name);
+                         view->showReplayStarted(name, error);
+                     });
+    QObject::connect(
+        ports, &PortControl::replayFinished, view, [window, view](const QString& name, int records) {
+            window->showConnection(QStringLiteral("Replay of ") + name +
+                                   (records < 0 ? QStringLiteral(" stopped") : QStringLiteral(" finished")));
+            view->showReplayFinished(name, records);
+        });
+    QObject::connect(ports, &PortControl::replayFailed, view,
+                     [window, view](const QString& path, const QString& error) {
+                         window->showConnection(QStringLiteral("Cannot replay ") + path);
+                         view->showReplayFailed(path, error);
+                         view->show();
+                     });
     QObject::connect(ports, &PortControl::replayModeRequested, view, [window, ports](bus::Mode mode) {
         // Selecting the page lets the replay go on; where it cannot (or needs not) change, the
         // replay goes on in the mode shown.

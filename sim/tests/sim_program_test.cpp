@@ -272,5 +272,86 @@ TEST(Program, SlowBytesArePacedLikeARealLine) {
     EXPECT_GE(took, milliseconds(25)) << "149 bytes at 200 us each take about 30 ms";
 }
 
+// A ring behind a slow adapter: the info answer (150 bytes) reaches the tool in two full packets,
+// its tail only when the latency timer expires (the summary tells, in the adapter's own time). The
+// BMS, waiting 1 ms, gives up long before the tool's echo is through; the echo is judged whole all
+// the same, however late this test repeats it.
+TEST(Program, AnAdapterHoldsTheTailOfEachBurstForItsLatency) {
+    TempDir dir;
+    const std::string link = dir / "ring";
+    SimProcess sim({"ring", "--link", link, "--adapter-latency", "16", "--bms-answer-ms", "1"});
+    ASSERT_NE(sim.waitForLine(" adapter latency timer 16 ms towards the tool, at most 62 data bytes")
+                  .find("40 us a byte on its serial side"),
+              std::string::npos);
+    ASSERT_FALSE(sim.waitForLine(" ready ").empty());
+    Port port(link);
+
+    const Bytes info = port.read(150, milliseconds(2500));
+    ASSERT_EQ(info.size(), 150U);
+    port.write(Bytes(info.begin(), info.begin() + 124));
+    ::usleep(20000);
+    port.write(Bytes(info.begin() + 124, info.end()));
+    const std::string line = sim.waitForLine("info #1 ");
+    EXPECT_NE(line.find("info #1 TIMEOUT "), std::string::npos) << line;
+    EXPECT_NE(line.find("echo=150/150 echo_ok"), std::string::npos) << line;
+
+    EXPECT_EQ(sim.stop(SIGTERM), 0);
+    // Two full packets and the tail, which waits out the timer; a fourth when the timer expired
+    // while the first was filling. (When that early packet makes the rest fit whole packets
+    // exactly, nothing waits the full latency: the summary's longest hold is only bounded.)
+    const auto adapter = sim.linesWith("adapter summary ");
+    ASSERT_EQ(adapter.size(), 1U) << sim.transcript();
+    const bool threeOrFour = adapter[0].find(" to_tool_packets=3 ") != std::string::npos ||
+                             adapter[0].find(" to_tool_packets=4 ") != std::string::npos;
+    EXPECT_TRUE(threeOrFour) << adapter[0];
+    EXPECT_NE(adapter[0].find(" to_tool_bytes=150 "), std::string::npos) << adapter[0];
+    const auto held = adapter[0].find(" to_tool_held_max_ms=");
+    ASSERT_NE(held, std::string::npos) << adapter[0];
+    const double heldMs = std::atof(adapter[0].c_str() + held + 21);
+    EXPECT_GT(heldMs, 0.0) << adapter[0];
+    EXPECT_LE(heldMs, 16.0) << adapter[0];
+    const auto ring = sim.linesWith("ring summary ");
+    ASSERT_EQ(ring.size(), 1U) << sim.transcript();
+    EXPECT_NE(ring[0].find(" timeouts=1 "), std::string::npos) << ring[0];
+}
+
+// The adapter on the other side: what the tool sends waits in it before the BMS hears it, so the
+// answer the BMS gets is late by the adapter's hold, however fast the tool answered.
+TEST(Program, AnAdapterFromTheToolDelaysTheAnswersTheBmsHears) {
+    TempDir dir;
+    const std::string link = dir / "bms";
+    SimProcess sim({"bms", "--link", link, "--adapter-latency", "16", "--adapter-side", "from-tool"});
+    ASSERT_FALSE(sim.waitForLine(" adapter latency timer 16 ms from the tool").empty());
+    ASSERT_FALSE(sim.waitForLine(" ready ").empty());
+    Port port(link);
+
+    const Bytes request = port.read(32, milliseconds(2500));
+    ASSERT_EQ(request.size(), 32U) << "towards the tool nothing is held";
+    Bytes echo(request.begin() + 10, request.end());
+    echo[20] = 0x01;
+    test::sealLast(echo);
+    Bytes answer = withWakeup(echo);
+    for (int i = 1; i <= 4; ++i) {
+        test::InfoFields f;
+        f.id = static_cast<std::uint16_t>(i);
+        f.following = i < 4 ? 1 : 0;
+        const Bytes r = test::infoRecord(f);
+        answer.insert(answer.end(), r.begin(), r.end());
+    }
+    port.write(answer);
+    const std::string line = sim.waitForLine("info #1 ");
+    EXPECT_NE(line.find("info #1 ok balancers=4"), std::string::npos) << line;
+    // 160 bytes leave the adapter's serial side 40 us apart, so the answer takes 6.36 ms at least;
+    // the tail usually waits 16 ms more, unless the packets happened to come out full.
+    const auto at = line.find(" answer_ms=");
+    ASSERT_NE(at, std::string::npos) << line;
+    EXPECT_GE(std::atof(line.c_str() + at + 11), 6.36) << line;
+    EXPECT_EQ(sim.stop(SIGTERM), 0);
+    const auto adapter = sim.linesWith("adapter summary ");
+    ASSERT_EQ(adapter.size(), 1U) << sim.transcript();
+    EXPECT_NE(adapter[0].find(" from_tool_bytes=160 "), std::string::npos) << adapter[0];
+    EXPECT_EQ(adapter[0].find("to_tool_"), std::string::npos) << adapter[0];
+}
+
 } // namespace
 } // namespace zanst::sim

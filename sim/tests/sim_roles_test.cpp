@@ -215,7 +215,14 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLine{{"--metrics-silent", "0"}, "from 1 to 10"},
         CommandLine{{"ring", "--capture", "/tmp/ring.zcap"}, nullptr},
         CommandLine{{"--capture", "--quiet"}, "needs a value"},
-        CommandLine{{"--capture="}, "needs a file name"}),
+        CommandLine{{"--capture="}, "needs a file name"},
+        CommandLine{{"ring", "--adapter-latency", "16", "--adapter-side", "both"}, nullptr},
+        CommandLine{{"--adapter-side", "to-tool"}, "--adapter-side needs --adapter-latency"},
+        CommandLine{{"--adapter-latency", "0"}, "from 1 to 255"},
+        CommandLine{{"--adapter-latency", "256"}, "from 1 to 255"},
+        CommandLine{{"--adapter-latency", "16", "--adapter-side", "up"}, "choose to-tool, from-tool or both"},
+        CommandLine{{"bank", "--bms-answer-ms", "12"}, "does not apply to the bank role"},
+        CommandLine{{"bms", "--bms-answer-ms", "901"}, "from 1 to 900"}),
     [](const testing::TestParamInfo<CommandLine>& p) { return "case" + std::to_string(p.index); });
 
 TEST(CommandLines, HelpWinsAnywhereAndHugeSilenceMeansNever) {

@@ -6,6 +6,7 @@
 #include "bus/records.hpp"
 #include "bus/tables.hpp"
 #include "metrics/answer.hpp"
+#include "unit/metrics_sample.hpp"
 
 #include <gtest/gtest.h>
 
@@ -484,6 +485,23 @@ TEST(BankMetrics, BatteryNAnswersInstanceNBehindTheRequest) {
         const metrics::DecodedAnswer decoded = metrics::decodeMetricsAnswer(behind);
         ASSERT_TRUE(decoded.record) << metrics::answerErrorText(decoded.error);
         EXPECT_EQ(*decoded.record, simulatedMetrics(config, row.instance));
+    }
+}
+
+TEST(BankMetrics, EveryBatteryAnswersWithTheLayoutAndAChecksumTheToolAccepts) {
+    for (const std::uint32_t seed : {1u, 7u, 4242u}) {
+        BankConfig config;
+        config.seed = seed;
+        config.batteries = kMaxBatteries;
+        for (int battery = 1; battery <= kMaxBatteries; ++battery) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", battery " + std::to_string(battery));
+            const metrics::MetricsMetadata m = simulatedMetrics(config, battery);
+            EXPECT_EQ(m.layoutVersion, metrics::kLayoutVersion);
+            EXPECT_EQ(m.storeChecksum, test::referenceStoreChecksum(m));
+            const metrics::DecodedAnswer decoded =
+                metrics::decodeMetricsAnswer(metrics::buildMetricsAnswer(m));
+            EXPECT_EQ(decoded.error, metrics::AnswerError::None) << metrics::answerErrorText(decoded.error);
+        }
     }
 }
 

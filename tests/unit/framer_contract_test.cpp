@@ -29,9 +29,10 @@ using test::dataBlock;
 using test::frame;
 
 // Writes what a framer reports as a line: F<size> a frame, R<size> a record, AF<n> and AR<n> a
-// frame or a record run abandoned at n bytes, D the simulator dropping a message on its own
-// rules; then "." when the receiver hunts for a start byte at the end, else "open" and the
-// frame size it expects, or "openR" inside the records.
+// frame or a record run abandoned at n bytes, S<size> a frame too large for the buffer, passed
+// over by its size, D the simulator dropping a message on its own rules; then "." when the
+// receiver hunts for a start byte at the end, "skip" and the bytes of an oversized frame still to
+// pass, else "open" and the frame size it expects, or "openR" inside the records.
 class Log final : public bus::FrameObserver {
   public:
     std::string line;
@@ -40,12 +41,15 @@ class Log final : public bus::FrameObserver {
     void recordComplete(std::span<const std::uint8_t> r) override { add("R", r.size()); }
     void frameAbandoned(std::span<const std::uint8_t> b) override { add("AF", b.size()); }
     void recordAbandoned(std::span<const std::uint8_t> b) override { add("AR", b.size()); }
+    void frameOversized(std::span<const std::uint8_t>, std::size_t size) override { add("S", size); }
     void add(const char* what, std::size_t n = 0) {
         line += std::string(line.empty() ? "" : " ") + what + (n > 0 ? std::to_string(n) : "");
     }
     void end(const bus::Framer& framer) {
         if (framer.hunting()) {
             add(".");
+        } else if (framer.state().skipRemaining > 0) {
+            add("skip", static_cast<std::size_t>(framer.state().skipRemaining));
         } else if (framer.inRecords()) {
             add("openR");
         } else {
@@ -147,10 +151,37 @@ Bytes metricsAnswer() {
 }
 
 // The answer changed at `at` and sealed again.
-Bytes metricsAnswerWith(std::size_t at, std::uint8_t value) {
-    Bytes f = metricsAnswer();
+Bytes metricsAnswerWith(std::size_t at, std::uint8_t value, Bytes f = metricsAnswer()) {
     f[at] = value;
     bus::seal(f, f[f.size() - 2]);
+    return f;
+}
+
+// An answer whose payload holds what a receiver hunting inside it would take for info requests
+// (AA 01 ...), one in its first 100 bytes and one behind them.
+Bytes metricsAnswerWithFalseStarts() {
+    metrics::MetricsMetadata m;
+    m.layoutVersion = metrics::kLayoutVersion;
+    m.instanceNumber = 2;
+    m.secsLifeSpan = 0x000D01AA;        // frame bytes 8..11: AA 01 0D 00
+    m.timeMatrix[1][0][0] = 0x001601AA; // frame bytes 122..125: AA 01 16 00
+    m.storeChecksum = metrics::storeChecksum(m);
+    return metrics::buildMetricsAnswer(m);
+}
+
+// The same answer with its length field damaged to `length`.
+Bytes metricsAnswerWithLength(std::uint16_t length) {
+    Bytes f = metricsAnswerWithFalseStarts();
+    f[4] = static_cast<std::uint8_t>(length >> 8);
+    return metricsAnswerWith(5, static_cast<std::uint8_t>(length & 0xFF), f);
+}
+
+// A firmware block whose data holds an info request's start.
+Bytes dataBlockWithFalseStart() {
+    Bytes f = dataBlock(2058, 2064, 0x00);
+    f[500] = bus::kStartByte;
+    f[501] = bus::cmd::kInfo;
+    f[503] = 0x02;
     return f;
 }
 
@@ -167,14 +198,17 @@ std::vector<Row> rows() {
         agreed("18 bytes are assumed until the length byte arrives", first(testMode, 3), "open18"),
         agreed("the length byte gives the size: byte 3 + 6", first(testMode, 4), "open22"),
         agreed("a frame without payload is 6 bytes", frame(0x14, {}, 0), "F6 ."),
-        {"the longest frame, 260 bytes, is past the sniffer's buffer",
+        {"the longest frame, 260 bytes, is past the sniffer's buffer and passed over by its size",
          frame(0x02, Bytes(254, 0), 0),
-         {"F260 .", "AF100 .", "F260 .", "F260 ."}},
+         {"F260 .", "S260 .", "F260 .", "F260 ."}},
         agreed("0x23 takes its length at byte 12, not before", dataBlock(2058, 12), "open18"),
         {"0x23: big-endian length + 6, known at byte 12",
          dataBlock(2058, 13),
-         {"open2064", "open2064", "open2064", "open2064"}},
-        {"a 2064-byte firmware block", dataBlock(2058, 2064), {"F2064 .", "AF100 .", "F2064 .", "F2064 ."}},
+         {"open2064", "S2064 skip2051", "open2064", "open2064"}},
+        {"a 2064-byte firmware block", dataBlock(2058, 2064), {"F2064 .", "S2064 .", "F2064 .", "F2064 ."}},
+        {"a firmware block's data is no frame, not even past the sniffer's buffer",
+         concat({dataBlockWithFalseStart(), testMode}),
+         {"F2064 F22 .", "S2064 F22 .", "F2064 F22 .", "F2064 F22 ."}},
         agreed("0x23 announcing fewer bytes than arrived ends at once", dataBlock(0, 13), "F6 ."),
         {"0x31 is 22 bytes on the master side, byte 3 + 6 elsewhere",
          frame(0x31, Bytes(40, 0x00), 0),
@@ -199,21 +233,42 @@ std::vector<Row> rows() {
         {"an info record ends a burst, except at the responder, where it runs on to the limit",
          concat({frame(0x01, Bytes(16, 0), 1), Bytes{0x01}, Bytes(2999, 0x00), testMode}),
          {"F22 R32 F22 .", "F22 R32 F22 .", "F22 AR3000 F22 .", "F22 R32 F22 ."}},
-        {"a frame past the buffer: the byte at 3000 is swallowed, the sniffer drops at 100, the "
-         "simulator as soon as the size is known",
+        {"a frame larger than the buffer is passed over by its size, never hunted through; the "
+         "simulator drops it as soon as the size is known",
          concat({dataBlock(0xFFFF, 3000), testMode}),
-         {"AF3000 .", "AF100 F22 .", "AF3000 .", "D F22 ."}},
+         {"S65541 skip62519", "S65541 skip62519", "S65541 skip62519", "S65541 D skip62519"}},
+        {"after its last byte the receivers hunt again",
+         concat({dataBlock(0xFFFF, 65541, 0xAA), testMode}),
+         {"S65541 F22 .", "S65541 F22 .", "S65541 F22 .", "S65541 D F22 ."}},
         agreed("a metrics request (0x50) is byte 3 + 6", metricsRequest, "F19 ."),
         agreed("0x50 with 0xFF in byte 3 takes its length at byte 5, not before", first(answer, 5), "open18"),
-        agreed("a metrics answer: big-endian length + 6, known at byte 5", first(answer, 6), "open448"),
-        {"a metrics answer behind its request; 448 bytes are past the sniffer's buffer",
+        {"a metrics answer: 448 bytes, known at byte 5",
+         first(answer, 6),
+         {"open448", "S448 skip442", "open448", "open448"}},
+        {"a metrics answer behind its request; the sniffer passes over its 448 bytes",
          concat({metricsRequest, answer}),
-         {"F19 F448 .", "F19 AF100 .", "F19 F448 .", "F19 F448 ."}},
+         {"F19 F448 .", "F19 S448 .", "F19 F448 .", "F19 F448 ."}},
         {"nothing follows a metrics answer, whatever its following byte says",
          concat({metricsAnswerWith(446, bus::rec::kMeasurement), testMode}),
-         {"F448 F22 .", "AF100 F22 .", "F448 F22 .", "F448 F22 ."}},
-        agreed("a metrics answer announcing no payload ends at byte 5",
-               concat({Bytes{0xAA, 0x50, 0x01, 0xFF, 0x00, 0x00}, testMode}), "F6 F22 ."),
+         {"F448 F22 .", "S448 F22 .", "F448 F22 .", "F448 F22 ."}},
+        {"a metrics answer's payload is never hunted through",
+         concat({metricsRequest, metricsAnswerWithFalseStarts(), testMode}),
+         {"F19 F448 F22 .", "F19 S448 F22 .", "F19 F448 F22 .", "F19 F448 F22 ."}},
+        {"a metrics answer whose length field says 0 does not end at byte 5",
+         concat({Bytes{0xAA, 0x50, 0x01, 0xFF, 0x00, 0x00}, testMode}),
+         {"open448", "S448 skip420", "open448", "open448"}},
+        {"a metrics answer with its length field damaged to 0 is still 448 bytes",
+         concat({metricsAnswerWithLength(0), testMode}),
+         {"F448 F22 .", "S448 F22 .", "F448 F22 .", "F448 F22 ."}},
+        {"a metrics answer with its length field damaged to 441 is still 448 bytes",
+         concat({metricsAnswerWithLength(441), testMode}),
+         {"F448 F22 .", "S448 F22 .", "F448 F22 .", "F448 F22 ."}},
+        {"a metrics answer with its length field damaged to 443 is still 448 bytes",
+         concat({metricsAnswerWithLength(443), testMode}),
+         {"F448 F22 .", "S448 F22 .", "F448 F22 .", "F448 F22 ."}},
+        {"a metrics answer with its length field damaged to 0xFFFF is still 448 bytes",
+         concat({metricsAnswerWithLength(0xFFFF), testMode}),
+         {"F448 F22 .", "S448 F22 .", "F448 F22 .", "F448 F22 ."}},
     };
 }
 
@@ -225,6 +280,61 @@ TEST(FramerContract, EveryReceiverCutsTheSameStreams) {
             EXPECT_EQ(run(rx, row.stream), row.lines[rx]) << kNames[rx] << ": " << row.name;
         }
     }
+}
+
+TEST(FramerContract, BytesInsideAFrameNeverEmptyTheTable) {
+    // A false info request inside a payload would set numCells to 0; the responder would answer it.
+    const std::pair<const char*, Bytes> streams[] = {
+        {"a metrics answer behind its request",
+         concat({metrics::buildMetricsRequest(2), metricsAnswerWithFalseStarts()})},
+        {"length field 0", metricsAnswerWithLength(0)},
+        {"length field 0xFFFF", metricsAnswerWithLength(0xFFFF)},
+        {"a firmware block", dataBlockWithFalseStart()},
+    };
+    for (const auto& [name, stream] : streams) {
+        for (Receiver which : {Master, Sniffer, Responder}) {
+            SCOPED_TRACE(std::string(kNames[which]) + ": " + name);
+            bus::BusState state;
+            state.numCells = 7;
+            test::FakePort port;
+            if (which == Master) {
+                bus::MasterReceiver rx(state);
+                for (auto b : stream) {
+                    rx.feed(b);
+                }
+            } else if (which == Sniffer) {
+                sniffer::SnifferParser rx(state);
+                rx.receive(stream);
+            } else {
+                emulator::BmsResponder rx(state, port);
+                rx.receive(stream);
+            }
+            EXPECT_EQ(state.numCells, 7);
+            // The responder echoes the frames of the stream whole and answers nothing else.
+            for (const Bytes& w : port.writes) {
+                if (w != Bytes(10, 0x00)) {
+                    EXPECT_TRUE(w.size() == 19 || w.size() == 448 || w.size() == 2064) << w.size();
+                }
+            }
+        }
+    }
+}
+
+TEST(FramerContract, TheCommandSenderEndsTheMasterSidesPassOverAnOversizedFrame) {
+    bus::BusState state;
+    bus::MasterReceiver rx(state);
+    Log log;
+    rx.setFrameTap(&log);
+    for (auto b : first(dataBlock(0xFFFF, 3000), 100)) {
+        rx.feed(b);
+    }
+    EXPECT_EQ(log.line, "S65541");
+    state.frameReceiving = false; // a command frame went out
+    for (auto b : frame(0x10, Bytes(16, 0x00), 0)) {
+        rx.feed(b);
+    }
+    log.end(rx.framer());
+    EXPECT_EQ(log.line, "S65541 F22 .");
 }
 
 TEST(FramerContract, ByteStreamsCutTheSameInOneOrManyPasses) {

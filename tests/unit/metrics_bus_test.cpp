@@ -122,6 +122,54 @@ TEST_F(Fixture, ClosedPortStillLogsAndTheFetchEndsByItself) {
     EXPECT_EQ(window.summaries[0].answered, 0);
 }
 
+TEST(MetricsFetchClosedPort, NothingCanAnswerSoTheFetchEndsAtOnce) {
+    // Where the port is found closed: at the press, when the next instance is due, at a retry.
+    enum class ClosedAt { Press, NextInstance, Retry };
+    struct Row {
+        ClosedAt at;
+        std::vector<std::string> console;
+        int answered;
+    };
+    const Row rows[] = {
+        {ClosedAt::Press,
+         {"Fetching instance 1", "Metrics fetch stopped: the port is closed",
+          "Metrics fetch done: 0 of 4 instances stored"},
+         0},
+        {ClosedAt::NextInstance,
+         {"Fetching instance 1", "Fetching instance 2", "Metrics fetch stopped: the port is closed",
+          "Metrics fetch done: 1 of 4 instances stored"},
+         1},
+        {ClosedAt::Retry,
+         {"Fetching instance 1", "Metrics fetch stopped: the port is closed",
+          "Metrics fetch done: 0 of 4 instances stored"},
+         0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.at));
+        test::TempDir dir;
+        test::FakePort port;
+        bool frameReceiving = true;
+        Window window{dir.path()};
+        DrivenFetch fetch{port, frameReceiving, window};
+        port.open = row.at != ClosedAt::Press;
+        fetch.requestAllMetrics(Millis(0));
+        if (row.at == ClosedAt::NextInstance) {
+            port.open = false; // the connection is lost while instance 1 answers
+            fetch.frameReceived(buildMetricsAnswer(test::sampleMetrics(1)), Millis(20));
+        } else if (row.at == ClosedAt::Retry) {
+            port.open = false;
+            fetch.tick(Millis(1000));
+        }
+        EXPECT_FALSE(fetch.running());
+        EXPECT_FALSE(fetch.deadline().has_value());
+        EXPECT_EQ(window.console, row.console);
+        ASSERT_EQ(window.summaries.size(), 1u);
+        EXPECT_EQ(window.summaries[0].answered, row.answered);
+        // Nothing went out on the closed port.
+        EXPECT_EQ(port.writes.size(), row.at == ClosedAt::Press ? 0u : 2u);
+    }
+}
+
 TEST_F(Fixture, MissingAnswerIsRetriedThenSkippedAndTheFetchEnds) {
     const auto answer = [](std::uint16_t instance) {
         return buildMetricsAnswer(test::sampleMetrics(instance, instance));
@@ -180,7 +228,7 @@ TEST_F(Fixture, MissingAnswerIsRetriedThenSkippedAndTheFetchEnds) {
     const MetricsFileRead second = readMetricsInstance(window.store.activeMetricsFileName(), 2);
     EXPECT_EQ(second.nrOfInstances, 3);
     ASSERT_TRUE(second.view) << second.reason;
-    EXPECT_EQ(second.view->instanceInFile, 3u);
+    EXPECT_EQ(second.instanceInFile, 3u);
     EXPECT_EQ(second.view->fields[0], "90064");
 }
 
@@ -207,8 +255,11 @@ TEST(MetricsAnswer, RoundTripsEveryMemberAndIsSizedAtByteFive) {
     ASSERT_EQ(frame.size(), 448u);
     EXPECT_EQ((bus::Bytes{frame[0], frame[1], frame[2], frame[3], frame[4], frame[5]}),
               (bus::Bytes{0xAA, 0x50, 0x01, 0xFF, 0x01, 0xBA}));
-    EXPECT_EQ(frame[6], 0x02); // layoutVersion, little-endian, first
-    EXPECT_EQ(frame[7], 0x01);
+    EXPECT_EQ(frame[6], 0x01); // layoutVersion, little-endian, first
+    EXPECT_EQ(frame[7], 0x00);
+    EXPECT_EQ(bus::getLe16(frame, 442), 3); // instanceNumber, then the balancer's checksum
+    EXPECT_EQ(bus::getLe16(frame, 444), test::referenceStoreChecksum(record));
+    EXPECT_EQ(storeChecksum(record), record.storeChecksum);
     EXPECT_EQ(frame[446], 0x00);
     EXPECT_EQ(frame[447], test::crc8(frame, 447));
 
@@ -225,6 +276,58 @@ TEST(MetricsAnswer, RoundTripsEveryMemberAndIsSizedAtByteFive) {
     }
     EXPECT_EQ(bus::frameSizeAfter(bus::FrameKind::Metrics, buildMetricsRequest(1), 3, 18), 19);
     EXPECT_FALSE(bus::isMetricsAnswer(buildMetricsRequest(1)));
+}
+
+TEST(MetricsAnswer, LayoutVersionAndBalancerChecksumAreChecked) {
+    const std::string_view digits = "123456789";
+    ASSERT_EQ(test::referenceCrc16(std::span(reinterpret_cast<const std::uint8_t*>(digits.data()), 9)),
+              0x29B1);
+    const MetricsMetadata good = test::sampleMetrics(2);
+    const auto with = [&](auto change, bool checksumAgain) {
+        MetricsMetadata m = good;
+        change(m);
+        if (checksumAgain) {
+            m.storeChecksum = test::referenceStoreChecksum(m);
+        }
+        return m;
+    };
+    struct Row {
+        const char* name;
+        bus::Bytes frame;
+        std::string reason; // "accepted" when taken
+    };
+    bus::Bytes badCrcAndLayout =
+        buildMetricsAnswer(with([](MetricsMetadata& m) { m.layoutVersion = 7; }, true));
+    badCrcAndLayout[447] ^= 0x01;
+    const Row rows[] = {
+        {"the sample", buildMetricsAnswer(good), "accepted"},
+        {"layout version 0", buildMetricsAnswer(with([](MetricsMetadata& m) { m.layoutVersion = 0; }, true)),
+         "layout version is not 1"},
+        {"layout version 2", buildMetricsAnswer(with([](MetricsMetadata& m) { m.layoutVersion = 2; }, true)),
+         "layout version is not 1"},
+        {"layout version 0x0100 (byte order)",
+         buildMetricsAnswer(with([](MetricsMetadata& m) { m.layoutVersion = 0x0100; }, true)),
+         "layout version is not 1"},
+        {"checksum one off", buildMetricsAnswer(with([](MetricsMetadata& m) { ++m.storeChecksum; }, false)),
+         "balancer checksum does not match the record"},
+        {"checksum zero", buildMetricsAnswer(with([](MetricsMetadata& m) { m.storeChecksum = 0; }, false)),
+         "balancer checksum does not match the record"},
+        {"a value changed after the checksum",
+         buildMetricsAnswer(with([](MetricsMetadata& m) { m.timeMatrix[2][1][3] ^= 0x100; }, false)),
+         "balancer checksum does not match the record"},
+        {"the instance changed after the checksum",
+         buildMetricsAnswer(with([](MetricsMetadata& m) { m.instanceNumber = 3; }, false)),
+         "balancer checksum does not match the record"},
+        {"the layout version changed after the checksum",
+         buildMetricsAnswer(with([](MetricsMetadata& m) { m.layoutVersion = 0; }, false)),
+         "layout version is not 1"},
+        {"a damaged transfer is named first", badCrcAndLayout, "wrong CRC"},
+    };
+    for (const Row& row : rows) {
+        const DecodedAnswer decoded = decodeMetricsAnswer(row.frame);
+        EXPECT_EQ(answerErrorText(decoded.error), row.reason) << row.name;
+        EXPECT_EQ(decoded.record.has_value(), row.reason == "accepted") << row.name;
+    }
 }
 
 TEST(MetricsAnswer, DamagedFramesAreRefusedWithTheirReason) {

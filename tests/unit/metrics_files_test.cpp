@@ -151,7 +151,7 @@ TEST(MetricsFiles, ReaderReturnsWhatTheWriterWroteForEveryInstance) {
         ASSERT_TRUE(read.view) << read.reason;
         EXPECT_EQ(read.view->fields, fieldTexts(record)) << i;
         EXPECT_EQ(read.view->matrix, toMatrixData(record.timeMatrix)) << i;
-        EXPECT_EQ(read.view->instanceInFile, i);
+        EXPECT_EQ(read.instanceInFile, i);
     }
     // Row 7 of the table (second block, second row): 10-30 % SoC at 0.5-1 C.
     const MatrixData matrix = toMatrixData(test::sampleMetrics(1).timeMatrix);
@@ -201,6 +201,62 @@ TEST(MetricsFiles, ReaderTakesExtraSpacesAndRefusesDamagedShapes) {
         std::string fuzz(1, static_cast<char>(row.instance));
         fuzz += row.file;
         fuzzMetricsFile(std::span(reinterpret_cast<const std::uint8_t*>(fuzz.data()), fuzz.size()));
+    }
+}
+
+TEST(MetricsFiles, TheLabelNamesTheBatteryWhoseBlockIsShown) {
+    // A fetch in which instance 3 did not answer: batteries 1, 2, 4 stand as blocks 1 to 3.
+    test::TempDir dir;
+    MetricsFileStore store(dir.path());
+    for (const std::uint16_t battery : {std::uint16_t{1}, std::uint16_t{2}, std::uint16_t{4}}) {
+        ASSERT_TRUE(
+            store.storeMetricsInActiveFile(test::sampleMetrics(battery, 1000u * battery), march7()).ok);
+    }
+    struct Row {
+        int block;
+        std::string label;
+        int battery; // whose values are shown; 0: none
+    };
+    for (const Row& row : {Row{1, "Instance: 1", 1}, Row{2, "Instance: 2", 2}, Row{3, "Instance: 4", 4},
+                           Row{4, "Instance: -", 0}}) {
+        const MetricsFileRead read = readMetricsInstance(store.activeMetricsFileName(), row.block);
+        EXPECT_EQ(read.nrOfInstances, 3) << row.block;
+        EXPECT_EQ(instanceLabelText(read.instanceInFile), row.label) << row.block;
+        ASSERT_EQ(read.view.has_value(), row.battery != 0) << row.block << ": " << read.reason;
+        if (read.view) {
+            const auto battery = static_cast<std::uint16_t>(row.battery);
+            EXPECT_EQ(read.view->fields, fieldTexts(test::sampleMetrics(battery, 1000u * battery)))
+                << row.block;
+        }
+    }
+
+    // A block that cannot be shown still names its battery when its first line does; one whose
+    // first line names none is not shown at all, since no label could say whose values they are.
+    const auto secondDamaged = [](const std::string& from, const std::string& to) {
+        std::string second = blockOf(2);
+        second.replace(second.find(from), from.size(), to);
+        return "Number of instances: 2\n" + kBlock1 + second;
+    };
+    struct Damaged {
+        std::string file;
+        std::optional<std::uint32_t> instance;
+        std::string reason;
+    };
+    const Damaged damagedRows[] = {
+        {secondDamaged("Instance: 2", "Instance: 9"), 9, ""},
+        {secondDamaged("secsInSub01C: 4294967295", "secsInSub01C: x"), 2, "\"x\" is not a number"},
+        {secondDamaged("Instance: 2", "Instance: two"), std::nullopt, "line 42 names no instance"},
+        {secondDamaged("Instance: 2", "Instance 2"), std::nullopt, "line 42 names no instance"},
+        {secondDamaged("Instance: 2", "Instance: -2"), std::nullopt, "line 42 names no instance"},
+    };
+    for (const Damaged& row : damagedRows) {
+        std::istringstream in(row.file);
+        const MetricsFileRead read = readMetricsInstance(in, 2);
+        EXPECT_EQ(read.instanceInFile, row.instance) << row.reason;
+        EXPECT_EQ(read.view.has_value(), row.reason.empty()) << read.reason;
+        EXPECT_NE(read.reason.find(row.reason), std::string::npos) << read.reason;
+        EXPECT_EQ(instanceLabelText(read.instanceInFile),
+                  row.instance ? "Instance: " + std::to_string(*row.instance) : "Instance: -");
     }
 }
 

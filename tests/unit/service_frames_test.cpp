@@ -79,6 +79,32 @@ TEST(ServiceFramesTest, CommandFramesAreByteExact) {
     }
 }
 
+TEST(ServiceFramesTest, GainFramesCarryAllElevenSerialBytesAsStored) {
+    // The serial comes from the balancer's info record; a zero byte inside it is a byte like any other.
+    const std::string rows[] = {
+        std::string("AB\0DEFGHIJK", 11),
+        std::string("\0BCDEFGHIJK", 11),
+        std::string("ABCDEFGHIJ\0", 11),
+        std::string(11, '\0'),
+        std::string("\xFF\x01\0\x7F\x80zbc\0\0x", 11),
+    };
+    for (const std::string& serial : rows) {
+        bus::BalancerTables tables;
+        test::InfoFields f;
+        f.id = 3;
+        f.serial = serial;
+        ASSERT_TRUE(tables.storeInfo(test::infoRecord(f)));
+        for (GainOperation operation : {GainOperation::ZeroCurrent, GainOperation::IncreaseGain}) {
+            const Bytes built = currentAdjustment(tables, 2, operation).value();
+            ASSERT_EQ(built.size(), 26u);
+            EXPECT_EQ(Bytes(built.begin() + 12, built.begin() + 23), text(serial))
+                << testing::PrintToString(text(serial));
+            EXPECT_EQ(built[23], 0x00);
+            EXPECT_EQ(built[25], test::crc8(built, 25));
+        }
+    }
+}
+
 TEST(ServiceFramesTest, GarbageBlock) {
     const Bytes block = buildServiceFrame(ServiceAction::Garbage);
     ASSERT_EQ(block.size(), 20000u);

@@ -1,0 +1,266 @@
+#include "adapter/echo_pump.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <poll.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace zanst::adapter {
+
+namespace {
+
+constexpr std::size_t kReadBytes = 4096;
+
+std::int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void closeFd(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+} // namespace
+
+EchoPump::EchoPump(int fd, Options options)
+    : fd_(fd), options_(options), queue_(std::max<std::size_t>(options.queueChunks, 2)) {}
+
+EchoPump::~EchoPump() {
+    stop();
+    closeFd(wakeFd_);
+}
+
+bool EchoPump::start(std::string* error) {
+    if (thread_.joinable()) {
+        stop();
+    }
+    closeFd(wakeFd_);
+    const auto refuse = [&](const std::string& why) {
+        if (error != nullptr) {
+            *error = why;
+        }
+        closeFd(wakeFd_);
+        closeFd(stopFd_);
+        return false;
+    };
+    if (fd_ < 0) {
+        return refuse("the port is not open");
+    }
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    stopFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0 || stopFd_ < 0) {
+        return refuse(std::string("cannot create the wake-ups: ") + std::strerror(errno));
+    }
+    stopping_.store(false, std::memory_order_relaxed);
+    ended_.store(false, std::memory_order_relaxed);
+    failure_.clear();
+    std::promise<void> prioritySet;
+    std::future<void> ready = prioritySet.get_future();
+    try {
+        thread_ = std::thread([this, &prioritySet] {
+            if (options_.raisePriority) {
+                raisePriority();
+            }
+            prioritySet.set_value();
+            run();
+        });
+    } catch (const std::system_error& e) {
+        return refuse(std::string("cannot start the echo thread: ") + e.what());
+    }
+    ready.wait(); // so that priority() tells what took effect
+    return true;
+}
+
+void EchoPump::stop() {
+    if (!thread_.joinable()) {
+        return;
+    }
+    stopping_.store(true, std::memory_order_release);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(stopFd_, &one, sizeof one);
+    thread_.join();
+    closeFd(stopFd_);
+    // The wake-up stays: the consumer may still drain what is queued and then close it with the pump.
+}
+
+void EchoPump::raisePriority() {
+    sched_param sp{};
+    sp.sched_priority = std::min(kRealTimePriority, ::sched_get_priority_max(SCHED_FIFO));
+    if (::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &sp) == 0) {
+        realTimePriority_ = sp.sched_priority;
+        priority_.store(PumpPriority::RealTimeFifo, std::memory_order_release);
+        return;
+    }
+    sp.sched_priority = std::min(kRealTimePriority, ::sched_get_priority_max(SCHED_RR));
+    if (::pthread_setschedparam(::pthread_self(), SCHED_RR, &sp) == 0) {
+        realTimePriority_ = sp.sched_priority;
+        priority_.store(PumpPriority::RealTimeRoundRobin, std::memory_order_release);
+        return;
+    }
+    // A nice value of this thread alone: setpriority on its own thread id.
+    const auto tid = static_cast<id_t>(::gettid());
+    errno = 0;
+    const int base = ::getpriority(PRIO_PROCESS, tid);
+    if (errno == 0) {
+        for (const int step : {10, 5, 1}) {
+            if (::setpriority(PRIO_PROCESS, tid, base - step) == 0) {
+                niceValue_ = base - step;
+                priority_.store(PumpPriority::RaisedNice, std::memory_order_release);
+                return;
+            }
+        }
+    }
+    priority_.store(PumpPriority::Default, std::memory_order_release);
+}
+
+std::string EchoPump::priorityText() const {
+    switch (priority()) {
+    case PumpPriority::RealTimeFifo:
+        return "echo thread at real-time priority " + std::to_string(realTimePriority_) + " (SCHED_FIFO)";
+    case PumpPriority::RealTimeRoundRobin:
+        return "echo thread at real-time priority " + std::to_string(realTimePriority_) + " (SCHED_RR)";
+    case PumpPriority::RaisedNice:
+        return "echo thread at nice " + std::to_string(niceValue_);
+    case PumpPriority::Default:
+        break;
+    }
+    return "echo thread at normal priority (the system permits no higher)";
+}
+
+EchoStats EchoPump::stats() const {
+    EchoStats s;
+    s.bytesRead = bytesRead_.load(std::memory_order_relaxed);
+    s.bytesEchoed = bytesEchoed_.load(std::memory_order_relaxed);
+    s.bytesQueued = bytesQueued_.load(std::memory_order_relaxed);
+    s.bytesLost = bytesLost_.load(std::memory_order_relaxed);
+    return s;
+}
+
+std::string EchoPump::failure() const {
+    return ended_.load(std::memory_order_acquire) ? failure_ : std::string();
+}
+
+void EchoPump::wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+}
+
+void EchoPump::acknowledgeWake() {
+    std::uint64_t count = 0;
+    if (wakeFd_ >= 0) {
+        [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
+    }
+}
+
+void EchoPump::end(std::string why) {
+    failure_ = std::move(why);
+    ended_.store(true, std::memory_order_release);
+    wake();
+}
+
+// Every byte goes back out, whatever the consumer does; only a stop ends a wait for room.
+bool EchoPump::echo(const std::uint8_t* bytes, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd_, bytes + done, size - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            bytesEchoed_.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            end(std::string("echo write failed: ") + std::strerror(errno));
+            return false;
+        }
+        pollfd fds[2] = {{fd_, POLLOUT, 0}, {stopFd_, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
+            end(std::string("echo wait failed: ") + std::strerror(errno));
+            return false;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            return false;
+        }
+        if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (fds[0].revents & POLLOUT) == 0) {
+            end("the port hung up during the echo");
+            return false;
+        }
+    }
+    return true;
+}
+
+void EchoPump::hand(const std::uint8_t* bytes, std::size_t size, std::int64_t readNs) {
+    EchoChunk chunk;
+    chunk.readNs = readNs;
+    for (std::size_t at = 0; at < size; at += EchoChunk::kBytes) {
+        const std::size_t n = std::min(EchoChunk::kBytes, size - at);
+        std::memcpy(chunk.bytes.data(), bytes + at, n);
+        chunk.size = static_cast<std::uint16_t>(n);
+        chunk.lostBefore = pendingLost_;
+        if (queue_.push(chunk)) {
+            pendingLost_ = 0;
+            bytesQueued_.fetch_add(n, std::memory_order_relaxed);
+        } else {
+            pendingLost_ += static_cast<std::uint32_t>(n);
+            bytesLost_.fetch_add(n, std::memory_order_relaxed);
+        }
+    }
+    wake();
+}
+
+void EchoPump::run() {
+    std::array<std::uint8_t, kReadBytes> buf{};
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+    while (!stopping_.load(std::memory_order_acquire)) {
+        fds[0].revents = 0;
+        fds[1].revents = 0;
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            end(std::string("waiting on the port failed: ") + std::strerror(errno));
+            return;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            return;
+        }
+        if (fds[0].revents == 0) {
+            continue;
+        }
+        const ssize_t n = ::read(fd_, buf.data(), buf.size());
+        if (n > 0) {
+            const std::int64_t at = nowNs();
+            const auto size = static_cast<std::size_t>(n);
+            bytesRead_.fetch_add(size, std::memory_order_relaxed);
+            if (!echo(buf.data(), size)) {
+                return;
+            }
+            hand(buf.data(), size, at);
+            continue;
+        }
+        if (n == 0) {
+            end("the port hung up (adapter unplugged?)");
+            return;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+            continue;
+        }
+        end(std::string("read failed: ") + std::strerror(errno));
+        return;
+    }
+}
+
+} // namespace zanst::adapter

@@ -1,0 +1,230 @@
+// The sniffer's echo on its own thread, on a pseudo-terminal pair: the test plays the ring on the
+// master side, the pump sits on the slave as it would on the adapter.
+
+#include "adapter/echo_pump.hpp"
+#include "adapter/spsc_queue.hpp"
+#include "support/pty.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace zanst::adapter {
+namespace {
+
+using bus::Bytes;
+using std::chrono::milliseconds;
+
+struct Seen {
+    Bytes bytes;
+    std::vector<std::int64_t> stamps;
+    std::uint64_t lostBefore = 0;
+};
+
+// Waits on the pump's wake-up and drains it until `count` bytes were handed on or time is up.
+void consume(EchoPump& pump, Seen& seen, std::size_t count, milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (seen.bytes.size() < count && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{pump.wakeFd(), POLLIN, 0};
+        ::poll(&p, 1, 50);
+        pump.drain([&](std::span<const std::uint8_t> bytes, std::int64_t ns, std::uint32_t lost) {
+            seen.bytes.insert(seen.bytes.end(), bytes.begin(), bytes.end());
+            seen.stamps.push_back(ns);
+            seen.lostBefore += lost;
+        });
+    }
+}
+
+// The pump counts a chunk just after it echoed or queued it: wait until it has counted `total`.
+EchoStats settled(const EchoPump& pump, std::size_t total) {
+    const auto deadline = std::chrono::steady_clock::now() + milliseconds(3000);
+    EchoStats s = pump.stats();
+    while (s.bytesQueued + s.bytesLost < total && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(1));
+        s = pump.stats();
+    }
+    return s;
+}
+
+Bytes pattern(std::size_t n, std::uint8_t seed) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        b[i] = static_cast<std::uint8_t>(seed + i * 31 + (i >> 8));
+    }
+    return b;
+}
+
+class PumpOnPty : public testing::Test {
+  protected:
+    void SetUp() override {
+        slave = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(slave, 0);
+        termios t{};
+        ::tcgetattr(slave, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(slave, TCSANOW, &t);
+        pty.closeSlave(); // only the pump's descriptor stays on the slave
+    }
+    void TearDown() override {
+        if (slave >= 0) {
+            ::close(slave);
+        }
+    }
+
+    test::Pty pty;
+    int slave = -1;
+};
+
+TEST_F(PumpOnPty, EveryByteComesBackInOrderAndTheConsumerSeesEachWithItsTime) {
+    EchoPump pump(slave);
+    std::string error;
+    ASSERT_TRUE(pump.start(&error)) << error;
+    EXPECT_TRUE(pump.running());
+    EXPECT_FALSE(pump.priorityText().empty());
+
+    // Bursts as a ring sends them, with pauses between, and one burst larger than a chunk.
+    Bytes sent;
+    Bytes echoed;
+    const auto before = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+    for (int burst = 0; burst < 20; ++burst) {
+        const Bytes b = pattern(burst == 7 ? 3000 : static_cast<std::size_t>(11 + burst * 13),
+                                static_cast<std::uint8_t>(burst));
+        pty.write(b);
+        sent.insert(sent.end(), b.begin(), b.end());
+        const Bytes back = pty.read(b.size(), milliseconds(3000));
+        echoed.insert(echoed.end(), back.begin(), back.end());
+    }
+    EXPECT_EQ(echoed, sent) << "the echo is the ring's traffic, byte for byte";
+
+    Seen seen;
+    consume(pump, seen, sent.size(), milliseconds(3000));
+    EXPECT_EQ(seen.bytes, sent);
+    EXPECT_EQ(seen.lostBefore, 0U);
+    ASSERT_FALSE(seen.stamps.empty());
+    EXPECT_GE(seen.stamps.front(), before);
+    for (std::size_t i = 1; i < seen.stamps.size(); ++i) {
+        EXPECT_GE(seen.stamps[i], seen.stamps[i - 1]) << "time stamps never go back";
+    }
+    const EchoStats s = settled(pump, sent.size());
+    EXPECT_EQ(s.bytesRead, sent.size());
+    EXPECT_EQ(s.bytesEchoed, sent.size());
+    EXPECT_EQ(s.bytesQueued, sent.size());
+    EXPECT_EQ(s.bytesLost, 0U);
+    pump.stop();
+    EXPECT_FALSE(pump.running());
+    EXPECT_EQ(pump.failure(), "") << "a stop is no failure";
+}
+
+TEST_F(PumpOnPty, AFullQueueCostsTheConsumerBytesNeverTheEcho) {
+    EchoPump::Options o;
+    o.queueChunks = 4;
+    o.raisePriority = false;
+    EchoPump pump(slave, o);
+    ASSERT_TRUE(pump.start());
+    EXPECT_EQ(pump.priority(), PumpPriority::Default);
+
+    // Nobody drains: the queue fills with the first chunks (4 at most), the rest is lost for the
+    // consumer but echoed all the same.
+    Bytes sent;
+    for (int burst = 0; burst < 12; ++burst) {
+        const Bytes b = pattern(100, static_cast<std::uint8_t>(burst));
+        pty.write(b);
+        sent.insert(sent.end(), b.begin(), b.end());
+        ASSERT_EQ(pty.read(b.size(), milliseconds(3000)), b);
+    }
+    const EchoStats s = settled(pump, sent.size());
+    EXPECT_EQ(s.bytesEchoed, sent.size());
+    EXPECT_GT(s.bytesQueued, 0U);
+    EXPECT_LE(s.bytesQueued, 4 * EchoChunk::kBytes);
+    EXPECT_EQ(s.bytesLost, sent.size() - s.bytesQueued);
+
+    Seen seen;
+    consume(pump, seen, s.bytesQueued, milliseconds(1000));
+    EXPECT_EQ(seen.bytes, Bytes(sent.begin(), sent.begin() + static_cast<std::ptrdiff_t>(s.bytesQueued)))
+        << "what got in is the start of the traffic, whole";
+    EXPECT_EQ(seen.lostBefore, 0U);
+
+    // The next chunk that gets in carries the count of what was lost before it.
+    const Bytes more = pattern(50, 99);
+    pty.write(more);
+    ASSERT_EQ(pty.read(more.size(), milliseconds(3000)), more);
+    Seen after;
+    consume(pump, after, more.size(), milliseconds(3000));
+    EXPECT_EQ(after.bytes, more);
+    EXPECT_EQ(after.lostBefore, s.bytesLost);
+    EXPECT_EQ(settled(pump, sent.size() + more.size()).bytesLost, s.bytesLost);
+}
+
+TEST_F(PumpOnPty, AHangUpEndsThePumpAndWakesTheConsumer) {
+    EchoPump pump(slave);
+    ASSERT_TRUE(pump.start());
+    pty.closeMaster();
+    pollfd p{pump.wakeFd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 3000), 1) << "the consumer is woken";
+    const auto deadline = std::chrono::steady_clock::now() + milliseconds(3000);
+    while (pump.failure().empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    EXPECT_FALSE(pump.failure().empty());
+    EXPECT_FALSE(pump.running());
+    pump.stop();
+}
+
+TEST_F(PumpOnPty, StopsPromptlyWhileWaitingAndCanStartAgain) {
+    EchoPump pump(slave);
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(pump.start());
+        const auto t0 = std::chrono::steady_clock::now();
+        pump.stop();
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, milliseconds(500));
+    }
+    EchoPump closed(-1);
+    std::string error;
+    EXPECT_FALSE(closed.start(&error));
+    EXPECT_EQ(error, "the port is not open");
+}
+
+TEST(SpscQueue, HandsOverEveryItemInOrderBetweenTwoThreads) {
+    SpscQueue<std::uint64_t> q(64);
+    EXPECT_EQ(q.capacity(), 64U);
+    EXPECT_EQ(SpscQueue<int>(5).capacity(), 8U) << "rounded up to a power of two";
+    constexpr std::uint64_t kItems = 200000;
+    std::thread producer([&] {
+        for (std::uint64_t i = 0; i < kItems;) {
+            if (q.push(i)) {
+                ++i;
+            } else {
+                std::this_thread::yield();
+            }
+        }
+    });
+    std::uint64_t expected = 0;
+    bool inOrder = true;
+    while (expected < kItems) {
+        std::uint64_t v = 0;
+        if (q.pop(v)) {
+            inOrder = inOrder && v == expected;
+            ++expected;
+        } else {
+            std::this_thread::yield();
+        }
+    }
+    producer.join();
+    EXPECT_TRUE(inOrder);
+    std::uint64_t v = 0;
+    EXPECT_FALSE(q.pop(v));
+    for (int i = 0; i < 64; ++i) {
+        EXPECT_TRUE(q.push(1));
+    }
+    EXPECT_FALSE(q.push(1)) << "full at its capacity";
+    EXPECT_EQ(q.size(), 64U);
+}
+
+} // namespace
+} // namespace zanst::adapter
