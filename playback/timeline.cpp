@@ -1,5 +1,6 @@
 #include "timeline.hpp"
 
+#include "emulator/presets.hpp"
 #include "tester/bank_computation.hpp"
 
 #include <algorithm>
@@ -159,39 +160,6 @@ ReadResult TimelineBuilder::finish(std::string source, std::int64_t startUnixMs,
     const std::string guessedSensors =
         sensorsKnown_ ? std::string() : ", and balancers that reported a current count as current sensors";
 
-    // Batteries: a new one at each change of serial, as the battery tester counts them.
-    if (withoutInfo < count) {
-        t.structureKnown = withoutInfo == 0;
-        for (int c = 0; c < count; ++c) {
-            const std::string& serial = info[static_cast<std::size_t>(c)].serial;
-            if (t.batteries.empty() || t.batteries.back().serial != serial) {
-                t.batteries.push_back({serial, c, 0});
-            }
-            ++t.batteries.back().cells;
-        }
-        if (withoutInfo > 0) {
-            t.notes.push_back(std::to_string(withoutInfo) + " balancers have no serial in the recording" +
-                              guessedSensors);
-        }
-    } else {
-        // No info at all (the BMS enumerated before the recording began): the largest battery
-        // that divides the bank into at most ten.
-        int per = count;
-        for (const int cells : {16, 8, 4}) {
-            if (count % cells == 0 && count / cells <= kMaxGuessedBatteries) {
-                per = cells;
-                break;
-            }
-        }
-        for (int begin = 0; begin < count; begin += per) {
-            t.batteries.push_back({std::string(), begin, std::min(per, count - begin)});
-        }
-        t.notes.push_back("The recording holds no balancer info: the bank is taken as " +
-                          std::to_string(t.batteries.size()) +
-                          (t.batteries.size() == 1 ? " battery" : " batteries") + " of " +
-                          std::to_string(per) + " cells" + guessedSensors);
-    }
-
     for (const bank::BalancerReading& r : info) {
         if (!hasInfo(r)) {
             continue;
@@ -205,6 +173,49 @@ ReadResult TimelineBuilder::finish(std::string source, std::int64_t startUnixMs,
             t.notes.push_back("The batteries report different product ids; the first battery's counts");
             break;
         }
+    }
+
+    // Batteries: a new one at each change of serial, as the battery tester counts them.
+    int withoutSerial = 0;
+    for (const bank::BalancerReading& r : info) {
+        withoutSerial += r.serial.empty() ? 1 : 0;
+    }
+    if (withoutSerial < count) {
+        t.structureKnown = withoutSerial == 0;
+        for (int c = 0; c < count; ++c) {
+            const std::string& serial = info[static_cast<std::size_t>(c)].serial;
+            if (t.batteries.empty() || t.batteries.back().serial != serial) {
+                t.batteries.push_back({serial, c, 0});
+            }
+            ++t.batteries.back().cells;
+        }
+        if (withoutSerial > 0) {
+            t.notes.push_back(std::to_string(withoutSerial) + " balancers have no serial in the recording" +
+                              (withoutInfo > 0 ? guessedSensors : std::string()));
+        }
+    } else {
+        // No serials (the BMS enumerated before the recording began, or a CSV without them):
+        // batteries of the recorded model's cells, else the largest battery that divides the bank
+        // into at most ten.
+        int per = 0;
+        for (const emulator::BatteryPresetInfo& p : emulator::batteryInfoArray) {
+            if (t.productId && p.productId == *t.productId && count % p.cellsInSeries == 0) {
+                per = p.cellsInSeries;
+            }
+        }
+        for (const int cells : {16, 8, 4}) {
+            if (per == 0 && count % cells == 0 && count / cells <= kMaxGuessedBatteries) {
+                per = cells;
+            }
+        }
+        per = per == 0 ? count : per;
+        for (int begin = 0; begin < count; begin += per) {
+            t.batteries.push_back({std::string(), begin, std::min(per, count - begin)});
+        }
+        t.notes.push_back(
+            "The recording holds no serials: the bank is taken as " + std::to_string(t.batteries.size()) +
+            (t.batteries.size() == 1 ? " battery" : " batteries") + " of " + std::to_string(per) + " cells" +
+            (withoutInfo > 0 ? guessedSensors : std::string()));
     }
 
     for (Step& s : t.steps) {

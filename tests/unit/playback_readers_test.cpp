@@ -208,6 +208,21 @@ TEST(PlaybackCsv, ColumnsLeftOutAreAssumedAndSaid) {
     EXPECT_NE(t.notes[1].find("taken as 3 batteries of 4 cells"), std::string::npos) << t.notes[1];
 }
 
+// Without serials, a recorded product id tells the cells per battery.
+TEST(PlaybackCsv, AProductIdWithoutSerialsTellsTheBatteries) {
+    const SampleBank bank; // two batteries of four
+    recording::CsvValues values{};
+    for (const auto v :
+         {recording::CsvValue::Voltage, recording::CsvValue::Temperature, recording::CsvValue::ProductId}) {
+        values[static_cast<std::size_t>(v)] = true;
+    }
+    const ReadResult r = readCsvTimeline(sampleCsv(bank, values));
+    ASSERT_TRUE(r.ok()) << r.error;
+    ASSERT_EQ(r.timeline->batteries.size(), 2u) << "0xA602 has 4 cells, not one battery of 8";
+    EXPECT_EQ(r.timeline->batteries[1].firstCell, 4);
+    EXPECT_EQ(r.timeline->productId, std::optional<std::uint16_t>(0xA602));
+}
+
 constexpr const char* kHeader =
     "time,cell,voltage [V],current [A],current range,temperature [degC],serial\r\n";
 
