@@ -167,6 +167,51 @@ TEST_F(PlaybackPair, ADifferenceFromTheRecordingIsNamed) {
     EXPECT_EQ(bms.summary()[1], "expect summary matched=4 mismatched=1 unchecked=0 steps=4/5 loops=0");
 }
 
+// A capture of the simulated bank as zanst-sim bank --capture writes it (its answers received,
+// the master's requests sent) reads as the bank the BMS saw, and played back it answers the same.
+TEST_F(PlaybackPair, ACaptureOfTheSimulatedBankPlaysBackAsItWas) {
+    BankConfig model;
+    model.batteries = 2;
+    model.currentA = 12.5;
+    BankRole live(model, FaultConfig{}, t0, false);
+    BmsRole bms(bmsConfig(), FaultConfig{}, t0);
+    live.peerChanged(true, t0);
+    bms.peerChanged(true, t0);
+    test::CaptureMaker capture;
+    capture.mode(0, bus::Mode::BatteryTester);
+    for (auto at = t0; at <= t0 + 6500ms; at += 10ms) {
+        if (const auto due = bms.nextDeadline(); due && at >= *due) {
+            bms.tick(at);
+        }
+        const auto us = static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(at - t0).count());
+        if (const Bytes request = bms.takeOutput(); !request.empty()) {
+            capture.sent(us, request);
+            bms.drained(at);
+            live.received(request, at);
+        }
+        if (const Bytes answer = live.takeOutput(); !answer.empty()) {
+            capture.received(us, answer);
+            bms.received(answer, at);
+        }
+        (void)bms.takeLines();
+    }
+    const playback::ReadResult read = playback::readCaptureTimeline(capture.read());
+    ASSERT_TRUE(read.ok()) << read.error;
+    const playback::Timeline& t = *read.timeline;
+    ASSERT_EQ(t.batteries.size(), 2u);
+    EXPECT_EQ(t.batteries[1].serial, Bank::serialFor(static_cast<std::uint16_t>(model.preset.productId), 1));
+    ASSERT_EQ(t.steps.size(), 5u) << "measurements at 2 .. 6 s";
+    EXPECT_NEAR(t.steps[4].bankMilliamps, 12500, 150) << "the sensors' reading of 12.5 A";
+
+    BankRole played(BankConfig{}, FaultConfig{}, t0, false);
+    played.playRecording(t);
+    BmsRole expecting(bmsConfig(), FaultConfig{}, t0);
+    expecting.expectRecording(t);
+    run(played, expecting, 6500ms);
+    EXPECT_EQ(expecting.summary()[1], "expect summary matched=5 mismatched=0 unchecked=0 steps=5/5 loops=0");
+}
+
 TEST(PlaybackOptions, FromAndExpectApplyWhereTheyMeanSomething) {
     struct Row {
         std::vector<std::string_view> args;
