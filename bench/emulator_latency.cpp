@@ -6,8 +6,9 @@
 //   whole answer: from the first answer byte to the last one.
 // A pseudo-terminal has no line rate, so the whole-answer figure is the tool's own cost.
 //
-// Usage: emulator_latency [iterations]   (default 400 per scenario)
+//   emulator_latency [--answers N]   (default 400 per scenario)
 
+#include "bench_options.hpp"
 #include "emulator/bank_editor.hpp"
 #include "engine/emulator_feature.hpp"
 #include "engine/engine_host.hpp"
@@ -19,7 +20,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -68,8 +68,14 @@ double micros(Clock::duration d) {
 } // namespace
 
 int main(int argc, char** argv) {
+    int iterations = 400;
+    const zanst::bench::OptionTable options{
+        "The BMS tester's answer delay over a pseudo-terminal, the harness playing the BMS.",
+        {{"--answers", "N", "answers timed per scenario, at least 10 (default 400)", &iterations, 10.0}}};
+    if (const auto exit = zanst::bench::parseCommandLine(options, argc, argv)) {
+        return *exit;
+    }
     QCoreApplication app(argc, argv);
-    const int iterations = argc > 1 ? std::max(10, std::atoi(argv[1])) : 400;
     constexpr int kWarmup = 20;
 
     test::Pty pty;

@@ -9,9 +9,11 @@
 // the longest stall of the window's event loop while the blocks stream (a 1 ms timer on the
 // window's thread; a stall is the gap between two of its ticks beyond its period).
 
+#include "bench_options.hpp"
 #include "bus/protocol.hpp"
 #include "engine/bus_engine.hpp"
 #include "engine/post.hpp"
+#include "offscreen.hpp"
 #include "service/updater.hpp"
 #include "shell/main_window.hpp"
 #include "support/hex_text.hpp"
@@ -178,22 +180,16 @@ int main(int argc, char** argv) {
     std::size_t imageBytes = 100000;
     std::string preset = "0xA612"; // 16 cells: 16 balancers on the ring
     int runs = 3;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--image-bytes" && i + 1 < argc) {
-            imageBytes = static_cast<std::size_t>(std::atol(argv[++i]));
-        } else if (arg == "--balancers-preset" && i + 1 < argc) {
-            preset = argv[++i];
-        } else if (arg == "--runs" && i + 1 < argc) {
-            runs = std::max(1, std::atoi(argv[++i]));
-        } else {
-            std::fprintf(stderr, "usage: %s [--image-bytes N] [--balancers-preset ID] [--runs N]\n", argv[0]);
-            return 2;
-        }
+    const zanst::bench::OptionTable options{
+        "A whole firmware update through the window and zanst-sim at the real line rate.",
+        {{"--image-bytes", "N", "size of the image (default 100000)", &imageBytes},
+         {"--balancers-preset", "ID", "zanst-sim's preset, its cells the balancers (default 0xA612)",
+          &preset},
+         {"--runs", "N", "updates measured (default 3)", &runs, 1.0}}};
+    if (const auto exit = zanst::bench::parseCommandLine(options, argc, argv)) {
+        return *exit;
     }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    zanst::bench::setUpOffscreen();
     QTemporaryDir data;
     qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
     QApplication app(argc, argv);

@@ -9,8 +9,10 @@
 // what it sends; the tool's own bytes cross the pseudo-terminal at once, so a real line adds
 // their 1.2 ms per instance to the measured time.
 
+#include "bench_options.hpp"
 #include "engine/bus_engine.hpp"
 #include "metrics/answer.hpp"
+#include "offscreen.hpp"
 #include "shell/main_window.hpp"
 #include "support/sim_process.hpp"
 #include "tabs/connection_tab.hpp"
@@ -57,20 +59,15 @@ double percentile(std::vector<double> v, double p) {
 int main(int argc, char** argv) {
     int fetches = 20;
     int slowByteUs = 40;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--fetches" && i + 1 < argc) {
-            fetches = std::max(1, std::atoi(argv[++i]));
-        } else if (arg == "--slow-byte-us" && i + 1 < argc) {
-            slowByteUs = std::atoi(argv[++i]);
-        } else {
-            std::fprintf(stderr, "usage: %s [--fetches N] [--slow-byte-us US]\n", argv[0]);
-            return 2;
-        }
+    const zanst::bench::OptionTable options{
+        "\"Get All Metrics\" against zanst-sim at line pace, the window shown offscreen.",
+        {{"--fetches", "N", "fetches of the four instances (default 20)", &fetches, 1.0},
+         {"--slow-byte-us", "US", "zanst-sim's time per byte in microseconds (default 40)", &slowByteUs,
+          0.0}}};
+    if (const auto exit = zanst::bench::parseCommandLine(options, argc, argv)) {
+        return *exit;
     }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    zanst::bench::setUpOffscreen();
     QTemporaryDir dataHome;
     qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
     zanst::test::TempDir dir;

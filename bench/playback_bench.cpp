@@ -7,9 +7,10 @@
 // a BMS's measurement request is answered. It reports how late each step came against its
 // recorded time stamp (divided by the pace) and the process's CPU time while playing.
 //
-// Usage: playback_bench [--minutes M] [--pace 1|2|10 ...] [--timer qt|sleep]
+// Usage: playback_bench [--minutes M] [--paces LIST] [--sleep]
 //   default: 10 minutes of recording at 1x and at 10x, QTimer.
 
+#include "bench_options.hpp"
 #include "emulator/responder.hpp"
 #include "playback/bank_frame.hpp"
 #include "playback/player.hpp"
@@ -185,36 +186,39 @@ class Harness {
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
     int minutes = 10;
-    std::vector<int> paces;
-    bool qtTimer = true;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--minutes" && i + 1 < argc) {
-            minutes = std::max(1, std::atoi(argv[++i]));
-        } else if (a == "--pace" && i + 1 < argc) {
-            paces.push_back(std::atoi(argv[++i]));
-        } else if (a == "--timer" && i + 1 < argc) {
-            qtTimer = std::string(argv[++i]) != "sleep";
+    std::string paces = "1,10";
+    bool sleeping = false;
+    const bench::OptionTable options{
+        "A playback's steps against the recording's time stamps, on the engine's timers, and its CPU.",
+        {{"--minutes", "M", "minutes of recording, 1 to 600 (default 10)", &minutes, 1.0, 600.0},
+         {"--paces", "LIST", "paces to play at, of 1, 2 and 10, comma-separated (default 1,10)", &paces},
+         {"--sleep", "", "sleep_until instead of a precise QTimer on an event loop", &sleeping}}};
+    if (const auto exit = bench::parseCommandLine(options, argc, argv)) {
+        return *exit;
+    }
+    std::vector<playback::Pace> chosen;
+    for (std::size_t at = 0; at <= paces.size();) {
+        const std::size_t comma = std::min(paces.find(',', at), paces.size());
+        const std::string p = paces.substr(at, comma - at);
+        if (p == "1" || p == "2" || p == "10") {
+            chosen.push_back(p == "10"  ? playback::Pace::Tenfold
+                             : p == "2" ? playback::Pace::Double
+                                        : playback::Pace::Recorded);
         } else {
-            std::fprintf(stderr,
-                         "usage: playback_bench [--minutes M] [--pace 1|2|10 ...] [--timer qt|sleep]\n");
-            return 2;
+            std::fprintf(stderr, "--paces '%s': choose among 1, 2 and 10\n%s\n", paces.c_str(),
+                         bench::usageLine(options, "playback_bench").c_str());
+            return bench::kUsageExit;
         }
+        at = comma + 1;
     }
-    if (paces.empty()) {
-        paces = {1, 10};
-    }
+    QCoreApplication app(argc, argv);
     const playback::Timeline timeline = recording(minutes);
     std::printf("recording: %d cells, %zu steps over %s; timer: %s\n", kCells, timeline.steps.size(),
                 playback::clockText(timeline.lengthMs()).c_str(),
-                qtTimer ? "QTimer (precise)" : "sleep_until");
-    for (const int p : paces) {
-        const playback::Pace pace = p == 10  ? playback::Pace::Tenfold
-                                    : p == 2 ? playback::Pace::Double
-                                             : playback::Pace::Recorded;
-        Harness harness(timeline, pace, qtTimer);
+                sleeping ? "sleep_until" : "QTimer (precise)");
+    for (const playback::Pace pace : chosen) {
+        Harness harness(timeline, pace, !sleeping);
         const Run r = harness.run();
         std::printf(
             "pace %dx: %zu steps in %.1f s; late p50 %.3f ms, p99 %.3f ms, max %.3f ms, min %.3f ms; "

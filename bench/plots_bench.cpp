@@ -8,7 +8,9 @@
 //   plots_bench [--seconds S] [--balancers N] [--grab DIR]
 //       default 20 s a phase and 160 balancers; --grab saves the plots and the tester tab as PNGs
 
+#include "bench_options.hpp"
 #include "engine/post.hpp"
+#include "offscreen.hpp"
 #include "scripted_bus.hpp"
 #include "shell/main_window.hpp"
 #include "support/pty.hpp"
@@ -108,27 +110,21 @@ void print(const char* name, const Phase& p) {
 int main(int argc, char** argv) {
     int seconds = 20;
     int balancers = 160;
-    QString grabDir;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--seconds" && i + 1 < argc) {
-            seconds = std::atoi(argv[++i]);
-        } else if (arg == "--balancers" && i + 1 < argc) {
-            balancers = std::atoi(argv[++i]);
-        } else if (arg == "--grab" && i + 1 < argc) {
-            grabDir = QString::fromLocal8Bit(argv[++i]);
-        } else {
-            std::fprintf(stderr, "usage: %s [--seconds S] [--balancers N] [--grab DIR]\n", argv[0]);
-            return 2;
-        }
+    std::string grab;
+    const zanst::bench::OptionTable options{
+        "The live plots at full line rate: window-thread time, event-loop stalls, memory of an hour.",
+        {{"--seconds", "S", "whole seconds of each phase (default 20)", &seconds, 0.0},
+         {"--balancers", "N", "balancers on the ring (default 160)", &balancers, 0.0},
+         {"--grab", "DIR", "save the plots and the tester tab as PNGs in DIR", &grab}}};
+    if (const auto exit = zanst::bench::parseCommandLine(options, argc, argv)) {
+        return *exit;
     }
+    const QString grabDir = QString::fromLocal8Bit(grab.c_str());
 
     zanst::test::Pty pty;
     const pid_t ring = zanst::bench::startRingProcess(pty.masterFd(), balancers, false);
 
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    zanst::bench::setUpOffscreen();
     QTemporaryDir data;
     qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
     QApplication app(argc, argv);

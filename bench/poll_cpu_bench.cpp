@@ -2,12 +2,14 @@
 // offscreen, on the "Battery tester" tab, its port a pseudo-terminal whose far end is a scripted
 // ring of balancers in a child process.
 //
-//   poll_cpu_bench [--duration SECONDS] [--balancers N]
+//   poll_cpu_bench [--seconds S] [--balancers N]
 //
-// Measures the process's CPU time (user + system, all threads) over the duration (default 30 s),
+// Measures the process's CPU time (user + system, all threads) over S seconds (default 30),
 // after the enumeration has settled.
 
+#include "bench_options.hpp"
 #include "engine/post.hpp"
+#include "offscreen.hpp"
 #include "scripted_bus.hpp"
 #include "shell/main_window.hpp"
 #include "support/pty.hpp"
@@ -49,24 +51,18 @@ void runFor(int ms) {
 int main(int argc, char** argv) {
     int seconds = 30;
     int balancers = 160;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--duration" && i + 1 < argc) {
-            seconds = std::atoi(argv[++i]);
-        } else if (arg == "--balancers" && i + 1 < argc) {
-            balancers = std::atoi(argv[++i]);
-        } else {
-            std::fprintf(stderr, "usage: %s [--duration SECONDS] [--balancers N]\n", argv[0]);
-            return 2;
-        }
+    const zanst::bench::OptionTable options{
+        "The whole tool's CPU while it polls a scripted ring of balancers once a second.",
+        {{"--seconds", "S", "whole seconds measured after the enumeration (default 30)", &seconds, 0.0},
+         {"--balancers", "N", "balancers on the ring (default 160)", &balancers, 0.0}}};
+    if (const auto exit = zanst::bench::parseCommandLine(options, argc, argv)) {
+        return *exit;
     }
 
     zanst::test::Pty pty;
     const pid_t ring = zanst::bench::startRingProcess(pty.masterFd(), balancers, true);
 
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    zanst::bench::setUpOffscreen();
     QTemporaryDir data;
     qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
     QApplication app(argc, argv);

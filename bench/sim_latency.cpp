@@ -2,12 +2,13 @@
 // the simulator's CPU use while playing a full bank at one poll a second, and the gap between
 // the last byte of a request and the first byte of the answer.
 //
-//   sim_latency [--seconds N] [--fast-polls N] [--batteries N] [--sim PATH] [--baseline 1]
+//   sim_latency [--seconds S] [--fast-polls N] [--batteries N] [--sim PATH] [--baseline 1]
 //
 // With --baseline 1 a do-nothing responder takes the simulator's place: it answers each request
 // with as many zero bytes as the simulator would, so the figures show what the pseudo-terminal
 // and the machine's scheduling cost by themselves.
 
+#include "bench_options.hpp"
 #include "bus/protocol.hpp"
 #include "support/records.hpp"
 
@@ -150,20 +151,19 @@ struct Stats {
 
 int main(int argc, char** argv) {
     Args a;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string k = argv[i];
-        if (k == "--seconds") {
-            a.seconds = std::atoi(argv[i + 1]);
-        } else if (k == "--fast-polls") {
-            a.fastPolls = std::atoi(argv[i + 1]);
-        } else if (k == "--batteries") {
-            a.batteries = std::atoi(argv[i + 1]);
-        } else if (k == "--sim") {
-            a.sim = argv[i + 1];
-        } else if (k == "--baseline") {
-            a.baseline = std::atoi(argv[i + 1]) != 0;
-        }
+    int baseline = 0;
+    const zanst::bench::OptionTable options{
+        "Polls zanst-sim as the battery tester does: its CPU at one poll a second, request-to-answer gap.",
+        {{"--seconds", "S", "whole seconds of polls one a second (default 30)", &a.seconds, 0.0},
+         {"--fast-polls", "N", "back-to-back polls after them (default 2000)", &a.fastPolls, 0.0},
+         {"--batteries", "N", "batteries of 16 cells in the bank (default 10)", &a.batteries, 1.0},
+         {"--sim", "PATH", "the simulator to run (default the one built beside it)", &a.sim},
+         {"--baseline", "0|1", "1: a do-nothing responder in the simulator's place (default 0)", &baseline,
+          0.0, 1.0}}};
+    if (const auto exit = zanst::bench::parseCommandLine(options, argc, argv)) {
+        return *exit;
     }
+    a.baseline = baseline != 0;
     const int cells = 16 * a.batteries;
     char dir[] = "/tmp/zanst-sim-bench-XXXXXX";
     const std::string link = std::string(::mkdtemp(dir)) + "/bank";

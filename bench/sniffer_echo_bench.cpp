@@ -5,11 +5,12 @@
 // The stream is realistic sniffer traffic: a BMS polling a bank of 160 balancers, so the tool
 // also parses every burst and builds the table rows at its end.
 //
-//   sniffer_echo_bench [--duration SECONDS] [--no-socat]
+//   sniffer_echo_bench [--seconds S] [--no-socat]
 //
-// Each phase runs for the duration (default 10 s); every phase checks that every byte came
-// back exactly once and in order.
+// Each phase runs for S seconds (default 10); every phase checks that every byte came back
+// exactly once and in order.
 
+#include "bench_options.hpp"
 #include "echo_phase.hpp"
 #include "engine/engine_host.hpp"
 #include "support/pty.hpp"
@@ -92,18 +93,15 @@ PhaseResult toolPhase(const Bytes& pattern, double seconds, int& tablesBuilt) {
 
 int main(int argc, char** argv) {
     double seconds = 10.0;
-    bool withSocat = true;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--duration" && i + 1 < argc) {
-            seconds = std::atof(argv[++i]);
-        } else if (arg == "--no-socat") {
-            withSocat = false;
-        } else {
-            std::fprintf(stderr, "usage: %s [--duration SECONDS] [--no-socat]\n", argv[0]);
-            return 2;
-        }
+    bool noSocat = false;
+    const zanst::bench::OptionTable options{
+        "The data sniffer's echo delay per byte at 25,000 bytes/s, beside socat and a poll() echo loop.",
+        {{"--seconds", "S", "seconds per phase (default 10)", &seconds, 0.0},
+         {"--no-socat", "", "leave out the socat relay", &noSocat}}};
+    if (const auto exit = zanst::bench::parseCommandLine(options, argc, argv)) {
+        return *exit;
     }
+    const bool withSocat = !noSocat;
     QCoreApplication app(argc, argv);
 
     const Bytes pattern = snifferPattern();

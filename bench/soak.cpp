@@ -13,7 +13,9 @@
 //                                read-only, full (the last two need root for a small tmpfs)
 
 #include "bank/cell_rows.hpp"
+#include "bench_options.hpp"
 #include "echo_phase.hpp"
+#include "offscreen.hpp"
 #include "shell/main_window.hpp"
 #include "support/pty.hpp"
 #include "support/sim_process.hpp"
@@ -328,26 +330,23 @@ int faults() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s sniffer|tester|faults [--seconds S] [--drop P] [--corrupt P]\n",
-                     argv[0]);
-        return 2;
-    }
-    const std::string what = argv[1];
+    std::string what;
     double seconds = 600;
     FaultRates rates;
-    for (int i = 2; i < argc; ++i) {
-        if (std::string(argv[i]) == "--seconds" && i + 1 < argc) {
-            seconds = std::atof(argv[++i]);
-        } else if (std::string(argv[i]) == "--drop" && i + 1 < argc) {
-            rates.drop = std::atof(argv[++i]);
-        } else if (std::string(argv[i]) == "--corrupt" && i + 1 < argc) {
-            rates.corrupt = std::atof(argv[++i]);
-        }
+    const zanst::bench::OptionTable options{
+        "Long runs and faults through the whole window (sniffer and tester use the seconds).",
+        {{"--seconds", "S", "length of the run in seconds (default 600)", &seconds, 0.0},
+         {"--drop", "P", "tester: chance that zanst-sim drops a byte (default 0.01)", &rates.drop, 0.0, 1.0},
+         {"--corrupt", "P", "tester: chance that zanst-sim corrupts a byte (default 0.001)", &rates.corrupt,
+          0.0, 1.0}},
+        {{"run",
+          "the sniffer at full rate, the tester with faults, or the port and folder failing",
+          {"sniffer", "tester", "faults"},
+          &what}}};
+    if (const auto exit = zanst::bench::parseCommandLine(options, argc, argv)) {
+        return *exit;
     }
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    zanst::bench::setUpOffscreen(zanst::bench::DisplayUse::WhenSet);
     QApplication app(argc, argv);
     if (what == "sniffer") {
         return soakSniffer(seconds);
@@ -355,9 +354,5 @@ int main(int argc, char** argv) {
     if (what == "tester") {
         return soakTester(seconds, rates);
     }
-    if (what == "faults") {
-        return faults();
-    }
-    std::fprintf(stderr, "unknown run '%s'\n", what.c_str());
-    return 2;
+    return faults();
 }

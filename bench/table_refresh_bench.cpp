@@ -2,6 +2,7 @@
 // computed, handed to the grid model and painted by the grid (offscreen), and one recording line.
 
 #include "bank/cell_rows.hpp"
+#include "offscreen.hpp"
 #include "recording/recorder.hpp"
 #include "support/records.hpp"
 #include "ui/cell_grid.hpp"
@@ -120,9 +121,7 @@ BENCHMARK(BM_RecordingLineOfAllColumns)->Unit(benchmark::kMicrosecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    zanst::bench::setUpOffscreen();
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

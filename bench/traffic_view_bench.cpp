@@ -7,8 +7,10 @@
 //
 //   traffic_view_bench [--seconds S] [--rounds R]
 
+#include "bench_options.hpp"
 #include "capture/traffic.hpp"
 #include "echo_phase.hpp"
+#include "offscreen.hpp"
 #include "shell/main_window.hpp"
 #include "support/pty.hpp"
 #include "tabs/connection_tab.hpp"
@@ -115,20 +117,14 @@ double median(std::vector<double> v) {
 int main(int argc, char** argv) {
     double seconds = 10;
     int rounds = 3;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--seconds" && i + 1 < argc) {
-            seconds = std::atof(argv[++i]);
-        } else if (arg == "--rounds" && i + 1 < argc) {
-            rounds = std::max(1, std::atoi(argv[++i]));
-        } else {
-            std::fprintf(stderr, "usage: %s [--seconds S] [--rounds R]\n", argv[0]);
-            return 2;
-        }
+    const zanst::bench::OptionTable options{
+        "The traffic view at full line rate, closed, open and capturing: echo delay, stalls, memory.",
+        {{"--seconds", "S", "seconds of each phase (default 10)", &seconds, 0.0},
+         {"--rounds", "R", "rounds of the three phases (default 3)", &rounds, 1.0}}};
+    if (const auto exit = zanst::bench::parseCommandLine(options, argc, argv)) {
+        return *exit;
     }
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    zanst::bench::setUpOffscreen(zanst::bench::DisplayUse::WhenSet);
     QApplication app(argc, argv);
     zanst::test::Pty pty;
     QTemporaryDir data;

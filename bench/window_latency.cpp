@@ -11,7 +11,9 @@
 // --busy N starts N CPU-bound processes beside it for the whole run (a busy machine).
 // --plots opens the live plots for the whole run, on the last hour of cell voltages.
 
+#include "bench_options.hpp"
 #include "echo_phase.hpp"
+#include "offscreen.hpp"
 #include "shell/main_window.hpp"
 #include "support/pty.hpp"
 #include "support/records.hpp"
@@ -191,27 +193,17 @@ int main(int argc, char** argv) {
     int answers = 300;
     int busy = 0;
     bool plots = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--seconds" && i + 1 < argc) {
-            seconds = std::atof(argv[++i]);
-        } else if (arg == "--rounds" && i + 1 < argc) {
-            rounds = std::max(1, std::atoi(argv[++i]));
-        } else if (arg == "--answers" && i + 1 < argc) {
-            answers = std::max(10, std::atoi(argv[++i]));
-        } else if (arg == "--busy" && i + 1 < argc) {
-            busy = std::max(0, std::atoi(argv[++i]));
-        } else if (arg == "--plots") {
-            plots = true;
-        } else {
-            std::fprintf(stderr, "usage: %s [--seconds S] [--rounds R] [--answers N] [--busy N] [--plots]\n",
-                         argv[0]);
-            return 2;
-        }
+    const zanst::bench::OptionTable options{
+        "The whole window beside socat: the sniffer's echo delay and the BMS tester's first answer byte.",
+        {{"--seconds", "S", "seconds of each sniffer round (default 10)", &seconds, 0.0},
+         {"--rounds", "R", "rounds of each measurement (default 3)", &rounds, 1.0},
+         {"--answers", "N", "BMS tester answers a round, at least 10 (default 300)", &answers, 10.0},
+         {"--busy", "N", "CPU-bound processes beside it for the whole run (default 0)", &busy, 0.0},
+         {"--plots", "", "open the live plots for the whole run", &plots}}};
+    if (const auto exit = zanst::bench::parseCommandLine(options, argc, argv)) {
+        return *exit;
     }
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    zanst::bench::setUpOffscreen(zanst::bench::DisplayUse::WhenSet);
     QApplication app(argc, argv);
     Window window;
     if (plots) {

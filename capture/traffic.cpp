@@ -135,8 +135,18 @@ class TrafficDecoder::Side final : private bus::FrameObserver {
             if (rowStartUs_ == kNoStart) {
                 rowStartUs_ = timeUs;
             }
+            unstored_ = false;
+            const bool passing = framer_.passingOver();
             framer_.feed(b);
-            if (wasHunting && framer_.hunting() && !reported_) {
+            if (passing) {
+                // A frame too large for the buffer: its bytes are kept for one row, whole.
+                oversized_.push_back(b);
+                if (!framer_.passingOver()) {
+                    pushOversized();
+                }
+                continue;
+            }
+            if (unstored_ || (wasHunting && framer_.hunting() && !reported_)) {
                 lineBytes_.push_back(b);
                 if (lineStartUs_ == kNoStart) {
                     lineStartUs_ = timeUs;
@@ -145,6 +155,24 @@ class TrafficDecoder::Side final : private bus::FrameObserver {
             }
         }
         out_ = nullptr;
+    }
+
+    void finish(std::vector<TrafficRow>& out) {
+        flushLineBytes(out);
+        if (framer_.passingOver()) {
+            out_ = &out;
+            pushOversized();
+            out_ = nullptr;
+            framer_.reset();
+            return;
+        }
+        const auto pending = framer_.assembled();
+        if (!pending.empty()) {
+            out_ = &out;
+            push(RowKind::CutOff, pending, framer_.inRecords() ? pending[0] : 0, -1);
+            out_ = nullptr;
+        }
+        framer_.reset();
     }
 
     void flushLineBytes(std::vector<TrafficRow>& out) {
@@ -178,7 +206,23 @@ class TrafficDecoder::Side final : private bus::FrameObserver {
     void recordComplete(std::span<const std::uint8_t> record) override {
         push(RowKind::Record, record, record[0], bus::recordId(record));
     }
-    void frameAbandoned(std::span<const std::uint8_t> bytes) override { push(RowKind::CutOff, bytes, 0, -1); }
+    void frameAbandoned(std::span<const std::uint8_t> bytes) override {
+        // The byte that would have landed past the buffer is not among them: it is listed as a
+        // line byte, so that every byte fed shows in some row.
+        unstored_ = true;
+        push(RowKind::CutOff, bytes, 0, -1);
+    }
+    void frameOversized(std::span<const std::uint8_t> head, std::size_t) override {
+        reported_ = true;
+        oversized_.assign(head.begin(), head.end());
+        oversizedStartUs_ = rowStartUs_ == kNoStart ? timeUs_ : rowStartUs_;
+    }
+    // The whole oversized frame as one cut-off row, at the time of its first byte.
+    void pushOversized() {
+        rowStartUs_ = oversizedStartUs_;
+        push(RowKind::CutOff, oversized_, oversized_.size() > 1 ? oversized_[1] : 0, -1);
+        oversized_.clear();
+    }
     void recordAbandoned(std::span<const std::uint8_t> bytes) override {
         push(RowKind::CutOff, bytes, bytes.empty() ? 0 : bytes[0], -1);
     }
@@ -207,10 +251,13 @@ class TrafficDecoder::Side final : private bus::FrameObserver {
     bus::Framer framer_;
     std::vector<TrafficRow>* out_ = nullptr;
     std::vector<std::uint8_t> lineBytes_;
+    std::vector<std::uint8_t> oversized_;
+    std::uint64_t oversizedStartUs_ = 0;
     std::uint64_t lineStartUs_ = kNoStart;
     std::uint64_t rowStartUs_ = kNoStart;
     std::uint64_t timeUs_ = 0;
     bool reported_ = false;
+    bool unstored_ = false;
 };
 
 TrafficDecoder::TrafficDecoder() {
@@ -232,6 +279,11 @@ void TrafficDecoder::feed(Direction direction, std::uint64_t timeUs, std::span<c
 void TrafficDecoder::flushLineBytes(std::vector<TrafficRow>& out) {
     received_->flushLineBytes(out);
     sent_->flushLineBytes(out);
+}
+
+void TrafficDecoder::finish(std::vector<TrafficRow>& out) {
+    received_->finish(out);
+    sent_->finish(out);
 }
 
 } // namespace zanst::capture

@@ -54,6 +54,9 @@ class TrafficDecoder {
               std::vector<TrafficRow>& out);
     // Ends pending line bytes (at the end of a batch, so that they are not held back).
     void flushLineBytes(std::vector<TrafficRow>& out);
+    // At the end of the bytes (a capture's end): pending line bytes, and what a frame or record
+    // still being assembled holds as a cut-off row, so that no byte fed is left unlisted.
+    void finish(std::vector<TrafficRow>& out);
     // Forgets half-assembled frames: the bytes fed next do not continue what was fed before.
     void reset();
 

@@ -21,7 +21,7 @@ dpkg-deb --info "$deb" > "$root/control"
 dpkg -x "$deb" "$root/fs"
 cd "$root/fs"
 
-for f in usr/bin/zanst usr/bin/zanst-sim; do
+for f in usr/bin/zanst usr/bin/zanst-sim usr/bin/zanst-cli; do
   [ -x "$f" ] || fail "$f missing or not executable"
   file "$f" | grep -q 'ELF.*stripped' || fail "$f is not a stripped ELF program: $(file "$f")"
   file "$f" | grep -q 'not stripped' && fail "$f carries its symbols"
@@ -29,7 +29,8 @@ done
 for f in usr/share/applications/zanst.desktop usr/share/metainfo/com.kestrova.zanst.metainfo.xml \
   usr/share/icons/hicolor/scalable/apps/zanst.svg usr/share/man/man1/zanst.1.gz \
   usr/share/man/man1/zanst-sim.1.gz usr/share/doc/zanst/copyright usr/share/doc/zanst/changelog.gz \
-  usr/share/doc/zanst/user-guide.md; do
+  usr/share/doc/zanst/user-guide.md usr/share/man/man1/zanst-cli.1.gz \
+  usr/share/bash-completion/completions/zanst-cli; do
   [ -s "$f" ] || fail "$f missing or empty"
 done
 for size in 16 22 24 32 48 64 128 256; do
@@ -51,7 +52,7 @@ grep -qx 'Exec=zanst' usr/share/applications/zanst.desktop || fail "desktop entr
 appstreamcli validate --no-net usr/share/metainfo/com.kestrova.zanst.metainfo.xml || fail "metainfo invalid"
 
 version="$(dpkg-deb --field "$deb" Version)"
-for page in zanst zanst-sim; do
+for page in zanst zanst-sim zanst-cli; do
   # grep -c reads to the end, so zcat never meets a closed pipe.
   zcat "usr/share/man/man1/$page.1.gz" | grep -c "^\.TH .* \"Zanst $version\"" > /dev/null ||
     fail "man page $page does not name version $version"
@@ -70,6 +71,34 @@ out="$(env -u DISPLAY -u WAYLAND_DISPLAY ./usr/bin/zanst --help)"
 [[ "$out" == *--service* ]] || fail "zanst --help: $out"
 out="$(./usr/bin/zanst-sim --help)"
 [[ "$out" == *"Usage: zanst-sim"* ]] || fail "zanst-sim --help: $out"
+out="$(./usr/bin/zanst-cli --version)"
+[[ "$out" == "zanst-cli $version" ]] || fail "the packaged zanst-cli reports \"$out\", not version $version"
+out="$(./usr/bin/zanst-cli --help)"
+[[ "$out" == *"Usage: zanst-cli"*export* ]] || fail "zanst-cli --help: $out"
+# zanst-cli links no widget library.
+if readelf -d usr/bin/zanst-cli | grep -E 'NEEDED.*lib(Qt6(Widgets|Gui)|GL|X11|xcb)'; then
+  fail "zanst-cli links a widget library"
+fi
+bash -n usr/share/bash-completion/completions/zanst-cli || fail "bash completion of zanst-cli does not parse"
+(
+  # shellcheck disable=SC1091
+  . usr/share/bash-completion/completions/zanst-cli
+  COMP_WORDS=(zanst-cli check --max-)
+  COMP_CWORD=2
+  _zanst_cli
+  [[ " ${COMPREPLY[*]} " == *" --max-spread-mv "* ]] || fail "completion of zanst-cli check --max-: ${COMPREPLY[*]}"
+)
+lua="$(ls usr/lib/*/wireshark/plugins/zanst.lua 2> /dev/null || true)"
+[ -s "$lua" ] || fail "the Wireshark dissector is not where Wireshark looks for global Lua plugins"
+if command -v tshark > /dev/null; then
+  # A capture of one mode record, exported by the packaged zanst-cli, decoded with the packaged dissector.
+  printf 'ZANSTCAP\x01\x00\x18\x00\x90\xd0\x03\x00%b\x02\x01\x00\x03' \
+    '\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00' > "$root/mode.zcap"
+  ./usr/bin/zanst-cli export "$root/mode.zcap" --pcapng "$root/mode.pcapng" > /dev/null ||
+    fail "the packaged zanst-cli cannot export a capture"
+  out="$(tshark -X "lua_script:$lua" -r "$root/mode.pcapng" -T fields -e _ws.col.Info 2> /dev/null)"
+  [[ "$out" == "Mode: Battery tester" ]] || fail "tshark with the packaged dissector shows \"$out\""
+fi
 
 cd /
 lintian --tag-display-limit 0 "$deb" > "$root/lintian.txt" 2>&1 || true

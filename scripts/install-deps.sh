@@ -13,6 +13,9 @@ packages=(
   xvfb xauth imagemagick socat xdotool
   fonts-dejavu-core
   dpkg-dev file lintian appstream desktop-file-utils librsvg2-bin man-db
+  tshark libxml2-utils # the dissector test and the JUnit schema check of zanst-cli
+  libqt6sql6-sqlite libqt6sql6-psql # the service log's drivers (SQLite, PostgreSQL)
+  postgresql poppler-utils          # the service log's test server; pdftotext for the report tests
 )
 
 if [ "$(id -u)" -eq 0 ]; then
