@@ -125,6 +125,30 @@ void BmsResponder::setPreset(const BankPreset& preset) {
     bmsTesterBalancersInfoReceived_ = false;
 }
 
+std::optional<int> BmsResponder::batteriesAnswering(const BankSettings& settings,
+                                                    const std::optional<PlayedBank>& played) const {
+    if (played) {
+        return std::clamp(played->batteries, 0, kMaxBatteriesInParallel);
+    }
+    if (const auto numbat = readBatteriesInParallel(settings.numBatText)) {
+        return numbat->count;
+    }
+    return std::nullopt;
+}
+
+bool BmsResponder::setPlayedBank(const std::optional<PlayedBank>& bank) {
+    const std::optional<int> before = batteriesAnswering(settings_, played_);
+    played_ = bank;
+    if (played_) {
+        played_->batteries = std::clamp(played_->batteries, 0, kMaxBatteriesInParallel);
+    }
+    const bool changed = batteriesAnswering(settings_, played_) != before;
+    if (changed) {
+        bmsTesterBalancersInfoReceived_ = false; // the BMS knows another number of balancers
+    }
+    return changed;
+}
+
 ResponderReport BmsResponder::serialBMSdataParser(std::span<const std::uint8_t> bytes) {
     for (const std::uint8_t x : bytes) {
         framer_.feed(x);
@@ -234,11 +258,17 @@ void BmsResponder::infoRequest(std::span<const std::uint8_t> h) {
     // One snapshot of the preset and the settings for the whole answer.
     const BankPreset preset = preset_;
     const BankSettings settings = settings_;
-    const auto numbat = readBatteriesInParallel(settings.numBatText);
-    if (!numbat) {
-        return; // not a whole number: the echo stands alone
+    int batteries = 0;
+    if (played_) {
+        batteries = played_->batteries; // the recording's; tbNumBat is not read
+    } else {
+        const auto numbat = readBatteriesInParallel(settings.numBatText);
+        if (!numbat) {
+            return; // not a whole number: the echo stands alone
+        }
+        report_.batteriesInParallelRead = *numbat;
+        batteries = numbat->count;
     }
-    report_.batteriesInParallelRead = *numbat;
     if (settings.fwVersionIndex < 0 || settings.fwVersionIndex >= kFirmwareVersions) {
         fwver_ = kDefaultFirmwareIndex;
         if (settings.fwVersionIndex < 0) {
@@ -250,7 +280,7 @@ void BmsResponder::infoRequest(std::span<const std::uint8_t> h) {
     }
 
     const int cells = preset.valid() ? preset.info.cellsInSeries : 0;
-    const int count = numbat->count * cells;
+    const int count = batteries * cells;
     if (count > 0) {
         answer_.resize(static_cast<std::size_t>(count) * kInfoSize);
         for (int i = 0; i < count; ++i) {
@@ -275,34 +305,45 @@ void BmsResponder::measurementAnswer(std::span<const std::uint8_t> lastRecord) {
     answered();
     report_.measurementAnswered = true;
 
-    // One snapshot of the preset and the settings for the whole answer.
+    // One snapshot of the preset and the settings (or the played bank) for the whole answer.
     const BankPreset preset = preset_;
     const BankSettings settings = settings_;
+    const std::optional<PlayedBank> played = played_;
     const int cells = preset.valid() ? std::clamp(preset.info.cellsInSeries, 0, kMaxCells) : 0;
     for (std::size_t n = 0; n < static_cast<std::size_t>(kMaxCells); ++n) {
         const bool present = static_cast<int>(n) < cells;
-        voltage_[n] = present ? settings.voltageMv[n] : 0;
-        temp_[n] = present ? settings.tempTenths[n] : 0;
+        voltage_[n] = present ? (played ? played->voltageMv[0][n] : settings.voltageMv[n]) : 0;
+        temp_[n] = present ? (played ? played->tempTenths[0][n] : settings.tempTenths[n]) : 0;
     }
-    current_ = settings.currentA * 1000;
+    current_ = played ? played->currentMa : settings.currentA * 1000;
 
-    const auto numbat = readBatteriesInParallel(settings.numBatText);
-    if (!numbat) {
-        return; // not a whole number: the echo stands alone and the answer is not counted
+    int batteries = 0;
+    if (played) {
+        batteries = played->batteries;
+    } else {
+        const auto numbat = readBatteriesInParallel(settings.numBatText);
+        if (!numbat) {
+            return; // not a whole number: the echo stands alone and the answer is not counted
+        }
+        report_.batteriesInParallelRead = *numbat;
+        batteries = numbat->count;
     }
-    report_.batteriesInParallelRead = *numbat;
 
-    const int count = numbat->count * cells;
+    const int count = batteries * cells;
     if (bmsTesterBalancersInfoReceived_ && count > 0) {
         const auto byte3Low = static_cast<std::uint8_t>(lastRecord[3] & 0x0F);
         answer_.resize(static_cast<std::size_t>(count) * kMeasurementSize);
-        for (int b = 0; b < numbat->count; ++b) {
+        for (int b = 0; b < batteries; ++b) {
+            // Every battery its own cells while played; the same cells for all of them from the sliders.
+            const auto battery = static_cast<std::size_t>(b);
+            const BatteryCells& mv = played ? played->voltageMv[battery] : voltage_;
+            const BatteryCells& tenths = played ? played->tempTenths[battery] : temp_;
             for (int c = 0; c < cells; ++c) {
                 const int at = b * cells + c;
                 writeMeasurementRecord(std::span(answer_).subspan(
                                            static_cast<std::size_t>(at) * kMeasurementSize, kMeasurementSize),
-                                       cells, b, c, voltage_[static_cast<std::size_t>(c)],
-                                       temp_[static_cast<std::size_t>(c)], current_, seqNum_, byte3Low,
+                                       cells, b, c, mv[static_cast<std::size_t>(c)],
+                                       tenths[static_cast<std::size_t>(c)], current_, seqNum_, byte3Low,
                                        at == count - 1);
             }
         }

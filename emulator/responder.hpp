@@ -5,6 +5,7 @@
 
 #include "bank_editor.hpp"
 #include "entries.hpp"
+#include "played_bank.hpp"
 #include "presets.hpp"
 
 #include "bus/bytes.hpp"
@@ -85,6 +86,14 @@ class BmsResponder final : private bus::FrameObserver {
     void setPreset(const BankPreset& preset);
     void setSettings(const BankSettings& settings) { settings_ = settings; }
 
+    // While a recording drives the bank: every battery answers with its own cell values, the
+    // number of batteries is the played bank's (tbNumBat is not read) and the current is its
+    // current in mA. Nothing: the sliders' bank again. When this changes the number of emulated
+    // balancers, the BMS must ask for the info again (as after a preset change; announcing it with
+    // transmitPresetChanged() is the caller's choice); returns whether it did.
+    bool setPlayedBank(const std::optional<PlayedBank>& bank);
+    const std::optional<PlayedBank>& playedBank() const { return played_; }
+
     const BankPreset& preset() const { return preset_; }
     const BankSettings& settings() const { return settings_; }
     bool bmsTesterBalancersInfoReceived() const { return bmsTesterBalancersInfoReceived_; }
@@ -93,7 +102,8 @@ class BmsResponder final : private bus::FrameObserver {
     const bus::Framer& framer() const { return framer_; }
     void setFrameTap(bus::FrameObserver* tap) { framer_.setTap(tap); }
 
-    // The cell values of the last measurement answer (cell beyond the preset's count: 0).
+    // The cell values of the last measurement answer (cell beyond the preset's count: 0); of
+    // battery 1 while a recording drives the bank.
     const std::array<std::int32_t, kMaxCells>& voltage() const { return voltage_; }
     const std::array<std::int32_t, kMaxCells>& temp() const { return temp_; }
     std::int32_t current() const { return current_; }
@@ -110,6 +120,10 @@ class BmsResponder final : private bus::FrameObserver {
     bool sendFrame(std::span<const std::uint8_t> frame);
     bool isOwnFrame(std::span<const std::uint8_t> header) const;
     void answered();
+    // Batteries the bank answers for: the played bank's, else tbNumBat's; nothing when tbNumBat
+    // holds no whole number.
+    std::optional<int> batteriesAnswering(const BankSettings& settings,
+                                          const std::optional<PlayedBank>& played) const;
     void ownFrameSeen();
 
     bus::BusState& state_;
@@ -118,6 +132,7 @@ class BmsResponder final : private bus::FrameObserver {
 
     BankPreset preset_;
     BankSettings settings_;
+    std::optional<PlayedBank> played_;
     bool bmsTesterBalancersInfoReceived_ = false;
 
     bool frameRx_ = false;

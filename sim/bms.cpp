@@ -383,6 +383,8 @@ ExchangeReport BmsMaster::finish(const Message& answer) {
         if (r.sequence) {
             lastSequence_ = r.sequence;
         }
+        r.answerRecords = answer.records;
+        r.infoFlags = infoFlags_;
     }
     receiver_.reset();
     exchange_.reset();

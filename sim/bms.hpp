@@ -48,6 +48,10 @@ struct ExchangeReport {
     std::optional<int> minTempTenths;
     std::optional<int> maxTempTenths;
     std::optional<int> sequence;
+    // Measurement answers as they came, with the info flags of the balancers the BMS knows, for
+    // a check against a recording.
+    std::vector<bus::Bytes> answerRecords;
+    std::vector<std::uint8_t> infoFlags;
 
     bool ok() const { return outcome == Outcome::Ok; }
     std::string line() const;

@@ -3,6 +3,7 @@
 #include "bus/hex.hpp"
 #include "bus/state.hpp"
 #include "capture/capture_file.hpp"
+#include "playback/recording.hpp"
 #include "sim/adapter_line.hpp"
 #include "sim/options.hpp"
 #include "sim/pty_device.hpp"
@@ -45,7 +46,13 @@ class Printer {
     TimePoint start_;
 };
 
-std::unique_ptr<Role> makeRole(const Options& o, TimePoint start) {
+// The recordings of --from and --expect, read before anything starts.
+struct Recordings {
+    std::optional<zanst::playback::Timeline> from;
+    std::optional<zanst::playback::Timeline> expect;
+};
+
+std::unique_ptr<Role> makeRole(const Options& o, TimePoint start, const Recordings& recordings) {
     BankConfig bank;
     bank.preset = o.preset;
     bank.batteries = o.batteries;
@@ -62,14 +69,33 @@ std::unique_ptr<Role> makeRole(const Options& o, TimePoint start) {
     case RoleKind::Bank: {
         auto role = std::make_unique<BankRole>(bank, faults, start, o.quiet);
         role->setLosses({o.swallowCommands, o.swallowBlocks});
+        if (recordings.from) {
+            role->playRecording(*recordings.from);
+        }
         return role;
     }
-    case RoleKind::Bms:
-        return std::make_unique<BmsRole>(bms, faults, start);
-    case RoleKind::Ring:
-        return std::make_unique<RingRole>(bank, bms, faults, start);
+    case RoleKind::Bms: {
+        auto role = std::make_unique<BmsRole>(bms, faults, start);
+        if (recordings.expect) {
+            role->expectRecording(*recordings.expect);
+        }
+        return role;
+    }
+    case RoleKind::Ring: {
+        auto role = std::make_unique<RingRole>(bank, bms, faults, start);
+        if (recordings.from) {
+            role->playRecording(*recordings.from);
+        }
+        return role;
+    }
     }
     return nullptr;
+}
+
+std::string recordingText(const std::string& file, const zanst::playback::Timeline& t) {
+    return "recording " + file + " (" + t.source + "): " + std::to_string(t.cellCount) + " balancers in " +
+           std::to_string(t.batteries.size()) + (t.batteries.size() == 1 ? " battery, " : " batteries, ") +
+           std::to_string(t.steps.size()) + " steps over " + zanst::playback::clockText(t.lengthMs());
 }
 
 std::string bankText(const Options& o) {
@@ -140,11 +166,14 @@ class Simulator {
     explicit Simulator(const Options& o) : o_(o), start_(Clock::now()), say_(start_) {}
 
     int run() {
+        if (const int status = loadRecordings(); status != 0) {
+            return status;
+        }
         if (const int status = openDevice(); status != 0) {
             return status;
         }
         printStartLines();
-        role_ = makeRole(o_, start_);
+        role_ = makeRole(o_, start_, recordings_);
         who_ = role_->name();
         pacer_ = OutputPacer(std::chrono::microseconds(o_.slowByteUs));
         AdapterConfig adapter;
@@ -181,6 +210,26 @@ class Simulator {
     }
 
   private:
+    // A recording that holds nothing to play ends the start, as a wrong command line does.
+    int loadRecordings() {
+        const auto load = [](const char* option, const std::string& file,
+                             std::optional<zanst::playback::Timeline>& into) {
+            if (file.empty()) {
+                return true;
+            }
+            zanst::playback::ReadResult read = zanst::playback::readRecording(file);
+            if (!read.ok()) {
+                std::fprintf(stderr, "zanst-sim: %s %s: %s\n", option, file.c_str(), read.error.c_str());
+                return false;
+            }
+            into = std::move(read.timeline);
+            return true;
+        };
+        return load("--from", o_.from, recordings_.from) && load("--expect", o_.expect, recordings_.expect)
+                   ? 0
+                   : 2;
+    }
+
     // The pseudo-terminal, the capture file and the link; a status to exit with when one fails.
     int openDevice() {
         try {
@@ -210,8 +259,22 @@ class Simulator {
 
     // What is played: the bank, the BMS and the faults.
     void printStartLines() const {
+        const auto recording = [&](const char* who, const std::string& file,
+                                   const zanst::playback::Timeline& t) {
+            say_(who, recordingText(file, t));
+            for (const std::string& note : t.notes) {
+                say_(who, "recording: " + note);
+            }
+        };
         if (o_.role != RoleKind::Bms) {
-            say_("bank", bankText(o_));
+            if (recordings_.from) {
+                recording("bank", o_.from, *recordings_.from);
+            } else {
+                say_("bank", bankText(o_));
+            }
+        }
+        if (recordings_.expect) {
+            recording("bms", o_.expect, *recordings_.expect);
         }
         if (o_.role != RoleKind::Bank) {
             char text[96];
@@ -478,6 +541,7 @@ class Simulator {
     }
 
     const Options& o_;
+    Recordings recordings_;
     const TimePoint start_;
     const Printer say_;
     std::unique_ptr<PtyDevice> dev_;

@@ -96,7 +96,13 @@ constexpr KnownOption kKnownOptions[] = {
     {"--adapter-latency", true, kAnyRole},
     {"--adapter-side", true, kAnyRole},
     {"--bms-answer-ms", true, kBms | kRing},
+    {"--from", true, kBank | kRing},
+    {"--expect", true, kBms},
 };
+
+// What the simulated bank's model takes, which a played recording has of its own.
+constexpr std::string_view kModelOptions[] = {"--preset",   "--batteries",  "--current",
+                                              "--no-noise", "--dead-after", "--metrics-silent"};
 
 const KnownOption* findOption(std::string_view name) {
     for (const KnownOption& option : kKnownOptions) {
@@ -265,6 +271,11 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
                 return bad("needs a file name");
             }
             o.capture = v;
+        } else if (name == "--from" || name == "--expect") {
+            if (value.empty()) {
+                return bad("needs a recording: a capture or a recording's CSV");
+            }
+            (name == "--from" ? o.from : o.expect) = v;
         } else if (name == "--drop-rate" || name == "--corrupt-rate") {
             if (!toDouble(value, d) || d < 0 || d > 1) {
                 return bad("needs a probability from 0 to 1");
@@ -331,6 +342,12 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
         if (option->name == "--adapter-side" && o.adapterLatencyMs == 0) {
             r.error = "--adapter-side needs --adapter-latency";
             return r;
+        }
+        for (const std::string_view model : kModelOptions) {
+            if (!o.from.empty() && option->name == model) {
+                r.error = std::string(model) + " does not apply with --from: the recording is the bank";
+                return r;
+            }
         }
     }
     return r;
@@ -411,6 +428,18 @@ Adapter options (all roles; a USB-serial adapter between simulator and tool):
                     the setting the tool asks for
   --adapter-side SIDE  where the adapter holds bytes: to-tool (default; what the
                     tool receives), from-tool (what the tool sends) or both
+
+Recordings (a capture, .zcap, or the CSV beside a recording; docs/playback.md):
+  --from FILE       bank, ring: the bank plays the recording instead of its model:
+                    the recorded balancers with their serials and sensors answer
+                    with the recorded values, from the first measurement request
+                    on at the recorded pace, and from the start again after the
+                    end. --preset, --batteries, --current, --no-noise,
+                    --dead-after and --metrics-silent do not apply with it
+  --expect FILE     bms: hold every measurement answer against the recording:
+                    each cell within 1 mV and 0.1 degC, the bank current within
+                    10 mA, at the step the bank has reached; one "expect #N" line
+                    per answer and a summary of matches and mismatches
 
 BMS options (bms and ring):
   --bms-answer-ms MS  how long the BMS waits for a whole answer after its request

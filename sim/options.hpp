@@ -27,6 +27,8 @@ struct Options {
     double currentA = 0.0;
     std::string link;
     std::string capture; // --capture: every byte on the device, as the tool saw it
+    std::string from;    // --from: a recording the bank plays instead of its model
+    std::string expect;  // --expect: a recording the BMS holds every answer against
     double dropRate = 0.0;
     double corruptRate = 0.0;
     std::optional<double> silentAfterS;

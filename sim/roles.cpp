@@ -66,7 +66,8 @@ void BankRole::received(std::span<const std::uint8_t> bytes, TimePoint now) {
             log(*lost);
             continue;
         }
-        Answer answer = bank_.respond(std::move(e.message), now);
+        Answer answer = recorded_ ? recorded_->respond(std::move(e.message), now)
+                                  : bank_.respond(std::move(e.message), now);
         emit(answer.bytes);
         const bool poll = command == bus::cmd::kInfo || command == bus::cmd::kMeasurement ||
                           command == bus::cmd::kCalibrationData || command == bus::cmd::kDataBlock;
@@ -87,7 +88,10 @@ void BankRole::tick(TimePoint now) {
 
 std::vector<std::string> BankRole::summary() const {
     return {"summary requests=" + std::to_string(requests_) + " dropped=" + std::to_string(dropped_) +
-            " balancers=" + std::to_string(bank_.balancers().size()) + faultTotals()};
+            " balancers=" +
+            std::to_string(recorded_ ? static_cast<std::size_t>(recorded_->balancers())
+                                     : bank_.balancers().size()) +
+            faultTotals()};
 }
 
 // ---- bms ----
@@ -97,6 +101,11 @@ BmsRole::BmsRole(const BmsConfig& bms, const FaultConfig& faults, TimePoint star
 
 void BmsRole::report(const ExchangeReport& r) {
     log(r.line());
+    if (expect_) {
+        if (auto line = expect_->check(r)) {
+            log(std::move(*line));
+        }
+    }
 }
 
 void BmsRole::received(std::span<const std::uint8_t> bytes, TimePoint now) {
@@ -136,10 +145,14 @@ void BmsRole::peerChanged(bool connected, TimePoint now) {
 }
 
 std::vector<std::string> BmsRole::summary() const {
-    return {"summary exchanges=" + std::to_string(bms_.exchanges()) +
-            " ok=" + std::to_string(bms_.okCount()) + " failed=" + std::to_string(bms_.failedCount()) +
-            " timeouts=" + std::to_string(bms_.timeoutCount()) + answerTimeTotals(bms_.answerTimes()) +
-            faultTotals()};
+    std::vector<std::string> lines{
+        "summary exchanges=" + std::to_string(bms_.exchanges()) + " ok=" + std::to_string(bms_.okCount()) +
+        " failed=" + std::to_string(bms_.failedCount()) + " timeouts=" + std::to_string(bms_.timeoutCount()) +
+        answerTimeTotals(bms_.answerTimes()) + faultTotals()};
+    if (expect_) {
+        lines.push_back(expect_->summary());
+    }
+    return lines;
 }
 
 // ---- ring ----
@@ -207,7 +220,9 @@ void RingRole::tick(TimePoint now) {
             // The request travels the balancers; what they pass on goes to the tool.
             for (std::uint8_t b : request) {
                 if (bankReceiver_.feed(b, now) == FrameReceiver::Result::Complete) {
-                    const Answer a = bank_.respond(bankReceiver_.take().message, now);
+                    Message m = bankReceiver_.take().message;
+                    const Answer a =
+                        recorded_ ? recorded_->respond(std::move(m), now) : bank_.respond(std::move(m), now);
                     const bus::Bytes line = emit(a.bytes);
                     written_.insert(written_.end(), line.begin(), line.end());
                 }

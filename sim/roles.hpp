@@ -4,8 +4,10 @@
 // loop does the reading, writing and printing.
 
 #include "sim/bms.hpp"
+#include "sim/expect_check.hpp"
 #include "sim/faults.hpp"
 #include "sim/frame_receiver.hpp"
+#include "sim/recorded_bank.hpp"
 #include "sim/ring_loss.hpp"
 #include "sim/simulated_bank.hpp"
 
@@ -68,9 +70,12 @@ class BankRole : public Role {
     const Bank& bank() const { return bank_; }
     // Frames and blocks to lose on the ring.
     void setLosses(LossConfig losses) { loss_ = RingLoss(std::move(losses)); }
+    // --from: the recorded bank answers instead of the simulated one.
+    void playRecording(const playback::Timeline& timeline) { recorded_.emplace(timeline); }
 
   private:
     Bank bank_;
+    std::optional<RecordedBank> recorded_;
     FrameReceiver receiver_;
     RingLoss loss_;
     bool quiet_;
@@ -92,11 +97,14 @@ class BmsRole : public Role {
     std::vector<std::string> summary() const override;
 
     const BmsMaster& bms() const { return bms_; }
+    // --expect: every measurement answer is also held against a recording.
+    void expectRecording(const playback::Timeline& timeline) { expect_.emplace(timeline); }
 
   private:
     void report(const ExchangeReport& r);
 
     BmsMaster bms_;
+    std::optional<ExpectCheck> expect_;
 };
 
 // A BMS and a bank with the tool between them (the tool in "Data Sniffer" mode). The one
@@ -116,6 +124,8 @@ class RingRole : public Role {
 
     const Bank& bank() const { return bank_; }
     const BmsMaster& bms() const { return bms_; }
+    // --from: the recorded bank answers instead of the simulated one.
+    void playRecording(const playback::Timeline& timeline) { recorded_.emplace(timeline); }
 
     // The tool's echo of a request is judged until this long after it, even when the BMS gave up
     // sooner: bytes a slow adapter delivers late are late, not lost.
@@ -127,6 +137,7 @@ class RingRole : public Role {
     std::string echoText();
 
     Bank bank_;
+    std::optional<RecordedBank> recorded_;
     FrameReceiver bankReceiver_;
     BmsMaster bms_;
     bus::Bytes written_; // what went towards the tool in the open exchange

@@ -85,7 +85,8 @@ TEST_P(StatusBarTest, TheLargestValuesShowWhole) {
                             QStringLiteral("Battery tester"), false);
             bar->setPortText(QStringLiteral("Port /tmp/zanst-sim"));
             QApplication::processEvents();
-            window.grab().save(QString::fromLocal8Bit(dir) + QStringLiteral("/status-bar-%1.png").arg(GetParam()));
+            window.grab().save(QString::fromLocal8Bit(dir) +
+                               QStringLiteral("/status-bar-%1.png").arg(GetParam()));
         }
     }
     QApplication::setFont(defaultFont);
@@ -93,7 +94,8 @@ TEST_P(StatusBarTest, TheLargestValuesShowWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Fonts, StatusBarTest, testing::Values(1.0, 1.5),
                          [](const testing::TestParamInfo<double>& i) {
-                             return i.param == 1.0 ? std::string("DefaultFont") : std::string("HalfAgainAsLarge");
+                             return i.param == 1.0 ? std::string("DefaultFont")
+                                                   : std::string("HalfAgainAsLarge");
                          });
 
 TEST(StatusBarText, CountsAreGroupedAndAgesReachDays) {
@@ -102,7 +104,10 @@ TEST(StatusBarText, CountsAreGroupedAndAgesReachDays) {
         char separator;
         const char* text;
     };
-    const Row counts[] = {{0, ',', "0"}, {999, ',', "999"}, {12345, ',', "12,345"}, {1000000, '.', "1.000.000"},
+    const Row counts[] = {{0, ',', "0"},
+                          {999, ',', "999"},
+                          {12345, ',', "12,345"},
+                          {1000000, '.', "1.000.000"},
                           {kBillion, ',', "1,000,000,000"}};
     for (const Row& r : counts) {
         bus::TextFormat format;
@@ -113,9 +118,14 @@ TEST(StatusBarText, CountsAreGroupedAndAgesReachDays) {
         qint64 ms;
         const char* text;
     };
-    const Age ages[] = {{0, "0 s"},          {59999, "59 s"},       {60000, "1 min 0 s"},
-                        {3599000, "59 min 59 s"}, {3600000, "1 h 0 min"}, {86399000, "23 h 59 min"},
-                        {86400000, "1 d 0 h"}, {400LL * 86400000, "400 d 0 h"}};
+    const Age ages[] = {{0, "0 s"},
+                        {59999, "59 s"},
+                        {60000, "1 min 0 s"},
+                        {3599000, "59 min 59 s"},
+                        {3600000, "1 h 0 min"},
+                        {86399000, "23 h 59 min"},
+                        {86400000, "1 d 0 h"},
+                        {400LL * 86400000, "400 d 0 h"}};
     for (const Age& a : ages) {
         EXPECT_EQ(app::ageText(a.ms).toStdString(), a.text);
     }

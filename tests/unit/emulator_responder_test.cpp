@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -559,6 +561,108 @@ TEST_F(ResponderTest, NoPresetMeansNoRecords) {
     responder.setPreset(bankPresetForListIndex(13));
     EXPECT_EQ(exchange(infoRequest()).size(), 32u);
     EXPECT_EQ(exchange(measurementRequest(4)).size(), 36u);
+}
+
+// A played bank: battery b, cell c at 3000 + 100 b + c mV and 150 + 10 b + c tenths of a degree.
+PlayedBank playedBank(int batteries, std::int32_t currentMa) {
+    PlayedBank bank;
+    bank.batteries = batteries;
+    for (std::size_t b = 0; b < bank.voltageMv.size(); ++b) {
+        for (std::size_t c = 0; c < bank.voltageMv[b].size(); ++c) {
+            bank.voltageMv[b][c] = static_cast<std::int32_t>(3000 + 100 * b + c);
+            bank.tempTenths[b][c] = static_cast<std::int32_t>(150 + 10 * b + c);
+        }
+    }
+    bank.currentMa = currentMa;
+    return bank;
+}
+
+// While played, every battery answers with its own cells and the bank current in mA, packed as
+// for the sliders; the count is the played bank's, whatever tbNumBat says.
+TEST_F(ResponderTest, PlayedBankGivesEveryBatteryItsOwnCells) {
+    struct Row {
+        int listIndex;
+        std::string numbat;
+        int batteries;
+        std::int32_t currentMa;
+    };
+    const Row rows[] = {
+        {0, "1", 2, -12345},  // 4 cells, two batteries where the slider says one
+        {6, "abc", 3, 40500}, // 8 cells: tbNumBat is not read at all
+        {11, "1", 1, 0},      // 16 cells, one battery
+        {0, "7", 10, 524287}, // the most the current field holds
+    };
+    for (const Row& r : rows) {
+        shown = {};
+        usePreset(r.listIndex, r.numbat);
+        responder.setPlayedBank(playedBank(r.batteries, r.currentMa));
+        const int cells = bankPresetForListIndex(r.listIndex).info.cellsInSeries;
+        const auto count = static_cast<std::size_t>(r.batteries * cells);
+        const Bytes info = exchange(infoRequest());
+        ASSERT_EQ(info.size(), 32u + count * 32u) << r.listIndex;
+        EXPECT_EQ(info[32 + (count - 1) * 32 + 14], '0' + r.batteries) << "digit of the last battery";
+        EXPECT_TRUE(shown.numbat.empty()) << "tbNumBat is not read while played";
+
+        const std::uint8_t seq = responder.seqNum();
+        const Bytes out = exchange(measurementRequest(static_cast<int>(count)));
+        ASSERT_EQ(out.size(), 36u + count * 12u) << r.listIndex;
+        for (int b = 0; b < r.batteries; ++b) {
+            for (int c = 0; c < cells; ++c) {
+                const int i = b * cells + c;
+                Bytes expected =
+                    test::measurementRecord(static_cast<std::uint16_t>(i + 1), 0x40,
+                                            test::measurementWord(3000 + 100 * b + c, r.currentMa),
+                                            static_cast<std::int16_t>((150 + 10 * b + c) << 5),
+                                            i + 1 < static_cast<int>(count) ? 2 : 0);
+                expected[3] = static_cast<std::uint8_t>(seq << 4);
+                test::sealLast(expected);
+                const Bytes got(out.begin() + 36 + i * 12, out.begin() + 36 + (i + 1) * 12);
+                ASSERT_EQ(got, expected) << "battery " << b << " cell " << c << " of preset " << r.listIndex;
+            }
+        }
+        EXPECT_EQ(responder.voltage()[1], 3001) << "the snapshot shows battery 1";
+        EXPECT_EQ(responder.current(), r.currentMa);
+        responder.setPlayedBank(std::nullopt);
+    }
+}
+
+// A change in the number of emulated balancers needs a fresh info request, as a preset change
+// does; the same number does not. Back on the sliders the answers are theirs again.
+TEST_F(MeasurementTest, PlayedBankOfAnotherSizeWaitsForTheNextInfoRequest) {
+    BankSettings s = responder.settings();
+    s.voltageMv.fill(3456);
+    responder.setSettings(s);
+
+    EXPECT_FALSE(responder.setPlayedBank(playedBank(1, 0))) << "one battery, as tbNumBat says";
+    EXPECT_TRUE(responder.bmsTesterBalancersInfoReceived());
+    EXPECT_EQ(answerRecords(measurementRequest(4)).size(), 4u);
+
+    EXPECT_TRUE(responder.setPlayedBank(playedBank(2, 0)));
+    EXPECT_FALSE(responder.bmsTesterBalancersInfoReceived());
+    EXPECT_TRUE(answerRecords(measurementRequest(4)).empty()) << "the echo alone until the BMS asks again";
+    exchange(infoRequest());
+    EXPECT_EQ(answerRecords(measurementRequest(8)).size(), 8u);
+
+    EXPECT_TRUE(responder.setPlayedBank(std::nullopt)) << "back to tbNumBat's one battery";
+    exchange(infoRequest());
+    const auto records = answerRecords(measurementRequest(4));
+    ASSERT_EQ(records.size(), 4u);
+    for (const Bytes& r : records) {
+        EXPECT_EQ(bus::getLe32(r, 4) & 0xFFF, 2456u) << "the sliders' 3456 mV";
+    }
+    EXPECT_FALSE(responder.playedBank().has_value());
+}
+
+TEST_F(ResponderTest, PlayedBankCountIsKeptWithinTenBatteries) {
+    PlayedBank bank = playedBank(0, 0);
+    for (const int asked : {-3, 0, 11, 1000}) {
+        bank.batteries = asked;
+        responder.setPlayedBank(bank);
+        ASSERT_TRUE(responder.playedBank().has_value());
+        const int kept = responder.playedBank()->batteries;
+        EXPECT_EQ(kept, asked < 0 ? 0 : std::min(asked, 10)) << asked;
+        EXPECT_EQ(exchange(infoRequest()).size(), 32u + static_cast<std::size_t>(kept) * 4u * 32u) << asked;
+    }
 }
 
 } // namespace
