@@ -93,6 +93,8 @@ BmsTesterTab::BmsTesterTab(QWidget* parent) : TabPage(parent) {
     wiringWarning->setAccessibleName(wiringWarning->text());
     wiringWarning->hide();
     inside->addWidget(wiringWarning);
+    adapterWarning = new WarningLine(QStringLiteral("adapterWarning"), this);
+    inside->addWidget(adapterWarning);
     inside->addWidget(buildBatteryGroup(), 1);
 
     auto* layout = new QVBoxLayout(this);
@@ -624,6 +626,10 @@ void BmsTesterTab::showBmsIdentity(const QString& pid, const QString& serial) {
 
 void BmsTesterTab::showOwnAnswersReturning(bool returning) {
     wiringWarning->setVisible(returning);
+}
+
+void BmsTesterTab::setAdapterWarning(const QString& text) {
+    adapterWarning->setWarning(text);
 }
 
 void BmsTesterTab::setStale(bool stale, const QString& age) {

@@ -25,6 +25,7 @@ namespace zanst::app {
 
 class CellPanel;
 class StaleNote;
+class WarningLine;
 
 class BmsTesterTab : public TabPage {
     Q_OBJECT
@@ -49,6 +50,7 @@ class BmsTesterTab : public TabPage {
     void showOwnAnswersReturning(bool returning);
     // "Received BMS info" is old: no valid request for longer than the watchdog.
     void setStale(bool stale, const QString& age) override;
+    void setAdapterWarning(const QString& text) override;
     void batteriesInParallelRead();
     void cellTextsRefreshed();
     void firmwareVersionDefaulted();
@@ -69,6 +71,7 @@ class BmsTesterTab : public TabPage {
 
     QGroupBox* groupBoxReceivedBMSInfo = nullptr;
     QLabel* wiringWarning = nullptr;
+    WarningLine* adapterWarning = nullptr;
     StaleNote* receivedStale = nullptr;
     QLineEdit* tbBmsSerial = nullptr;
     QLineEdit* tbBmsPid = nullptr;

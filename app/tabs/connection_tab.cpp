@@ -48,6 +48,8 @@ ConnectionTab::ConnectionTab(QWidget* parent) : TabPage(parent) {
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(settings);
+    sections_ = new QVBoxLayout;
+    layout->addLayout(sections_);
     layout->addLayout(aboutRow);
     layout->addStretch(1);
     layout->addWidget(makeFooter(QString(), this));
@@ -60,6 +62,11 @@ ConnectionTab::ConnectionTab(QWidget* parent) : TabPage(parent) {
     });
     connect(cmdDisconnect, &QPushButton::clicked, this, &ConnectionTab::disconnectRequested);
     connect(about, &QPushButton::clicked, this, &ConnectionTab::aboutRequested);
+}
+
+void ConnectionTab::addSection(QWidget* section) {
+    section->setParent(this);
+    sections_->addWidget(section);
 }
 
 } // namespace zanst::app

@@ -5,6 +5,7 @@
 
 class QComboBox;
 class QPushButton;
+class QVBoxLayout;
 
 namespace zanst::app {
 
@@ -17,11 +18,18 @@ class ConnectionTab : public TabPage {
     QPushButton* cmdDisconnect = nullptr;
     QPushButton* about = nullptr; // below the settings, which keep their place
 
+    // A group of its own below the settings (the adapter, the service visit), in the order added;
+    // the settings, the logo and the notice keep their places.
+    void addSection(QWidget* section);
+
   signals:
     // The user chose an entry (also the one already selected).
     void portChosen(const QString& name);
     void disconnectRequested();
     void aboutRequested();
+
+  private:
+    QVBoxLayout* sections_ = nullptr;
 };
 
 } // namespace zanst::app

@@ -68,6 +68,8 @@ SnifferTab::SnifferTab(RecordingLock& lock, QWidget* parent) : TabPage(parent) {
 
     auto* layout = new QVBoxLayout(this);
     staleNote_ = new StaleNote(this);
+    adapterWarning_ = new WarningLine(QStringLiteral("adapterWarning"), this);
+    layout->addWidget(adapterWarning_);
     layout->addWidget(info);
     layout->addWidget(staleNote_);
     layout->addWidget(recorder_);
@@ -108,6 +110,10 @@ void SnifferTab::setStale(bool stale, const QString& age) {
 
 void SnifferTab::showSummaryValues(const bank::BankValues& values) {
     summary_->showBankValues(values);
+}
+
+void SnifferTab::setAdapterWarning(const QString& text) {
+    adapterWarning_->setWarning(text);
 }
 
 void SnifferTab::showSnapshot(const bank::BankSnapshot& snapshot) {

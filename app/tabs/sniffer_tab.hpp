@@ -24,6 +24,7 @@ class CellTableModel;
 class RecorderPanel;
 class RecordingLock;
 class StaleNote;
+class WarningLine;
 
 class SnifferTab : public TabPage {
     Q_OBJECT
@@ -49,6 +50,7 @@ class SnifferTab : public TabPage {
     void showSummaryValues(const bank::BankValues& values);
     // The fields and rows are old: no valid traffic for longer than the watchdog.
     void setStale(bool stale, const QString& age) override;
+    void setAdapterWarning(const QString& text) override;
 
   private:
     CellTableModel* model_ = nullptr;
@@ -57,6 +59,7 @@ class SnifferTab : public TabPage {
     std::array<QLineEdit*, sniffer::kBmsFieldCount> fields_{};
     QLabel* statusCaption_ = nullptr;
     StaleNote* staleNote_ = nullptr;
+    WarningLine* adapterWarning_ = nullptr;
 };
 
 } // namespace zanst::app

@@ -15,7 +15,7 @@ namespace {
 constexpr char kGrey[] = "QLabel { color: gray; }";
 constexpr char kRed[] = "QLabel { color: red; }";
 
-QLabel* addField(QWidget* bar, const QString& name) {
+QLabel* newField(QWidget* bar, const QString& name) {
     auto* label = new QLabel(bar);
     label->setAccessibleName(name);
     label->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
@@ -55,14 +55,14 @@ BusStatusBar::BusStatusBar(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("busStatusBar"));
     auto* layout = new FlowLayout(this);
     layout->setContentsMargins(6, 2, 6, 2);
-    modeLabel = addField(this, QStringLiteral("Mode"));
-    portLabel = addField(this, QStringLiteral("Port"));
-    balancersLabel = addField(this, QStringLiteral("Balancers found"));
-    framesLabel = addField(this, QStringLiteral("Frames"));
-    crcLabel = addField(this, QStringLiteral("CRC errors"));
-    unansweredLabel = addField(this, QStringLiteral("Unanswered polls"));
-    ageLabel = addField(this, QStringLiteral("Last valid answer"));
-    ringLabel = addField(this, QStringLiteral("Ring"));
+    modeLabel = newField(this, QStringLiteral("Mode"));
+    portLabel = newField(this, QStringLiteral("Port"));
+    balancersLabel = newField(this, QStringLiteral("Balancers found"));
+    framesLabel = newField(this, QStringLiteral("Frames"));
+    crcLabel = newField(this, QStringLiteral("CRC errors"));
+    unansweredLabel = newField(this, QStringLiteral("Unanswered polls"));
+    ageLabel = newField(this, QStringLiteral("Last valid answer"));
+    ringLabel = newField(this, QStringLiteral("Ring"));
     ringLabel->setStyleSheet(QString::fromLatin1(kRed));
     setPortText(QStringLiteral("Idle"));
     showHealth(HealthReport{}, QString(), false);
@@ -72,6 +72,10 @@ BusStatusBar::BusStatusBar(QWidget* parent) : QWidget(parent) {
 void BusStatusBar::setPortText(const QString& text) {
     portText_ = text;
     showPortText();
+}
+
+QLabel* BusStatusBar::addField(const QString& accessibleName) {
+    return newField(this, accessibleName);
 }
 
 int BusStatusBar::portWidth() const {

@@ -25,6 +25,9 @@ class BusStatusBar : public QWidget {
     void setPortText(const QString& text);
     // `mode`: the caption of the report's mode. `stale`: its watchdog ran out; the age is shown greyed.
     void showHealth(const HealthReport& report, const QString& mode, bool stale);
+    // A field of a feature that reports beside the bus (the adapter, the service log), after the
+    // others; it flows like them.
+    QLabel* addField(const QString& accessibleName);
     // The port field's whole text (its label may show it cut in the middle).
     const QString& portText() const { return portText_; }
     int portWidth() const;

@@ -28,6 +28,9 @@ class TabPage : public QWidget {
         (void)stale;
         (void)age;
     }
+    // A warning about the adapter that the page's mode depends on (empty: none). Only the pages
+    // where the ring waits for the tool show it.
+    virtual void setAdapterWarning(const QString& text) { (void)text; }
     // The page's recorder, for Ctrl+R; none on most pages.
     virtual RecorderPanel* recorder() const { return nullptr; }
 

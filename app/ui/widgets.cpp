@@ -121,4 +121,18 @@ QWidget* makeFooter(const QString& diagramName, QWidget* parent) {
     return footer;
 }
 
+WarningLine::WarningLine(const QString& objectName, QWidget* parent) : QLabel(parent) {
+    setObjectName(objectName);
+    setStyleSheet(QStringLiteral("QLabel { color: red; font-weight: bold; }"));
+    setWordWrap(true);
+    setTextInteractionFlags(Qt::TextSelectableByMouse);
+    hide();
+}
+
+void WarningLine::setWarning(const QString& text) {
+    setText(text);
+    setAccessibleName(text);
+    setVisible(!text.isEmpty());
+}
+
 } // namespace zanst::app

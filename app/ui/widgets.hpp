@@ -47,6 +47,14 @@ class StaleNote : public QLabel {
 };
 void greyOut(QWidget* box, bool grey);
 
+// A line in bold red that says what is wrong and how to fix it; hidden while it has no text.
+class WarningLine : public QLabel {
+    Q_OBJECT
+  public:
+    explicit WarningLine(const QString& objectName, QWidget* parent = nullptr);
+    void setWarning(const QString& text);
+};
+
 // The strip at the foot of a tab: the wiring diagram (if any), the logo and the legal notice.
 QWidget* makeFooter(const QString& diagramName, QWidget* parent = nullptr);
 
