@@ -93,7 +93,8 @@ class Framer {
         feedByte(b);
     }
 
-    // A second observer that sees every report after the receiver did (a traffic view, a capture).
+    // A second observer that sees every report after the receiver did (the contract tests, the
+    // playback reading a capture through the receivers).
     void setTap(FrameObserver* tap) { tap_ = tap; }
 
     // Back to hunting, as clearing the in-frame flag does.
