@@ -37,6 +37,8 @@ class ServiceFeature : public QObject {
     const service::FirmwareUpdater& updater() const { return updater_; }
     bool updateTickActive() const { return timerUpdater_.isActive(); }
     bool blockSenderActive() const { return fwtimer_.isActive(); }
+    Qt::TimerType updateTickType() const { return timerUpdater_.timerType(); }
+    Qt::TimerType blockSenderType() const { return fwtimer_.timerType(); }
 
   signals:
     // What a call into the updater did: lines for its log, the end-update frame sent.
