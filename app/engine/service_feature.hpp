@@ -33,6 +33,8 @@ class ServiceFeature : public QObject {
     // A firmware file, read on the window's thread.
     void fileRead(service::HexReadResult result);
     void setForceUpdate(bool force) { updater_.forceUpdate = force; }
+    // The engine stops: no more ticks (an update in progress goes no further).
+    void shutdown();
 
     const service::FirmwareUpdater& updater() const { return updater_; }
     bool updateTickActive() const { return timerUpdater_.isActive(); }
