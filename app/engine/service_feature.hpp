@@ -33,6 +33,8 @@ class ServiceFeature : public QObject {
     // A firmware file, read on the window's thread.
     void fileRead(service::HexReadResult result);
     void setForceUpdate(bool force) { updater_.forceUpdate = force; }
+    // Breaks off a running update with the end-update frame (zanst-cli on Ctrl+C).
+    void stopUpdate(const QString& reason);
 
     const service::FirmwareUpdater& updater() const { return updater_; }
     bool updateTickActive() const { return timerUpdater_.isActive(); }
