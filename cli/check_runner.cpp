@@ -74,7 +74,8 @@ int runCheck(const Invocation& invocation, const Console& console) {
                  (report.ticks == 1 ? " tick" : " ticks") + "\n";
         console.print(lines);
         if (args.junit) {
-            if (const std::string error = writeTextFile(*args.junit, junitXml(report, suite)); !error.empty()) {
+            if (const std::string error = writeTextFile(*args.junit, junitXml(report, suite));
+                !error.empty()) {
                 session.fail(ExitCode::Failed, error);
                 return;
             }

@@ -96,7 +96,8 @@ int runFlash(const Invocation& invocation, const Console& console) {
                                  s.fileRead(std::move(f));
                              });
             } else if (ticks >= kAnswerTicks && report.snapshot.balancers.empty()) {
-                session.fail(ExitCode::NoBalancer, "no balancer answered on " + args.port + "; nothing was sent");
+                session.fail(ExitCode::NoBalancer,
+                             "no balancer answered on " + args.port + "; nothing was sent");
             }
             return;
         }
@@ -164,13 +165,15 @@ int runFlash(const Invocation& invocation, const Console& console) {
                 s.stopUpdate(QStringLiteral("Update stopped: interrupted"));
             });
             session.after(kStopWaitMs, [&] {
-                session.fail(ExitCode::Failed, "interrupted; the updater did not confirm its end-update frame");
+                session.fail(ExitCode::Failed,
+                             "interrupted; the updater did not confirm its end-update frame");
             });
             break;
         case Phase::Stopping:
             break;
         case Phase::Verifying:
-            session.fail(ExitCode::Failed, "interrupted while the versions were read back; the update had ended");
+            session.fail(ExitCode::Failed,
+                         "interrupted while the versions were read back; the update had ended");
             break;
         }
     });

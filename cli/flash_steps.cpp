@@ -93,13 +93,16 @@ FlashVerdict judgeVersions(const bank::BankSnapshot& before, const bank::BankSna
 std::vector<std::string> verdictLines(const FlashVerdict& verdict, std::uint32_t imageVersion) {
     std::vector<std::string> lines;
     for (const BalancerVersion& b : verdict.balancers) {
-        std::string line = "balancer " + std::to_string(b.balancer) + " " + (b.serial.empty() ? "-" : b.serial) +
-                           ": " + bus::versionToString(b.before) + " -> ";
+        std::string line = "balancer " + std::to_string(b.balancer) + " " +
+                           (b.serial.empty() ? "-" : b.serial) + ": " + bus::versionToString(b.before) +
+                           " -> ";
         if (!b.after) {
             line += "not seen after the update, FAILED";
         } else {
             line += bus::versionToString(*b.after);
-            line += b.updated ? ", updated" : b.inBootLoader ? ", still in its boot loader, FAILED" : ", FAILED";
+            line += b.updated        ? ", updated"
+                    : b.inBootLoader ? ", still in its boot loader, FAILED"
+                                     : ", FAILED";
         }
         lines.push_back(line);
     }

@@ -84,7 +84,8 @@ int runMetrics(const Invocation& invocation, const Console& console) {
         });
         session.after(1000, [&] { session.fail(ExitCode::Failed, "interrupted"); });
     });
-    session.after(kWholeRunMs, [&] { session.fail(ExitCode::Failed, "the metrics fetch did not end in time"); });
+    session.after(kWholeRunMs,
+                  [&] { session.fail(ExitCode::Failed, "the metrics fetch did not end in time"); });
     return session.run();
 }
 

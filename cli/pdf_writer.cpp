@@ -20,7 +20,8 @@ std::vector<std::string> PdfWriter::candidates(const std::string& programPath) {
             (folder / ZANST_PRIVATE_LIB_DIR / kPdfWriterFile).lexically_normal().string()};
 }
 
-std::optional<PdfWriter> PdfWriter::load(const std::string& programPath, const char* version, std::string& error) {
+std::optional<PdfWriter> PdfWriter::load(const std::string& programPath, const char* version,
+                                         std::string& error) {
     const std::vector<std::string> places = candidates(programPath);
     std::string tried;
     for (const std::string& place : places) {
@@ -32,7 +33,8 @@ std::optional<PdfWriter> PdfWriter::load(const std::string& programPath, const c
         void* handle = dlopen(place.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (handle == nullptr) {
             const char* why = dlerror();
-            error = "the PDF writer " + place + " cannot be loaded: " + (why != nullptr ? why : "unknown reason");
+            error =
+                "the PDF writer " + place + " cannot be loaded: " + (why != nullptr ? why : "unknown reason");
             return std::nullopt;
         }
         const auto interface = reinterpret_cast<PdfInterfaceFunction>(dlsym(handle, kPdfInterfaceSymbol));
@@ -52,8 +54,8 @@ std::optional<PdfWriter> PdfWriter::load(const std::string& programPath, const c
         // Never unloaded: the application it makes lives until the program ends.
         return writer;
     }
-    error = "report --pdf needs the PDF writer " + std::string(kPdfWriterFile) + ", which is not installed (looked for " +
-            tried + "); --json works without it";
+    error = "report --pdf needs the PDF writer " + std::string(kPdfWriterFile) +
+            ", which is not installed (looked for " + tried + "); --json works without it";
     return std::nullopt;
 }
 

@@ -50,7 +50,8 @@ inline std::string pdfInterfaceText(const char* version) {
 class PdfWriter {
   public:
     // Loads the writer; empty with `error` set (one line: where it was looked for, why it failed).
-    static std::optional<PdfWriter> load(const std::string& programPath, const char* version, std::string& error);
+    static std::optional<PdfWriter> load(const std::string& programPath, const char* version,
+                                         std::string& error);
 
     // The places looked in, in order.
     static std::vector<std::string> candidates(const std::string& programPath);

@@ -12,6 +12,23 @@ ZANST_EXPORT const char* zanst_report_pdf_interface() {
     return text.c_str();
 }
 
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+// A command line without a desktop session has no runtime folder; Qt's note about it is no news
+// to anyone reading zanst-cli's errors.
+void quietAboutRuntimeFolder(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg && message.contains(QLatin1String("XDG_RUNTIME_DIR"))) {
+        return;
+    }
+    if (previousHandler != nullptr) {
+        previousHandler(type, context, message);
+    }
+}
+
+} // namespace
+
 ZANST_EXPORT QCoreApplication* zanst_report_pdf_application() {
     // A board without a display writes its PDFs all the same.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -20,7 +37,10 @@ ZANST_EXPORT QCoreApplication* zanst_report_pdf_application() {
     static int argc = 1;
     static char name[] = "zanst-cli";
     static char* argv[] = {name, nullptr};
-    return new QGuiApplication(argc, argv);
+    previousHandler = qInstallMessageHandler(quietAboutRuntimeFolder);
+    auto* app = new QGuiApplication(argc, argv);
+    qInstallMessageHandler(previousHandler);
+    return app;
 }
 
 ZANST_EXPORT bool zanst_report_pdf_write(const zanst::report::ReportContent* content, const QString* path,

@@ -83,7 +83,8 @@ FoundVisit findVisit(servicelog::ServiceLog& log, const std::string& text) {
     } else {
         found.error = "\"" + text + "\" names " + std::to_string(matches.size()) + " visits (";
         for (std::size_t i = 0; i < matches.size() && i < 3; ++i) {
-            found.error += (i > 0 ? ", " : "") + matches[i].left(static_cast<int>(kShownPrefix)).toStdString() + "...";
+            found.error +=
+                (i > 0 ? ", " : "") + matches[i].left(static_cast<int>(kShownPrefix)).toStdString() + "...";
         }
         found.error += std::string(matches.size() > 3 ? ", ..." : "") + "); give more of the id";
     }

@@ -24,7 +24,7 @@ struct OpenedLog {
 OpenedLog openServiceLog(const std::optional<std::string>& option, const std::string& dataFolder);
 
 struct FoundVisit {
-    QString id;        // empty when none was found
+    QString id; // empty when none was found
     ExitCode failure = ExitCode::Success;
     std::string error; // one line
 };

@@ -53,7 +53,9 @@ class Session : public QObject {
 
     // Queued calls into the engine, as the window makes them.
     void selectMode(bus::Mode mode);
-    template <typename T, typename Fn> void post(T* target, Fn&& fn) { app::post(target, std::forward<Fn>(fn)); }
+    template <typename T, typename Fn> void post(T* target, Fn&& fn) {
+        app::post(target, std::forward<Fn>(fn));
+    }
 
     // What Ctrl+C (or SIGTERM, or a closed output pipe) does: `handler` gets the count so far. By
     // default the run ends with ExitCode::Failed: the work was not finished.

@@ -52,12 +52,14 @@ int runSniff(const Invocation& invocation, const Console& console) {
             return;
         }
         session.post(&session.engine(), [](app::BusEngine& e) { e.stopCapture(); });
-        session.after(kCaptureStopMs, [&] { session.fail(ExitCode::Failed, "the capture did not close in time"); });
+        session.after(kCaptureStopMs,
+                      [&] { session.fail(ExitCode::Failed, "the capture did not close in time"); });
     };
 
     // The fields first, then the rows the same pass completed: this slot is served before the feed's.
-    QObject::connect(session.engine().sniffer(), &app::SnifferFeature::reported, &session,
-                     [&](const sniffer::SnifferReport& report) { print(view.fields(report.bmsInfoReceived)); });
+    QObject::connect(
+        session.engine().sniffer(), &app::SnifferFeature::reported, &session,
+        [&](const sniffer::SnifferReport& report) { print(view.fields(report.bmsInfoReceived)); });
     QObject::connect(&session.feed(), &app::BankFeed::snapshotTaken, &session,
                      [&](const bank::BankSnapshot& snapshot) { print(view.rows(snapshot)); });
     QObject::connect(session.engine().capture(), &app::CaptureFeature::captureStateChanged, &session,

@@ -1,9 +1,9 @@
 // watch: poll as "Battery tester" does and print a line per tick.
 
+#include "bus/mode.hpp"
 #include "cli/rows_format.hpp"
 #include "cli/runners.hpp"
 #include "cli/session.hpp"
-#include "bus/mode.hpp"
 #include "engine/bus_engine.hpp"
 
 #include <algorithm>
@@ -40,8 +40,8 @@ int runWatch(const Invocation& invocation, const Console& console) {
         case OutputFormat::Table:
             // Before the first measurement the tester works its bank values out of empty records;
             // they mean nothing to a reader.
-            out = watchLine(now, report.snapshot, anyMeasured(report.snapshot) ? std::optional(report.bank)
-                                                                              : std::nullopt);
+            out = watchLine(now, report.snapshot,
+                            anyMeasured(report.snapshot) ? std::optional(report.bank) : std::nullopt);
             break;
         case OutputFormat::Json:
             out = watchJsonLine(now, report.snapshot, report.bank);
