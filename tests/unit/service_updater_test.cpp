@@ -249,7 +249,6 @@ TEST_F(UpdaterTest, NewFileDuringTheBlocksRestartsWithoutAStrayBlock) {
     EXPECT_EQ(log.lines.back(), "Firmware updated to v02.00-beta06");
 }
 
-
 // Stopped by its user at each stage: the end-update frame goes out once, nothing after it, and
 // both timers' work ends; an update that is not running is left alone.
 TEST_F(UpdaterTest, StopUpdateEndsTheUpdateWithItsEndUpdateFrameAtEveryStage) {
@@ -260,14 +259,22 @@ TEST_F(UpdaterTest, StopUpdateEndsTheUpdateWithItsEndUpdateFrameAtEveryStage) {
         bool sendsEnd;
     };
     const std::vector<Stage> stages = {
-        {"boot loaders started", [](const auto& u, const auto&) { return u.updaterState == 1; },
-         {0, 0x20, 0x22}, true},
-        {"update opened", [](const auto& u, const auto&) { return u.updaterState == 4; },
-         {0, 0x20, 0x21, 0x22}, true},
-        {"a block in flight", [](const auto&, const auto& st) { return st.flashBsy; },
-         {0, 0x20, 0x21, 0x23, 0x22}, true},
-        {"end-update sent, its answer awaited", [](const auto& u, const auto&) { return u.updaterState == 7; },
-         {0, 0x20, 0x21, 0x23, 0x23, 0x23, 0x22}, false},
+        {"boot loaders started",
+         [](const auto& u, const auto&) { return u.updaterState == 1; },
+         {0, 0x20, 0x22},
+         true},
+        {"update opened",
+         [](const auto& u, const auto&) { return u.updaterState == 4; },
+         {0, 0x20, 0x21, 0x22},
+         true},
+        {"a block in flight",
+         [](const auto&, const auto& st) { return st.flashBsy; },
+         {0, 0x20, 0x21, 0x23, 0x22},
+         true},
+        {"end-update sent, its answer awaited",
+         [](const auto& u, const auto&) { return u.updaterState == 7; },
+         {0, 0x20, 0x21, 0x23, 0x23, 0x23, 0x22},
+         false},
     };
     for (const Stage& stage : stages) {
         SCOPED_TRACE(stage.name);
