@@ -41,8 +41,8 @@ class CliBusE2E : public testing::Test {
     TempDir dir;
     const std::string link = dir / "port";
     // Metrics files and the service log go to the test's folder, never to the user's.
-    std::map<std::string, std::string> env{{"XDG_DATA_HOME", dir / "data"}, {"APPDATA", ""},
-                                           {"ZANST_SERVICE_DB", ""}};
+    std::map<std::string, std::string> env{
+        {"XDG_DATA_HOME", dir / "data"}, {"APPDATA", ""}, {"ZANST_SERVICE_DB", ""}};
 };
 
 std::string both(const CliResult& r) {
@@ -62,13 +62,15 @@ TEST_F(CliBusE2E, ScanPrintsEveryBalancerOfATwoBatteryBankInEachFormat) {
                          R"(v01\.04 +v02\.01 +A602)");
     for (int i = 1; i <= 8; ++i) {
         std::smatch m;
-        ASSERT_TRUE(std::regex_match(rows[static_cast<std::size_t>(i)], m, row)) << rows[static_cast<std::size_t>(i)];
+        ASSERT_TRUE(std::regex_match(rows[static_cast<std::size_t>(i)], m, row))
+            << rows[static_cast<std::size_t>(i)];
         EXPECT_EQ(m[1], std::to_string(i));
         EXPECT_EQ(m[2], i <= 4 ? "1" : "2");
         EXPECT_EQ(m[3], i <= 4 ? "SIMA602B001" : "SIMA602B002");
         // Sensors on the first and third cell of every four: low range, then high range.
         const char* current = (i % 4 == 1) ? "L: " : (i % 4 == 3) ? "H: " : "-";
-        EXPECT_EQ(std::string(m[5]).substr(0, std::string(current).size()), current) << rows[static_cast<std::size_t>(i)];
+        EXPECT_EQ(std::string(m[5]).substr(0, std::string(current).size()), current)
+            << rows[static_cast<std::size_t>(i)];
     }
 
     const CliResult json = cli({"scan", "--json", "--port", link});
@@ -93,7 +95,8 @@ TEST_F(CliBusE2E, ScanPrintsEveryBalancerOfATwoBatteryBankInEachFormat) {
     ASSERT_EQ(lines.size(), 9U) << csv.out;
     EXPECT_EQ(lines[0], "id,battery,serial,voltage [V],current [A],current range,temperature [degC],firmware,"
                         "boot loader,product id\r");
-    EXPECT_TRUE(std::regex_match(lines[8], std::regex(R"(8,2,SIMA602B002,3\.\d{3},,,\d+\.\d,v01\.04,v02\.01,A602\r)")))
+    EXPECT_TRUE(std::regex_match(lines[8],
+                                 std::regex(R"(8,2,SIMA602B002,3\.\d{3},,,\d+\.\d,v01\.04,v02\.01,A602\r)")))
         << lines[8];
 }
 
@@ -106,8 +109,9 @@ TEST_F(CliBusE2E, WatchPrintsALineATickForThreeSeconds) {
     ASSERT_EQ(lines.size(), 3U) << r.out;
     EXPECT_NE(lines[0].find(" 0 balancers, none measured"), std::string::npos) << lines[0];
     EXPECT_NE(lines[1].find(" 8 balancers, none measured"), std::string::npos) << lines[1];
-    EXPECT_TRUE(std::regex_search(lines[2], std::regex(R"(8 balancers, 8 measured, 3\.\d{3} V \(cell \d\) to 3\.\d{3} V)"
-                                                       R"( \(cell 3\), spread \d+ mV, hottest .* bank 13\.\d{3} V)")))
+    EXPECT_TRUE(std::regex_search(
+        lines[2], std::regex(R"(8 balancers, 8 measured, 3\.\d{3} V \(cell \d\) to 3\.\d{3} V)"
+                             R"( \(cell 3\), spread \d+ mV, hottest .* bank 13\.\d{3} V)")))
         << lines[2];
 
     const CliResult json = cli({"watch", "--port", link, "--seconds", "2", "--interval", "250", "--json"});
@@ -120,7 +124,10 @@ TEST_F(CliBusE2E, WatchPrintsALineATickForThreeSeconds) {
         const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
         EXPECT_TRUE(o.contains("time") && o.contains("bank") && o["balancers"].isArray()) << line;
     }
-    EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(objects.back())).object()["balancers"].toArray().size(),
+    EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(objects.back()))
+                  .object()["balancers"]
+                  .toArray()
+                  .size(),
               8);
 }
 
@@ -159,8 +166,9 @@ int validateJunit(const std::string& path, std::string& output) {
 TEST_F(CliBusE2E, CheckPassesAndFailsALimitWithAJunitFileTheSchemaTakes) {
     auto sim = start({"bank", "--batteries", "2", "--no-noise"});
     const std::string passed = dir / "passed.xml";
-    const CliResult pass = cli({"check", "--port", link, "--cells", "8", "--min-mv", "3000", "--max-mv", "3600",
-                                "--max-temp", "45", "--max-crc-errors", "0", "--seconds", "2", "--junit", passed});
+    const CliResult pass =
+        cli({"check", "--port", link, "--cells", "8", "--min-mv", "3000", "--max-mv", "3600", "--max-temp",
+             "45", "--max-crc-errors", "0", "--seconds", "2", "--junit", passed});
     ASSERT_EQ(pass.code, 0) << both(pass);
     EXPECT_NE(pass.out.find("5 of 5 passed"), std::string::npos) << pass.out;
     std::string output;
@@ -175,8 +183,11 @@ TEST_F(CliBusE2E, CheckPassesAndFailsALimitWithAJunitFileTheSchemaTakes) {
     const CliResult fail = cli({"check", "--port", link, "--cells", "9", "--max-spread-mv", "20", "--min-mv",
                                 "3000", "--seconds", "1", "--junit", failed});
     ASSERT_EQ(fail.code, 1) << both(fail);
-    EXPECT_NE(fail.out.find("FAIL balancer count: 8 balancers answered, 9 expected"), std::string::npos) << fail.out;
-    EXPECT_TRUE(std::regex_search(fail.out, std::regex(R"(FAIL cell voltage spread: spread \d+ mV between cells \d and 3, above 20 mV)")))
+    EXPECT_NE(fail.out.find("FAIL balancer count: 8 balancers answered, 9 expected"), std::string::npos)
+        << fail.out;
+    EXPECT_TRUE(std::regex_search(
+        fail.out,
+        std::regex(R"(FAIL cell voltage spread: spread \d+ mV between cells \d and 3, above 20 mV)")))
         << fail.out;
     EXPECT_NE(fail.out.find("PASS minimum cell voltage"), std::string::npos) << fail.out;
     output.clear();
@@ -258,11 +269,20 @@ TEST_F(CliBusE2E, ExitCodesSayWhatHappened) {
         {{"--version"}, 0, "", 0},
         {{"check", "--port", link, "--cells", "4", "--seconds", "1"}, 0, "", 0},
         {{"check", "--port", link, "--cells", "4", "--max-spread-mv", "5", "--seconds", "1"}, 1, "", 0},
-        {{"report", "x", "--pdf", dir / "r.pdf"}, 1, "zanst-cli: report: report --pdf needs the PDF writer", 1},
+        {{"report", "x", "--pdf", dir / "r.pdf"},
+         1,
+         "zanst-cli: report: report --pdf needs the PDF writer",
+         1},
         {{"scan", "--port", link, "--xml"}, 2, "zanst-cli scan: unknown option --xml", 1},
         // The updater's own lines for the refused file come first, as the window logs them.
-        {{"flash", dir / "missing.hex", "--port", link}, 2, "zanst-cli: flash: " + dir / "missing.hex" + " is no", 6},
-        {{"scan", "--port", dir / "no-such-port"}, 3, "zanst-cli: scan: cannot open " + dir / "no-such-port", 1},
+        {{"flash", dir / "missing.hex", "--port", link},
+         2,
+         "zanst-cli: flash: " + dir / "missing.hex" + " is no",
+         6},
+        {{"scan", "--port", dir / "no-such-port"},
+         3,
+         "zanst-cli: scan: cannot open " + dir / "no-such-port",
+         1},
         {{"scan", "--port", silent.slavePath()}, 4, "zanst-cli: scan: no balancer answered on", 1},
     };
     for (const Case& c : cases) {

@@ -57,14 +57,16 @@ TEST_F(CliFlashE2E, ThreeBlocksAndEveryBalancerReportsTheFilesVersion) {
                                              "Start Update...", "33%", "66%", "99%", "100%", "Update Ready",
                                              "Firmware updated to v02.03"}))
         << r.err;
-    EXPECT_EQ(linesOf(r.out), (std::vector<std::string>{"END_UPDATE", "balancer 1 SIMA602B001: v01.04 -> v02.03, updated",
-                                                        "balancer 2 SIMA602B001: v01.04 -> v02.03, updated",
-                                                        "balancer 3 SIMA602B001: v01.04 -> v02.03, updated",
-                                                        "balancer 4 SIMA602B001: v01.04 -> v02.03, updated",
-                                                        "4 of 4 balancers run v02.03"}))
+    EXPECT_EQ(linesOf(r.out),
+              (std::vector<std::string>{"END_UPDATE", "balancer 1 SIMA602B001: v01.04 -> v02.03, updated",
+                                        "balancer 2 SIMA602B001: v01.04 -> v02.03, updated",
+                                        "balancer 3 SIMA602B001: v01.04 -> v02.03, updated",
+                                        "balancer 4 SIMA602B001: v01.04 -> v02.03, updated",
+                                        "4 of 4 balancers run v02.03"}))
         << r.out;
     for (int block = 0; block < 3; ++block) {
-        EXPECT_EQ(sim->linesWith("0x23: block " + std::to_string(block) + " written (forced)").size(), 1U) << block;
+        EXPECT_EQ(sim->linesWith("0x23: block " + std::to_string(block) + " written (forced)").size(), 1U)
+            << block;
     }
     EXPECT_TRUE(sim->anyLine("0x22: update complete, 3 blocks, firmware v02.03")) << sim->transcript();
 }
@@ -78,8 +80,9 @@ TEST_F(CliFlashE2E, ABlockLostOnTheRingFailsTheUpdateWithExitOne) {
     const auto log = linesOf(r.err);
     ASSERT_GE(log.size(), 3U) << r.err;
     EXPECT_EQ(std::vector<std::string>(log.end() - 3, log.end()),
-              (std::vector<std::string>{"66%", "Updater Timeout", "zanst-cli: flash: the update ran into the "
-                                                                  "updater's time limit"}))
+              (std::vector<std::string>{"66%", "Updater Timeout",
+                                        "zanst-cli: flash: the update ran into the "
+                                        "updater's time limit"}))
         << r.err;
     // The versions read back: every balancer still in its boot loader with the old firmware.
     const auto out = linesOf(r.out);
@@ -113,8 +116,9 @@ TEST_F(CliFlashE2E, CtrlCAmidTheBlocksEndsTheUpdateWithItsEndUpdateFrame) {
     const auto lines = sim->lines();
     const auto end = std::find_if(lines.begin(), lines.end(),
                                   [](const std::string& l) { return l.find("0x22:") != std::string::npos; });
-    EXPECT_TRUE(std::none_of(end, lines.end(), [](const std::string& l) { return l.find("0x23:") != std::string::npos; }))
-        << sim->transcript();
+    EXPECT_TRUE(std::none_of(end, lines.end(), [](const std::string& l) {
+        return l.find("0x23:") != std::string::npos;
+    })) << sim->transcript();
 }
 
 } // namespace

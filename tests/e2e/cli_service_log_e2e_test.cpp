@@ -48,8 +48,8 @@ std::string urlOf(const servicelog::Location& loc) {
     if (loc.backend == servicelog::Backend::Sqlite) {
         return "sqlite://" + loc.path.toStdString();
     }
-    std::string url = "postgresql://" + loc.user.toStdString() + "@/" + loc.database.toStdString() + "?host=" +
-                      QString::fromUtf8(QUrl::toPercentEncoding(loc.host)).toStdString();
+    std::string url = "postgresql://" + loc.user.toStdString() + "@/" + loc.database.toStdString() +
+                      "?host=" + QString::fromUtf8(QUrl::toPercentEncoding(loc.host)).toStdString();
     if (loc.port > 0) {
         url += "&port=" + std::to_string(loc.port);
     }
@@ -69,7 +69,8 @@ class CliServiceLogE2E : public testing::Test {
         other.id = QStringLiteral("0b6f9999-0000-4000-8000-000000000003");
         other.startedAt = sampleTime(40);
         other.site = QStringLiteral("Quarry pumps");
-        other.snapshots.push_back(sampleSnapshot(sampleBank(1, 4, 50), servicelog::SnapshotKind::Start, sampleTime(40, 10)));
+        other.snapshots.push_back(
+            sampleSnapshot(sampleBank(1, 4, 50), servicelog::SnapshotKind::Start, sampleTime(40, 10)));
         writeVisit(log, other);
         env["ZANST_SERVICE_DB"] = urlOf(db.location());
     }
@@ -93,21 +94,23 @@ TEST_F(CliServiceLogE2E, VisitsListsTheLogNewestFirst) {
     const auto rows = linesOf(table.out);
     ASSERT_EQ(rows.size(), 4U) << table.out;
     EXPECT_EQ(rows[0].rfind("id  ", 0), 0U) << rows[0];
-    EXPECT_TRUE(std::regex_search(
-        rows[1], std::regex("^0b6f9999-0000-4000-8000-000000000003  2025-04-16 14:05Z  open +Quarry pumps +- +4  ZB000000050$")))
+    EXPECT_TRUE(std::regex_search(rows[1], std::regex("^0b6f9999-0000-4000-8000-000000000003  2025-04-16 "
+                                                      "14:05Z  open +Quarry pumps +- +4  ZB000000050$")))
         << rows[1];
-    EXPECT_TRUE(std::regex_search(rows[2], std::regex(kReportId + "  2025-04-06 14:05Z  2025-04-06 15:35Z  Harbour "
-                                                                  "depot, hall 3  Mira Okafor +160  ZB000000001,")))
+    EXPECT_TRUE(
+        std::regex_search(rows[2], std::regex(kReportId + "  2025-04-06 14:05Z  2025-04-06 15:35Z  Harbour "
+                                                          "depot, hall 3  Mira Okafor +160  ZB000000001,")))
         << rows[2];
     EXPECT_EQ(rows[3].rfind(kPreviousId, 0), 0U) << rows[3];
 
     // The service log named on the command line wins over ZANST_SERVICE_DB.
     std::map<std::string, std::string> wrong = env;
     wrong["ZANST_SERVICE_DB"] = "sqlite://" + dir / "nothing-here.sqlite";
-    const CliResult json = runCli({"visits", "--json", "--serial", "ZB000000004", "--service-db", urlOf(db.location())},
-                                  wrong, 60s);
+    const CliResult json = runCli(
+        {"visits", "--json", "--serial", "ZB000000004", "--service-db", urlOf(db.location())}, wrong, 60s);
     ASSERT_EQ(json.code, 0) << both(json);
-    const QJsonArray visits = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object()["visits"].toArray();
+    const QJsonArray visits =
+        QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object()["visits"].toArray();
     ASSERT_EQ(visits.size(), 2) << json.out;
     EXPECT_EQ(visits[0]["id"].toString().toStdString(), kReportId);
     EXPECT_EQ(visits[0]["started_at"].toString(), "2025-04-06T14:05:09.000Z");
@@ -132,7 +135,8 @@ TEST_F(CliServiceLogE2E, ReportWritesThePdfAndTheJsonOfAVisit) {
     // The first characters of the id are enough when they name one visit.
     const CliResult r = cli({"report", "0B6F1C", "--pdf", pdf, "--json", json});
     ASSERT_EQ(r.code, 0) << both(r);
-    EXPECT_NE(r.out.find("Report of visit " + kReportId + " written to " + pdf + " ("), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Report of visit " + kReportId + " written to " + pdf + " ("), std::string::npos)
+        << r.out;
     EXPECT_EQ(r.err, "");
 
     std::string info;
@@ -147,8 +151,8 @@ TEST_F(CliServiceLogE2E, ReportWritesThePdfAndTheJsonOfAVisit) {
     for (int battery = 1; battery <= 10; ++battery) {
         EXPECT_NE(text.find(sampleSerial(battery)), std::string::npos) << battery;
     }
-    for (const char* s : {"Service report", "Harbour depot, hall 3", "Mira Okafor", "FT232R USB UART (FTDI)", "v01.02",
-                          "v01.04", "FAILED", "\u25B2 3.668", "Battery 4 cell 7 runs low",
+    for (const char* s : {"Service report", "Harbour depot, hall 3", "Mira Okafor", "FT232R USB UART (FTDI)",
+                          "v01.02", "v01.04", "FAILED", "\u25B2 3.668", "Battery 4 cell 7 runs low",
                           "Compared with the previous visit"}) {
         EXPECT_NE(text.find(s), std::string::npos) << s << "\n" << text;
     }
@@ -169,9 +173,15 @@ TEST_F(CliServiceLogE2E, ReportRefusesWhatItCannotDoWithOneLine) {
     };
     const std::vector<Case> cases = {
         {{"report", "0b6f", "--json", dir / "a.json"}, "", 2, "zanst-cli: report: \"0b6f\" names 2 visits ("},
-        {{"report", "ffff", "--json", dir / "a.json"}, "", 2, "zanst-cli: report: no visit \"ffff\" in the service log"},
-        {{"report", kReportId, "--pdf", dir / "a.pdf"}, dir / "none.so", 1,
-         "zanst-cli: report: report --pdf needs the PDF writer libzanst_report_pdf.so, which is not installed"},
+        {{"report", "ffff", "--json", dir / "a.json"},
+         "",
+         2,
+         "zanst-cli: report: no visit \"ffff\" in the service log"},
+        {{"report", kReportId, "--pdf", dir / "a.pdf"},
+         dir / "none.so",
+         1,
+         "zanst-cli: report: report --pdf needs the PDF writer libzanst_report_pdf.so, which is not "
+         "installed"},
         {{"report", kReportId, "--json", dir / "gone/a.json"}, "", 1, "zanst-cli: report: cannot write"},
         {{"report", kReportId}, "", 2, "zanst-cli report: --pdf FILE or --json FILE is needed"},
     };
