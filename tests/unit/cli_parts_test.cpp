@@ -67,24 +67,31 @@ TEST(CliSniffView, PrintsOnlyWhatChanged) {
          enumerated,
          {}},
         {"measured: both rows, the new fields with their units",
-         {{BmsField::BalancerSetpoint, "3400"}, {BmsField::SystemVbat, "13.2"}, {BmsField::BmsCurrent, "-0.1"},
+         {{BmsField::BalancerSetpoint, "3400"},
+          {BmsField::SystemVbat, "13.2"},
+          {BmsField::BmsCurrent, "-0.1"},
           {BmsField::Status, "1234"}},
          measured,
          {"Balancer Setpoint: 3400 mV", "System Vbat: 13.2 V", "BMS Current: -0.1 A", "BMS Status: 1234",
-          "cell 1: battery 1, SIMA602B001, 3.301 V, -, 21.5 degC, firmware v01.04, boot loader v02.01, product A602",
-          "cell 2: battery 1, SIMA602B001, 3.312 V, -, 21.5 degC, firmware v01.04, boot loader v02.01, product A602"}},
+          "cell 1: battery 1, SIMA602B001, 3.301 V, -, 21.5 degC, firmware v01.04, boot loader v02.01, "
+          "product A602",
+          "cell 2: battery 1, SIMA602B001, 3.312 V, -, 21.5 degC, firmware v01.04, boot loader v02.01, "
+          "product A602"}},
         {"one cell moved, one field changed",
          {{BmsField::BalancerSetpoint, "3400"}, {BmsField::SystemVbat, "13.3"}},
          secondMoved,
-         {"System Vbat: 13.3 V",
-          "cell 2: battery 1, SIMA602B001, 3.313 V, -, 21.5 degC, firmware v01.04, boot loader v02.01, product A602"}},
+         {"System Vbat: 13.3 V", "cell 2: battery 1, SIMA602B001, 3.313 V, -, 21.5 degC, firmware v01.04, "
+                                 "boot loader v02.01, product A602"}},
         {"a balancer more: the count and every row again",
          {},
          grown,
          {"3 balancers",
-          "cell 1: battery 1, SIMA602B001, 3.301 V, -, 21.5 degC, firmware v01.04, boot loader v02.01, product A602",
-          "cell 2: battery 1, SIMA602B001, 3.313 V, -, 21.5 degC, firmware v01.04, boot loader v02.01, product A602",
-          "cell 3: battery 2, SIMA602B002, 3.300 V, -, 21.5 degC, firmware v01.04, boot loader v02.01, product A602"}},
+          "cell 1: battery 1, SIMA602B001, 3.301 V, -, 21.5 degC, firmware v01.04, boot loader v02.01, "
+          "product A602",
+          "cell 2: battery 1, SIMA602B001, 3.313 V, -, 21.5 degC, firmware v01.04, boot loader v02.01, "
+          "product A602",
+          "cell 3: battery 2, SIMA602B002, 3.300 V, -, 21.5 degC, firmware v01.04, boot loader v02.01, "
+          "product A602"}},
         {"the bank gone", {}, BankSnapshot{}, {"0 balancers"}},
     };
     for (const Step& s : steps) {
@@ -100,10 +107,17 @@ TEST(CliSniffView, PrintsOnlyWhatChanged) {
 
 TEST(CliFlashSteps, ProgressLinesOfTheUpdater) {
     const std::vector<std::pair<std::string, std::optional<int>>> cases = {
-        {"Start Update...0%", 0},     {"Start Update...66%", 66}, {"Start Update...100%", 100},
-        {"Start Update...", {}},      {"Start Update...%", {}},   {"Start Update...101%", {}},
-        {"Start Update...-4%", {}},   {"Start Update...4x%", {}}, {"Start Update... 4%", {}},
-        {"Update Ready", {}},         {"66%", {}},
+        {"Start Update...0%", 0},
+        {"Start Update...66%", 66},
+        {"Start Update...100%", 100},
+        {"Start Update...", {}},
+        {"Start Update...%", {}},
+        {"Start Update...101%", {}},
+        {"Start Update...-4%", {}},
+        {"Start Update...4x%", {}},
+        {"Start Update... 4%", {}},
+        {"Update Ready", {}},
+        {"66%", {}},
     };
     for (const auto& [line, percent] : cases) {
         EXPECT_EQ(progressPercent(line), percent) << line;
@@ -154,13 +168,22 @@ TEST(CliFlashSteps, VerdictOverTheVersionsReadBack) {
          {"balancer 1 B1: v01.04 -> v02.03, still in its boot loader, FAILED",
           "balancer 2 B1: v01.04 -> v02.03, updated", "balancer 3 B2: v01.04 -> v02.03, updated",
           "2 of 3 balancers run v02.03"}},
-        {"another version", after({{kNew, 0}, {kNew, 0}, {0x000300FF, 0}}), false, true,
+        {"another version",
+         after({{kNew, 0}, {kNew, 0}, {0x000300FF, 0}}),
+         false,
+         true,
          {"balancer 1 B1: v01.04 -> v02.03, updated", "balancer 2 B1: v01.04 -> v02.03, updated",
           "balancer 3 B2: v01.04 -> v03.00, FAILED", "2 of 3 balancers run v02.03"}},
-        {"one balancer not back", after({{kNew, 0}, {kNew, 0}}), false, false,
+        {"one balancer not back",
+         after({{kNew, 0}, {kNew, 0}}),
+         false,
+         false,
          {"balancer 1 B1: v01.04 -> v02.03, updated", "balancer 2 B1: v01.04 -> v02.03, updated",
           "balancer 3 B2: v01.04 -> not seen after the update, FAILED", "2 of 3 balancers run v02.03"}},
-        {"another battery in the last place", swapped, false, false,
+        {"another battery in the last place",
+         swapped,
+         false,
+         false,
          {"balancer 1 B1: v01.04 -> v02.03, updated", "balancer 2 B1: v01.04 -> v02.03, updated",
           "balancer 3 B2: v01.04 -> not seen after the update, FAILED", "2 of 3 balancers run v02.03"}},
     };
@@ -237,10 +260,12 @@ TEST(CliVisits, TableAndJson) {
         summary("bbbb", 12, false, "", {"SIMA602B001"}),
         summary("aaaaaaaa", 7, true, "Harbour depot", {"ZB1", "ZB2", "ZB3"}),
     };
-    EXPECT_EQ(visitsTable(visits),
-              "id        started            ended              site           technician  balancers  batteries\n"
-              "bbbb      2025-03-12 09:05Z  open               -              -                   4  SIMA602B001\n"
-              "aaaaaaaa  2025-03-07 09:05Z  2025-03-07 10:05Z  Harbour depot  -                  12  ZB1,ZB2,ZB3\n");
+    EXPECT_EQ(
+        visitsTable(visits),
+        "id        started            ended              site           technician  balancers  batteries\n"
+        "bbbb      2025-03-12 09:05Z  open               -              -                   4  SIMA602B001\n"
+        "aaaaaaaa  2025-03-07 09:05Z  2025-03-07 10:05Z  Harbour depot  -                  12  "
+        "ZB1,ZB2,ZB3\n");
     const QJsonArray rows =
         QJsonDocument::fromJson(QByteArray::fromStdString(visitsJson(visits))).object()["visits"].toArray();
     ASSERT_EQ(rows.size(), 2);
@@ -263,10 +288,12 @@ TEST(CliPdfWriter, LookedForByItsVariableBesideTheProgramAndInThePackage) {
     test::TempDir dir;
     std::string error;
     EXPECT_FALSE(PdfWriter::load(dir / "zanst-cli", "1.0.0", error));
-    EXPECT_EQ(error.rfind("report --pdf needs the PDF writer libzanst_report_pdf.so, which is not installed (looked for " +
-                              dir / "libzanst_report_pdf.so, ",
-                          0),
-              0u)
+    EXPECT_EQ(
+        error.rfind(
+            "report --pdf needs the PDF writer libzanst_report_pdf.so, which is not installed (looked for " +
+                dir / "libzanst_report_pdf.so, ",
+            0),
+        0u)
         << error;
     EXPECT_TRUE(error.ends_with("/zanst/libzanst_report_pdf.so); --json works without it")) << error;
 
