@@ -31,8 +31,10 @@ Child::Child(const std::string& program, const std::vector<std::string>& args, c
     posix_spawn_file_actions_init(&actions);
     const std::string outPath = out.empty() ? "/dev/null" : out;
     const std::string errPath = err.empty() ? "/dev/null" : err;
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
         pid_ = -1;
     }

@@ -57,7 +57,8 @@ std::optional<Figures> figuresOf(const std::vector<std::string>& lines, std::siz
             firstBlock = t;
         } else if (line.find(last) != std::string::npos) {
             lastBlock = t;
-        } else if (line.find("0x20: all balancers in their boot loader") != std::string::npos && bootLoaders < 0) {
+        } else if (line.find("0x20: all balancers in their boot loader") != std::string::npos &&
+                   bootLoaders < 0) {
             bootLoaders = t;
         } else if (line.find("0x22: update complete") != std::string::npos) {
             complete = t;
@@ -151,9 +152,10 @@ int main(int argc, char** argv) {
 
     const std::size_t blocks =
         (imageBytes + zanst::service::kImageBlockSize - 1) / zanst::service::kImageBlockSize;
-    std::printf("image %zu bytes = %zu blocks; 16 balancers at 40 us a byte; %d CPU-bound processes beside it; "
-                "load average %.1f\n",
-                imageBytes, blocks, busy, zanst::bench::loadAverage());
+    std::printf(
+        "image %zu bytes = %zu blocks; 16 balancers at 40 us a byte; %d CPU-bound processes beside it; "
+        "load average %.1f\n",
+        imageBytes, blocks, busy, zanst::bench::loadAverage());
     const std::vector<pid_t> hogs = zanst::bench::startBusy(busy);
     std::vector<double> efficiency[2];
     std::vector<double> whole[2];
@@ -170,8 +172,8 @@ int main(int argc, char** argv) {
             }
             efficiency[kind].push_back(f->efficiency);
             whole[kind].push_back(f->wholeS);
-            std::printf("round %d %-9s: blocks %.0f ms, line efficiency %.1f %%, whole update %.2f s\n", r + 1,
-                        names[kind], f->blockPhaseMs, f->efficiency, f->wholeS);
+            std::printf("round %d %-9s: blocks %.0f ms, line efficiency %.1f %%, whole update %.2f s\n",
+                        r + 1, names[kind], f->blockPhaseMs, f->efficiency, f->wholeS);
             std::fflush(stdout);
         }
     }

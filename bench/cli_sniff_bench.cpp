@@ -58,7 +58,8 @@ CliRound cliPhase(const zanst::bus::Bytes& pattern, double seconds) {
     makeRaw(pty.masterFd());
     Child cli(ZANST_CLI_PATH, {"sniff", "--port", pty.slavePath()}, dir / "sniff.out", dir / "sniff.err");
     if (!cli.started() || !waitForEcho(pty.masterFd())) {
-        std::fprintf(stderr, "zanst-cli sniff did not repeat: %s\n", zanst::test::readFile(dir / "sniff.err").c_str());
+        std::fprintf(stderr, "zanst-cli sniff did not repeat: %s\n",
+                     zanst::test::readFile(dir / "sniff.err").c_str());
         return round;
     }
     const double cpuBefore = cli.cpuSeconds();
@@ -86,9 +87,10 @@ int main(int argc, char** argv) {
         return *exit;
     }
     const zanst::bus::Bytes pattern = snifferPattern();
-    std::printf("per-byte echo at %.0f bytes/s, %.0f s a round, pattern of %zu bytes, %d CPU-bound processes beside "
-                "it, load average %.1f\n",
-                kBytesPerSecond, seconds, pattern.size(), busy, loadAverage());
+    std::printf(
+        "per-byte echo at %.0f bytes/s, %.0f s a round, pattern of %zu bytes, %d CPU-bound processes beside "
+        "it, load average %.1f\n",
+        kBytesPerSecond, seconds, pattern.size(), busy, loadAverage());
     const std::vector<pid_t> hogs = startBusy(busy);
     std::vector<double> cliP99;
     std::vector<double> socatP99;
@@ -114,9 +116,11 @@ int main(int argc, char** argv) {
     stopBusy(hogs);
     const double cli = median(cliP99);
     const double socat = median(socatP99);
-    std::printf("echo p99, median of %d rounds: zanst-cli %.1f us, socat %.1f us, ratio %.2f; zanst-cli CPU %.1f ms/s; "
+    std::printf("echo p99, median of %d rounds: zanst-cli %.1f us, socat %.1f us, ratio %.2f; zanst-cli CPU "
+                "%.1f ms/s; "
                 "%s; load average at the end %.1f\n",
                 rounds, cli, socat, socat > 0 ? cli / socat : 0.0, median(cliCpu),
-                lossless ? "no byte lost, duplicated or reordered" : "BYTES LOST OR REORDERED", loadAverage());
+                lossless ? "no byte lost, duplicated or reordered" : "BYTES LOST OR REORDERED",
+                loadAverage());
     return lossless ? 0 : 1;
 }

@@ -46,7 +46,8 @@ CliRound cliRound(int seconds) {
         const auto start = std::chrono::steady_clock::now();
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
         const double used = cli.cpuSeconds() - before;
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         round.cpuPercent = used < 0 ? -1 : 100.0 * used / elapsed;
         cli.signal(SIGINT);
         cli.wait(10);
@@ -93,17 +94,19 @@ int main(int argc, char** argv) {
     if (const auto exit = parseCommandLine(options, argc, argv)) {
         return *exit;
     }
-    std::printf("%d balancers polled once a second, %d s a round, %d CPU-bound processes beside it, load average "
-                "%.1f\n",
-                kBalancers, seconds, busy, loadAverage());
+    std::printf(
+        "%d balancers polled once a second, %d s a round, %d CPU-bound processes beside it, load average "
+        "%.1f\n",
+        kBalancers, seconds, busy, loadAverage());
     const std::vector<pid_t> hogs = startBusy(busy);
     std::vector<double> cli;
     std::vector<double> window;
     bool ok = true;
     for (int r = 0; r < rounds; ++r) {
         const CliRound c = cliRound(seconds);
-        std::printf("round %d zanst-cli watch: %.2f %% of one core, %zu lines, the last with all %d balancers: %s\n",
-                    r + 1, c.cpuPercent, c.ticks, kBalancers, c.lastShowsAll ? "yes" : "NO");
+        std::printf(
+            "round %d zanst-cli watch: %.2f %% of one core, %zu lines, the last with all %d balancers: %s\n",
+            r + 1, c.cpuPercent, c.ticks, kBalancers, c.lastShowsAll ? "yes" : "NO");
         ok = ok && c.cpuPercent >= 0 && c.lastShowsAll;
         cli.push_back(c.cpuPercent);
         if (!noWindow) {

@@ -242,8 +242,15 @@ TEST_F(CliBusE2E, SniffRepeatsEveryByteInARingAndItsCaptureReadsBackInTshark) {
         << fields;
     int infoFrames = 0;
     int measurementFrames = 0;
+    int checked = 0;
     for (const std::string& line : linesOf(fields)) {
-        EXPECT_EQ(line.find("False"), std::string::npos) << "a CRC failed: " << line;
+        if (line.find('\t') == std::string::npos) {
+            continue; // tshark's own notes on standard error, such as running as root
+        }
+        // The last field is the CRC verdict (empty for a mode record); tshark prints it as 1 or True.
+        const std::string crc = line.substr(line.rfind('\t') + 1);
+        EXPECT_TRUE(crc.empty() || crc == "1" || crc == "True") << "a CRC failed: " << line;
+        checked += crc.empty() ? 0 : 1;
         if (line.find("0x01\tZBMS2400001") != std::string::npos) {
             ++infoFrames;
         }
@@ -251,6 +258,7 @@ TEST_F(CliBusE2E, SniffRepeatsEveryByteInARingAndItsCaptureReadsBackInTshark) {
             ++measurementFrames;
         }
     }
+    EXPECT_GE(checked, 40) << fields;
     EXPECT_GE(infoFrames, 1) << fields;
     EXPECT_GE(measurementFrames, 3) << fields;
 }

@@ -96,9 +96,11 @@ TEST_F(TrafficExportTest, ExportsTheCaptureTheViewShowsAndSaysWhenThereIsNone) {
     // A capture saved since then is the one shown now; a replay that cannot start changes nothing.
     const std::string saved = dir / "saved.zcap";
     view()->startCapture(q(saved));
-    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Capturing to "); }, 5s)) << status().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Capturing to "); }, 5s))
+        << status().toStdString();
     view()->captureButton->click();
-    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Capture saved: "); }, 5s)) << status().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Capture saved: "); }, 5s))
+        << status().toStdString();
     EXPECT_EQ(view()->shownCapture(), q(saved));
     const std::string text = dir / "text.zcap";
     std::ofstream(text) << "not a capture\n";
