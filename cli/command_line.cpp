@@ -30,6 +30,16 @@ constexpr OptionDef jsonOption(std::string_view help) {
 constexpr OptionDef csvOption(std::string_view help) {
     return {"--csv", "", ValueKind::Flag, 0, 0, false, help};
 }
+constexpr OptionDef serviceDbOption() {
+    return {"--service-db",
+            "URL",
+            ValueKind::Text,
+            0,
+            0,
+            false,
+            "the service log: sqlite:///FILE or postgresql://USER@HOST/DB (default: ZANST_SERVICE_DB, "
+            "else the SQLite file in the tool's data folder)"};
+}
 
 const std::vector<CommandDef>& table() {
     static const std::vector<CommandDef> commands = {
@@ -97,6 +107,25 @@ const std::vector<CommandDef>& table() {
          {{"--pcapng", "OUT", ValueKind::Text, 0, 0, true, "the pcapng file to write"}},
          "One packet per frame or record of each direction, with its time, direction and CRC verdict, "
          "link type USER0 (147). A damaged capture exports its valid part and exits with 1."},
+        {"visits",
+         "",
+         "list the visits in the service log, newest first",
+         {serviceDbOption(),
+          {"--site", "TEXT", ValueKind::Text, 0, 0, false, "only visits at a site whose name holds TEXT"},
+          {"--serial", "S", ValueKind::Text, 0, 0, false, "only visits that found the battery with serial S"},
+          {"--limit", "N", ValueKind::Integer, 1, 1000000, false, "at most N visits, the newest"},
+          jsonOption("print the visits as one JSON object")},
+         "A password for a PostgreSQL server belongs in ~/.pgpass or PGPASSFILE, never on the command line; "
+         "no message shows one."},
+        {"report",
+         "VISIT",
+         "write the service report of a visit as a PDF, as JSON, or both",
+         {{"--pdf", "FILE", ValueKind::Text, 0, 0, false, "the report as one to three A4 pages"},
+          {"--json", "FILE", ValueKind::Text, 0, 0, false, "the same content as JSON"},
+          serviceDbOption()},
+         "VISIT is a visit's id as visits prints it, or its first characters when they name one visit. The "
+         "report compares the visit with the latest earlier one that found one of its batteries. The PDF "
+         "writer is loaded only for --pdf; --json works without it."},
     };
     return commands;
 }
@@ -247,6 +276,20 @@ std::variant<CommandArgs, UsageError> build(std::string_view command, const Valu
     if (command == "export") {
         return ExportArgs{v.positional, v.textOf("--pcapng").value_or("")};
     }
+    if (command == "visits") {
+        return VisitsArgs{v.textOf("--service-db"), v.textOf("--site"), v.textOf("--serial"),
+                          v.intOf("--limit"), v.has("--json")};
+    }
+    if (command == "report") {
+        ReportArgs a{v.positional, v.textOf("--pdf"), v.textOf("--json"), v.textOf("--service-db")};
+        if (!a.pdf && !a.json) {
+            return UsageError{"--pdf FILE or --json FILE is needed"};
+        }
+        if (a.pdf && a.json && *a.pdf == *a.json) {
+            return UsageError{"--pdf and --json name the same file"};
+        }
+        return a;
+    }
     return UsageError{"no arguments known for " + std::string(command)};
 }
 
@@ -377,10 +420,10 @@ std::vector<std::string> synopsisItems(const CommandDef& c) {
     if (!c.positional.empty()) {
         items.emplace_back(c.positional);
     }
-    bool formats = false;
+    std::string formats; // "--json | --csv", the output formats of the command
     for (const OptionDef& o : c.options) {
-        if (o.name == "--json" || o.name == "--csv") {
-            formats = true;
+        if ((o.name == "--json" || o.name == "--csv") && o.kind == ValueKind::Flag) {
+            formats += (formats.empty() ? "" : " | ") + std::string(o.name);
             continue;
         }
         std::string item = std::string(o.name);
@@ -389,8 +432,8 @@ std::vector<std::string> synopsisItems(const CommandDef& c) {
         }
         items.push_back(o.required ? item : "[" + item + "]");
     }
-    if (formats) {
-        items.emplace_back("[--json | --csv]");
+    if (!formats.empty()) {
+        items.push_back("[" + formats + "]");
     }
     return items;
 }

@@ -61,8 +61,23 @@ struct ExportArgs {
     std::string pcapng;
 };
 
-using CommandArgs =
-    std::variant<ScanArgs, WatchArgs, FlashArgs, MetricsArgs, CheckArgs, SniffArgs, ExportArgs>;
+struct VisitsArgs {
+    std::optional<std::string> serviceDb; // empty: ZANST_SERVICE_DB, else the tool's SQLite file
+    std::optional<std::string> site;
+    std::optional<std::string> serial;
+    std::optional<int> limit;
+    bool json = false;
+};
+
+struct ReportArgs {
+    std::string visit; // an id, or its first characters when they name one visit
+    std::optional<std::string> pdf;
+    std::optional<std::string> json;
+    std::optional<std::string> serviceDb;
+};
+
+using CommandArgs = std::variant<ScanArgs, WatchArgs, FlashArgs, MetricsArgs, CheckArgs, SniffArgs,
+                                 ExportArgs, VisitsArgs, ReportArgs>;
 
 struct Invocation {
     std::string command;

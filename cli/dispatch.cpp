@@ -8,9 +8,9 @@
 
 namespace zanst::cli {
 
-void Console::print(const std::string& text) const {
+bool Console::print(const std::string& text) const {
     std::fputs(text.c_str(), out);
-    std::fflush(out);
+    return std::fflush(out) == 0 && std::ferror(out) == 0;
 }
 
 void Console::error(const std::string& line) const {

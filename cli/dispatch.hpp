@@ -17,7 +17,8 @@ struct Console {
     std::FILE* out = stdout;
     std::FILE* err = stderr;
 
-    void print(const std::string& text) const;
+    // False once `out` cannot be written (a closed pipe, a full disk).
+    bool print(const std::string& text) const;
     // One line on `err`, prefixed with "zanst-cli: ".
     void error(const std::string& line) const;
 };

@@ -74,6 +74,11 @@ std::string compact(const QJsonObject& o) {
 
 } // namespace
 
+bool anyMeasured(const BankSnapshot& snapshot) {
+    return std::any_of(snapshot.balancers.begin(), snapshot.balancers.end(),
+                       [](const BalancerReading& r) { return r.millivolts.has_value(); });
+}
+
 std::string scanTable(const BankSnapshot& snapshot) {
     using Row = std::array<std::string, 9>;
     std::vector<Row> rows = {{"id", "battery", "serial", "voltage [V]", "current [A]", "temperature [degC]",
@@ -107,6 +112,16 @@ std::string scanTable(const BankSnapshot& snapshot) {
         out += line + "\n";
     }
     return out;
+}
+
+std::string balancerLine(int number, const BalancerReading& reading) {
+    const Cells c = cellsOf(number, reading);
+    const std::string volts = reading.millivolts ? c.voltage + " V" : c.voltage;
+    const std::string amps = reading.measuresCurrent() ? c.current + " A" : c.current;
+    const std::string degrees = reading.millivolts ? c.temperature + " degC" : c.temperature;
+    return "cell " + c.id + ": battery " + c.battery + ", " + c.serial + ", " + volts + ", " + amps + ", " +
+           degrees + ", firmware " + c.firmware + ", boot loader " + c.bootLoader + ", product " +
+           c.productId;
 }
 
 std::string scanJson(const BankSnapshot& snapshot) {

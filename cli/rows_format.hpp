@@ -13,6 +13,9 @@
 
 namespace zanst::cli {
 
+// Whether any balancer of the snapshot reported a voltage.
+bool anyMeasured(const bank::BankSnapshot& snapshot);
+
 // scan: one row per balancer, a header row on top, columns padded to their widest cell.
 std::string scanTable(const bank::BankSnapshot& snapshot);
 // scan --json: {"balancers": [{"id": 1, "battery": 1, ...}, ...]} and a line end.
@@ -20,6 +23,10 @@ std::string scanJson(const bank::BankSnapshot& snapshot);
 // scan --csv: id,battery,serial,voltage [V],current [A],current range,temperature [degC],firmware,
 // boot loader,product id; lines end in CRLF as the recordings' CSV does.
 std::string scanCsv(const bank::BankSnapshot& snapshot);
+
+// sniff: one balancer as a line, "cell 3: battery 1, SIMA602B001, 3.301 V, L: 0.120 A, 25.5 degC,
+// firmware v01.04, boot loader v02.01, product A602".
+std::string balancerLine(int number, const bank::BalancerReading& reading);
 
 // watch: one line a tick ("2026-12-09T03:04:05.123Z 16 cells, 3.301..3.312 V (cells 4, 9), ...").
 std::string watchLine(std::chrono::system_clock::time_point at, const bank::BankSnapshot& snapshot,

@@ -79,6 +79,18 @@ out="$(./usr/bin/zanst-cli --help)"
 if readelf -d usr/bin/zanst-cli | grep -E 'NEEDED.*lib(Qt6(Widgets|Gui)|GL|X11|xcb)'; then
   fail "zanst-cli links a widget library"
 fi
+[[ "$out" == *visits*report* ]] || fail "zanst-cli --help lists no visits and report: $out"
+# The PDF writer of report --pdf: beside the package's other private files, stripped, the one
+# part that needs Qt Gui; the packaged zanst-cli finds and loads it relative to itself.
+pdf_writer="$(ls usr/lib/*/zanst/libzanst_report_pdf.so 2> /dev/null || true)"
+[ -s "$pdf_writer" ] || fail "the PDF writer is not in the package's private library folder"
+file "$pdf_writer" | grep -q 'ELF.*shared object.*stripped' || fail "$pdf_writer: $(file "$pdf_writer")"
+file "$pdf_writer" | grep -q 'not stripped' && fail "$pdf_writer carries its symbols"
+readelf -d "$pdf_writer" | grep -q 'NEEDED.*libQt6Gui' || fail "$pdf_writer does not link Qt Gui"
+out="$(env -u ZANST_REPORT_PDF_LIBRARY ZANST_SERVICE_DB="sqlite://$root/none.sqlite" \
+  ./usr/bin/zanst-cli report 0 --pdf "$root/r.pdf" 2>&1 || true)"
+[[ "$out" == *"there is no service log at $root/none.sqlite"* ]] ||
+  fail "the packaged zanst-cli does not load its PDF writer: $out"
 bash -n usr/share/bash-completion/completions/zanst-cli || fail "bash completion of zanst-cli does not parse"
 (
   # shellcheck disable=SC1091

@@ -168,11 +168,7 @@ void FirmwareUpdater::tick() {
         }
         break;
     case 6:
-        report_.endUpdateSent = true;
-        awaitAnswer(bus::cmd::kEndUpdate);
-        bus::sendHexUpdaterCmd(port_, buildEndUpdateFrame());
-        state_.bUpdaterMode = false;
-        updaterState = 7;
+        sendEndUpdate();
         break;
     case 7:
         if (answered(bus::cmd::kEndUpdate)) {
@@ -183,6 +179,29 @@ void FirmwareUpdater::tick() {
     default:
         break;
     }
+}
+
+void FirmwareUpdater::sendEndUpdate() {
+    report_.endUpdateSent = true;
+    awaitAnswer(bus::cmd::kEndUpdate);
+    bus::sendHexUpdaterCmd(port_, buildEndUpdateFrame());
+    state_.bUpdaterMode = false;
+    updaterState = 7;
+}
+
+UpdaterReport FirmwareUpdater::stopUpdate(std::string_view reason) {
+    if (!updateTickRunning_ || !image_) {
+        return take();
+    }
+    log(std::string(reason));
+    updateTickRunning_ = false;
+    blockSenderRunning_ = false;
+    updaterTimeout = 0;
+    state_.flashRdy = true;
+    if (updaterState != 7) {
+        sendEndUpdate();
+    }
+    return take();
 }
 
 void FirmwareUpdater::sendNextBlock() {

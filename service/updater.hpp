@@ -70,6 +70,11 @@ class FirmwareUpdater {
     UpdaterReport updaterTick();  // the 100 ms update tick
     UpdaterReport timerFw_Tick(); // the 10 ms block sender
 
+    // Breaks off a running update at once (its user stops it): logs `reason`, stops both timers'
+    // work and closes the update on the balancers with the end-update frame, as the time limit
+    // does; an end-update frame already sent is not sent again. Nothing happens when no update runs.
+    UpdaterReport stopUpdate(std::string_view reason);
+
     bool updateTickRunning() const { return updateTickRunning_; }
     bool blockSenderRunning() const { return blockSenderRunning_; }
 
@@ -95,6 +100,7 @@ class FirmwareUpdater {
     // The frame came back: the last completed frame, or one completed since awaitAnswer().
     bool answered(std::uint8_t command) const;
     void startBootloaders();
+    void sendEndUpdate();
     void sendNextBlock();
 
     bus::BusState& state_;

@@ -55,6 +55,10 @@ void ServiceFeature::fileRead(service::HexReadResult result) {
     settle(updater_.fileRead(std::move(result)), valid);
 }
 
+void ServiceFeature::stopUpdate(const QString& reason) {
+    settle(updater_.stopUpdate(reason.toStdString()));
+}
+
 void ServiceFeature::updaterTick() {
     settle(updater_.updaterTick());
 }

@@ -35,6 +35,8 @@ class ServiceFeature : public QObject {
     void setForceUpdate(bool force) { updater_.forceUpdate = force; }
     // The engine stops: no more ticks (an update in progress goes no further).
     void shutdown();
+    // Breaks off a running update with the end-update frame (zanst-cli on Ctrl+C).
+    void stopUpdate(const QString& reason);
 
     const service::FirmwareUpdater& updater() const { return updater_; }
     bool updateTickActive() const { return timerUpdater_.isActive(); }

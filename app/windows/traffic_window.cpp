@@ -1,10 +1,14 @@
 #include "windows/traffic_window.hpp"
 
+#include "capture/pcapng.hpp"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -50,6 +54,9 @@ TrafficWindow::TrafficWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     }
     stopReplayButton = new QPushButton(QStringLiteral("Stop replay"), this);
     stopReplayButton->setEnabled(false);
+    exportButton = new QPushButton(QStringLiteral("Export for Wireshark..."), this);
+    exportButton->setObjectName(QStringLiteral("exportForWireshark"));
+    setShownCapture({});
 
     commandFilter = new QComboBox(this);
     commandFilter->setAccessibleName(QStringLiteral("Command filter"));
@@ -92,6 +99,7 @@ TrafficWindow::TrafficWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     captureRow->addWidget(openButton);
     captureRow->addWidget(speedBox);
     captureRow->addWidget(stopReplayButton);
+    captureRow->addWidget(exportButton);
     captureRow->addStretch(1);
     auto* filterRow = new QHBoxLayout;
     filterRow->addWidget(new QLabel(QStringLiteral("Command:"), this));
@@ -128,6 +136,7 @@ TrafficWindow::TrafficWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
         }
     });
     connect(stopReplayButton, &QPushButton::clicked, this, &TrafficWindow::replayStopRequested);
+    connect(exportButton, &QPushButton::clicked, this, &TrafficWindow::chooseExportFile);
     connect(commandFilter, &QComboBox::currentIndexChanged, this, [this] {
         const int c = commandFilter->currentData().toInt();
         model_->setCommandFilter(c < 0 ? std::nullopt
@@ -157,7 +166,64 @@ void TrafficWindow::startCapture(const QString& path) {
 }
 
 void TrafficWindow::openCapture(const QString& path) {
+    replayAsked_ = path;
     emit replayRequested(path, replaySpeed());
+}
+
+void TrafficWindow::setShownCapture(const QString& path) {
+    shownCapture_ = path;
+    exportButton->setToolTip(path.isEmpty()
+                                 ? QStringLiteral("Exports the capture this view replays or saved last; "
+                                                  "open or save one first")
+                                 : QStringLiteral("Export %1 as pcapng for Wireshark").arg(path));
+}
+
+void TrafficWindow::chooseExportFile() {
+    if (shownCapture_.isEmpty()) {
+        exportForWireshark({}); // says why there is nothing to export
+        return;
+    }
+    const QFileInfo source(shownCapture_);
+    const QString suggested = source.dir().filePath(source.completeBaseName() + QStringLiteral(".pcapng"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Export %1 for Wireshark").arg(source.fileName()),
+                                     suggested, QStringLiteral("pcapng files (*.pcapng);;All files (*)"));
+    if (!path.isEmpty()) {
+        exportForWireshark(path);
+    }
+}
+
+void TrafficWindow::exportForWireshark(const QString& path) {
+    if (shownCapture_.isEmpty()) {
+        setStatus(QStringLiteral("Nothing to export for Wireshark yet: open a capture or save one, then "
+                                 "export it"),
+                  true);
+        return;
+    }
+    if (QFileInfo(path).absoluteFilePath() == QFileInfo(shownCapture_).absoluteFilePath()) {
+        setStatus(QStringLiteral("Not exported: %1 is the capture itself").arg(path), true);
+        return;
+    }
+    capture::PcapngOptions options;
+    options.application = "zanst";
+    const capture::ExportResult r =
+        capture::exportPcapng(shownCapture_.toStdString(), path.toStdString(), options);
+    const QString message = QString::fromStdString(r.message);
+    if (!r.written) {
+        setStatus(QStringLiteral("Cannot export %1 for Wireshark: %2").arg(shownCapture_, message), true);
+    } else if (!r.captureComplete) {
+        setStatus(QStringLiteral("Exported the valid part of %1 for Wireshark, %2 packets to %3: %4")
+                      .arg(shownCapture_)
+                      .arg(r.packets)
+                      .arg(path, message),
+                  true);
+    } else {
+        setStatus(QStringLiteral("Exported %1 for Wireshark: %2 packets to %3")
+                      .arg(shownCapture_)
+                      .arg(r.packets)
+                      .arg(path),
+                  false);
+    }
 }
 
 double TrafficWindow::replaySpeed() const {
@@ -228,6 +294,9 @@ void TrafficWindow::setStatus(const QString& text, bool error) {
 }
 
 void TrafficWindow::showCaptureState(bool capturing, const QString& path, const QString& error) {
+    if (capturing_ && !capturing && error.isEmpty()) {
+        setShownCapture(path); // saved whole
+    }
     capturing_ = capturing;
     captureButton->setText(capturing ? QStringLiteral("Stop capture") : QStringLiteral("Save capture..."));
     if (!error.isEmpty()) {
@@ -240,6 +309,8 @@ void TrafficWindow::showCaptureState(bool capturing, const QString& path, const 
 
 void TrafficWindow::showReplayStarted(const QString& name, const QString& error) {
     stopReplayButton->setEnabled(true);
+    // The engine names the replay by its file name; the path is the one asked for.
+    setShownCapture(QFileInfo(replayAsked_).fileName() == name ? replayAsked_ : name);
     if (error.isEmpty()) {
         setStatus(QStringLiteral("Replaying ") + name, false);
     } else {

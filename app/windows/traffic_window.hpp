@@ -32,6 +32,12 @@ class TrafficWindow : public QWidget {
     void openCapture(const QString& path);
     // 1 the recorded pace, higher faster, 0 as fast as possible.
     double replaySpeed() const;
+    // "Export for Wireshark...": the capture the view shows (the one it replays or replayed, or
+    // the one it saved last, whichever came last) as pcapng at `path`; the status line says what
+    // was written, or why nothing was.
+    void exportForWireshark(const QString& path);
+    // The capture that export would take; empty before the first replay or save.
+    const QString& shownCapture() const { return shownCapture_; }
 
     void appendBatch(const zanst::app::TrafficBatch& batch);
     void showCaptureState(bool capturing, const QString& path, const QString& error);
@@ -44,6 +50,7 @@ class TrafficWindow : public QWidget {
     QPushButton* captureButton = nullptr;
     QPushButton* openButton = nullptr;
     QPushButton* stopReplayButton = nullptr;
+    QPushButton* exportButton = nullptr;
     QComboBox* speedBox = nullptr;
     QComboBox* commandFilter = nullptr;
     QSpinBox* balancerFilter = nullptr;
@@ -70,6 +77,8 @@ class TrafficWindow : public QWidget {
     void updateDroppedNote();
     void onPauseToggled(bool paused);
     void flushIncoming();
+    void setShownCapture(const QString& path);
+    void chooseExportFile();
 
     TrafficModel* model_ = nullptr;
     QTableView* table_ = nullptr;
@@ -81,6 +90,8 @@ class TrafficWindow : public QWidget {
     std::vector<capture::TrafficRow> held_; // rows that came while paused
     std::uint64_t droppedWhilePaused_ = 0;
     bool capturing_ = false;
+    QString replayAsked_; // the file of the last replay asked for
+    QString shownCapture_;
 };
 
 } // namespace zanst::app

@@ -110,6 +110,35 @@ TEST(CliCommandLine, ParsesEverySubcommand) {
          }},
         {{"export", "--pcapng", "out", "--", "-odd.zcap"},
          [](auto& a) { EXPECT_EQ(argsOf<ExportArgs>(a).capture, "-odd.zcap"); }},
+        {{"visits"},
+         [](auto& a) {
+             const auto v = argsOf<VisitsArgs>(a);
+             EXPECT_FALSE(v.serviceDb || v.site || v.serial || v.limit || v.json);
+         }},
+        {{"visits", "--json", "--site", "harbour", "--serial", "ZB1", "--limit", "5", "--service-db",
+          "postgresql://tech@db/zanst"},
+         [](auto& a) {
+             const auto v = argsOf<VisitsArgs>(a);
+             EXPECT_TRUE(v.json);
+             EXPECT_EQ(v.site, "harbour");
+             EXPECT_EQ(v.serial, "ZB1");
+             EXPECT_EQ(v.limit, 5);
+             EXPECT_EQ(v.serviceDb, "postgresql://tech@db/zanst");
+         }},
+        {{"report", "0b6f1c", "--pdf", "r.pdf"},
+         [](auto& a) {
+             const auto r = argsOf<ReportArgs>(a);
+             EXPECT_EQ(r.visit, "0b6f1c");
+             EXPECT_EQ(r.pdf, "r.pdf");
+             EXPECT_FALSE(r.json.has_value());
+         }},
+        {{"report", "--json", "r.json", "0b6f1c", "--service-db=sqlite:///tmp/l.sqlite"},
+         [](auto& a) {
+             const auto r = argsOf<ReportArgs>(a);
+             EXPECT_EQ(r.json, "r.json") << "--json takes a file here";
+             EXPECT_FALSE(r.pdf.has_value());
+             EXPECT_EQ(r.serviceDb, "sqlite:///tmp/l.sqlite");
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.argv[0] + " " + (c.argv.size() > 1 ? c.argv[1] : ""));
@@ -158,6 +187,13 @@ TEST(CliCommandLine, RefusesBadInputWithOneLine) {
         {{"export", "in.zcap"}, "zanst-cli export: missing --pcapng OUT"},
         {{"export", "--pcapng", "out"}, "missing FILE"},
         {{"export", "in.zcap", "--port", "p", "--pcapng", "o"}, "unknown option --port"},
+        {{"visits", "--limit", "0"}, "--limit: 0 is out of range (1 to 1000000)"},
+        {{"visits", "--csv"}, "unknown option --csv"},
+        {{"visits", "extra"}, "unexpected argument \"extra\""},
+        {{"report", "--pdf", "r.pdf"}, "missing VISIT"},
+        {{"report", "v"}, "--pdf FILE or --json FILE is needed"},
+        {{"report", "v", "--json"}, "--json needs a value (FILE)"},
+        {{"report", "v", "--pdf", "r", "--json", "r"}, "--pdf and --json name the same file"},
     };
     for (const Case& c : cases) {
         std::string joined;
@@ -218,6 +254,10 @@ TEST(CliCommandLine, HelpTextsComeFromTheTable) {
     }
     EXPECT_EQ(synopsis(*findCommand("scan")), "zanst-cli scan --port P [--json | --csv]");
     EXPECT_EQ(synopsis(*findCommand("flash")), "zanst-cli flash FILE.hex --port P [--force]");
+    EXPECT_EQ(synopsis(*findCommand("visits")),
+              "zanst-cli visits [--service-db URL] [--site TEXT] [--serial S] [--limit N] [--json]");
+    EXPECT_EQ(synopsis(*findCommand("report")),
+              "zanst-cli report VISIT [--pdf FILE] [--json FILE] [--service-db URL]");
     const ParseResult version = parse({"--version"});
     ASSERT_TRUE(std::holds_alternative<TextRequest>(version));
     EXPECT_EQ(std::get<TextRequest>(version).text, "zanst-cli 9.8.7\n");

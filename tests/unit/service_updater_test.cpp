@@ -249,5 +249,71 @@ TEST_F(UpdaterTest, NewFileDuringTheBlocksRestartsWithoutAStrayBlock) {
     EXPECT_EQ(log.lines.back(), "Firmware updated to v02.00-beta06");
 }
 
+// Stopped by its user at each stage: the end-update frame goes out once, nothing after it, and
+// both timers' work ends; an update that is not running is left alone.
+TEST_F(UpdaterTest, StopUpdateEndsTheUpdateWithItsEndUpdateFrameAtEveryStage) {
+    struct Stage {
+        const char* name;
+        std::function<bool(const FirmwareUpdater&, const bus::BusState&)> reached;
+        std::vector<int> commands; // every frame written, the end-update frame last
+        bool sendsEnd;
+    };
+    const std::vector<Stage> stages = {
+        {"boot loaders started",
+         [](const auto& u, const auto&) { return u.updaterState == 1; },
+         {0, 0x20, 0x22},
+         true},
+        {"update opened",
+         [](const auto& u, const auto&) { return u.updaterState == 4; },
+         {0, 0x20, 0x21, 0x22},
+         true},
+        {"a block in flight",
+         [](const auto&, const auto& st) { return st.flashBsy; },
+         {0, 0x20, 0x21, 0x23, 0x22},
+         true},
+        {"end-update sent, its answer awaited",
+         [](const auto& u, const auto&) { return u.updaterState == 7; },
+         {0, 0x20, 0x21, 0x23, 0x23, 0x23, 0x22},
+         false},
+    };
+    for (const Stage& stage : stages) {
+        SCOPED_TRACE(stage.name);
+        bus::BusState st;
+        FakeRing r{st};
+        FirmwareUpdater u{st, r};
+        Log l;
+        l.take(u.fileRead(readHexImage("/fw/image.hex", test::hexFile(0x7000, kImageA))));
+        while (!stage.reached(u, st) && r.step < 100000) {
+            ++r.step;
+            r.deliver();
+            if (u.blockSenderRunning()) {
+                l.take(u.timerFw_Tick());
+            }
+            if (r.step % 10 == 0) {
+                l.take(u.updaterTick());
+            }
+        }
+        ASSERT_TRUE(stage.reached(u, st));
+        const UpdaterReport report = u.stopUpdate("Update stopped: interrupted");
+        l.take(report);
+        EXPECT_EQ(report.endUpdateSent, stage.sendsEnd);
+        EXPECT_FALSE(u.updateTickRunning());
+        EXPECT_FALSE(u.blockSenderRunning());
+        EXPECT_FALSE(st.bUpdaterMode);
+        EXPECT_EQ(l.texts.back(), "Update stopped: interrupted");
+        // The timers' calls after the stop send nothing more.
+        for (int i = 0; i < 50; ++i) {
+            ++r.step;
+            r.deliver();
+            l.take(u.timerFw_Tick());
+            l.take(u.updaterTick());
+        }
+        EXPECT_EQ(r.commands(), stage.commands);
+        EXPECT_TRUE(u.stopUpdate("again").empty()) << "a stopped update is not running";
+    }
+    EXPECT_TRUE(updater.stopUpdate("never started").empty());
+    EXPECT_TRUE(ring.writes.empty());
+}
+
 } // namespace
 } // namespace zanst::service

@@ -1,0 +1,22 @@
+#include "cli/runners.hpp"
+
+#include <array>
+
+namespace zanst::cli {
+
+std::span<const Runner> allRunners() {
+    static const std::array<Runner, 9> runners = {{
+        {"scan", runScan},
+        {"watch", runWatch},
+        {"flash", runFlash},
+        {"metrics", runMetrics},
+        {"check", runCheck},
+        {"sniff", runSniff},
+        {"export", runExport},
+        {"visits", runVisits},
+        {"report", runReport},
+    }};
+    return runners;
+}
+
+} // namespace zanst::cli
