@@ -7,6 +7,7 @@
 #include "engine/emulator_feature.hpp"
 #include "engine/playback_feature.hpp"
 #include "playback/recording.hpp"
+#include "support/playback_csv.hpp"
 
 #include <QFileInfo>
 
@@ -99,25 +100,6 @@ std::vector<int> cellMillivolts(const playback::Step& s) {
         out.push_back(c.millivolts);
     }
     return out;
-}
-
-// The CSV recording of `batteries` batteries of the given sizes, `steps` seconds, with serials.
-std::string csvRecording(const std::vector<int>& cellsPerBattery, int steps) {
-    std::string text = "time,cell,voltage [V],current [A],current range,temperature [degC],serial\r\n";
-    for (int s = 0; s < steps; ++s) {
-        int cell = 0;
-        for (std::size_t b = 0; b < cellsPerBattery.size(); ++b) {
-            for (int c = 0; c < cellsPerBattery[b]; ++c) {
-                ++cell;
-                const std::string range = c % 4 == 0 ? "low" : (c % 4 == 2 ? "high" : "");
-                const std::string current = range.empty() ? "" : "-12.500";
-                text += "2026-11-03T09:15:" + std::string(s < 10 ? "0" : "") + std::to_string(s) + ".000Z," +
-                        std::to_string(cell) + ",3.3" + std::to_string(10 + cell % 90) + "," + current + "," +
-                        range + ",2" + std::to_string(s % 10) + ".5,\"SER" + std::to_string(b + 1) + "\"\r\n";
-            }
-        }
-    }
-    return text;
 }
 
 // A capture of zanst-sim's bank of two 4-cell batteries charging at 20 A, made by the simulator as
@@ -368,8 +350,9 @@ TEST(PlaybackHold, TheRecordingHoldsTheBankWhilePlayingAndLeavesItsLastStepUntil
     EXPECT_EQ(playing.batteries, 2);
     EXPECT_EQ(playing.driven->played.batteries, 2);
     EXPECT_EQ(playing.driven->sliders.numBatText, "2");
-    EXPECT_EQ(playing.driven->played.voltageMv[1][0], 3315) << "battery 2's cell 1 is the bank's cell 5";
-    EXPECT_EQ(playing.driven->played.tempTenths[0][0], 225) << "step 3 at 22.5 degC";
+    EXPECT_EQ(playing.driven->played.voltageMv[1][0], csvMillivolts(2, 5))
+        << "battery 2's cell 1 is the bank's 5";
+    EXPECT_EQ(playing.driven->played.tempTenths[0][0], csvTenths(2));
     EXPECT_EQ(playing.driven->played.currentMa, -12500);
     // The user's settings do not take the bank from a playback.
     tool.publishSettings(emulator::BankSettings{});
@@ -386,7 +369,7 @@ TEST(PlaybackHold, TheRecordingHoldsTheBankWhilePlayingAndLeavesItsLastStepUntil
     ASSERT_TRUE(waitUntil([&] { return probe.refusals().size() == 2 && probe.last().edits.size() == 1; }));
     EXPECT_TRUE(probe.refusals()[0].contains(QStringLiteral("has no cell 9")))
         << probe.refusals()[0].toStdString();
-    EXPECT_EQ(probe.last().driven->played.voltageMv[1][0], 3300);
+    EXPECT_EQ(probe.last().driven->played.voltageMv[1][0], csvMillivolts(2, 5) - 15);
     EXPECT_EQ(probe.last().edits[0].fromMs, 1000);
     EXPECT_EQ(probe.last().edits[0].untilMs, -1);
 
@@ -397,7 +380,7 @@ TEST(PlaybackHold, TheRecordingHoldsTheBankWhilePlayingAndLeavesItsLastStepUntil
     std::tie(played, held) = responder();
     ASSERT_TRUE(played.has_value());
     EXPECT_FALSE(held);
-    EXPECT_EQ(played->voltageMv[1][0], 3300);
+    EXPECT_EQ(played->voltageMv[1][0], csvMillivolts(2, 5) - 15);
     const auto log = probe.log();
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back().event, PlaybackLogEntry::Event::Stopped);
