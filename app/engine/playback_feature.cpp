@@ -152,6 +152,14 @@ void PlaybackFeature::stop() {
     }
 }
 
+void PlaybackFeature::shutdown() {
+    if (player_ && holding_) {
+        player_->stop();
+        settle(QStringLiteral("the tool was closed"));
+    }
+    timer_.stop();
+}
+
 void PlaybackFeature::setPace(playback::Pace pace) {
     pace_ = pace;
     if (player_) {

@@ -61,6 +61,9 @@ class PlaybackFeature : public QObject {
     void removeEdit(int index);
     void clearEdits();
 
+    // The engine stops: a playback ends ("the tool was closed") and the timer stops.
+    void shutdown();
+
     bool loaded() const { return source_.has_value(); }
     const playback::Player* player() const { return player_.get(); }
     const std::vector<playback::Edit>& edits() const { return edits_; }

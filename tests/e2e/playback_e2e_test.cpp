@@ -392,6 +392,23 @@ TEST(PlaybackHold, TheRecordingHoldsTheBankWhilePlayingAndLeavesItsLastStepUntil
     mine.voltageMv[0] = 3456;
     tool.publishSettings(mine);
     ASSERT_TRUE(waitUntil([&] { return !responder().first.has_value(); }));
+
+    // The engine's shutdown ends a playback and leaves no timer running.
+    tool.selectMode(Mode::BmsTester);
+    onPlayback(tool, [](PlaybackFeature& p) {
+        p.setPace(playback::Pace::Recorded);
+        p.play();
+    });
+    ASSERT_TRUE(waitUntil([&] { return probe.last().state == PlayState::Playing; }));
+    bool timerLeft = true;
+    tool.host.runBlocking([&] {
+        engine->playback()->shutdown();
+        timerLeft = engine->playback()->findChild<QTimer*>()->isActive();
+    });
+    EXPECT_FALSE(timerLeft);
+    EXPECT_EQ(probe.last().state, PlayState::Stopped);
+    EXPECT_TRUE(probe.log().back().text.endsWith(QStringLiteral("the tool was closed")))
+        << probe.log().back().text.toStdString();
 }
 
 } // namespace
