@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <functional>
 
 namespace zanst::app {
 
@@ -131,25 +132,23 @@ void PlaybackFeature::load(PlaybackSource source) {
     publish();
 }
 
-void PlaybackFeature::play() {
+void PlaybackFeature::control(const std::function<void(playback::Player&)>& fn) {
     if (player_) {
-        player_->play();
+        fn(*player_);
         settle();
     }
+}
+
+void PlaybackFeature::play() {
+    control([](playback::Player& p) { p.play(); });
 }
 
 void PlaybackFeature::pause() {
-    if (player_) {
-        player_->pause();
-        settle();
-    }
+    control([](playback::Player& p) { p.pause(); });
 }
 
 void PlaybackFeature::stop() {
-    if (player_) {
-        player_->stop();
-        settle();
-    }
+    control([](playback::Player& p) { p.stop(); });
 }
 
 void PlaybackFeature::shutdown() {
@@ -162,32 +161,20 @@ void PlaybackFeature::shutdown() {
 
 void PlaybackFeature::setPace(playback::Pace pace) {
     pace_ = pace;
-    if (player_) {
-        player_->setPace(pace);
-        settle();
-    }
+    control([pace](playback::Player& p) { p.setPace(pace); });
 }
 
 void PlaybackFeature::setLoop(bool on) {
     loop_ = on;
-    if (player_) {
-        player_->setLoop(on);
-        settle();
-    }
+    control([on](playback::Player& p) { p.setLoop(on); });
 }
 
 void PlaybackFeature::seek(qint64 positionMs) {
-    if (player_) {
-        player_->seek(positionMs);
-        settle();
-    }
+    control([positionMs](playback::Player& p) { p.seek(positionMs); });
 }
 
 void PlaybackFeature::step(int by) {
-    if (player_) {
-        player_->step(by);
-        settle();
-    }
+    control([by](playback::Player& p) { p.step(by); });
 }
 
 void PlaybackFeature::addEdit(const QString& text) {

@@ -20,6 +20,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -75,6 +76,8 @@ class PlaybackFeature : public QObject {
     void logged(const zanst::app::PlaybackLogEntry& entry);
 
   private:
+    // Calls `fn` on the player, if one is loaded, and settles what follows from it.
+    void control(const std::function<void(playback::Player&)>& fn);
     // After every call: the bank follows the player, the timer is armed, the front ends are told.
     // `endReason` says why, should the playback end here.
     void settle(const QString& endReason = {});

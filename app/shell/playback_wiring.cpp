@@ -37,6 +37,7 @@ void connectPlayback(BusEngine& engine, const ModePages& pages) {
         auto opening = std::make_shared<PlaybackOpening>();
         QThread* reader = QThread::create([opening, path, folder] { *opening = openPlayback(path, folder); });
         QObject::connect(reader, &QThread::finished, group, [group, playback, opening, path] {
+            group->readingEnded();
             if (!opening->source) {
                 group->showRefused(path, opening->error);
                 return;

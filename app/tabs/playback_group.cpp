@@ -431,8 +431,12 @@ void PlaybackGroup::showReading(const QString& path) {
     showStatus(QStringLiteral("Reading %1 ...").arg(QFileInfo(path).fileName()), false, {}, path);
 }
 
-void PlaybackGroup::showRefused(const QString& path, const QString& reason) {
+void PlaybackGroup::readingEnded() {
     btnPlayBank->setEnabled(true);
+}
+
+void PlaybackGroup::showRefused(const QString& path, const QString& reason) {
+    readingEnded();
     refusal_ = QStringLiteral("Cannot play %1: %2").arg(QFileInfo(path).fileName(), reason);
     showStatus(refusal_, true,
                report_.file.isEmpty() ? QString()
@@ -450,7 +454,6 @@ void PlaybackGroup::showReport(const PlaybackReport& report) {
     report_ = report;
     sinceReport_.start();
     const bool loaded = !report.file.isEmpty();
-    btnPlayBank->setEnabled(true);
     btnPlay->setEnabled(loaded && report.state != PlayState::Playing);
     btnPause->setEnabled(loaded && report.state == PlayState::Playing && report.pace != Pace::Step);
     btnStop->setEnabled(report.holdsBank());

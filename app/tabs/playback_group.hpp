@@ -103,7 +103,9 @@ class PlaybackGroup : public QGroupBox {
     // The file dialog of "Play bank...".
     void chooseRecording();
 
+    // "Play bank..." waits until the file is read.
     void showReading(const QString& path);
+    void readingEnded();
     // The recording cannot be played: the reason in red; what was loaded before stays loaded.
     void showRefused(const QString& path, const QString& reason);
     void showReport(const PlaybackReport& report);
