@@ -1,32 +1,39 @@
-// Timing of a playback against its recording: a harness, not a test.
+// Timing of a playback against its recording through the engine's playback feature: a harness,
+// not a test.
 //
-// A recording of 16 cells, one step about a second apart (uneven, as a real one), is played with
-// the real clock and the timers the engine uses: a precise single-shot QTimer at the player's
-// nextDue(), on an event loop. At every step the harness does the engine's work (the step with
-// an edit applied, the played bank and the sliders, handed to the responder) and once a second
-// a BMS's measurement request is answered. It reports how late each step came against its
-// recorded time stamp (divided by the pace) and the process's CPU time while playing.
+// A recording of 16 cells, one step about a second apart (uneven, as a real one), is loaded into a
+// bus engine running on its own thread, as the window hands it over, and played with a drift edit
+// on top. zanst-sim plays the BMS on a pseudo-terminal (polling once a second and checking every
+// answer against the recording), so the engine answers it and captures the answers as it would at
+// the bench. "Late" is the time from a step's recorded time stamp (divided by the pace, from the
+// moment play() ran) to the moment the engine had handed that step to the responder. The CPU is
+// this process's (the engine's thread, the idle main thread), the simulator's is its own; the same
+// engine answering the same BMS from its sliders for --idle seconds first gives the share that is
+// not the playback's.
 //
-// Usage: playback_bench [--minutes M] [--paces LIST] [--sleep]
-//   default: 10 minutes of recording at 1x and at 10x, QTimer.
+// Usage: playback_bench [--minutes M] [--paces LIST] [--idle S] [--no-bms]
+//   default: 10 minutes of recording at 1x and at 10x, 20 s idle.
 
 #include "bench_options.hpp"
-#include "emulator/responder.hpp"
-#include "playback/bank_frame.hpp"
-#include "playback/player.hpp"
-#include "support/fake_port.hpp"
-#include "support/records.hpp"
+#include "engine/emulator_feature.hpp"
+#include "engine/engine_host.hpp"
+#include "engine/playback_feature.hpp"
+#include "engine/post.hpp"
+#include "support/sim_process.hpp"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
+#include <functional>
+#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -42,6 +49,7 @@ playback::Timeline recording(int minutes) {
     t.source = "bench";
     t.cellCount = kCells;
     t.batteries.push_back({"HQ2200A60D1", 0, kCells});
+    t.structureKnown = true;
     t.cellFlags.assign(kCells, 0);
     t.cellFlags[0] = 0x01;
     t.cellFlags[2] = 0x03;
@@ -61,16 +69,6 @@ playback::Timeline recording(int minutes) {
     return t;
 }
 
-bus::Bytes measurementRequest() {
-    bus::Bytes out = test::frame(0x02, bus::Bytes(20, 0x10), 2);
-    for (int i = 1; i <= kCells; ++i) {
-        const bus::Bytes r =
-            test::measurementRecord(static_cast<std::uint16_t>(i), 0, 0, 0, i < kCells ? 2 : 0);
-        out.insert(out.end(), r.begin(), r.end());
-    }
-    return out;
-}
-
 double cpuSeconds() {
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
@@ -85,102 +83,23 @@ double percentile(std::vector<double> v, double p) {
     return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5)];
 }
 
-struct Run {
-    std::vector<double> lateMs; // how late each step came against its time stamp
-    std::vector<double> workUs; // the engine's work per step
-    double cpuSeconds = 0;
-    double wallSeconds = 0;
-    long answers = 0;
-};
-
-// The engine's side of a playback: the player, the bank it drives, the responder answering.
-class Harness {
-  public:
-    Harness(const playback::Timeline& timeline, playback::Pace pace, bool qtTimer)
-        : timeline_(timeline), player_(timeline, clock_), qtTimer_(qtTimer), responder_(state_, port_),
-          request_(measurementRequest()) {
-        match_ = playback::matchPreset(timeline);
-        responder_.setPreset(emulator::bankPresetForListIndex(match_.listIndex));
-        edits_.push_back(*playback::parseEdit("cell 5 drifts 2 mV a second lower from 00:03:10").edit);
-        player_.setPace(pace);
-        factor_ = playback::paceFactor(pace);
-        // The BMS asks for the info first, so that measurement answers carry records.
-        responder_.receive(test::frame(0x01, bus::Bytes(16, 0), 0));
-        timer_.setSingleShot(true);
-        timer_.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { onDue(); });
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < timeout.count()) {
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
     }
+    return done();
+}
 
-    Run run() {
-        const double cpu0 = cpuSeconds();
-        start_ = Clock::now();
-        nextAnswer_ = start_;
-        player_.play();
-        onDue();
-        if (qtTimer_) {
-            loop_.exec();
-        } else {
-            while (player_.state() == playback::PlayState::Playing) {
-                std::this_thread::sleep_until(std::min(*player_.nextDue(), nextAnswer_));
-                onDue();
-            }
-        }
-        run_.wallSeconds = std::chrono::duration<double>(Clock::now() - start_).count();
-        run_.cpuSeconds = cpuSeconds() - cpu0;
-        return run_;
-    }
-
-  private:
-    void onDue() {
-        const Clock::time_point now = Clock::now();
-        if (const auto step = player_.update()) {
-            const auto due =
-                start_ + std::chrono::nanoseconds(timeline_.steps[*step].timeMs * 1'000'000 / factor_);
-            run_.lateMs.push_back(std::chrono::duration<double, std::milli>(now - due).count());
-            const Clock::time_point w0 = Clock::now();
-            const playback::BankFrame frame = playback::frameAt(timeline_, *step, edits_);
-            responder_.setPlayedBank(playback::playedBank(frame, match_));
-            settings_ = playback::sliderSettings(frame, match_, settings_);
-            responder_.setSettings(settings_);
-            run_.workUs.push_back(std::chrono::duration<double, std::micro>(Clock::now() - w0).count());
-        }
-        if (now >= nextAnswer_) { // the BMS polls once a second
-            port_.writes.clear();
-            responder_.receive(request_);
-            ++run_.answers;
-            nextAnswer_ += std::chrono::seconds(1);
-        }
-        const auto due = player_.nextDue();
-        if (!due) {
-            if (qtTimer_) {
-                loop_.quit();
-            }
-            return;
-        }
-        if (qtTimer_) {
-            const auto wake = std::min(*due, nextAnswer_);
-            const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now()).count();
-            timer_.start(static_cast<int>(std::max<long long>(waitMs, 0)));
-        }
-    }
-
-    const playback::Timeline& timeline_;
-    playback::SteadyClock clock_;
-    playback::Player player_;
-    bool qtTimer_;
-    int factor_ = 1;
-    playback::PresetMatch match_;
-    std::vector<playback::Edit> edits_;
-    bus::BusState state_;
-    test::FakePort port_;
-    emulator::BmsResponder responder_;
-    emulator::BankSettings settings_;
-    bus::Bytes request_;
-    QTimer timer_;
-    QEventLoop loop_;
-    Clock::time_point start_{};
-    Clock::time_point nextAnswer_{};
-    Run run_;
+// What the engine reported, taken on its thread the moment it was emitted.
+struct Observed {
+    std::mutex mutex;
+    std::vector<std::pair<int, Clock::time_point>> driven; // step, when it was handed over
+    std::atomic<bool> finished{false};
+    std::atomic<long> reports{0};
 };
 
 } // namespace
@@ -188,12 +107,15 @@ class Harness {
 int main(int argc, char** argv) {
     int minutes = 10;
     std::string paces = "1,10";
-    bool sleeping = false;
+    bool noBms = false;
+    int idleSeconds = 20;
     const bench::OptionTable options{
-        "A playback's steps against the recording's time stamps, on the engine's timers, and its CPU.",
+        "A playback's steps against the recording's time stamps through the engine, and its CPU.",
         {{"--minutes", "M", "minutes of recording, 1 to 600 (default 10)", &minutes, 1.0, 600.0},
          {"--paces", "LIST", "paces to play at, of 1, 2 and 10, comma-separated (default 1,10)", &paces},
-         {"--sleep", "", "sleep_until instead of a precise QTimer on an event loop", &sleeping}}};
+         {"--idle", "S", "seconds of answering from the sliders first, for the CPU baseline (default 20)",
+          &idleSeconds, 0.0, 3600.0},
+         {"--no-bms", "", "no simulated BMS on the port (the engine answers nobody)", &noBms}}};
     if (const auto exit = bench::parseCommandLine(options, argc, argv)) {
         return *exit;
     }
@@ -213,21 +135,134 @@ int main(int argc, char** argv) {
         at = comma + 1;
     }
     QCoreApplication app(argc, argv);
+    test::TempDir dir;
     const playback::Timeline timeline = recording(minutes);
-    std::printf("recording: %d cells, %zu steps over %s; timer: %s\n", kCells, timeline.steps.size(),
-                playback::clockText(timeline.lengthMs()).c_str(),
-                sleeping ? "sleep_until" : "QTimer (precise)");
+    app::PlaybackSource source;
+    source.file = QString::fromStdString(dir / "bench.csv");
+    source.timeline = timeline;
+    source.match = playback::matchPreset(timeline);
+    source.answersFolder = QString::fromStdString(dir.path());
+
+    app::EngineHost host;
+    app::BusEngine* engine = host.engine();
+    Observed seen;
+    QObject context;
+    QObject::connect(
+        engine->playback(), &app::PlaybackFeature::reported, &context,
+        [&seen](const app::PlaybackReport& r) {
+            const Clock::time_point now = Clock::now();
+            ++seen.reports;
+            if (r.driven) {
+                std::lock_guard lock(seen.mutex);
+                seen.driven.emplace_back(r.step, now);
+            }
+            if (r.state == playback::PlayState::Finished) {
+                seen.finished = true;
+            }
+        },
+        Qt::DirectConnection);
+    app::post(engine->modes(), [](app::ModeSwitch& m) { m.selectMode(bus::Mode::BmsTester); });
+    // As the window's first showing does: the first model, the sliders' defaults.
+    app::post(engine->emulator(), [](app::EmulatorFeature& e) {
+        e.applyBatteryPreset(0, false);
+        e.setBankSettings(emulator::BankSettings{});
+    });
+
+    std::unique_ptr<test::SimProcess> sim;
+    if (!noBms) {
+        const std::string link = dir / "bms";
+        sim = std::make_unique<test::SimProcess>(ZANST_SIM_PATH,
+                                                 std::vector<std::string>{"bms", "--link", link});
+        if (!sim->waitForLine(" ready ", std::chrono::seconds(10))) {
+            std::fprintf(stderr, "zanst-sim did not start:\n%s\n", sim->transcript().c_str());
+            return 1;
+        }
+        std::atomic<bool> open{false};
+        QObject::connect(
+            engine->ports(), &app::PortControl::portStatusChanged, &context,
+            [&open](app::PortStatus s, const QString&, const QString&) { open = s == app::PortStatus::Open; },
+            Qt::DirectConnection);
+        app::post(engine->ports(),
+                  [name = QString::fromStdString(link)](app::PortControl& p) { p.selectPort(name); });
+        if (!waitFor([&] { return open.load(); }, std::chrono::seconds(10))) {
+            std::fprintf(stderr, "the port did not open\n");
+            return 1;
+        }
+    }
+    std::printf(
+        "recording: %d cells, %zu steps over %s; BMS: %s; timer: QTimer (precise) on the engine's thread\n",
+        kCells, timeline.steps.size(), playback::clockText(timeline.lengthMs()).c_str(),
+        noBms ? "none" : "zanst-sim bms, once a second");
+
+    if (idleSeconds > 0) {
+        const double cpu0 = cpuSeconds();
+        const Clock::time_point t0 = Clock::now();
+        waitFor([] { return false; }, std::chrono::seconds(idleSeconds));
+        const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+        const double cpu = cpuSeconds() - cpu0;
+        std::printf("idle (the sliders' bank): CPU %.3f s in %.1f s = %.3f %% of a core\n", cpu, wall,
+                    100.0 * cpu / wall);
+    }
     for (const playback::Pace pace : chosen) {
-        Harness harness(timeline, pace, !sleeping);
-        const Run r = harness.run();
-        std::printf(
-            "pace %dx: %zu steps in %.1f s; late p50 %.3f ms, p99 %.3f ms, max %.3f ms, min %.3f ms; "
-            "work per step p50 %.1f us, max %.1f us; CPU %.3f s = %.3f %% of a core; %ld BMS answers\n",
-            playback::paceFactor(pace), r.lateMs.size(), r.wallSeconds, percentile(r.lateMs, 0.5),
-            percentile(r.lateMs, 0.99), percentile(r.lateMs, 1.0), percentile(r.lateMs, 0.0),
-            percentile(r.workUs, 0.5), percentile(r.workUs, 1.0), r.cpuSeconds,
-            100.0 * r.cpuSeconds / r.wallSeconds, r.answers);
+        const int factor = playback::paceFactor(pace);
+        {
+            std::lock_guard lock(seen.mutex);
+            seen.driven.clear();
+        }
+        seen.finished = false;
+        host.runBlocking([&] {
+            app::PlaybackFeature* p = engine->playback();
+            p->load(source);
+            p->clearEdits();
+            p->addEdit(QStringLiteral("cell 5 drifts 2 mV a second lower from 00:03:10"));
+            p->setLoop(false);
+            p->setPace(pace);
+        });
+        Clock::time_point started{};
+        const double cpu0 = cpuSeconds();
+        const long reports0 = seen.reports;
+        host.runBlocking([&] {
+            started = Clock::now();
+            engine->playback()->play();
+        });
+        const auto expected = std::chrono::milliseconds(timeline.lengthMs() / factor);
+        if (!waitFor([&] { return seen.finished.load(); }, expected + std::chrono::seconds(30))) {
+            std::fprintf(stderr, "pace %dx: the playback did not finish\n", factor);
+            return 1;
+        }
+        const double wall = std::chrono::duration<double>(Clock::now() - started).count();
+        const double cpu = cpuSeconds() - cpu0;
+        std::vector<double> late;
+        std::size_t missing = 0;
+        {
+            std::lock_guard lock(seen.mutex);
+            std::vector<bool> got(timeline.steps.size(), false);
+            for (const auto& [step, at] : seen.driven) {
+                if (step < 0 || static_cast<std::size_t>(step) >= timeline.steps.size() ||
+                    got[static_cast<std::size_t>(step)]) {
+                    continue;
+                }
+                got[static_cast<std::size_t>(step)] = true;
+                const auto due =
+                    started + std::chrono::nanoseconds(timeline.steps[static_cast<std::size_t>(step)].timeMs *
+                                                       1'000'000 / factor);
+                late.push_back(std::chrono::duration<double, std::milli>(at - due).count());
+            }
+            missing = static_cast<std::size_t>(std::count(got.begin(), got.end(), false));
+        }
+        std::printf("pace %dx: %zu steps handed over (%zu missed) in %.1f s; late p50 %.3f ms, p99 %.3f ms, "
+                    "max %.3f ms, min %.3f ms; %ld reports; CPU %.3f s = %.3f %% of a core\n",
+                    factor, late.size(), missing, wall, percentile(late, 0.5), percentile(late, 0.99),
+                    percentile(late, 1.0), percentile(late, 0.0), seen.reports - reports0, cpu,
+                    100.0 * cpu / wall);
         std::fflush(stdout);
+    }
+    host.runBlocking([&] { engine->playback()->stop(); });
+    if (sim) {
+        sim->stop();
+        for (const std::string& line : sim->linesWith("summary")) {
+            std::printf("%s\n", line.c_str());
+        }
     }
     return 0;
 }

@@ -123,7 +123,55 @@ void BankEditor::setTextFormat(const bus::TextFormat& format) {
     updateSentBmsInfo();
 }
 
+void BankEditor::showPlayed(const BankSettings& sliders, const PlayedBank& played) {
+    const int fw = settings_.fwVersionIndex;
+    settings_ = sliders;
+    settings_.fwVersionIndex = fw;
+    batInParallel_ = settings_.numBatText;
+    PlayedValues values;
+    values.voltageMv = played.voltageMv[0];
+    values.tempTenths = played.tempTenths[0];
+    // Whole amperes as the current entry takes them, halves away from zero.
+    const std::int64_t ma = played.currentMa;
+    values.currentA = static_cast<int>((ma >= 0 ? ma + 500 : ma - 500) / 1000);
+    played_ = values;
+    voltageSelected_.fill(false);
+    tempSelected_.fill(false);
+    currentSelected_ = false;
+    writePlayedTexts();
+    BankSettings shown = settings_;
+    shown.voltageMv = values.voltageMv;
+    shown.tempTenths = values.tempTenths;
+    shown.currentA = values.currentA;
+    sent_ = emulator::updateSentBmsInfo(shown, totalCellsShown_, format_);
+}
+
+void BankEditor::dropPlayed() {
+    if (played_) {
+        played_.reset();
+        updateSentBmsInfo();
+    }
+}
+
+void BankEditor::writePlayedTexts() {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(kMaxCells); ++i) {
+        if (!voltageSelected_[i]) {
+            voltageText_[i] = std::to_string(played_->voltageMv[i]);
+        }
+        if (!tempSelected_[i]) {
+            tempText_[i] = bus::tenthsText(played_->tempTenths[i], format_);
+        }
+    }
+    if (!currentSelected_) {
+        currentText_ = std::to_string(played_->currentA);
+    }
+}
+
 void BankEditor::refreshFromSliders() {
+    if (played_) {
+        writePlayedTexts();
+        return;
+    }
     for (int i = 0; i < kMaxCells; ++i) {
         if (!flagRef(Field::Voltage, i)) {
             textRef(Field::Voltage, i) = std::to_string(sliderRef(Field::Voltage, i));

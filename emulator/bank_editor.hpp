@@ -3,11 +3,13 @@
 // batteries-in-parallel entries. The window keeps one BankEditor and shows it; the responder
 // answers from copies of its settings.
 
+#include "played_bank.hpp"
 #include "presets.hpp"
 
 #include "bus/number_text.hpp"
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -112,6 +114,16 @@ class BankEditor {
     void numBatEntered(std::string_view text);
     void batteriesInParallelRead();
 
+    // A recording drives the bank: the sliders and the batteries in parallel take `sliders` (battery
+    // 1 within the sliders' ranges), the texts and "Sent BMS Info" battery 1 of `played` as it goes
+    // to the BMS (a recorded 1500 mV shows 1500 beside a slider at 1800). The entries are locked
+    // meanwhile, so no edit flag holds a text back; the firmware choice stays. After each answer
+    // the texts show the played values again, until dropPlayed().
+    void showPlayed(const BankSettings& sliders, const PlayedBank& played);
+    // The responder answers from the sliders again (the user changed the bank).
+    void dropPlayed();
+    bool showingPlayed() const { return played_.has_value(); }
+
     void setFirmwareIndex(int index) { settings_.fwVersionIndex = index; }
     // A preset decides how many cells count in the "Sent BMS Info" box; the settings stay.
     void presetApplied(int totalCellsShown);
@@ -156,6 +168,14 @@ class BankEditor {
     static std::string sliderText(Field field, int value);
     void setAllCells(Field field, int value);
     static bool validCell(int cell) { return cell >= 0 && cell < kMaxCells; }
+    void writePlayedTexts();
+
+    // Battery 1 as played: mV, 0.1 degC, the current in whole amperes.
+    struct PlayedValues {
+        std::array<int, kMaxCells> voltageMv{};
+        std::array<int, kMaxCells> tempTenths{};
+        int currentA = 0;
+    };
 
     BankSettings settings_;
     std::array<std::string, kMaxCells> voltageText_;
@@ -172,6 +192,7 @@ class BankEditor {
     std::string scratchText_;
     bool scratchFlag_ = false;
     int scratchSlider_ = 0;
+    std::optional<PlayedValues> played_;
 };
 
 } // namespace zanst::emulator

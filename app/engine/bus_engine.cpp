@@ -99,6 +99,7 @@ void BusEngine::shutdown() {
     healthTimer_.stop();
     modes_.shutdown();
     tester_.stopPolling();
+    playback_.shutdown();
     capture_.shutdown();
     ports_.shutdown();
 }

@@ -14,6 +14,7 @@
 #include "engine/health_report.hpp"
 #include "engine/metrics_feature.hpp"
 #include "engine/mode_switch.hpp"
+#include "engine/playback_feature.hpp"
 #include "engine/port_control.hpp"
 #include "engine/service_feature.hpp"
 #include "engine/sniffer_feature.hpp"
@@ -44,6 +45,7 @@ class BusEngine : public QObject {
     ServiceFeature* service() { return &service_; }
     MetricsFeature* metrics() { return &metrics_; }
     CaptureFeature* capture() { return &capture_; }
+    PlaybackFeature* playback() { return &playback_; }
 
     // "Save capture...": every byte from now on, with the selected mode, into `path`.
     void startCapture(const QString& path) { capture_.startCapture(path, state_.selectedMode); }
@@ -72,6 +74,7 @@ class BusEngine : public QObject {
     ServiceFeature service_{state_, port_, this};
     MetricsFeature metrics_{state_, port_, this};
     ModeSwitch modes_{{state_, port_, ports_, tester_, sniffer_, metrics_, capture_}, this};
+    PlaybackFeature playback_{{state_, emulator_, capture_, modes_}, this};
 
     QTimer healthTimer_;
     std::uint64_t validSeen_ = 0;

@@ -82,6 +82,7 @@ diag_form::diag_form(ServiceMode serviceMode, QWidget* parent)
     feed_ = new BankFeed(*bus, this);
     connectBank(*bus, pages_, *feed_);
     connectEmulator(*bus, pages_);
+    connectPlayback(*bus, pages_);
     connectServiceTools(*bus, pages_);
     connectMetrics(*bus, pages_);
     traffic_ = connectTraffic(*bus, *this);

@@ -19,6 +19,9 @@ class WindowFrame;
 void connectBank(BusEngine& engine, const ModePages& pages, BankFeed& feed);
 // "BMS tester": the bank published to the responder, what the responder reports.
 void connectEmulator(BusEngine& engine, const ModePages& pages);
+// "Recorded bank" on "BMS tester": the recording read and handed to the playback, its controls,
+// the sliders following and locked while it holds the bank.
+void connectPlayback(BusEngine& engine, const ModePages& pages);
 // Calibration, battery parameters, actions, the gain buttons and the firmware updater.
 void connectServiceTools(BusEngine& engine, const ModePages& pages);
 // "Get All Metrics" and what the fetch reports.

@@ -5,6 +5,7 @@
 #include "emulator/presets.hpp"
 #include "engine/locale_format.hpp"
 #include "tabs/cell_panel.hpp"
+#include "tabs/playback_group.hpp"
 #include "ui/widgets.hpp"
 
 #include <QCheckBox>
@@ -53,9 +54,9 @@ void setText(QLineEdit* box, const std::string& text) {
     }
 }
 
-// An entry that is not a whole number shows in red until it is fixed.
-void markEntry(QLineEdit* box, const std::string& text) {
-    const bool invalid = !emulator::isInteger(text);
+// An entry that is not a whole number shows in red until it is fixed. A played value is no entry.
+void markEntry(QLineEdit* box, const std::string& text, bool played = false) {
+    const bool invalid = !played && !emulator::isInteger(text);
     if (box->property(kInvalidProperty).toBool() == invalid) {
         return;
     }
@@ -169,6 +170,8 @@ QWidget* BmsTesterTab::buildTop() {
     boxes->addWidget(buildSentBox(), 1);
     boxes->addWidget(buildReceivedBox(), 1);
     left->addLayout(boxes);
+    playbackGroup = new PlaybackGroup(top);
+    left->addWidget(playbackGroup);
     left->addStretch(1);
     row->addLayout(left, 1);
 
@@ -408,6 +411,12 @@ void BmsTesterTab::setUpBatteryPreset(int index, bool announce) {
     clearAllBatteryCells();
     // Published whole: the responder never answers from a half-changed preset.
     emit presetApplied(index, announce);
+    showPreset(index);
+}
+
+void BmsTesterTab::showPreset(int index) {
+    selectedPreset_ = -1;
+    clearAllBatteryCells();
     const auto view = emulator::presetView(index);
     if (!view) {
         return;
@@ -686,13 +695,13 @@ void BmsTesterTab::showEditor() {
         const std::string& voltage = editor_.text(Field::Voltage, cell);
         if (voltage != shownVoltage_[i]) {
             setText(tbCellVoltage[i], voltage);
-            markEntry(tbCellVoltage[i], voltage);
+            markEntry(tbCellVoltage[i], voltage, editor_.showingPlayed());
             shownVoltage_[i] = voltage;
         }
         const std::string& temp = editor_.text(Field::Temperature, cell);
         if (temp != shownTemp_[i]) {
             setText(tbTemp[i], temp);
-            markEntry(tbTemp[i], temp);
+            markEntry(tbTemp[i], temp, editor_.showingPlayed());
             shownTemp_[i] = temp;
         }
     }
@@ -700,7 +709,7 @@ void BmsTesterTab::showEditor() {
     const std::string& current = editor_.text(Field::Current, 0);
     if (current != shownCurrent_) {
         setText(tbBatCurrent, current);
-        markEntry(tbBatCurrent, current);
+        markEntry(tbBatCurrent, current, editor_.showingPlayed());
         shownCurrent_ = current;
     }
     const emulator::SentBmsInfo& sent = editor_.sentBmsInfo();
@@ -725,7 +734,48 @@ void BmsTesterTab::publishSettings() {
     }
     published_ = editor_.settings();
     publishedOnce_ = true;
+    // The responder answers from these from now on, unless a playback still holds the bank.
+    editor_.dropPlayed();
     emit settingsPublished(published_);
+}
+
+// ---- a recording drives the bank ----
+
+void BmsTesterTab::followPlayback(const PlayedStep& step) {
+    if (step.listIndex >= 0 && step.listIndex != cbBatteryPresets->currentIndex()) {
+        const QSignalBlocker blocker(cbBatteryPresets);
+        cbBatteryPresets->setCurrentIndex(step.listIndex);
+        showPreset(step.listIndex);
+    }
+    editor_.showPlayed(step.sliders, step.played);
+    showEditor();
+    // What the engine gave the responder; a later change of the user's is published whole.
+    published_ = step.sliders;
+    publishedOnce_ = true;
+}
+
+void BmsTesterTab::setPlaybackLock(bool locked) {
+    if (locked == playbackLocked_) {
+        return;
+    }
+    playbackLocked_ = locked;
+    // The entries stay readable: read-only and out of the focus chain, so no edit flag is set.
+    std::vector<QLineEdit*> entries{tbBatCurrent};
+    std::vector<QWidget*> controls{CurrentTrackbar, CbEditAll, btnResetCells, cbBatteryPresets, tbNumBat};
+    for (std::size_t i = 0; i < static_cast<std::size_t>(kCells); ++i) {
+        entries.insert(entries.end(), {tbCellVoltage[i], tbTemp[i]});
+        controls.insert(controls.end(), {mVTrackbarCell[i], TempTrackbarCell[i]});
+    }
+    for (QLineEdit* box : entries) {
+        if (locked && box->hasFocus()) {
+            box->clearFocus(); // what was typed is taken as on leaving the field
+        }
+        box->setReadOnly(locked);
+        box->setFocusPolicy(locked ? Qt::NoFocus : Qt::StrongFocus);
+    }
+    for (QWidget* w : controls) {
+        w->setEnabled(!locked);
+    }
 }
 
 } // namespace zanst::app

@@ -7,6 +7,7 @@
 
 #include "emulator/bank_editor.hpp"
 #include "emulator/responder.hpp"
+#include "engine/playback_report.hpp"
 
 #include "ui/tab_page.hpp"
 
@@ -24,6 +25,7 @@ class QSlider;
 namespace zanst::app {
 
 class CellPanel;
+class PlaybackGroup;
 class StaleNote;
 class WarningLine;
 
@@ -54,6 +56,17 @@ class BmsTesterTab : public TabPage {
     void batteriesInParallelRead();
     void cellTextsRefreshed();
     void firmwareVersionDefaulted();
+
+    // A recording drives the bank: the model, the sliders (battery 1), the texts and the batteries
+    // in parallel follow the step played; nothing is published back, the engine has it already.
+    void followPlayback(const PlayedStep& step);
+    // While a recording holds the bank its controls are locked: sliders, entries, the model list,
+    // the batteries in parallel, "Edit all cells" and "Reset Cells". Stopping frees them with the
+    // last values in place.
+    void setPlaybackLock(bool locked);
+    bool playbackLocked() const { return playbackLocked_; }
+
+    PlaybackGroup* playbackGroup = nullptr; // "Recorded bank"
 
     QGroupBox* groupBoxEmulator = nullptr; // "Battery Cells Emulator"
     QLabel* labelNumBat = nullptr;
@@ -114,6 +127,8 @@ class BmsTesterTab : public TabPage {
     void cbBatteryPresets_SelectedIndexChanged(int index);
     void clearAllBatteryCells();
     void setUpBatteryPreset(int index, bool announce);
+    // The panels, labels and "Sent BMS Info" of a model, without publishing it.
+    void showPreset(int index);
     void showBlock(int block, bool visible);
 
     // Cell and current editing; the cell handlers find the cell from the control.
@@ -150,6 +165,7 @@ class BmsTesterTab : public TabPage {
     bool publishedOnce_ = false;
     int selectedPreset_ = -1;
     bool showing_ = false; // controls are being written: their change signals are not user edits
+    bool playbackLocked_ = false;
 };
 
 } // namespace zanst::app
