@@ -137,6 +137,12 @@ void ServiceLogOwner::takeSnapshot(const SnapshotRecord& snapshot) {
     }
 }
 
+void ServiceLogOwner::recordBalancers(const std::vector<BalancerRecord>& balancers) {
+    if (!visit_.isEmpty() && writable()) {
+        check(log_.recordBalancers(visit_, balancers));
+    }
+}
+
 void ServiceLogOwner::recordCalibration(const CalibrationRecord& record) {
     if (!visit_.isEmpty() && writable()) {
         check(log_.recordCalibration(visit_, record) > 0);

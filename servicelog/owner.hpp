@@ -42,6 +42,8 @@ class ServiceLogOwner : public QObject {
     // The notes of any visit, the current one or an earlier one (typed for its report).
     void setNotesOf(const QString& visit, const QString& notes);
     void takeSnapshot(const SnapshotRecord& snapshot);
+    // The balancers as last enumerated, where that is newer than the last snapshot.
+    void recordBalancers(const std::vector<BalancerRecord>& balancers);
     void recordCalibration(const CalibrationRecord& record);
     void recordParameters(const ParametersRecord& record);
     void recordFirmware(const FirmwareRecord& record);

@@ -42,6 +42,10 @@ void ServiceLogHost::Poster::takeSnapshot(const servicelog::SnapshotRecord& snap
     post(owner_, [snapshot](ServiceLogOwner& o) { o.takeSnapshot(snapshot); });
 }
 
+void ServiceLogHost::Poster::recordBalancers(const std::vector<servicelog::BalancerRecord>& balancers) {
+    post(owner_, [balancers](ServiceLogOwner& o) { o.recordBalancers(balancers); });
+}
+
 void ServiceLogHost::Poster::recordCalibration(const servicelog::CalibrationRecord& record) {
     post(owner_, [record](ServiceLogOwner& o) { o.recordCalibration(record); });
 }

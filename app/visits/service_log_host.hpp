@@ -62,6 +62,7 @@ class ServiceLogHost : public QObject {
         void setVisitDetails(const QString& site, const QString& technician) override;
         void setVisitNotes(const QString& notes) override;
         void takeSnapshot(const servicelog::SnapshotRecord& snapshot) override;
+        void recordBalancers(const std::vector<servicelog::BalancerRecord>& balancers) override;
         void recordCalibration(const servicelog::CalibrationRecord& record) override;
         void recordParameters(const servicelog::ParametersRecord& record) override;
         void recordFirmware(const servicelog::FirmwareRecord& record) override;

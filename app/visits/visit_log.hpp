@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include <vector>
+
 namespace zanst::app {
 
 class VisitLog {
@@ -17,6 +19,7 @@ class VisitLog {
     virtual void setVisitDetails(const QString& site, const QString& technician) = 0;
     virtual void setVisitNotes(const QString& notes) = 0;
     virtual void takeSnapshot(const servicelog::SnapshotRecord& snapshot) = 0;
+    virtual void recordBalancers(const std::vector<servicelog::BalancerRecord>& balancers) = 0;
     virtual void recordCalibration(const servicelog::CalibrationRecord& record) = 0;
     virtual void recordParameters(const servicelog::ParametersRecord& record) = 0;
     virtual void recordFirmware(const servicelog::FirmwareRecord& record) = 0;

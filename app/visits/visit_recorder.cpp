@@ -210,6 +210,8 @@ void VisitRecorder::begin(const QString& port) {
     actions_ = 0;
     lastBank_.reset();
     lastBankAt_ = {};
+    lastWhole_.reset();
+    lastWholeAt_ = {};
     calibrations_.clear();
     parameters_.reset();
     update_.reset();
@@ -252,12 +254,13 @@ void VisitRecorder::finish(servicelog::EndReason reason) {
     }
     flushCrcErrors(true);
     if (lastBank_) {
-        snapshot(servicelog::SnapshotKind::End);
+        endSnapshot();
     }
     log_.endVisit(reason);
     open_ = false;
     notes_.clear();
     lastBank_.reset();
+    lastWhole_.reset();
     emit visitChanged();
 }
 
@@ -275,6 +278,27 @@ void VisitRecorder::snapshot(servicelog::SnapshotKind kind) {
     record.values = values_;
     record.health = ringHealthOf(health_);
     log_.takeSnapshot(record);
+    ++snapshots_;
+}
+
+void VisitRecorder::endSnapshot() {
+    const bool sameBatteries =
+        lastWhole_ && lastWhole_->balancers.size() == lastBank_->balancers.size() &&
+        std::equal(lastWhole_->balancers.begin(), lastWhole_->balancers.end(), lastBank_->balancers.begin(),
+                   [](const auto& a, const auto& b) { return a.serial == b.serial; });
+    if (wholeBank(*lastBank_) || !sameBatteries) {
+        snapshot(servicelog::SnapshotKind::End);
+        return;
+    }
+    // The cells' figures of the last whole look, and the balancers as they were enumerated since.
+    servicelog::SnapshotRecord record;
+    record.kind = servicelog::SnapshotKind::End;
+    record.takenAt = lastWholeAt_;
+    record.bank = *lastWhole_;
+    record.values = lastWholeValues_;
+    record.health = ringHealthOf(health_);
+    log_.takeSnapshot(record);
+    log_.recordBalancers(servicelog::balancersOf(*lastBank_));
     ++snapshots_;
 }
 
@@ -302,6 +326,11 @@ void VisitRecorder::bankSnapshot(const bank::BankSnapshot& s) {
     }
     lastBank_ = s;
     lastBankAt_ = wallNow();
+    if (wholeBank(s)) {
+        lastWhole_ = s;
+        lastWholeAt_ = lastBankAt_;
+        lastWholeValues_ = values_;
+    }
     if (!startTaken_) {
         ++snapshotsWithBalancers_;
         if (wholeBank(s) || snapshotsWithBalancers_ >= kStartSnapshotPatience) {

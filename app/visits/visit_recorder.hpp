@@ -2,7 +2,9 @@
 // Turns what the engine and the window report into the records of a service visit. A visit
 // begins when a port opens and ends when it is closed, lost, or the tool quits; in between the
 // recorder takes the start snapshot once the balancers are found, the end snapshot from the last
-// bank seen, and every action with its outcome, which for some actions only a later poll tells:
+// bank seen (the last one measured whole, where the bank seen since is the same batteries only
+// enumerated again, as after an update left on a page that does not poll), and every action with
+// its outcome, which for some actions only a later poll tells:
 //   - a calibration step: the balancer's calibration values after the second calibration poll
 //     sent after the request (the first may already have been on its way);
 //   - battery parameters: succeeded once every balancer reports the new serial;
@@ -130,6 +132,7 @@ class VisitRecorder : public QObject {
     void begin(const QString& port);
     void finish(servicelog::EndReason reason);
     void snapshot(servicelog::SnapshotKind kind);
+    void endSnapshot();
     void settleCalibrations(const tester::TickReport* report);
     void settleParameters(const bank::BankSnapshot* snapshot);
     void settleUpdate(const bank::BankSnapshot* snapshot);
@@ -157,6 +160,9 @@ class VisitRecorder : public QObject {
     int actions_ = 0;
     std::optional<bank::BankSnapshot> lastBank_; // the last one with balancers in this visit
     QDateTime lastBankAt_;
+    std::optional<bank::BankSnapshot> lastWhole_; // the last one with every balancer measured
+    QDateTime lastWholeAt_;
+    bank::BankValues lastWholeValues_;
     bank::BankValues values_;
     HealthReport health_;
     std::vector<PendingCalibration> calibrations_;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@ class KeptLog : public app::VisitLog {
     void takeSnapshot(const servicelog::SnapshotRecord& s) override {
         calls.push_back("snapshot " + servicelog::kindText(s.kind).toStdString());
         snapshots.push_back(s);
+    }
+    void recordBalancers(const std::vector<servicelog::BalancerRecord>& list) override {
+        calls.push_back("balancers");
+        balancers = list;
     }
     void recordCalibration(const servicelog::CalibrationRecord& r) override {
         calls.push_back("calibration");
@@ -66,6 +71,7 @@ class KeptLog : public app::VisitLog {
     std::vector<std::string> calls;
     std::vector<servicelog::VisitStart> starts;
     std::vector<servicelog::SnapshotRecord> snapshots;
+    std::vector<servicelog::BalancerRecord> balancers;
     std::vector<servicelog::CalibrationRecord> calibrations;
     std::vector<servicelog::ParametersRecord> parameters;
     std::vector<servicelog::FirmwareRecord> firmware;
@@ -218,6 +224,49 @@ TEST_F(VisitRecorderTest, EndAndManualSnapshotsTakeTheLastBankWithItsValuesAndHe
     EXPECT_EQ(end.health.validReceived, 195U);
     EXPECT_EQ(end.health.msSinceValid, 300);
     EXPECT_FALSE(rec.takeSnapshot()) << "no visit";
+}
+
+TEST_F(VisitRecorderTest, EndSnapshotKeepsTheLastMeasuredCellsOfTheSameBatteriesEnumeratedAgain) {
+    bank::BankSnapshot enumerated = bank4; // after an update: info again, no measurement yet
+    for (auto& b : enumerated.balancers) {
+        b.millivolts.reset();
+        b.fwVersion = 0x000203FF;
+    }
+    bank::BankSnapshot renamed = enumerated; // new battery parameters: other batteries
+    for (auto& b : renamed.balancers) {
+        b.serial = "ZNEWSERIAL7";
+    }
+    const struct {
+        const char* name;
+        bank::BankSnapshot last;
+        bool measured; // the end snapshot has every cell's voltage
+        bool balancersAfter;
+    } cases[] = {
+        {"measured again", bank4, true, false},
+        {"only enumerated again", enumerated, true, true},
+        {"other serials", renamed, false, false},
+    };
+    for (const auto& c : cases) {
+        KeptLog kept;
+        app::VisitRecorder r(kept);
+        r.setAdapterDescriber([](const QString&) { return QString(); });
+        r.portStatus(PortStatus::Open, QStringLiteral("p"), {});
+        r.bankSnapshot(bank4);
+        r.bankSnapshot(c.last);
+        r.portStatus(PortStatus::Idle, {}, {});
+        ASSERT_EQ(kept.snapshots.size(), 2U) << c.name;
+        const auto& end = kept.snapshots[1].bank.balancers;
+        EXPECT_EQ(std::all_of(end.begin(), end.end(), [](const auto& b) { return b.millivolts.has_value(); }),
+                  c.measured)
+            << c.name;
+        EXPECT_EQ(end.front().serial, c.last.balancers.front().serial) << c.name;
+        // The balancers as last enumerated go in after the snapshot, so that they are what stays.
+        ASSERT_EQ(!kept.balancers.empty(), c.balancersAfter) << c.name;
+        if (c.balancersAfter) {
+            EXPECT_EQ(kept.calls[kept.calls.size() - 2], "balancers");
+            EXPECT_EQ(kept.balancers.front().fwVersion, 0x000203FFU);
+        }
+    }
 }
 
 TEST_F(VisitRecorderTest, CalibrationAfterValuesComeFromThePollAfterTheSecondCalibrationPoll) {
