@@ -262,6 +262,16 @@ HistoryWindow::HistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     chart_ = new QChart;
     chart_->setAnimationOptions(QChart::NoAnimation);
     chart_->legend()->setAlignment(Qt::AlignBottom);
+    axisX_ = new QDateTimeAxis(chart_);
+    axisX_->setFormat(QStringLiteral("yyyy-MM-dd"));
+    axisX_->setTitleText(QStringLiteral("Visit"));
+    axisValue_ = new QValueAxis(chart_);
+    axisNames_ = new QCategoryAxis(chart_);
+    axisNames_->setStartValue(-0.5);
+    axisNames_->setTitleText(QStringLiteral("version"));
+    chart_->addAxis(axisX_, Qt::AlignBottom);
+    chart_->addAxis(axisValue_, Qt::AlignLeft);
+    chart_->addAxis(axisNames_, Qt::AlignLeft);
     chartView = new QChartView(chart_, this);
     chartView->setObjectName(QStringLiteral("historyChart"));
     chartView->setRenderHint(QPainter::Antialiasing);
@@ -288,8 +298,7 @@ HistoryWindow::HistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     auto* trendSplit = new QSplitter(Qt::Vertical, this);
     trendSplit->addWidget(chartView);
     trendSplit->addWidget(trendView);
-    trendSplit->setStretchFactor(0, 3);
-    trendSplit->setStretchFactor(1, 1);
+    trendSplit->setSizes({330, 140}); // the plot first; the numbers below it
     auto* trendPage = new QWidget(this);
     auto* trendLayout = new QVBoxLayout(trendPage);
     trendLayout->addLayout(trendControls);
@@ -327,8 +336,7 @@ HistoryWindow::HistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(top);
     split->addWidget(views);
-    split->setStretchFactor(0, 2);
-    split->setStretchFactor(1, 3);
+    split->setSizes({240, 520});
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(split);
 
@@ -481,12 +489,15 @@ void HistoryWindow::showTrend(const QString& serialText, const std::vector<servi
 }
 
 void HistoryWindow::drawTrend() {
+    // The axes stay; only the lines are made anew (axes taken out of a chart leave their labels).
     chart_->removeAllSeries();
-    for (QAbstractAxis* axis : chart_->axes()) {
-        chart_->removeAxis(axis);
-        delete axis;
+    for (const QString& label : axisNames_->categoriesLabels()) {
+        axisNames_->remove(label);
     }
     const auto q = static_cast<Trend>(std::max(quantity->currentIndex(), 0));
+    axisX_->setVisible(!trend_.empty());
+    axisValue_->setVisible(!trend_.empty() && q != Trend::Firmware);
+    axisNames_->setVisible(!trend_.empty() && q == Trend::Firmware);
     if (trend_.empty()) {
         chart_->setTitle(trendSerial_.isEmpty() ? QStringLiteral("Choose a battery")
                                                 : QStringLiteral("No visit found battery %1").arg(trendSerial_));
@@ -554,26 +565,18 @@ void HistoryWindow::drawTrend() {
     }
     }
 
-    auto* axisX = new QDateTimeAxis;
-    axisX->setFormat(QStringLiteral("yyyy-MM-dd"));
-    axisX->setTitleText(QStringLiteral("Visit"));
-    chart_->addAxis(axisX, Qt::AlignBottom);
-    QAbstractAxis* axisY = nullptr;
+    QAbstractAxis* axisY = axisValue_;
     if (q == Trend::Firmware) {
-        auto* names = new QCategoryAxis;
         for (std::size_t i = 0; i < versions.size(); ++i) {
-            names->append(QString::fromStdString(bus::versionToString(versions[i])), static_cast<double>(i) + 0.5);
+            axisNames_->append(QString::fromStdString(bus::versionToString(versions[i])),
+                               static_cast<double>(i) + 0.5);
         }
-        names->setStartValue(-0.5);
-        names->setRange(-0.5, static_cast<double>(versions.size()) - 0.5);
-        names->setTitleText(QStringLiteral("version"));
-        axisY = names;
+        axisNames_->setRange(-0.5, static_cast<double>(versions.size()) - 0.5);
+        axisY = axisNames_;
     } else {
-        auto* numbers = new QValueAxis;
-        numbers->setTitleText(unit);
-        axisY = numbers;
+        axisValue_->setTitleText(unit);
     }
-    chart_->addAxis(axisY, Qt::AlignLeft);
+    QDateTimeAxis* axisX = axisX_;
 
     double low = std::numeric_limits<double>::max();
     double high = std::numeric_limits<double>::lowest();

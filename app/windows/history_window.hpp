@@ -17,8 +17,11 @@
 #include <functional>
 #include <vector>
 
+class QCategoryAxis;
 class QChart;
 class QChartView;
+class QDateTimeAxis;
+class QValueAxis;
 class QCheckBox;
 class QComboBox;
 class QDateEdit;
@@ -125,6 +128,9 @@ class HistoryWindow : public QWidget {
     QStandardItemModel* trendTable_ = nullptr;
     QStandardItemModel* comparison_ = nullptr;
     QChart* chart_ = nullptr;
+    QDateTimeAxis* axisX_ = nullptr;
+    QValueAxis* axisValue_ = nullptr;
+    QCategoryAxis* axisNames_ = nullptr; // the firmware versions by name
     QString trendSerial_;
     std::vector<servicelog::BatteryTrendPoint> trend_;
 };
