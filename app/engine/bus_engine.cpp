@@ -93,7 +93,10 @@ void BusEngine::reportHealth() {
 }
 
 void BusEngine::shutdown() {
+    // Every timer stops here: a timer still running when the engine moves back to the front end's
+    // thread is handed over by a queued call that may never run, and its list leaks.
     metrics_.shutdown();
+    service_.shutdown();
     healthTimer_.stop();
     modes_.shutdown();
     tester_.stopPolling();

@@ -13,6 +13,10 @@
 
 namespace zanst::app {
 
+namespace {
+const QString kFetchStoppedLine = QStringLiteral("Metrics fetch stopped: another tab was selected");
+}
+
 ModeSwitch::ModeSwitch(const Parts& parts, QObject* parent)
     : QObject(parent), parts_(parts), modeStepTimer_(this) {
     clock_.start();
@@ -28,7 +32,7 @@ void ModeSwitch::selectMode(bus::Mode selected) {
     }
     bus::BusState& state = parts_.state;
     ++selections_;
-    parts_.metrics.cancel(QStringLiteral("Metrics fetch stopped: another tab was selected"));
+    parts_.metrics.cancel(kFetchStoppedLine);
     state.selectedMode = selected;
     parts_.capture.modeSelected(selected);
     state.health = bus::BusHealth{}; // each mode counts from its start
@@ -50,26 +54,40 @@ void ModeSwitch::selectMode(bus::Mode selected) {
         parts_.sniffer.clearInfo();
     }
     if (rules->step != bus::ModeStep::None) {
-        modeSteps_.push_back({selected, selections_, parts_.ports.source().isOpen(), clock_.elapsed()});
+        pending_.emplace_back(
+            ModeStep{selected, selections_, parts_.ports.source().isOpen(), clock_.elapsed()});
         scheduleModeStep();
     }
     parts_.ports.resumeReplay(); // a replay held at its mode record goes on in the mode now selected
 }
 
-void ModeSwitch::scheduleModeStep() {
-    if (modeSteps_.empty() || modeStepTimer_.isActive()) {
+void ModeSwitch::afterModeSteps(std::function<void()> command) {
+    if (pending_.empty()) {
+        command();
         return;
     }
-    const qint64 due = std::max(modeSteps_.front().selectedAtMs, lastStepAtMs_) + kSettleMs;
+    pending_.emplace_back(std::move(command));
+}
+
+void ModeSwitch::scheduleModeStep() {
+    while (!pending_.empty() && std::holds_alternative<std::function<void()>>(pending_.front())) {
+        const std::function<void()> command = std::move(std::get<std::function<void()>>(pending_.front()));
+        pending_.pop_front();
+        command();
+    }
+    if (pending_.empty() || modeStepTimer_.isActive()) {
+        return;
+    }
+    const qint64 due = std::max(std::get<ModeStep>(pending_.front()).selectedAtMs, lastStepAtMs_) + kSettleMs;
     modeStepTimer_.start(static_cast<int>(std::max<qint64>(0, due - clock_.elapsed())));
 }
 
 void ModeSwitch::runModeStep() {
-    if (modeSteps_.empty()) {
+    if (pending_.empty() || !std::holds_alternative<ModeStep>(pending_.front())) {
         return;
     }
-    const ModeStep step = modeSteps_.front();
-    modeSteps_.pop_front();
+    const ModeStep step = std::get<ModeStep>(pending_.front());
+    pending_.pop_front();
     lastStepAtMs_ = clock_.elapsed();
     const bus::ModeRules& rules = *bus::rulesOf(step.mode);
     const bool entersTestMode = rules.step == bus::ModeStep::EnterTestMode;
@@ -81,27 +99,33 @@ void ModeSwitch::runModeStep() {
     // The mode itself follows only the latest selection: an older step sends its frame and no more.
     if (step.selection == selections_) {
         parts_.state.bTestMode = entersTestMode;
-        // "Get All Metrics" pressed meanwhile came after this step, as it would behind a blocking
-        // pause, and keeps the poll timer stopped.
-        if (step.selection != pollingStoppedIn_) {
-            parts_.tester.startPolling(rules.pollPeriodMs);
-            if (entersTestMode) {
-                emit calibrationEntered();
-            }
+        parts_.tester.startPolling(rules.pollPeriodMs);
+        if (entersTestMode) {
+            emit calibrationEntered();
         }
     }
     scheduleModeStep();
 }
 
 void ModeSwitch::getAllMetrics() {
+    afterModeSteps([this, selection = selections_] {
+        startMetricsFetch();
+        // Given before another tab was selected: as behind a blocking pause, it began and was
+        // stopped by that selection.
+        if (selection != selections_) {
+            parts_.metrics.cancel(kFetchStoppedLine);
+        }
+    });
+}
+
+void ModeSwitch::startMetricsFetch() {
     parts_.tester.stopPolling();
-    pollingStoppedIn_ = selections_;
     parts_.metrics.requestAllMetrics();
 }
 
 void ModeSwitch::shutdown() {
     modeStepTimer_.stop();
-    modeSteps_.clear();
+    pending_.clear();
 }
 
 } // namespace zanst::app

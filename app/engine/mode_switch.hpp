@@ -2,8 +2,10 @@
 // The mode switch: what selecting a mode does. The flags and tables change at once; a mode that
 // leaves or enters test mode sends its frame 500 ms later, in selection order, each at least
 // 500 ms after the previous one, and only if the port was open when the mode was selected (a
-// blocking pause would have kept the user from opening it in between). While a recording runs the
-// mode must not change, whatever the window does.
+// blocking pause would have kept the user from opening it in between). A command the user gives
+// while a step is pending (a fetch, a service action, a calibration, the updater's start) waits
+// behind it, in order, as it waited behind the blocking pause. While a recording runs the mode
+// must not change, whatever the window does.
 
 #include "bus/mode.hpp"
 #include "bus/port.hpp"
@@ -14,6 +16,8 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
+#include <variant>
 
 namespace zanst::app {
 
@@ -44,7 +48,11 @@ class ModeSwitch : public QObject {
     void selectMode(bus::Mode mode);
     void setVetoed(bool vetoed) { vetoed_ = vetoed; }
     bool vetoed() const { return vetoed_; }
-    // "Get All Metrics": the poll timer stops and the fetch starts at instance 1.
+    // Runs `command` now, or after the mode steps pending now, in the order given.
+    void afterModeSteps(std::function<void()> command);
+    bool stepsPending() const { return !pending_.empty(); }
+    // "Get All Metrics", after the pending mode steps: the poll timer stops and the fetch starts at
+    // instance 1.
     void getAllMetrics();
     void shutdown();
 
@@ -63,16 +71,18 @@ class ModeSwitch : public QObject {
         qint64 selectedAtMs;
     };
 
+    // Runs the commands at the front of the queue and arms the timer for the next step.
     void scheduleModeStep();
     void runModeStep();
+    void startMetricsFetch();
 
     Parts parts_;
     bool vetoed_ = false;
     QTimer modeStepTimer_;
     QElapsedTimer clock_;
-    std::deque<ModeStep> modeSteps_;
+    // Mode steps and the commands given after them, in order.
+    std::deque<std::variant<ModeStep, std::function<void()>>> pending_;
     quint64 selections_ = 0;
-    quint64 pollingStoppedIn_ = 0; // the selection during which "Get All Metrics" stopped polling
     qint64 lastStepAtMs_ = -kSettleMs;
 };
 

@@ -19,6 +19,11 @@ ServiceFeature::ServiceFeature(bus::BusState& state, bus::BusPort& port, QObject
     connect(&fwtimer_, &QTimer::timeout, this, &ServiceFeature::timerFw_Tick);
 }
 
+void ServiceFeature::shutdown() {
+    timerUpdater_.stop();
+    fwtimer_.stop();
+}
+
 void ServiceFeature::calibrate(int row, service::CalibrationKind kind, quint16 value) {
     if (const auto address = service::balancerAddress(row)) {
         bus::sendHexBmsCmd(port_, state_.frameReceiving, service::buildCalibrateFrame(*address, kind, value));

@@ -33,10 +33,14 @@ class ServiceFeature : public QObject {
     // A firmware file, read on the window's thread.
     void fileRead(service::HexReadResult result);
     void setForceUpdate(bool force) { updater_.forceUpdate = force; }
+    // The engine stops: no more ticks (an update in progress goes no further).
+    void shutdown();
 
     const service::FirmwareUpdater& updater() const { return updater_; }
     bool updateTickActive() const { return timerUpdater_.isActive(); }
     bool blockSenderActive() const { return fwtimer_.isActive(); }
+    Qt::TimerType updateTickType() const { return timerUpdater_.timerType(); }
+    Qt::TimerType blockSenderType() const { return fwtimer_.timerType(); }
 
   signals:
     // What a call into the updater did: lines for its log, the end-update frame sent.

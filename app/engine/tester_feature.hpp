@@ -20,6 +20,7 @@ class TesterFeature : public QObject {
     void stopPolling();
     bool pollTimerActive() const { return timerBMS_.isActive(); }
     int pollTimerInterval() const { return timerBMS_.interval(); }
+    Qt::TimerType pollTimerType() const { return timerBMS_.timerType(); }
     const tester::PollEngine& poll() const { return poll_; }
 
     // Inputs of the "Battery tester" tab; values out of range are ignored.

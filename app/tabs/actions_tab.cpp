@@ -39,8 +39,7 @@ ActionsTab::ActionsTab(QWidget* parent) : TabPage(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(garbage, 0, Qt::AlignLeft);
     layout->addWidget(actions, 0, Qt::AlignLeft);
-    layout->addStretch(1);
-    layout->addWidget(makeFooter(QString(), this));
+    layout->addStretch(1); // the logo and the legal notice stand on the four main tabs only
 }
 
 } // namespace zanst::app

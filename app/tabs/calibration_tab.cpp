@@ -112,6 +112,11 @@ int CalibrationTab::selectedCellId() const {
 
 void CalibrationTab::showSnapshot(const bank::BankSnapshot& snapshot) {
     model_->setSnapshot(snapshot);
+    if (model_->balancers() == 0) {
+        // The tables emptied (the bus fell silent): no balancer is left to be in test mode.
+        showTestMode(false);
+        return;
+    }
     updateRowButtons();
 }
 
@@ -140,14 +145,17 @@ void CalibrationTab::showTestModeUnconfirmed() {
 }
 
 void CalibrationTab::updateRowButtons() {
+    // One rule for the label and the buttons: the calibrate buttons act only while test mode is
+    // confirmed (the label reads "Test mode: enabled"), and every button for one balancer only on
+    // a row that holds one.
     const int row = selectedCellId();
-    const bool addressed = service::balancerAddress(row).has_value();
+    const bool balancer = service::balancerAddress(row).has_value() && row < model_->balancers();
     // Offset and gain only for a balancer that measures current.
     const bool current = (model_->infoFlags(row) & 0x03) != 0;
-    cmdCalVoltage->setEnabled(allInTestMode_ && addressed);
-    cmdCalOffset->setEnabled(allInTestMode_ && addressed && current);
-    cmdCalHighCurrent->setEnabled(allInTestMode_ && addressed && current);
-    cmdSaveCal->setEnabled(addressed);
+    cmdCalVoltage->setEnabled(allInTestMode_ && balancer);
+    cmdCalOffset->setEnabled(allInTestMode_ && balancer && current);
+    cmdCalHighCurrent->setEnabled(allInTestMode_ && balancer && current);
+    cmdSaveCal->setEnabled(balancer);
 }
 
 void CalibrationTab::calibrateFrom(QLineEdit* box, service::CalibrationKind kind) {

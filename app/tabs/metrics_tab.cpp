@@ -36,7 +36,9 @@ QStringList MetricsDropList::droppedPaths(const QMimeData* mime) const {
         return paths;
     }
     for (const QUrl& url : mime->urls()) {
-        paths << (url.isLocalFile() ? url.toLocalFile() : url.toString());
+        if (url.isLocalFile()) { // nothing else could be opened
+            paths << url.toLocalFile();
+        }
     }
     return paths;
 }
@@ -168,11 +170,7 @@ void MetricsTab::addItemToMetricsConsoleListBox(const QString& line) {
 }
 
 void MetricsTab::resetMetricsDisplay() {
-    instanceLabel->setText(QStringLiteral("Instance: -"));
-}
-
-void MetricsTab::showInstanceLabel() {
-    instanceLabel->setText(QStringLiteral("Instance: ") + QString::number(selectedMetricInstanceToDisplay_));
+    instanceLabel->setText(QString::fromStdString(metrics::instanceLabelText(std::nullopt)));
 }
 
 void MetricsTab::showFetchReport(const metrics::FetchReport& report) {
@@ -248,7 +246,9 @@ void MetricsTab::displayMetricData() {
             selectedMetricInstanceToDisplay_);
     }
     selectedMetricsFileNrOfInstances_ = std::max(read.nrOfInstances, 0);
-    showInstanceLabel();
+    // The battery whose values these are: a block's own "Instance: n", which differs from its place
+    // in the file once an instance did not answer.
+    instanceLabel->setText(QString::fromStdString(metrics::instanceLabelText(read.instanceInFile)));
     if (!read.view) {
         // Nothing of another instance may stand beside this label: the fields and numbers empty.
         for (QLineEdit* field : fields) {

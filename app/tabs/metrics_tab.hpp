@@ -23,8 +23,8 @@ class QPushButton;
 
 namespace zanst::app {
 
-// The metrics drop list (listBox2): takes any dropped URL, so that a drop without a metrics
-// file can be named on the console.
+// The metrics drop list (listBox2): takes dropped local files of any name, so that a drop without
+// a metrics file can be named on the console; a URL that is no local file is refused at the drag.
 class MetricsDropList : public FileDropList {
     Q_OBJECT
   public:
@@ -90,7 +90,6 @@ class MetricsTab : public TabPage {
     QGroupBox* buildFetchGroup();
     QGroupBox* buildMatrixGroup();
     QGroupBox* buildDataGroup();
-    void showInstanceLabel();
 
     MetricsArchive archive_;
     QString selectedMetricsFileToDisplay_;

@@ -38,6 +38,8 @@ class CalibrationTableModel : public QAbstractTableModel {
     QString text(int row, int column) const;
     // Info flags of the balancer in a row (bit 0: measures current, bit 1: high range); 0 past them.
     std::uint8_t infoFlags(int row) const;
+    // Balancers the last snapshot held (rows 0 to count - 1).
+    int balancers() const { return static_cast<int>(infoFlags_.size()); }
 
   private:
     std::vector<std::array<QString, kColumns>> texts_;

@@ -101,6 +101,7 @@ RecorderPanel::RecorderPanel(Kind kind, CellTableModel* model, RecordingLock& lo
     pathLabel->setToolTip(QStringLiteral("The file being written, or the last one written"));
 
     timer = new QTimer(this);
+    timer->setTimerType(Qt::PreciseTimer); // a coarse timer would stretch and shrink the intervals
     timer->setObjectName(monitor ? QStringLiteral("RecordingTimerBattDataMonitor")
                                  : QStringLiteral("RecordingTimer"));
 

@@ -207,6 +207,12 @@ TEST_F(MetricsTabTest, DropsFollowTheTxtRuleAndKeepTheSelectedInstance) {
     std::filesystem::copy_file(file, upper);
 
     EXPECT_FALSE(drop({QUrl("https://example.invalid/a.txt")}, true)) << "text is not a list of files";
+    // Only local files: nothing else could be opened.
+    for (const char* url :
+         {"https://example.invalid/metrics.txt", "ftp://host/metrics.txt", "sftp://h/m.txt"}) {
+        EXPECT_FALSE(drop({QUrl(url)})) << url;
+    }
+    EXPECT_EQ(tab()->instanceLabel->text(), "Instance: -");
     EXPECT_TRUE(drop({QUrl::fromLocalFile(QString::fromStdString(upper))}));
     EXPECT_EQ(tab()->instanceLabel->text(), "Instance: -") << "a.TXT is not shown";
     EXPECT_TRUE(lastConsoleLine().contains("a.TXT")) << lastConsoleLine().toStdString();
@@ -223,6 +229,30 @@ TEST_F(MetricsTabTest, DropsFollowTheTxtRuleAndKeepTheSelectedInstance) {
     EXPECT_EQ(tab()->selectedMetricsFileToDisplay().toStdString(), copy);
     EXPECT_EQ(tab()->instanceLabel->text(), "Instance: 3");
     EXPECT_EQ(tab()->fields[0]->text(), QString::number(sampleMetrics(3, 3000).secsLifeSpan));
+}
+
+// After a fetch in which instance 3 did not answer, the file holds batteries 1, 2 and 4 as blocks
+// 1 to 3: the label over each block names its battery, while "<" and ">" step through the blocks.
+TEST_F(MetricsTabTest, TheLabelNamesTheBatteryWhoseValuesAreShown) {
+    metrics::MetricsFileStore store(dir.path());
+    std::tm stamp{};
+    stamp.tm_year = 125;
+    stamp.tm_mday = 2;
+    for (const std::uint16_t battery : {std::uint16_t{1}, std::uint16_t{2}, std::uint16_t{4}}) {
+        store.storeMetricsInActiveFile(sampleMetrics(battery, 1000u * battery), stamp);
+    }
+    EXPECT_TRUE(drop({QUrl::fromLocalFile(QString::fromStdString(store.activeMetricsFileName().string()))}));
+    const std::vector<std::pair<const char*, std::uint32_t>> expected = {
+        {"Instance: 1", sampleMetrics(1, 1000).secsLifeSpan},
+        {"Instance: 2", sampleMetrics(2, 2000).secsLifeSpan},
+        {"Instance: 4", sampleMetrics(4, 4000).secsLifeSpan}};
+    for (std::size_t block = 0; block < expected.size(); ++block) {
+        SCOPED_TRACE(block + 1);
+        EXPECT_EQ(tab()->instanceLabel->text(), expected[block].first);
+        EXPECT_EQ(tab()->fields[0]->text(), QString::number(expected[block].second));
+        QTest::mouseClick(tab()->nextInstance, Qt::LeftButton);
+    }
+    EXPECT_EQ(tab()->instanceLabel->text(), "Instance: 4") << "past the last block it stays there";
 }
 
 TEST_F(MetricsTabTest, DamagedFileSaysWhatIsWrongInOneLineAndTheTabGoesOn) {
@@ -259,7 +289,8 @@ TEST_F(MetricsTabTest, GetAllMetricsSendsTheRequestAfterTheWakeUpBytes) {
     pty.readFor(50ms);
 
     QTest::mouseClick(tab()->getAllMetrics, Qt::LeftButton);
-    const bus::Bytes sent = pty.readFor(300ms);
+    // Behind the tab's own mode step, if that is still pending.
+    const bus::Bytes sent = pty.readFor(1500ms);
     bus::Bytes expected(10, 0x00);
     const bus::Bytes request{0xAA, 0x50, 0x01, 0x0D, 0x01, 0x04, 0x00, 0x04, 0x00, 0x04,
                              0x00, 0x04, 0x00, 0x04, 0x00, 0x04, 0x00, 0x00, 0xF1};

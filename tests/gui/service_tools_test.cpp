@@ -258,6 +258,31 @@ TEST_F(CalibrationTabTest, ButtonsFollowTestModeAndTheSelectedBalancer) {
     EXPECT_FALSE(tab.buttonSetParams->isEnabled());
 }
 
+// The bus falls silent: the tick empties the tables. The label and every button must then say the
+// same thing: no balancer is in test mode, nothing can be calibrated, set or saved.
+TEST_F(CalibrationTabTest, ASilentBusLeavesNothingEnabledUnderAnEnabledLabel) {
+    selectRow(0);
+    ASSERT_TRUE(tab.cmdCalVoltage->isEnabled());
+    tab.showSnapshot(bank::BankSnapshot{});
+    EXPECT_EQ(tab.label3->text(), "Test mode: disabled");
+    EXPECT_TRUE(red(tab.label3));
+    for (const QPushButton* button :
+         {tab.cmdCalVoltage, tab.cmdCalOffset, tab.cmdCalHighCurrent, tab.cmdSaveCal, tab.buttonSetParams}) {
+        EXPECT_FALSE(button->isEnabled()) << button->text().toStdString();
+    }
+    // A row past the balancers known holds none: no button for one balancer acts on it.
+    bank::BankSnapshot two;
+    two.balancers.resize(2);
+    two.balancers[0].statusFlags = 0x80;
+    two.balancers[1].statusFlags = 0x80;
+    tab.showSnapshot(two);
+    tab.showTestMode(true);
+    selectRow(5);
+    EXPECT_FALSE(tab.cmdCalVoltage->isEnabled());
+    EXPECT_FALSE(tab.cmdSaveCal->isEnabled());
+    EXPECT_TRUE(tab.buttonSetParams->isEnabled());
+}
+
 TEST(CalibrationTable, ElevenColumnsAndAVoltageKeptWhileTheBalancerHasNoMeasurement) {
     app::CalibrationTableModel model;
     EXPECT_EQ(model.rowCount(), 256);

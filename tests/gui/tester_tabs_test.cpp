@@ -491,6 +491,12 @@ TEST_F(TesterTabs, StaleValuesTurnGreyWithTheirAge) {
     EXPECT_EQ(window->statusBar()->ringLabel->text(), "no answer after balancer 6");
 }
 
+TEST_F(TesterTabs, RecordingTimersArePrecise) {
+    for (const app::RecorderPanel* panel : {testerTab()->recorder(), snifferTab()->recorder()}) {
+        EXPECT_EQ(panel->timer->timerType(), Qt::PreciseTimer) << panel->timer->objectName().toStdString();
+    }
+}
+
 } // namespace
 } // namespace zanst::test
 

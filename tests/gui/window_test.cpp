@@ -10,6 +10,7 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -212,6 +213,24 @@ TEST_F(WindowTest, RecordingLocksTheTabStrip) {
     EXPECT_FALSE(overlay->isVisible());
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
     EXPECT_EQ(window.tabs()->currentIndex(), 1);
+}
+
+// The maker's logo with the legal notice stands on "Connection", "Battery tester", "BMS tester" and
+// "Data Sniffer" only, also when the service tabs are shown.
+TEST_F(WindowTest, TheLogoStandsOnTheFourMainTabsOnly) {
+    diag_form service(app::ServiceMode::On);
+    service.show();
+    QStringList withLogo;
+    for (int i = 0; i < service.tabs()->count(); ++i) {
+        const QWidget* page = service.tabs()->widget(i);
+        for (const QLabel* label : page->findChildren<QLabel*>()) {
+            if (label->accessibleName() == QStringLiteral("Kestrova Energy logo")) {
+                withLogo << service.tabs()->tabText(i);
+                break;
+            }
+        }
+    }
+    EXPECT_EQ(withLogo, (QStringList{"Connection", "Battery tester", "BMS tester", "Data Sniffer"}));
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include "bus/frames.hpp"
 #include "bus/identity.hpp"
+#include "metrics/answer.hpp"
+#include "service/actions.hpp"
 #include "support/engine_fixture.hpp"
 #include "support/records.hpp"
 
@@ -227,6 +229,62 @@ TEST_F(EnginePty, DisconnectClosesThePort) {
     ASSERT_TRUE(waitUntil([&] { return sawStatus(PortStatus::Idle); }));
     selectMode(Mode::BatteryTester);
     EXPECT_TRUE(pty.readFor(900ms).empty());
+}
+
+// A command given while a tab's mode step is pending goes out after the step's frame, in the
+// order given, as it did behind the blocking pause.
+TEST_F(EnginePty, CommandsGivenDuringAModeStepWaitBehindIt) {
+    openPty();
+    const Bytes leave = withWakeup(bus::buildTestModeFrame(bus::identity::kWordLeaveTest));
+    const Bytes metrics = withWakeup(metrics::buildMetricsRequest(1));
+    const Bytes loadOn = withWakeup(service::buildServiceFrame(service::ServiceAction::BalancingLoadOn));
+    selectMode(Mode::Metrics);
+    post([](app::BusEngine& e) {
+        e.modes()->getAllMetrics();
+        e.modes()->afterModeSteps([&e] { e.service()->runAction(service::ServiceAction::BalancingLoadOn); });
+    });
+    EXPECT_EQ(pty.read(leave.size(), 2000ms), leave) << "the leave frame first";
+    EXPECT_EQ(pty.read(metrics.size(), 1000ms), metrics) << "then the fetch's request";
+    EXPECT_EQ(pty.read(loadOn.size(), 1000ms), loadOn) << "then the action, in the order given";
+
+    // With no step pending a command goes out at once.
+    pump(300ms);
+    pty.readFor(100ms);
+    const auto start = Pty::Clock::now();
+    post([](app::BusEngine& e) {
+        e.modes()->afterModeSteps([&e] { e.service()->runAction(service::ServiceAction::BalancingLoadOn); });
+    });
+    const auto first = pty.waitForByte(1000ms);
+    EXPECT_LT(first - start, 300ms);
+    EXPECT_EQ(pty.read(loadOn.size(), 1000ms), loadOn);
+}
+
+// "Get All Metrics" given before another tab was selected begins after its step and is stopped by
+// that selection, as behind the blocking pause; it never runs into the next mode.
+TEST_F(EnginePty, AFetchGivenBeforeAnotherSelectionEndsWithIt) {
+    openPty();
+    selectMode(Mode::Metrics);
+    post([](app::BusEngine& e) { e.modes()->getAllMetrics(); });
+    selectMode(Mode::BatteryTester);
+    pump(1500ms);
+    bool fetching = true;
+    host.runBlocking([&] { fetching = host.engine()->metrics()->fetching(); });
+    EXPECT_FALSE(fetching);
+}
+
+// The specified periods are kept to the millisecond: a coarse timer stretches or shrinks each
+// tick by up to 5 % (475 ms and 950 ms poll ticks were seen).
+TEST_F(EnginePty, TheSpecifiedTimersArePrecise) {
+    std::vector<std::pair<const char*, Qt::TimerType>> timers;
+    host.runBlocking([&] {
+        app::BusEngine* e = host.engine();
+        timers = {{"poll", e->tester()->pollTimerType()},
+                  {"updater tick", e->service()->updateTickType()},
+                  {"block sender", e->service()->blockSenderType()}};
+    });
+    for (const auto& [name, type] : timers) {
+        EXPECT_EQ(type, Qt::PreciseTimer) << name;
+    }
 }
 
 } // namespace
