@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
 
     if (parser.isSet(serviceDb)) {
         // Refused before any window, as a wrong option is; the message names no password.
-        const zanst::servicelog::LocationResult where = zanst::servicelog::parseLocation(parser.value(serviceDb));
+        const zanst::servicelog::LocationResult where =
+            zanst::servicelog::parseLocation(parser.value(serviceDb));
         if (!where.location) {
             std::cerr << "zanst: --service-db: " << where.error.toStdString() << "\n\n" << usage(parser);
             return 2;

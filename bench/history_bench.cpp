@@ -55,7 +55,8 @@ struct Times {
 };
 
 void line(const char* what, const Times& t) {
-    std::printf("  %-52s median %8.2f ms   p95 %8.2f ms   (%zu runs)\n", what, t.at(0.5), t.at(0.95), t.ms.size());
+    std::printf("  %-52s median %8.2f ms   p95 %8.2f ms   (%zu runs)\n", what, t.at(0.5), t.at(0.95),
+                t.ms.size());
 }
 
 double msSince(const QElapsedTimer& t) {
@@ -95,7 +96,8 @@ qint64 fileBytes(const QString& path) {
 
 bool openSession(app::VisitSession& session, const QString& path) {
     session.openLog(sqliteAt(path));
-    if (!pumpUntil([&] { return session.logState() != LogState::Closed; }) || session.logState() != LogState::Ready) {
+    if (!pumpUntil([&] { return session.logState() != LogState::Closed; }) ||
+        session.logState() != LogState::Ready) {
         std::fprintf(stderr, "%s\n", qPrintable(session.logMessage()));
         return false;
     }
@@ -115,8 +117,9 @@ void recordVisit(app::VisitRecorder& rec, const bank::BankSnapshot& bank, int n)
     tester::TickReport t;
     t.polled = true;
     t.snapshot = bank;
-    for (tester::PollRequest sent : {tester::PollRequest::CalibrationData, tester::PollRequest::CalibrationData,
-                                     tester::PollRequest::Measurement}) {
+    for (tester::PollRequest sent :
+         {tester::PollRequest::CalibrationData, tester::PollRequest::CalibrationData,
+          tester::PollRequest::Measurement}) {
         t.sent = sent;
         rec.tick(t);
     }
@@ -157,7 +160,8 @@ int main(int argc, char** argv) {
     bench::setUpOffscreen();
     QApplication app(argc, argv);
     const QString folder = QString::fromStdString(folderArg);
-    QTemporaryDir dir((folder.isEmpty() ? QDir::tempPath() : folder) + QStringLiteral("/history-bench-XXXXXX"));
+    QTemporaryDir dir((folder.isEmpty() ? QDir::tempPath() : folder) +
+                      QStringLiteral("/history-bench-XXXXXX"));
     qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("data")).toLocal8Bit());
     const bank::BankSnapshot bank = test::sampleBank(10, 16);
     std::printf("SQLite files in %s\n", qPrintable(dir.path()));
@@ -221,9 +225,10 @@ int main(int argc, char** argv) {
         session.host().runBlocking([](ServiceLogOwner&) {});
         const double ms = msSince(t);
         const qint64 bytes = fileBytes(path);
-        std::printf("\n%d visits recorded (start and end snapshot of 160 balancers, 3 calibrations, 10 metrics "
-                    "records, an update)\n",
-                    sized);
+        std::printf(
+            "\n%d visits recorded (start and end snapshot of 160 balancers, 3 calibrations, 10 metrics "
+            "records, an update)\n",
+            sized);
         std::printf("  %.1f ms per visit written; database %.1f MiB, %.1f KiB per visit\n", ms / sized,
                     static_cast<double>(bytes) / 1048576.0, static_cast<double>(bytes) / 1024.0 / sized);
 
@@ -251,7 +256,8 @@ int main(int argc, char** argv) {
                     }
                     return std::make_pair(v, p);
                 },
-                [&](std::pair<std::optional<servicelog::VisitRecord>, std::optional<servicelog::VisitRecord>> r2) {
+                [&](std::pair<std::optional<servicelog::VisitRecord>, std::optional<servicelog::VisitRecord>>
+                        r2) {
                     dialog.showChoices({}, id);
                     dialog.showVisit(*r2.first, r2.second);
                     done = dialog.write(app::ReportDialog::Format::Pdf, pdf).isEmpty();
@@ -279,14 +285,17 @@ int main(int argc, char** argv) {
             std::printf("\nWriting %d visits of 160 balancers for the History window...\n", visits);
             const int banks = std::clamp(visits / 10, 1, 100);
             for (int v = 0; v < visits; ++v) {
-                const auto readings = test::sampleBank(10, 16, (v % banks) * 10 + 1, -(v / banks), static_cast<unsigned>(v));
+                const auto readings =
+                    test::sampleBank(10, 16, (v % banks) * 10 + 1, -(v / banks), static_cast<unsigned>(v));
                 servicelog::VisitStart start;
                 start.startedAt = test::sampleTime((v / banks) * 10, (v % banks) * 60);
                 start.site = QStringLiteral("Site %1").arg(v % banks);
                 QString id;
                 if (!log.beginVisit(start, &id) ||
-                    log.recordSnapshot(id, test::sampleSnapshot(readings, servicelog::SnapshotKind::Start, start.startedAt)) == 0 ||
-                    log.recordSnapshot(id, test::sampleSnapshot(readings, servicelog::SnapshotKind::End, start.startedAt)) == 0 ||
+                    log.recordSnapshot(id, test::sampleSnapshot(readings, servicelog::SnapshotKind::Start,
+                                                                start.startedAt)) == 0 ||
+                    log.recordSnapshot(id, test::sampleSnapshot(readings, servicelog::SnapshotKind::End,
+                                                                start.startedAt)) == 0 ||
                     !log.endVisit(id, start.startedAt.addSecs(3600), servicelog::EndReason::Closed)) {
                     std::fprintf(stderr, "%s\n", qPrintable(log.lastError().message));
                     return 1;

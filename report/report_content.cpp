@@ -74,7 +74,8 @@ std::vector<BatteryLine> batteriesOf(const SnapshotRecord& s, const VisitRecord&
         ++place;
         ++b.cells;
         const auto last = enumerated.find(number);
-        const bool same = last != enumerated.end() && last->second->serial == QString::fromStdString(r.serial);
+        const bool same =
+            last != enumerated.end() && last->second->serial == QString::fromStdString(r.serial);
         fw.back().insert(same ? last->second->fwVersion : r.fwVersion);
         bl.back().insert(same ? last->second->blVersion : r.blVersion);
         if (!r.millivolts) {

@@ -119,8 +119,9 @@ ImportResult ServiceLogOwner::importVisits(const QByteArray& document) {
     // A file the database refuses is the file's fault; only a database that cannot be used any
     // more ends the writes.
     const ErrorKind kind = log_.lastError().kind;
-    if (!result.ok && (kind == ErrorKind::Locked || kind == ErrorKind::ReadOnly || kind == ErrorKind::Corrupt ||
-                       kind == ErrorKind::Unreachable || kind == ErrorKind::Refused)) {
+    if (!result.ok &&
+        (kind == ErrorKind::Locked || kind == ErrorKind::ReadOnly || kind == ErrorKind::Corrupt ||
+         kind == ErrorKind::Unreachable || kind == ErrorKind::Refused)) {
         check(false);
     }
     return result;

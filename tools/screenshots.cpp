@@ -21,17 +21,17 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QItemSelectionModel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QTableView>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyleFactory>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -147,8 +147,9 @@ int main(int argc, char** argv) {
         auto* history = window.findChild<zanst::app::HistoryWindow*>();
         ok &= history != nullptr && waitFor([&] { return history->visitModel()->rowCount() == 2; }, 5000);
         if (history != nullptr) {
-            history->list->selectionModel()->select(
-                history->visitModel()->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            history->list->selectionModel()->select(history->visitModel()->index(0, 0),
+                                                    QItemSelectionModel::ClearAndSelect |
+                                                        QItemSelectionModel::Rows);
             ok &= waitFor([&] { return history->trend().size() == 2; }, 5000);
             pause(300);
             ok &= camera.shoot(history, QStringLiteral("history"));

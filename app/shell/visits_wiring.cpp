@@ -64,12 +64,13 @@ QString visitText(const VisitRecorder& r) {
     if (!r.visitOpen()) {
         return QStringLiteral("No visit: one begins when a port is opened");
     }
-    QString text = QStringLiteral("Visit since %1 on %2: %3 snapshot%4, %5 action%6")
-                       .arg(r.visitStartedAt().toLocalTime().toString(QStringLiteral("hh:mm:ss")), r.visitPort())
-                       .arg(r.snapshotsTaken())
-                       .arg(r.snapshotsTaken() == 1 ? QString() : QStringLiteral("s"))
-                       .arg(r.actionsRecorded())
-                       .arg(r.actionsRecorded() == 1 ? QString() : QStringLiteral("s"));
+    QString text =
+        QStringLiteral("Visit since %1 on %2: %3 snapshot%4, %5 action%6")
+            .arg(r.visitStartedAt().toLocalTime().toString(QStringLiteral("hh:mm:ss")), r.visitPort())
+            .arg(r.snapshotsTaken())
+            .arg(r.snapshotsTaken() == 1 ? QString() : QStringLiteral("s"))
+            .arg(r.actionsRecorded())
+            .arg(r.actionsRecorded() == 1 ? QString() : QStringLiteral("s"));
     if (!r.canTakeSnapshot()) {
         text += QStringLiteral("; no balancer found yet");
     }
@@ -130,9 +131,10 @@ void openReport(VisitSession* session, ReportDialog* dialog, const QString& chos
     const auto list = [session, dialog](const QString& id) {
         if (id.isEmpty()) {
             dialog->showChoices({}, {});
-            dialog->showProblem(session->logState() == LogState::Ready || session->logState() == LogState::Paused
-                                    ? QStringLiteral("The service log holds no visit yet")
-                                    : QStringLiteral("The service log is not available: ") + session->logMessage());
+            dialog->showProblem(
+                session->logState() == LogState::Ready || session->logState() == LogState::Paused
+                    ? QStringLiteral("The service log holds no visit yet")
+                    : QStringLiteral("The service log is not available: ") + session->logMessage());
             return;
         }
         session->host().query(
@@ -155,25 +157,29 @@ ReportDialog* makeReportDialog(VisitSession* session, VisitPanel* panel, QWidget
     auto* dialog = new ReportDialog(window);
     QObject::connect(dialog, &ReportDialog::visitChosen, dialog,
                      [session, dialog](const QString& id) { loadReportVisit(session, dialog, id); });
-    QObject::connect(dialog, &ReportDialog::notesEdited, dialog, [session, panel](const QString& id, const QString& notes) {
-        if (id == session->currentVisit()) {
-            // The panel's notes are the open visit's: both show the same text.
-            const QSignalBlocker quiet(panel->notes);
-            panel->notes->setPlainText(notes);
-            session->recorder().setNotes(notes);
-        } else {
-            post(session->host().owner(), [id, notes](ServiceLogOwner& o) { o.setNotesOf(id, notes); });
-        }
-    });
+    QObject::connect(dialog, &ReportDialog::notesEdited, dialog,
+                     [session, panel](const QString& id, const QString& notes) {
+                         if (id == session->currentVisit()) {
+                             // The panel's notes are the open visit's: both show the same text.
+                             const QSignalBlocker quiet(panel->notes);
+                             panel->notes->setPlainText(notes);
+                             session->recorder().setNotes(notes);
+                         } else {
+                             post(session->host().owner(),
+                                  [id, notes](ServiceLogOwner& o) { o.setNotesOf(id, notes); });
+                         }
+                     });
     return dialog;
 }
 
-void exportVisits(VisitSession* session, HistoryWindow* history, const QStringList& ids, const QString& path) {
+void exportVisits(VisitSession* session, HistoryWindow* history, const QStringList& ids,
+                  const QString& path) {
     session->host().query(
         history,
         [ids](ServiceLogOwner& o) {
             const std::optional<QByteArray> bytes = o.log().exportVisits(ids);
-            return std::make_pair(bytes.value_or(QByteArray()), bytes ? QString() : o.log().lastError().message);
+            return std::make_pair(bytes.value_or(QByteArray()),
+                                  bytes ? QString() : o.log().lastError().message);
         },
         [history, path, count = ids.size()](std::pair<QByteArray, QString> result) {
             if (!result.second.isEmpty()) {
@@ -183,7 +189,8 @@ void exportVisits(VisitSession* session, HistoryWindow* history, const QStringLi
             QSaveFile file(path);
             if (!file.open(QIODevice::WriteOnly) || file.write(result.first) != result.first.size() ||
                 !file.commit()) {
-                history->showMessage(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()), true);
+                history->showMessage(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()),
+                                     true);
                 return;
             }
             history->showMessage(QStringLiteral("%1 visit%2 exported to %3")
@@ -214,15 +221,16 @@ void importVisits(VisitSession* session, HistoryWindow* history, const QString& 
                 history->showMessage(QStringLiteral("Nothing imported from %1: %2").arg(path, r.error), true);
                 return;
             }
-            history->showMessage(QStringLiteral("Imported from %1: %2 new, %3 merged (%4 snapshots, %5 actions "
-                                                "added), %6 already here")
-                                     .arg(path)
-                                     .arg(r.visitsAdded)
-                                     .arg(r.visitsMerged)
-                                     .arg(r.snapshotsAdded)
-                                     .arg(r.actionsAdded)
-                                     .arg(r.visitsUnchanged),
-                                 false);
+            history->showMessage(
+                QStringLiteral("Imported from %1: %2 new, %3 merged (%4 snapshots, %5 actions "
+                               "added), %6 already here")
+                    .arg(path)
+                    .arg(r.visitsAdded)
+                    .arg(r.visitsMerged)
+                    .arg(r.snapshotsAdded)
+                    .arg(r.actionsAdded)
+                    .arg(r.visitsUnchanged),
+                false);
             history->refresh();
         });
 }
@@ -231,30 +239,32 @@ HistoryWindow* makeHistory(VisitSession* session, const std::shared_ptr<Views>& 
                            QWidget* window) {
     auto* history = new HistoryWindow(window);
     ServiceLogHost* host = &session->host();
-    QObject::connect(history, &HistoryWindow::searchRequested, history,
-                     [host, history](const servicelog::VisitFilter& filter) {
-                         host->query(
-                             history,
-                             [filter](ServiceLogOwner& o) {
-                                 auto list = o.log().visits(filter);
-                                 return std::make_pair(list, list ? QString() : o.log().lastError().message);
-                             },
-                             [history](std::pair<std::optional<std::vector<servicelog::VisitSummary>>, QString> r) {
-                                 if (r.first) {
-                                     history->showVisits(*r.first);
-                                 } else {
-                                     history->showVisits({});
-                                     history->showMessage(r.second, true);
-                                 }
-                             });
-                     });
-    QObject::connect(history, &HistoryWindow::trendRequested, history, [host, history](const QString& serial) {
-        host->query(
-            history, [serial](ServiceLogOwner& o) { return o.log().batteryTrend(serial); },
-            [history, serial](std::optional<std::vector<servicelog::BatteryTrendPoint>> points) {
-                history->showTrend(serial, points.value_or(std::vector<servicelog::BatteryTrendPoint>{}));
-            });
-    });
+    QObject::connect(
+        history, &HistoryWindow::searchRequested, history,
+        [host, history](const servicelog::VisitFilter& filter) {
+            host->query(
+                history,
+                [filter](ServiceLogOwner& o) {
+                    auto list = o.log().visits(filter);
+                    return std::make_pair(list, list ? QString() : o.log().lastError().message);
+                },
+                [history](std::pair<std::optional<std::vector<servicelog::VisitSummary>>, QString> r) {
+                    if (r.first) {
+                        history->showVisits(*r.first);
+                    } else {
+                        history->showVisits({});
+                        history->showMessage(r.second, true);
+                    }
+                });
+        });
+    QObject::connect(
+        history, &HistoryWindow::trendRequested, history, [host, history](const QString& serial) {
+            host->query(
+                history, [serial](ServiceLogOwner& o) { return o.log().batteryTrend(serial); },
+                [history, serial](std::optional<std::vector<servicelog::BatteryTrendPoint>> points) {
+                    history->showTrend(serial, points.value_or(std::vector<servicelog::BatteryTrendPoint>{}));
+                });
+        });
     QObject::connect(history, &HistoryWindow::compareRequested, history,
                      [host, history](const QString& a, const QString& b) {
                          host->query(
@@ -277,12 +287,13 @@ HistoryWindow* makeHistory(VisitSession* session, const std::shared_ptr<Views>& 
                      });
     QObject::connect(history, &HistoryWindow::importRequested, history,
                      [session, history](const QString& path) { importVisits(session, history, path); });
-    QObject::connect(history, &HistoryWindow::reportRequested, history, [session, views, panel, window](const QString& id) {
-        if (views->report == nullptr) {
-            views->report = makeReportDialog(session, panel, window);
-        }
-        openReport(session, views->report, id);
-    });
+    QObject::connect(history, &HistoryWindow::reportRequested, history,
+                     [session, views, panel, window](const QString& id) {
+                         if (views->report == nullptr) {
+                             views->report = makeReportDialog(session, panel, window);
+                         }
+                         openReport(session, views->report, id);
+                     });
     return history;
 }
 
@@ -330,15 +341,18 @@ void connectVisits(BusEngine& engine, const ModePages& pages, BankFeed& feed, Wi
     // What the technician asks the bus for.
     auto* calibration = pages.get<CalibrationTab>(bus::Mode::Calibration);
     auto* tester = pages.get<BatteryTesterTab>(bus::Mode::BatteryTester);
-    QObject::connect(calibration, &CalibrationTab::calibrateRequested, rec, &VisitRecorder::calibrationRequested);
+    QObject::connect(calibration, &CalibrationTab::calibrateRequested, rec,
+                     &VisitRecorder::calibrationRequested);
     QObject::connect(calibration, &CalibrationTab::saveCalibrationRequested, rec,
                      &VisitRecorder::saveCalibrationRequested);
-    QObject::connect(calibration, &CalibrationTab::parametersRequested, rec, &VisitRecorder::parametersRequested);
+    QObject::connect(calibration, &CalibrationTab::parametersRequested, rec,
+                     &VisitRecorder::parametersRequested);
     QObject::connect(tester->gainGroup, &GainGroup::adjustRequested, rec, &VisitRecorder::gainRequested);
     UpdaterGroup* updater = tester->updaterGroup;
-    QObject::connect(updater, &UpdaterGroup::firmwareRead, rec, [rec, updater](const service::HexReadResult& r) {
-        rec->firmwareRead(r, updater->forceUpdate->isChecked());
-    });
+    QObject::connect(updater, &UpdaterGroup::firmwareRead, rec,
+                     [rec, updater](const service::HexReadResult& r) {
+                         rec->firmwareRead(r, updater->forceUpdate->isChecked());
+                     });
     for (const auto& [mode, kind] : {std::pair{bus::Mode::BatteryTester, servicelog::RecordingKind::Tester},
                                      std::pair{bus::Mode::Sniffer, servicelog::RecordingKind::Sniffer}}) {
         if (RecorderPanel* recorder = pages.page(mode)->recorder()) {

@@ -9,8 +9,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QVBoxLayout>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace zanst::app {
 
@@ -55,8 +55,9 @@ VisitPanel::VisitPanel(QWidget* parent) : QGroupBox(QStringLiteral("Service visi
     report->setToolTip(QStringLiteral("The report of this visit (or an earlier one) as PDF or JSON"));
     history = makeButton(QStringLiteral("&History..."), this);
     history->setObjectName(QStringLiteral("visitHistory"));
-    history->setToolTip(QStringLiteral("Earlier visits by site, date and battery serial, trends, comparisons, "
-                                       "export and import"));
+    history->setToolTip(
+        QStringLiteral("Earlier visits by site, date and battery serial, trends, comparisons, "
+                       "export and import"));
 
     auto* grid = new QGridLayout;
     grid->addWidget(makeCaption(QStringLiteral("Si&te"), site, this), 0, 0);
@@ -89,7 +90,9 @@ VisitPanel::VisitPanel(QWidget* parent) : QGroupBox(QStringLiteral("Service visi
         notesDirty_ = true;
         notesPause_->start();
     });
-    const auto details = [this] { emit detailsChanged(site->text().trimmed(), technician->text().trimmed()); };
+    const auto details = [this] {
+        emit detailsChanged(site->text().trimmed(), technician->text().trimmed());
+    };
     connect(site, &QLineEdit::editingFinished, this, details);
     connect(technician, &QLineEdit::editingFinished, this, details);
     connect(takeSnapshot, &QPushButton::clicked, this, &VisitPanel::snapshotRequested);

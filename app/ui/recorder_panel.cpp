@@ -247,7 +247,8 @@ void RecorderPanel::start() {
     if (csvBox->isChecked()) {
         startCsv();
     }
-    emit recordingStarted(fromPath(recorder_->activeFile()), csv_.isOpen() ? fromPath(csv_.path()) : QString());
+    emit recordingStarted(fromPath(recorder_->activeFile()),
+                          csv_.isOpen() ? fromPath(csv_.path()) : QString());
 }
 
 recording::CsvValues RecorderPanel::csvValues() const {

@@ -94,8 +94,9 @@ QString adapterText(const adapter::AdapterIdentity& id) {
     QString text = fromStd(id.chipName()); // the driver's name where the chip is not one it knows
     if (id.usb) {
         text += QStringLiteral(", USB id %1:%2").arg(hex4(id.usb->vendorId), hex4(id.usb->productId));
-        const QString strings =
-            QStringList{fromStd(id.usb->manufacturer), fromStd(id.usb->product)}.join(QLatin1Char(' ')).trimmed();
+        const QString strings = QStringList{fromStd(id.usb->manufacturer), fromStd(id.usb->product)}
+                                    .join(QLatin1Char(' '))
+                                    .trimmed();
         if (!strings.isEmpty()) {
             text += QStringLiteral(", \"%1\"").arg(strings);
         }
@@ -108,7 +109,8 @@ QString adapterText(const adapter::AdapterIdentity& id) {
 
 QString describeAdapter(const QString& portName) {
     // The port list shows "ttyUSB0" for the system's ports and whole paths for the extra ones.
-    const QString path = portName.startsWith(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
+    const QString path =
+        portName.startsWith(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
     return adapterText(adapter::identify(path.toStdString(), adapter::sysfsRoot()));
 }
 
@@ -574,7 +576,8 @@ void VisitRecorder::updaterReport(const service::UpdaterReport& report) {
     for (const service::UpdaterLogLine& line : report.log) {
         if (line.text.starts_with(kUpdatedLine) || line.text == kTimeoutLine) {
             update_->endedAt = now();
-            update_->record.detail = line.text == kTimeoutLine ? QString::fromLatin1(kTimeoutLine) : QString();
+            update_->record.detail =
+                line.text == kTimeoutLine ? QString::fromLatin1(kTimeoutLine) : QString();
             break;
         }
     }
@@ -590,10 +593,11 @@ void VisitRecorder::settleUpdate(const bank::BankSnapshot* s) {
     if (s != nullptr && backFromBootLoaders(*s, update_->before.balancers.size())) {
         writeUpdate(*s, update_->record.detail);
     } else if (now() - *update_->endedAt > kReEnumerationWaitMs) {
-        const QString late = QStringLiteral("Not every balancer came back within %1 s")
-                                 .arg(kReEnumerationWaitMs / 1000);
+        const QString late =
+            QStringLiteral("Not every balancer came back within %1 s").arg(kReEnumerationWaitMs / 1000);
         writeUpdate(lastBank_.value_or(bank::BankSnapshot{}),
-                    update_->record.detail.isEmpty() ? late : update_->record.detail + QStringLiteral("; ") + late);
+                    update_->record.detail.isEmpty() ? late
+                                                     : update_->record.detail + QStringLiteral("; ") + late);
     }
 }
 

@@ -33,8 +33,9 @@ void VisitSession::openLog(const QString& option) {
     const servicelog::LocationResult where = servicelog::resolveLocation(option, appDataFolder());
     if (!where.location) {
         location_.reset();
-        onStatus(LogState::Unavailable,
-                 QStringLiteral("Service log: %1; the tool goes on without the service log").arg(where.error));
+        onStatus(
+            LogState::Unavailable,
+            QStringLiteral("Service log: %1; the tool goes on without the service log").arg(where.error));
         return;
     }
     openLog(*where.location);

@@ -60,12 +60,14 @@ QString categoryOf(QCategoryAxis& axis, double value) {
 }
 
 QString named(const QString& name, const QString& unit) {
-    return unit.isEmpty() || name.contains(QLatin1Char('[')) ? name : name + QStringLiteral(" [") + unit + ']';
+    return unit.isEmpty() || name.contains(QLatin1Char('[')) ? name
+                                                             : name + QStringLiteral(" [") + unit + ']';
 }
 
 // RFC 4180: a field with a comma, quote or line break is quoted, its quotes doubled.
 QString field(const QString& text) {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n'))) {
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n'))) {
         return text;
     }
     QString quoted = text;
@@ -86,8 +88,8 @@ std::vector<Column> columnsOf(const QChart& chart) {
                                    area->upperSeries()->points()});
             }
             if (area->lowerSeries() != nullptr) {
-                columns.push_back({named(area->name() + QStringLiteral(" (lowest)"), unit),
-                                   area->lowerSeries()->points()});
+                columns.push_back(
+                    {named(area->name() + QStringLiteral(" (lowest)"), unit), area->lowerSeries()->points()});
             }
         } else if (auto* xy = qobject_cast<QXYSeries*>(s)) {
             auto* names = qobject_cast<QCategoryAxis*>(verticalAxisOf(*s));
@@ -124,7 +126,8 @@ std::optional<ChartFormat> chartFormatOf(const QString& path) {
 QString chartCsv(const QChart& chart) {
     const std::vector<Column> columns = columnsOf(chart);
     const QList<QAbstractAxis*> horizontal = chart.axes(Qt::Horizontal);
-    const auto* timeAxis = horizontal.isEmpty() ? nullptr : qobject_cast<const QDateTimeAxis*>(horizontal.front());
+    const auto* timeAxis =
+        horizontal.isEmpty() ? nullptr : qobject_cast<const QDateTimeAxis*>(horizontal.front());
     QString xName = horizontal.isEmpty() ? QString() : horizontal.front()->titleText();
     if (timeAxis != nullptr) {
         xName = QStringLiteral("time");
@@ -148,9 +151,9 @@ QString chartCsv(const QChart& chart) {
     out += QLatin1Char('\n');
     for (auto& [x, values] : rows) {
         values.resize(columns.size());
-        out += timeAxis != nullptr ? QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(x))
-                                         .toString(Qt::ISODateWithMs)
-                                   : QString::number(x, 'g', 12);
+        out += timeAxis != nullptr
+                   ? QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(x)).toString(Qt::ISODateWithMs)
+                   : QString::number(x, 'g', 12);
         for (std::size_t c = 0; c < values.size(); ++c) {
             out += QLatin1Char(',');
             if (const std::optional<double>& v = values[c]) {
@@ -207,18 +210,19 @@ QString exportChart(QChartView& view, const QString& path, ChartFormat format) {
 
 QString askChartPath(QWidget* parent, ChartFormat format, const QString& suggestedName) {
     const QString suffix = QString::fromLatin1(suffixOf(format));
-    const QString filter = format == ChartFormat::Csv ? QStringLiteral("CSV files (*.csv)")
+    const QString filter = format == ChartFormat::Csv   ? QStringLiteral("CSV files (*.csv)")
                            : format == ChartFormat::Svg ? QStringLiteral("SVG pictures (*.svg)")
                                                         : QStringLiteral("PNG pictures (*.png)");
-    QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("Export"), suggestedName + '.' + suffix,
-                                                filter);
+    QString path =
+        QFileDialog::getSaveFileName(parent, QStringLiteral("Export"), suggestedName + '.' + suffix, filter);
     if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) {
         path += '.' + suffix;
     }
     return path;
 }
 
-QPushButton* makeChartExportButton(QChartView* view, QWidget* parent, std::function<QString(ChartFormat)> choosePath,
+QPushButton* makeChartExportButton(QChartView* view, QWidget* parent,
+                                   std::function<QString(ChartFormat)> choosePath,
                                    std::function<void(const QString&, bool)> done) {
     auto* button = new QPushButton(QStringLiteral("&Export..."), parent);
     button->setAccessibleName(QStringLiteral("Export"));

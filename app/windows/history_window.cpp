@@ -46,7 +46,8 @@ QString volts(std::optional<int> mv) {
 }
 
 QString celsius(std::optional<int> tenths) {
-    return tenths ? QString::number(*tenths / 10.0, 'f', 1) + QStringLiteral(" \u00B0C") : QStringLiteral("-");
+    return tenths ? QString::number(*tenths / 10.0, 'f', 1) + QStringLiteral(" \u00B0C")
+                  : QStringLiteral("-");
 }
 
 QString versionsText(const std::vector<std::uint32_t>& versions) {
@@ -347,7 +348,8 @@ HistoryWindow::HistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     for (QLineEdit* edit : {site, technician, serial}) {
         connect(edit, &QLineEdit::returnPressed, this, searchNow);
     }
-    connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &HistoryWindow::onSelection);
+    connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &HistoryWindow::onSelection);
     connect(compare, &QPushButton::clicked, this, [this] {
         const QStringList ids = selectedVisits();
         if (ids.size() == 2) {
@@ -414,7 +416,8 @@ servicelog::VisitFilter HistoryWindow::filter() const {
 QStringList HistoryWindow::selectedVisits() const {
     QStringList ids;
     QModelIndexList rows = list->selectionModel()->selectedRows();
-    std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
     for (const QModelIndex& row : rows) {
         ids << row.data(Qt::UserRole).toString();
     }
@@ -423,7 +426,7 @@ QStringList HistoryWindow::selectedVisits() const {
 
 void HistoryWindow::showVisits(const std::vector<servicelog::VisitSummary>& visits) {
     visits_->setVisits(visits);
-    found->setText(visits.empty()      ? QStringLiteral("No visit matches")
+    found->setText(visits.empty()       ? QStringLiteral("No visit matches")
                    : visits.size() == 1 ? QStringLiteral("1 visit")
                                         : QStringLiteral("%1 visits").arg(visits.size()));
     list->resizeColumnsToContents();
@@ -467,15 +470,18 @@ void HistoryWindow::requestTrend() {
     }
 }
 
-void HistoryWindow::showTrend(const QString& serialText, const std::vector<servicelog::BatteryTrendPoint>& points) {
+void HistoryWindow::showTrend(const QString& serialText,
+                              const std::vector<servicelog::BatteryTrendPoint>& points) {
     trendSerial_ = serialText;
     trend_ = points;
     trendTable_->setRowCount(0);
     for (const servicelog::BatteryTrendPoint& p : points) {
         QList<QStandardItem*> row;
         row << item(timeText(p.startedAt)) << item(p.site) << item(QString::number(p.cells))
-            << item(p.minMv ? QStringLiteral("%1 (cell %2)").arg(volts(p.minMv)).arg(p.minCell) : QStringLiteral("-"))
-            << item(p.maxMv ? QStringLiteral("%1 (cell %2)").arg(volts(p.maxMv)).arg(p.maxCell) : QStringLiteral("-"))
+            << item(p.minMv ? QStringLiteral("%1 (cell %2)").arg(volts(p.minMv)).arg(p.minCell)
+                            : QStringLiteral("-"))
+            << item(p.maxMv ? QStringLiteral("%1 (cell %2)").arg(volts(p.maxMv)).arg(p.maxCell)
+                            : QStringLiteral("-"))
             << item(p.spreadMv ? QStringLiteral("%1 mV").arg(*p.spreadMv) : QStringLiteral("-"))
             << item(volts(p.avgMv))
             << item(QStringLiteral("%1 to %2").arg(celsius(p.minTenthsC), celsius(p.maxTenthsC)))
@@ -499,8 +505,9 @@ void HistoryWindow::drawTrend() {
     axisValue_->setVisible(!trend_.empty() && q != Trend::Firmware);
     axisNames_->setVisible(!trend_.empty() && q == Trend::Firmware);
     if (trend_.empty()) {
-        chart_->setTitle(trendSerial_.isEmpty() ? QStringLiteral("Choose a battery")
-                                                : QStringLiteral("No visit found battery %1").arg(trendSerial_));
+        chart_->setTitle(trendSerial_.isEmpty()
+                             ? QStringLiteral("Choose a battery")
+                             : QStringLiteral("No visit found battery %1").arg(trendSerial_));
         return;
     }
     chart_->setTitle(QStringLiteral("Battery %1: %2").arg(trendSerial_, quantity->currentText()));
@@ -516,7 +523,9 @@ void HistoryWindow::drawTrend() {
     const auto place = [&versions](std::uint32_t v) {
         return static_cast<double>(std::lower_bound(versions.begin(), versions.end(), v) - versions.begin());
     };
-    const auto mv = [](std::optional<int> v) { return v ? std::optional<double>(*v / 1000.0) : std::nullopt; };
+    const auto mv = [](std::optional<int> v) {
+        return v ? std::optional<double>(*v / 1000.0) : std::nullopt;
+    };
     const auto c = [](std::optional<int> v) { return v ? std::optional<double>(*v / 10.0) : std::nullopt; };
     switch (q) {
     case Trend::Voltages:
@@ -556,10 +565,12 @@ void HistoryWindow::drawTrend() {
         versions.assign(all.begin(), all.end());
         lines = {{QStringLiteral("Oldest of its balancers"),
                   [place](const auto& p) {
-                      return p.fwVersions.empty() ? std::nullopt : std::optional<double>(place(p.fwVersions.front()));
+                      return p.fwVersions.empty() ? std::nullopt
+                                                  : std::optional<double>(place(p.fwVersions.front()));
                   }},
                  {QStringLiteral("Newest of its balancers"), [place](const auto& p) {
-                      return p.fwVersions.empty() ? std::nullopt : std::optional<double>(place(p.fwVersions.back()));
+                      return p.fwVersions.empty() ? std::nullopt
+                                                  : std::optional<double>(place(p.fwVersions.back()));
                   }}};
         break;
     }
@@ -618,10 +629,14 @@ void HistoryWindow::showComparison(const servicelog::VisitComparison& c) {
         const auto diff = d.diffMv();
         QList<QStandardItem*> row;
         row << item(d.serial) << item(QString::number(d.place))
-            << item(d.balancerA > 0 ? QString::number(d.balancerA) : QStringLiteral("-")) << item(volts(d.mvA))
-            << item(d.balancerB > 0 ? QString::number(d.balancerB) : QStringLiteral("-")) << item(volts(d.mvB))
-            << item(diff ? QStringLiteral("%1%2 mV").arg(*diff > 0 ? QStringLiteral("+") : QString()).arg(*diff)
-                         : QStringLiteral("-"))
+            << item(d.balancerA > 0 ? QString::number(d.balancerA) : QStringLiteral("-"))
+            << item(volts(d.mvA))
+            << item(d.balancerB > 0 ? QString::number(d.balancerB) : QStringLiteral("-"))
+            << item(volts(d.mvB))
+            << item(
+                   diff
+                       ? QStringLiteral("%1%2 mV").arg(*diff > 0 ? QStringLiteral("+") : QString()).arg(*diff)
+                       : QStringLiteral("-"))
             << item(celsius(d.tenthsCA)) << item(celsius(d.tenthsCB));
         comparison_->appendRow(row);
     }

@@ -121,7 +121,8 @@ void ReportDialog::showChoices(const std::vector<servicelog::VisitSummary>& visi
     }
 }
 
-void ReportDialog::showVisit(const servicelog::VisitRecord& v, const std::optional<servicelog::VisitRecord>& previous) {
+void ReportDialog::showVisit(const servicelog::VisitRecord& v,
+                             const std::optional<servicelog::VisitRecord>& previous) {
     if (v.id != visitId_) {
         return; // another visit was chosen meanwhile
     }
@@ -134,16 +135,18 @@ void ReportDialog::showVisit(const servicelog::VisitRecord& v, const std::option
             serials << b.serial;
         }
     }
-    QString text = QStringLiteral("Site: %1, technician: %2\n%3 to %4%5\n%6 batteries, %7 balancers; %8 snapshots, %9 actions")
-                       .arg(v.site.isEmpty() ? QStringLiteral("-") : v.site,
-                            v.technician.isEmpty() ? QStringLiteral("-") : v.technician, timeText(v.startedAt),
-                            v.endedAt.isValid() ? timeText(v.endedAt) : QStringLiteral("now (the visit is open)"),
-                            v.endedAt.isValid() ? QStringLiteral(" (%1)").arg(servicelog::endReasonText(v.endReason))
-                                                : QString())
-                       .arg(serials.size())
-                       .arg(balancers)
-                       .arg(v.snapshots.size())
-                       .arg(v.actions.size());
+    QString text =
+        QStringLiteral(
+            "Site: %1, technician: %2\n%3 to %4%5\n%6 batteries, %7 balancers; %8 snapshots, %9 actions")
+            .arg(v.site.isEmpty() ? QStringLiteral("-") : v.site,
+                 v.technician.isEmpty() ? QStringLiteral("-") : v.technician, timeText(v.startedAt),
+                 v.endedAt.isValid() ? timeText(v.endedAt) : QStringLiteral("now (the visit is open)"),
+                 v.endedAt.isValid() ? QStringLiteral(" (%1)").arg(servicelog::endReasonText(v.endReason))
+                                     : QString())
+            .arg(serials.size())
+            .arg(balancers)
+            .arg(v.snapshots.size())
+            .arg(v.actions.size());
     if (previous) {
         text += QStringLiteral("\nCompared with the visit of %1").arg(timeText(previous->startedAt));
     }

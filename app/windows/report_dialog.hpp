@@ -31,7 +31,8 @@ class ReportDialog : public QDialog {
     // The visits to choose from, newest first, with `chosen` selected (its record is asked for).
     void showChoices(const std::vector<servicelog::VisitSummary>& visits, const QString& chosen);
     // The chosen visit as the log holds it, and the previous visit of the same batteries.
-    void showVisit(const servicelog::VisitRecord& visit, const std::optional<servicelog::VisitRecord>& previous);
+    void showVisit(const servicelog::VisitRecord& visit,
+                   const std::optional<servicelog::VisitRecord>& previous);
     // Why nothing can be shown (the log is not available, the visit is gone).
     void showProblem(const QString& text);
 

@@ -29,10 +29,10 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
-#include <QRegularExpression>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -86,7 +86,8 @@ TEST(VisitsE2E, AVisitAgainstTheSimulatorEndsWithAReportOfWhatWasFoundAndDone) {
     app::VisitSession* session = app::visitSessionOf(window);
     ASSERT_NE(session, nullptr);
     session->openLog(logFile);
-    ASSERT_TRUE(waitUntil([&] { return session->logState() == LogState::Ready; })) << session->logMessage().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return session->logState() == LogState::Ready; }))
+        << session->logMessage().toStdString();
     auto* panel = window.connectionTab()->findChild<app::VisitPanel*>();
     ASSERT_NE(panel, nullptr);
     panel->site->setText(QStringLiteral("Simulated depot"));
@@ -110,20 +111,24 @@ TEST(VisitsE2E, AVisitAgainstTheSimulatorEndsWithAReportOfWhatWasFoundAndDone) {
     app::CalibrationTab* calibration = window.calibrationTab();
     window.tabs()->setCurrentWidget(calibration);
     calibration->calibrationGridView->setCurrentIndex(calibration->model()->index(0, 0));
-    ASSERT_TRUE(waitUntil([&] { return calibration->cmdCalVoltage->isEnabled(); }, 20s)) << "test mode never confirmed";
+    ASSERT_TRUE(waitUntil([&] { return calibration->cmdCalVoltage->isEnabled(); }, 20s))
+        << "test mode never confirmed";
     calibration->txtVoltageMeas->setText(QStringLiteral("3.350"));
     const int actionsBefore = rec.actionsRecorded();
     QTest::mouseClick(calibration->cmdCalVoltage, Qt::LeftButton);
     ASSERT_TRUE(sim.waitForLine("0x11: balancer 1 voltage to 3350 mV: done", 15s)) << sim.transcript();
-    ASSERT_TRUE(waitUntil([&] { return rec.actionsRecorded() > actionsBefore; }, 20s)) << "calibration not recorded";
+    ASSERT_TRUE(waitUntil([&] { return rec.actionsRecorded() > actionsBefore; }, 20s))
+        << "calibration not recorded";
 
     // Update the firmware of every balancer from "Battery tester".
     window.tabs()->setCurrentWidget(window.batteryTesterTab());
     app::UpdaterGroup* updater = window.batteryTesterTab()->updaterGroup;
     updater->forceUpdate->setChecked(true);
     updater->takeFiles({hexPath});
-    ASSERT_TRUE(waitUntil([&] { return anyLine(updater->listBox1, QStringLiteral("Firmware updated to v02.03")); }, 60s))
-        << lastLine(updater->listBox1).toStdString() << "\n" << sim.transcript();
+    ASSERT_TRUE(waitUntil(
+        [&] { return anyLine(updater->listBox1, QStringLiteral("Firmware updated to v02.03")); }, 60s))
+        << lastLine(updater->listBox1).toStdString() << "\n"
+        << sim.transcript();
     const int actionsAfterCalibration = rec.actionsRecorded();
     ASSERT_TRUE(waitUntil([&] { return rec.actionsRecorded() > actionsAfterCalibration; }, 70s))
         << "the balancers never came back from their boot loaders";
@@ -132,7 +137,8 @@ TEST(VisitsE2E, AVisitAgainstTheSimulatorEndsWithAReportOfWhatWasFoundAndDone) {
     app::MetricsTab* metricsTab = window.metricsTab();
     window.tabs()->setCurrentWidget(metricsTab);
     QTest::mouseClick(metricsTab->getAllMetrics, Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return anyLine(metricsTab->console, QStringLiteral("Metrics fetch done")); }, 60s))
+    ASSERT_TRUE(
+        waitUntil([&] { return anyLine(metricsTab->console, QStringLiteral("Metrics fetch done")); }, 60s))
         << lastLine(metricsTab->console).toStdString();
 
     // Close the port: the visit ends with its end snapshot.
@@ -210,7 +216,8 @@ TEST(VisitsE2E, AVisitAgainstTheSimulatorEndsWithAReportOfWhatWasFoundAndDone) {
         QFile::remove(copy);
         QFile::copy(pdf, copy);
     }
-    const QString text = run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    const QString text =
+        run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
     for (const QString& serial : serials) {
         EXPECT_TRUE(text.contains(serial)) << serial.toStdString();
     }
@@ -223,7 +230,8 @@ TEST(VisitsE2E, AVisitAgainstTheSimulatorEndsWithAReportOfWhatWasFoundAndDone) {
     EXPECT_TRUE(text.contains(gains(*calibrated->after))) << gains(*calibrated->after).toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("Simulated depot")));
     const QString info = run(QStringLiteral("pdfinfo"), {pdf});
-    EXPECT_TRUE(info.contains(QRegularExpression(QStringLiteral("Pages:\\s+[123]\\n")))) << info.toStdString();
+    EXPECT_TRUE(info.contains(QRegularExpression(QStringLiteral("Pages:\\s+[123]\\n"))))
+        << info.toStdString();
     qunsetenv("ZANST_EXTRA_PORTS");
 }
 

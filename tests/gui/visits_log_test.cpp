@@ -80,8 +80,9 @@ TEST_F(VisitLogTest, AVisitIsWrittenOnTheOwnersThreadAndReadsBackWhole) {
     t.polled = true;
     t.snapshot = bank;
     t.snapshot.balancers[0].vGain = 31000;
-    for (tester::PollRequest sent : {tester::PollRequest::CalibrationData, tester::PollRequest::CalibrationData,
-                                     tester::PollRequest::Measurement}) {
+    for (tester::PollRequest sent :
+         {tester::PollRequest::CalibrationData, tester::PollRequest::CalibrationData,
+          tester::PollRequest::Measurement}) {
         t.sent = sent;
         rec.tick(t);
     }
@@ -174,7 +175,8 @@ TEST_F(VisitLogTest, ImportThroughTheOwnerMergesByIdAndABadFileChangesNothing) {
     servicelog::VisitStart start;
     start.site = QStringLiteral("Far away");
     ASSERT_TRUE(source.beginVisit(start, &id));
-    ASSERT_GT(source.recordSnapshot(id, sampleSnapshot(sampleBank(1, 4), SnapshotKind::Start, sampleTime())), 0);
+    ASSERT_GT(source.recordSnapshot(id, sampleSnapshot(sampleBank(1, 4), SnapshotKind::Start, sampleTime())),
+              0);
     ASSERT_TRUE(source.endVisit(id, sampleTime(0, 60), servicelog::EndReason::Closed));
     const std::optional<QByteArray> exported = source.exportVisits({id});
     ASSERT_TRUE(exported);
@@ -229,7 +231,8 @@ TEST(VisitLogFaults, ALogThatCannotBeUsedSaysSoOnceAndTheVisitGoesOnWithoutIt) {
     } cases[] = {
         {"damaged", dir.filePath(QStringLiteral("damaged.sqlite")), "is damaged"},
         {"no folder", dir.filePath(QStringLiteral("plain-file/log.sqlite")), "cannot be opened"},
-        {"no server", QStringLiteral("postgresql://tech:s3cretPW@/zanst?host=") + dir.filePath(QStringLiteral("none")),
+        {"no server",
+         QStringLiteral("postgresql://tech:s3cretPW@/zanst?host=") + dir.filePath(QStringLiteral("none")),
          "cannot be reached"},
         {"not a location", QStringLiteral("mysql://somewhere/db"), "Service log: "},
     };
@@ -237,7 +240,8 @@ TEST(VisitLogFaults, ALogThatCannotBeUsedSaysSoOnceAndTheVisitGoesOnWithoutIt) {
         app::VisitSession session;
         QSignalSpy status(&session, &app::VisitSession::logStatusChanged);
         session.openLog(c.option);
-        ASSERT_TRUE(waitUntil([&] { return session.logState() == LogState::Unavailable; }, std::chrono::seconds(15)))
+        ASSERT_TRUE(
+            waitUntil([&] { return session.logState() == LogState::Unavailable; }, std::chrono::seconds(15)))
             << c.name;
         app::VisitRecorder& rec = session.recorder();
         rec.setAdapterDescriber([](const QString&) { return QString(); });

@@ -65,7 +65,9 @@ class KeptLog : public app::VisitLog {
         calls.push_back("fault " + servicelog::faultText(r.kind).toStdString());
         faults.push_back(r);
     }
-    void endVisit(EndReason reason) override { calls.push_back("end " + servicelog::endReasonText(reason).toStdString()); }
+    void endVisit(EndReason reason) override {
+        calls.push_back("end " + servicelog::endReasonText(reason).toStdString());
+    }
     void setWritesEnabled(bool enabled) override { calls.push_back(enabled ? "writes on" : "writes off"); }
 
     std::vector<std::string> calls;
@@ -130,9 +132,12 @@ TEST_F(VisitRecorderTest, PortEventsBeginAndEndVisits) {
         std::vector<Step> steps;
         std::vector<std::string> calls;
     } cases[] = {
-        {"opened and closed", {{PortStatus::Opening, "p"}, {PortStatus::Open, "p"}, {PortStatus::Idle, ""}},
+        {"opened and closed",
+         {{PortStatus::Opening, "p"}, {PortStatus::Open, "p"}, {PortStatus::Idle, ""}},
          {"begin p", "end port closed"}},
-        {"lost", {{PortStatus::Open, "p"}, {PortStatus::Lost, "p"}}, {"begin p", "fault lost connection", "end connection lost"}},
+        {"lost",
+         {{PortStatus::Open, "p"}, {PortStatus::Lost, "p"}},
+         {"begin p", "fault lost connection", "end connection lost"}},
         {"another port chosen",
          {{PortStatus::Open, "a"}, {PortStatus::Opening, "b"}, {PortStatus::Open, "b"}},
          {"begin a", "end port closed", "begin b"}},
@@ -164,8 +169,9 @@ TEST_F(VisitRecorderTest, AVisitStartsWithTheDetailsTypedAndTheAdapterAndEndsWit
     rec.setDetails(QStringLiteral("Harbour 4"), QStringLiteral("Ana"));
     rec.setNotes(QStringLiteral("fan replaced"));
     rec.quit();
-    EXPECT_EQ(log.calls, (std::vector<std::string>{"begin /dev/ttyUSB0", "notes fan noisy", "details Harbour 4/Ana",
-                                                   "notes fan replaced", "end tool quit"}));
+    EXPECT_EQ(log.calls,
+              (std::vector<std::string>{"begin /dev/ttyUSB0", "notes fan noisy", "details Harbour 4/Ana",
+                                        "notes fan replaced", "end tool quit"}));
     // The next visit has no notes of its own yet.
     open();
     EXPECT_EQ(log.calls.back(), "begin /dev/ttyUSB0");
@@ -176,7 +182,7 @@ TEST_F(VisitRecorderTest, StartSnapshotWaitsForTheWholeBankOrItsPatience) {
     bank::BankSnapshot partial = bank4;
     partial.balancers[2].millivolts.reset(); // its measurement has not come yet
     partial.balancers[3].id = 0;             // nor its info
-    rec.bankSnapshot(bank::BankSnapshot{}); // nothing found yet
+    rec.bankSnapshot(bank::BankSnapshot{});  // nothing found yet
     rec.bankSnapshot(partial);
     EXPECT_TRUE(log.snapshots.empty());
     rec.bankSnapshot(bank4);
@@ -300,9 +306,9 @@ TEST_F(VisitRecorderTest, CalibrationOutcomesAndTimeOuts) {
     using tester::PollRequest;
     const struct {
         const char* name;
-        bool polled;          // the calibration polls come
-        bool valuesChange;    // and the balancer's values differ after them
-        bool save;            // "save calibration" instead of "calibrate offset"
+        bool polled;       // the calibration polls come
+        bool valuesChange; // and the balancer's values differ after them
+        bool save;         // "save calibration" instead of "calibrate offset"
         Outcome outcome;
         bool after;
     } cases[] = {
@@ -454,15 +460,30 @@ TEST_F(VisitRecorderTest, FirmwareUpdateComparesTheVersionsOnceTheBalancersLeave
         std::vector<Outcome> outcomes;
         std::string detail;
     } cases[] = {
-        {"all updated", "Firmware updated to v02.03", {bank::BankSnapshot{}, inBootLoader, updated}, 0,
-         {Outcome::Succeeded, Outcome::Succeeded, Outcome::Succeeded, Outcome::Succeeded}, ""},
-        {"one kept its version", "Firmware updated to v02.03", {oneBehind}, 0,
-         {Outcome::Succeeded, Outcome::Succeeded, Outcome::Failed, Outcome::Succeeded}, ""},
-        {"one never came back", "Firmware updated to v02.03", {oneGone}, app::VisitRecorder::kReEnumerationWaitMs + 1,
+        {"all updated",
+         "Firmware updated to v02.03",
+         {bank::BankSnapshot{}, inBootLoader, updated},
+         0,
+         {Outcome::Succeeded, Outcome::Succeeded, Outcome::Succeeded, Outcome::Succeeded},
+         ""},
+        {"one kept its version",
+         "Firmware updated to v02.03",
+         {oneBehind},
+         0,
+         {Outcome::Succeeded, Outcome::Succeeded, Outcome::Failed, Outcome::Succeeded},
+         ""},
+        {"one never came back",
+         "Firmware updated to v02.03",
+         {oneGone},
+         app::VisitRecorder::kReEnumerationWaitMs + 1,
          {Outcome::Succeeded, Outcome::Succeeded, Outcome::Succeeded, Outcome::Failed},
          "Not every balancer came back within 60 s"},
-        {"the updater gave up", "Updater Timeout", {bank4}, 0,
-         {Outcome::Failed, Outcome::Failed, Outcome::Failed, Outcome::Failed}, "Updater Timeout"},
+        {"the updater gave up",
+         "Updater Timeout",
+         {bank4},
+         0,
+         {Outcome::Failed, Outcome::Failed, Outcome::Failed, Outcome::Failed},
+         "Updater Timeout"},
     };
     for (const auto& c : cases) {
         KeptLog kept;
@@ -554,7 +575,8 @@ TEST_F(VisitRecorderTest, SelfEchoIsOneFaultUntilARealBmsAnswersAgain) {
     for (const auto& r : {echo, echo, emulator::ResponderReport{}, real, echo}) {
         rec.responderReport(r);
     }
-    EXPECT_EQ(log.calls, (std::vector<std::string>{"begin /dev/ttyUSB0", "fault self-echo", "fault self-echo"}));
+    EXPECT_EQ(log.calls,
+              (std::vector<std::string>{"begin /dev/ttyUSB0", "fault self-echo", "fault self-echo"}));
 }
 
 TEST_F(VisitRecorderTest, ReplayTurnsWritesOffAndNoVisitBeginsMeanwhile) {

@@ -131,7 +131,8 @@ TEST_F(VisitsWindow, TheLogsStateShowsInTheStatusBarAndAProblemOnThePanel) {
         bool red;
     } cases[] = {
         {logPath(), LogState::Ready, "Service log: log.sqlite", false},
-        {dir.filePath(QStringLiteral("damaged.sqlite")), LogState::Unavailable, "damaged.sqlite is damaged", true},
+        {dir.filePath(QStringLiteral("damaged.sqlite")), LogState::Unavailable, "damaged.sqlite is damaged",
+         true},
     };
     for (const auto& c : cases) {
         openLog(c.file);
@@ -142,7 +143,8 @@ TEST_F(VisitsWindow, TheLogsStateShowsInTheStatusBarAndAProblemOnThePanel) {
         EXPECT_EQ(field()->toolTip(), session()->logMessage()) << "the whole message in the tool tip";
         EXPECT_EQ(panel()->problem->isHidden(), !c.red);
         if (c.red) {
-            EXPECT_TRUE(panel()->problem->text().endsWith(QStringLiteral("the tool goes on without the service log")));
+            EXPECT_TRUE(panel()->problem->text().endsWith(
+                QStringLiteral("the tool goes on without the service log")));
         }
     }
 }
@@ -156,7 +158,8 @@ TEST_F(VisitsWindow, TheWiringRecordsAVisitFromTheEngineAndThePages) {
     p->site->setText(QStringLiteral("Quay 9"));
     emit p->site->editingFinished();
     portStatus(PortStatus::Open, QStringLiteral("/dev/pts/77"));
-    EXPECT_TRUE(p->state->text().startsWith(QStringLiteral("Visit since "))) << p->state->text().toStdString();
+    EXPECT_TRUE(p->state->text().startsWith(QStringLiteral("Visit since ")))
+        << p->state->text().toStdString();
     EXPECT_TRUE(p->state->text().contains(QStringLiteral("on /dev/pts/77")));
     EXPECT_FALSE(p->takeSnapshot->isEnabled()) << "no balancer found yet";
 
@@ -193,8 +196,8 @@ TEST_F(VisitsWindow, TheWiringRecordsAVisitFromTheEngineAndThePages) {
     for (const auto& s : v.snapshots) {
         kinds.push_back(s.kind);
     }
-    EXPECT_EQ(kinds, (std::vector<SnapshotKind>{SnapshotKind::Start, SnapshotKind::Manual, SnapshotKind::Manual,
-                                                SnapshotKind::End}));
+    EXPECT_EQ(kinds, (std::vector<SnapshotKind>{SnapshotKind::Start, SnapshotKind::Manual,
+                                                SnapshotKind::Manual, SnapshotKind::End}));
     ASSERT_EQ(v.actions.size(), 2U);
     ASSERT_TRUE(v.actions[0].recording);
     EXPECT_TRUE(v.actions[0].recording->path.endsWith(QStringLiteral(".txt")));
@@ -232,21 +235,25 @@ TEST_F(VisitsWindow, TheReportOfTheNewestVisitIsWrittenAsPdfAndJsonWithTheNotesT
     dialog->choosePath = [&](QWidget*, const QString& suggested, app::ReportDialog::Format format) {
         asked = suggested;
         return dir.filePath(format == app::ReportDialog::Format::Pdf ? QStringLiteral("r.pdf")
-                                                                       : QStringLiteral("r.json"));
+                                                                     : QStringLiteral("r.json"));
     };
     QTest::mouseClick(dialog->writePdf, Qt::LeftButton);
     QTest::mouseClick(dialog->writeJson, Qt::LeftButton);
     EXPECT_EQ(asked.toStdString().substr(0, 38), "service-report-Harbour_depot_hall_3-20");
-    EXPECT_TRUE(dialog->status->text().startsWith(QStringLiteral("Saved to "))) << dialog->status->text().toStdString();
+    EXPECT_TRUE(dialog->status->text().startsWith(QStringLiteral("Saved to ")))
+        << dialog->status->text().toStdString();
 
     if (const QByteArray grab = qgetenv("ZANST_GRAB_DIR"); !grab.isEmpty()) {
-        QFile::copy(dir.filePath(QStringLiteral("r.pdf")), QString::fromLocal8Bit(grab) + QStringLiteral("/report.pdf"));
+        QFile::copy(dir.filePath(QStringLiteral("r.pdf")),
+                    QString::fromLocal8Bit(grab) + QStringLiteral("/report.pdf"));
     }
     const QString text = pdfText(dir.filePath(QStringLiteral("r.pdf")));
-    EXPECT_TRUE(text.contains(QStringLiteral("Replaced the fuse of battery 4."))) << text.left(400).toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Replaced the fuse of battery 4.")))
+        << text.left(400).toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("ZB000000004")));
     const QString info = runTool(QStringLiteral("pdfinfo"), {dir.filePath(QStringLiteral("r.pdf"))});
-    EXPECT_TRUE(info.contains(QRegularExpression(QStringLiteral("Pages:\\s+[123]\\n")))) << info.toStdString();
+    EXPECT_TRUE(info.contains(QRegularExpression(QStringLiteral("Pages:\\s+[123]\\n"))))
+        << info.toStdString();
     QFile json(dir.filePath(QStringLiteral("r.json")));
     ASSERT_TRUE(json.open(QIODevice::ReadOnly));
     const QJsonObject doc = QJsonDocument::fromJson(json.readAll()).object();
@@ -260,7 +267,8 @@ TEST_F(VisitsWindow, TheReportOfTheNewestVisitIsWrittenAsPdfAndJsonWithTheNotesT
         return dir.filePath(QStringLiteral("no-such-folder/r.json"));
     };
     QTest::mouseClick(dialog->writeJson, Qt::LeftButton);
-    EXPECT_TRUE(dialog->status->text().startsWith(QStringLiteral("Cannot write"))) << dialog->status->text().toStdString();
+    EXPECT_TRUE(dialog->status->text().startsWith(QStringLiteral("Cannot write")))
+        << dialog->status->text().toStdString();
     EXPECT_TRUE(dialog->status->styleSheet().contains(QStringLiteral("red")));
 }
 
@@ -286,8 +294,9 @@ std::vector<servicelog::VisitRecord> historyVisits() {
         m.kind = servicelog::ActionKind::Metrics;
         m.seq = 1;
         m.at = sampleTime(10 * n, 100);
-        m.metrics = servicelog::MetricsRecord{m.at, QStringLiteral("/m.txt"), QString::fromStdString(sampleSerial(1)),
-                                              sampleMetricsRecord(1, static_cast<std::uint16_t>(3000 - n), 86400u * (100 + 10 * n))};
+        m.metrics = servicelog::MetricsRecord{
+            m.at, QStringLiteral("/m.txt"), QString::fromStdString(sampleSerial(1)),
+            sampleMetricsRecord(1, static_cast<std::uint16_t>(3000 - n), 86400u * (100 + 10 * n))};
         if (!other) {
             v.actions.push_back(m);
         }
@@ -326,7 +335,8 @@ TEST_F(VisitsWindow, HistoryFiltersVisitsDrawsATrendAndComparesTwoVisitsCellByCe
 
     // One visit chosen: its first battery's trend over the three visits that found it.
     QItemSelectionModel* selection = history->list->selectionModel();
-    selection->select(history->visitModel()->index(1, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    selection->select(history->visitModel()->index(1, 0),
+                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     ASSERT_TRUE(waitUntil([&] { return history->trend().size() == 3; }));
     EXPECT_EQ(history->battery->currentText().toStdString(), sampleSerial(1));
     EXPECT_EQ(history->trendModel()->rowCount(), 3);
@@ -347,7 +357,8 @@ TEST_F(VisitsWindow, HistoryFiltersVisitsDrawsATrendAndComparesTwoVisitsCellByCe
     EXPECT_TRUE(csv.endsWith(QStringLiteral(",v02.03,v02.03\n"))) << csv.toStdString();
 
     // Two visits: the older on the left, each cell's difference.
-    selection->select(history->visitModel()->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    selection->select(history->visitModel()->index(2, 0),
+                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
     ASSERT_TRUE(history->compare->isEnabled());
     QTest::mouseClick(history->compare, Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return history->comparisonModel()->rowCount() == 8; }));
@@ -408,7 +419,8 @@ TEST_F(VisitsWindow, VisitsExportedFromOneLogAreImportedIntoAnotherOnceWithoutDu
     bad.close();
     otherHistory->chooseImportFile = [&](QWidget*) { return bad.fileName(); };
     QTest::mouseClick(otherHistory->importVisits, Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return otherHistory->message->text().startsWith(QStringLiteral("Nothing imported")); }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return otherHistory->message->text().startsWith(QStringLiteral("Nothing imported")); }));
     EXPECT_TRUE(otherHistory->message->styleSheet().contains(QStringLiteral("red")));
     EXPECT_EQ(otherSession->logState(), LogState::Ready);
 }
@@ -448,10 +460,12 @@ TEST_F(VisitsWindow, ThePlotsExportTheirPictureAndTheNumbersShown) {
     const QStringList lines = QString::fromUtf8(csvFile.readAll()).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 6) << "a header and five samples";
     // Every cell is ticked: the band of all cells and each cell's own line.
-    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("time,All cells shown (highest) [V],All cells shown (lowest) [V],Cell 1 [V]")))
+    EXPECT_TRUE(lines[0].startsWith(
+        QStringLiteral("time,All cells shown (highest) [V],All cells shown (lowest) [V],Cell 1 [V]")))
         << lines[0].toStdString();
-    EXPECT_TRUE(lines[5].startsWith(QDateTime::fromMSecsSinceEpoch(1'700'000'004'000).toString(Qt::ISODateWithMs) +
-                                    QStringLiteral(",3.304,")))
+    EXPECT_TRUE(
+        lines[5].startsWith(QDateTime::fromMSecsSinceEpoch(1'700'000'004'000).toString(Qt::ISODateWithMs) +
+                            QStringLiteral(",3.304,")))
         << lines[5].toStdString();
 
     // A file that cannot be written leaves the note in red and no file behind.
@@ -476,7 +490,8 @@ TEST(ServiceDbOption, AUrlThatCannotBeReadIsRefusedBeforeAnyWindowAndNamesNoPass
     QProcess help;
     help.start(QStringLiteral(ZANST_APP_PATH), {QStringLiteral("--help")});
     ASSERT_TRUE(help.waitForFinished(20000));
-    EXPECT_TRUE(QString::fromUtf8(help.readAllStandardOutput()).contains(QStringLiteral("--service-db <URL>")));
+    EXPECT_TRUE(
+        QString::fromUtf8(help.readAllStandardOutput()).contains(QStringLiteral("--service-db <URL>")));
 }
 
 TEST(ChartCsv, OneRowPerXValueWithEmptyCellsAndCategoryNames) {
@@ -510,9 +525,9 @@ TEST(ChartCsv, OneRowPerXValueWithEmptyCellsAndCategoryNames) {
     hidden->attachAxis(y);
     hidden->setVisible(false);
     EXPECT_EQ(app::chartCsv(chart).toStdString(), "s,spread [mV],firmware\n"
-                                                   "1,12.5,\n"
-                                                   "2,14,old\n"
-                                                   "3,,\"new, fixed\"\n");
+                                                  "1,12.5,\n"
+                                                  "2,14,old\n"
+                                                  "3,,\"new, fixed\"\n");
     EXPECT_EQ(app::chartFormatOf(QStringLiteral("a/b.SVG")), app::ChartFormat::Svg);
     EXPECT_EQ(app::chartFormatOf(QStringLiteral("b.pdf")), std::nullopt);
 }
