@@ -1,8 +1,10 @@
 // Zanst: service tool for banks of Zanthe lithium iron phosphate batteries.
 
+#include "servicelog/location.hpp"
 #include "shell/main_window.hpp"
 #include "shell/wiring.hpp"
 #include "ui/legal.hpp"
+#include "visits/visit_session.hpp"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -46,12 +48,19 @@ int main(int argc, char** argv) {
         QStringLiteral("Play the capture FILE in place of a port, at its recorded "
                        "pace, with the traffic view shown."),
         QStringLiteral("FILE"));
+    const QCommandLineOption serviceDb(
+        QStringLiteral("service-db"),
+        QStringLiteral("Keep the service log in URL: sqlite:///path/file.sqlite (or a file path) or "
+                       "postgresql://[user@]host[:port]/database. Default: $ZANST_SERVICE_DB, else "
+                       "service-log.sqlite in the tool's data folder."),
+        QStringLiteral("URL"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version and exit."));
     parser.addOption(service);
     parser.addOption(replay);
+    parser.addOption(serviceDb);
     parser.addOption(help);
     parser.addOption(version);
     const bool understood = parser.parse(arguments);
@@ -71,6 +80,16 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    if (parser.isSet(serviceDb)) {
+        // Refused before any window, as a wrong option is; the message names no password.
+        const zanst::servicelog::LocationResult where =
+            zanst::servicelog::parseLocation(parser.value(serviceDb));
+        if (!where.location) {
+            std::cerr << "zanst: --service-db: " << where.error.toStdString() << "\n\n" << usage(parser);
+            return 2;
+        }
+    }
+
     int qtArgc = 1; // Qt's own options are not taken from the command line
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication app(qtArgc, argv);
@@ -83,6 +102,9 @@ int main(int argc, char** argv) {
 
     zanst::app::diag_form window(parser.isSet(service) ? zanst::app::ServiceMode::On
                                                        : zanst::app::ServiceMode::Off);
+    if (zanst::app::VisitSession* visits = zanst::app::visitSessionOf(window)) {
+        visits->openLog(parser.value(serviceDb));
+    }
     window.show();
     if (parser.isSet(replay)) {
         zanst::app::startReplay(*window.trafficWindow(), parser.value(replay));

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <set>
 
 namespace zanst::report {
@@ -43,13 +44,21 @@ double rankValue(const std::vector<int>& sorted, double p) {
     return sorted[lo] + (sorted[hi] - sorted[lo]) * frac;
 }
 
-// The batteries of a snapshot with their figures, and the metrics of the visit per serial.
+// The batteries of a snapshot with their figures, and the metrics of the visit per serial. The
+// versions are those the balancers last reported: an update may have enumerated them again after
+// the snapshot that holds the last measurement.
 std::vector<BatteryLine> batteriesOf(const SnapshotRecord& s, const VisitRecord& v) {
     std::vector<BatteryLine> list;
     std::vector<std::set<std::uint32_t>> fw;
     std::vector<std::set<std::uint32_t>> bl;
+    std::map<int, const servicelog::BalancerRecord*> enumerated;
+    for (const servicelog::BalancerRecord& b : v.balancers) {
+        enumerated[b.balancer] = &b;
+    }
     int place = 0;
+    int number = 0;
     for (const bank::BalancerReading& r : s.bank.balancers) {
+        ++number;
         if (list.empty() || list.back().battery != r.battery) {
             BatteryLine b;
             b.battery = r.battery;
@@ -64,8 +73,11 @@ std::vector<BatteryLine> batteriesOf(const SnapshotRecord& s, const VisitRecord&
         BatteryLine& b = list.back();
         ++place;
         ++b.cells;
-        fw.back().insert(r.fwVersion);
-        bl.back().insert(r.blVersion);
+        const auto last = enumerated.find(number);
+        const bool same =
+            last != enumerated.end() && last->second->serial == QString::fromStdString(r.serial);
+        fw.back().insert(same ? last->second->fwVersion : r.fwVersion);
+        bl.back().insert(same ? last->second->blVersion : r.blVersion);
         if (!r.millivolts) {
             continue;
         }

@@ -311,16 +311,17 @@ void Document::batteries() {
     if (!heading(QStringLiteral("Bank and batteries"), kRow * 3)) {
         return;
     }
-    Table t(*this, {{QStringLiteral("#"), 0.025},
+    // Wide enough for battery 10, a temperature range and a beta boot loader.
+    Table t(*this, {{QStringLiteral("#"), 0.03},
                     {QStringLiteral("Serial"), 0.125},
                     {QStringLiteral("Product id"), 0.085},
                     {QStringLiteral("Capacity"), 0.075, Qt::AlignRight},
                     {QStringLiteral("Cells"), 0.045, Qt::AlignRight},
-                    {QStringLiteral("Firmware"), 0.195},
+                    {QStringLiteral("Firmware"), 0.175},
                     {QStringLiteral("Boot loader"), 0.12},
-                    {QStringLiteral("Lowest (cell)"), 0.115, Qt::AlignRight},
-                    {QStringLiteral("Highest (cell)"), 0.115, Qt::AlignRight},
-                    {QStringLiteral("Temperature"), 0.1, Qt::AlignRight}});
+                    {QStringLiteral("Lowest (cell)"), 0.11, Qt::AlignRight},
+                    {QStringLiteral("Highest (cell)"), 0.11, Qt::AlignRight},
+                    {QStringLiteral("Temperature"), 0.125, Qt::AlignRight}});
     if (!t.header()) {
         return;
     }
@@ -695,14 +696,15 @@ void Document::calibrations() {
     if (c_.calibrations.empty() || !heading(QStringLiteral("Calibration: before and after"), kRow * 3)) {
         return;
     }
+    // Headings short enough for their columns in bold: a cut one would lose the values' order.
     Table t(*this, {{QStringLiteral("Time"), 0.06},
-                    {QStringLiteral("Step"), 0.12},
+                    {QStringLiteral("Step"), 0.115},
                     {QStringLiteral("Balancer"), 0.08, Qt::AlignRight},
-                    {QStringLiteral("Serial"), 0.14},
+                    {QStringLiteral("Serial"), 0.13},
                     {QStringLiteral("Measured"), 0.09, Qt::AlignRight},
-                    {QStringLiteral("Before: V gain / I gain / offset"), 0.205},
-                    {QStringLiteral("After: V gain / I gain / offset"), 0.205},
-                    {QStringLiteral("Result"), 0.1}});
+                    {QStringLiteral("Before: V/I gain, offset"), 0.2175},
+                    {QStringLiteral("After: V/I gain, offset"), 0.2175},
+                    {QStringLiteral("Result"), 0.09}});
     if (!t.header()) {
         return;
     }

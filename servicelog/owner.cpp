@@ -100,6 +100,33 @@ void ServiceLogOwner::setVisitNotes(const QString& notes) {
     check(log_.setVisitNotes(visit_, notes));
 }
 
+void ServiceLogOwner::setNotesOf(const QString& visit, const QString& notes) {
+    if (visit.isEmpty() || !writable()) {
+        return;
+    }
+    check(log_.setVisitNotes(visit, notes));
+}
+
+ImportResult ServiceLogOwner::importVisits(const QByteArray& document) {
+    if (!writable()) {
+        ImportResult refused;
+        refused.error = state_ == LogState::Paused
+                            ? QStringLiteral("The service log takes nothing while a capture is replayed")
+                            : QStringLiteral("The service log is not available");
+        return refused;
+    }
+    ImportResult result = log_.importVisits(document);
+    // A file the database refuses is the file's fault; only a database that cannot be used any
+    // more ends the writes.
+    const ErrorKind kind = log_.lastError().kind;
+    if (!result.ok &&
+        (kind == ErrorKind::Locked || kind == ErrorKind::ReadOnly || kind == ErrorKind::Corrupt ||
+         kind == ErrorKind::Unreachable || kind == ErrorKind::Refused)) {
+        check(false);
+    }
+    return result;
+}
+
 void ServiceLogOwner::takeSnapshot(const SnapshotRecord& snapshot) {
     if (visit_.isEmpty() || !writable()) {
         return;
@@ -108,6 +135,12 @@ void ServiceLogOwner::takeSnapshot(const SnapshotRecord& snapshot) {
     check(seq > 0);
     if (seq > 0) {
         emit snapshotWritten(visit_, seq);
+    }
+}
+
+void ServiceLogOwner::recordBalancers(const std::vector<BalancerRecord>& balancers) {
+    if (!visit_.isEmpty() && writable()) {
+        check(log_.recordBalancers(visit_, balancers));
     }
 }
 

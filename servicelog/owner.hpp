@@ -39,7 +39,11 @@ class ServiceLogOwner : public QObject {
     void beginVisit(const VisitStart& start);
     void setVisitDetails(const QString& site, const QString& technician);
     void setVisitNotes(const QString& notes);
+    // The notes of any visit, the current one or an earlier one (typed for its report).
+    void setNotesOf(const QString& visit, const QString& notes);
     void takeSnapshot(const SnapshotRecord& snapshot);
+    // The balancers as last enumerated, where that is newer than the last snapshot.
+    void recordBalancers(const std::vector<BalancerRecord>& balancers);
     void recordCalibration(const CalibrationRecord& record);
     void recordParameters(const ParametersRecord& record);
     void recordFirmware(const FirmwareRecord& record);
@@ -48,6 +52,9 @@ class ServiceLogOwner : public QObject {
     void recordFault(const FaultRecord& record);
     // The port was closed (or the tool quits). Nothing without an open visit.
     void endVisit(EndReason reason, const QDateTime& endedAt = {});
+    // Visits exported on another machine, merged by id. A file that cannot be taken changes
+    // nothing and leaves the log as it was; a database failure makes it unavailable.
+    ImportResult importVisits(const QByteArray& document);
 
     LogState state() const { return state_; }
     const QString& currentVisit() const { return visit_; }

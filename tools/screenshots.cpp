@@ -6,6 +6,7 @@
 // Usage: zanst-screenshots OUTDIR bank|bms|ring|service
 
 #include "shell/main_window.hpp"
+#include "shell/wiring.hpp"
 #include "tabs/actions_tab.hpp"
 #include "tabs/battery_tester_tab.hpp"
 #include "tabs/bms_tester_tab.hpp"
@@ -13,17 +14,24 @@
 #include "tabs/connection_tab.hpp"
 #include "tabs/metrics_tab.hpp"
 #include "tabs/sniffer_tab.hpp"
+#include "tabs/visit_panel.hpp"
 #include "ui/about_dialog.hpp"
+#include "visits/visit_session.hpp"
+#include "windows/history_window.hpp"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyleFactory>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -108,6 +116,13 @@ int main(int argc, char** argv) {
 
     const bool service = scene == QStringLiteral("service");
     diag_form window(service ? zanst::app::ServiceMode::On : zanst::app::ServiceMode::Off);
+    // A service log of this run's own, so that the visits show as they do on site.
+    zanst::app::VisitSession* visits = zanst::app::visitSessionOf(window);
+    visits->openLog(QDir(data.path()).filePath(QStringLiteral("service-log.sqlite")));
+    auto* visitPanel = window.connectionTab()->findChild<zanst::app::VisitPanel*>();
+    visitPanel->site->setText(QStringLiteral("Harbour depot, hall 3"));
+    visitPanel->technician->setText(QStringLiteral("Mira Okafor"));
+    emit visitPanel->technician->editingFinished();
     window.show();
     if (!openPort(window, port)) {
         std::cerr << "zanst-screenshots: the port did not open\n";
@@ -115,10 +130,30 @@ int main(int argc, char** argv) {
     }
     bool ok = true;
     if (scene == QStringLiteral("bank")) {
-        ok &= showTab(window, window.connectionTab(), 300) &&
-              camera.shoot(&window, QStringLiteral("connection"));
         ok &= showTab(window, window.batteryTesterTab(), 4500) &&
               camera.shoot(&window, QStringLiteral("battery-tester"));
+        visitPanel->notes->setPlainText(QStringLiteral("Fan of battery 2 noisy; terminals retightened."));
+        visitPanel->takeSnapshot->click();
+        ok &= showTab(window, window.connectionTab(), 300) &&
+              camera.shoot(&window, QStringLiteral("connection"));
+        // A second visit of the same bank, then the history of both.
+        const auto disconnect = [&] {
+            window.connectionTab()->cmdDisconnect->click();
+            return waitFor([&] { return visits->currentVisit().isEmpty(); }, 5000);
+        };
+        ok &= disconnect() && openPort(window, port) && showTab(window, window.batteryTesterTab(), 4500);
+        ok &= disconnect();
+        visitPanel->history->click();
+        auto* history = window.findChild<zanst::app::HistoryWindow*>();
+        ok &= history != nullptr && waitFor([&] { return history->visitModel()->rowCount() == 2; }, 5000);
+        if (history != nullptr) {
+            history->list->selectionModel()->select(history->visitModel()->index(0, 0),
+                                                    QItemSelectionModel::ClearAndSelect |
+                                                        QItemSelectionModel::Rows);
+            ok &= waitFor([&] { return history->trend().size() == 2; }, 5000);
+            pause(300);
+            ok &= camera.shoot(history, QStringLiteral("history"));
+        }
         window.showAbout();
         auto* about = window.findChild<zanst::app::AboutDialog*>();
         pause(300);

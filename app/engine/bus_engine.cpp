@@ -84,6 +84,7 @@ void BusEngine::reportHealth() {
     report.balancers = bus::walkableCells(state_.numCells);
     report.framesSent = h.framesSent;
     report.framesReceived = h.framesReceived;
+    report.validReceived = h.validReceived;
     report.crcErrors = h.crcErrors;
     report.unansweredPolls = h.unansweredPolls;
     report.noAnswerAfter = h.noAnswerAfter;

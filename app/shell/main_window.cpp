@@ -87,6 +87,7 @@ diag_form::diag_form(ServiceMode serviceMode, QWidget* parent)
     connectMetrics(*bus, pages_);
     traffic_ = connectTraffic(*bus, *this);
     plots_ = connectPlots(pages_, *feed_, *this);
+    connectVisits(*bus, pages_, *feed_, *this, *statusBar_);
     connect(bus->ports(), &PortControl::portStatusChanged, this, &diag_form::onPortStatus);
     connect(bus, &BusEngine::healthReported, this, &diag_form::onHealth);
 

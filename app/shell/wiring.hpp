@@ -5,13 +5,17 @@
 
 #include <QString>
 
+class QWidget;
+
 namespace zanst::app {
 
 class BankFeed;
 class BusEngine;
+class BusStatusBar;
 class ModePages;
 class PlotWindow;
 class TrafficWindow;
+class VisitSession;
 class WindowFrame;
 
 // Both cell tables, the calibration table, the summaries, the tester's bank boxes and inputs, the
@@ -32,5 +36,12 @@ PlotWindow* connectPlots(const ModePages& pages, BankFeed& feed, WindowFrame& fr
 TrafficWindow* connectTraffic(BusEngine& engine, WindowFrame& frame);
 // `zanst --replay FILE`: the traffic view shown, the capture played.
 void startReplay(TrafficWindow& view, const QString& path);
+// Service visits: what the engine and the pages report, recorded as visits in the service log on
+// its own thread; the "Service visit" group on "Connection", the log's field in the status bar,
+// the service report and the history. The log is opened by the program (VisitSession::openLog).
+void connectVisits(BusEngine& engine, const ModePages& pages, BankFeed& feed, WindowFrame& frame,
+                   BusStatusBar& bar);
+// The visits of the window that connectVisits was given; nullptr without them.
+VisitSession* visitSessionOf(QWidget& window);
 
 } // namespace zanst::app

@@ -247,6 +247,8 @@ void RecorderPanel::start() {
     if (csvBox->isChecked()) {
         startCsv();
     }
+    emit recordingStarted(fromPath(recorder_->activeFile()),
+                          csv_.isOpen() ? fromPath(csv_.path()) : QString());
 }
 
 recording::CsvValues RecorderPanel::csvValues() const {
@@ -311,6 +313,7 @@ void RecorderPanel::stop() {
     writeCsv();
     const QString csvPath = csv_.isOpen() ? fromPath(csv_.path()) : QString();
     finish();
+    emit recordingStopped(path, csvPath);
     if (!written.ok) {
         showPath(QStringLiteral("Recording stopped: ") + QString::fromStdString(written.message), true);
     } else if (!csvError_.isEmpty()) {
@@ -323,7 +326,10 @@ void RecorderPanel::stop() {
 }
 
 void RecorderPanel::failStop(const QString& reason) {
+    const QString path = fromPath(recorder_->activeFile());
+    const QString csvPath = csv_.isOpen() ? fromPath(csv_.path()) : QString();
     finish();
+    emit recordingStopped(path, csvPath);
     showPath(QStringLiteral("Recording stopped: ") + reason, true);
 }
 

@@ -60,6 +60,12 @@ class RecorderPanel : public QWidget {
     QCheckBox* csvBox = nullptr; // also write a timestamped CSV beside the text recording
     QTimer* timer = nullptr;     // RecordingTimer / RecordingTimerBattDataMonitor
 
+  signals:
+    // A recording began writing `path`, and the CSV beside it at `csvPath` (empty without one).
+    void recordingStarted(const QString& path, const QString& csvPath);
+    // It ended; the paths of what was written.
+    void recordingStopped(const QString& path, const QString& csvPath);
+
   private:
     void applyPreset(int index);
     void onIntervalChanged(int ms);

@@ -109,16 +109,37 @@ PlotWindow::PlotWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     view_->setObjectName(QStringLiteral("plotView"));
     view_->setRenderHint(QPainter::Antialiasing, false); // hundreds of lines: speed over smoothness
 
+    // What is drawn, as drawn: the picture, or the numbers of the band and the lines shown.
+    chooseExportPath = [this](ChartFormat format) {
+        return askChartPath(this, format,
+                            QStringLiteral("zanst-plot-") +
+                                QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    };
+    exportNote = new QLabel(this);
+    exportNote->setObjectName(QStringLiteral("plotExportNote"));
+    exportNote->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    exportNote->hide();
+    exportButton = makeChartExportButton(
+        view_, this, [this](ChartFormat format) { return chooseExportPath(format); },
+        [this](const QString& message, bool failed) {
+            exportNote->setText(message);
+            exportNote->setStyleSheet(failed ? QStringLiteral("QLabel { color: red; }") : QString());
+            exportNote->show();
+        });
+    exportButton->setObjectName(QStringLiteral("plotExport"));
+
     auto* controls = new QHBoxLayout;
     controls->addWidget(quantity);
     controls->addWidget(scope);
     controls->addWidget(span);
     controls->addStretch(1);
+    controls->addWidget(exportButton);
     controls->addWidget(clear);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(controls);
     layout->addWidget(view_, 1);
     layout->addWidget(note_);
+    layout->addWidget(exportNote);
 
     redraw_ = new QTimer(this);
     redraw_->setInterval(kRedrawMs);

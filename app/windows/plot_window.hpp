@@ -6,11 +6,13 @@
 
 #include "bank/bank_history.hpp"
 #include "tester/bank_computation.hpp"
+#include "windows/chart_export.hpp"
 
 #include <QDateTime>
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <utility>
@@ -23,6 +25,7 @@ class QComboBox;
 class QDateTimeAxis;
 class QLabel;
 class QLineSeries;
+class QPushButton;
 class QTimer;
 class QValueAxis;
 
@@ -56,6 +59,10 @@ class PlotWindow : public QWidget {
     QComboBox* quantity = nullptr;
     QComboBox* scope = nullptr; // "All cells", "Battery 1", ...
     QComboBox* span = nullptr;
+    QPushButton* exportButton = nullptr;
+    QLabel* exportNote = nullptr; // where the last export went, or why it failed
+    // Names the file of an export as shown (empty: cancelled); a save dialog unless replaced.
+    std::function<QString(ChartFormat)> chooseExportPath;
 
   protected:
     void showEvent(QShowEvent* event) override;

@@ -106,6 +106,21 @@ TEST(ReportContent, WorkedOutFromTheVisit) {
     EXPECT_TRUE(alone.comparison.empty());
 }
 
+TEST(ReportContent, VersionsAreThoseLastEnumeratedWhereTheBalancerIsTheSame) {
+    // The last measurement came before an update; the balancers were enumerated again after it.
+    servicelog::VisitRecord v = test::sampleReportVisit();
+    for (servicelog::BalancerRecord& b : v.balancers) {
+        b.fwVersion = 0x000203FF;
+        b.blVersion = 0x000301FF;
+    }
+    v.balancers[16].serial = QStringLiteral("ANOTHER0001"); // balancer 17 is another one now
+    const ReportContent c = buildReport(v);
+    EXPECT_EQ(c.batteries[0].fwVersions, (std::vector<std::uint32_t>{0x000203FF}));
+    EXPECT_EQ(c.batteries[0].blVersions, (std::vector<std::uint32_t>{0x000301FF}));
+    EXPECT_EQ(c.batteries[1].fwVersions, (std::vector<std::uint32_t>{0x00010400, 0x000203FF}))
+        << "balancer 17 keeps the snapshot's version";
+}
+
 TEST(ReportContent, JsonCarriesTheSameContent) {
     const ReportContent c = buildReport(test::sampleReportVisit(), test::samplePreviousVisit());
     const QJsonObject o = QJsonDocument::fromJson(reportJson(c)).object();
