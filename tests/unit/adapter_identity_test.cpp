@@ -3,7 +3,7 @@
 
 #include "adapter/identity.hpp"
 #include "adapter/low_latency.hpp"
-#include "adapter_fake_sysfs.hpp"
+#include "support/fake_sysfs.hpp"
 #include "support/pty.hpp"
 
 #include <gtest/gtest.h>

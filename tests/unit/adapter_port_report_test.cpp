@@ -192,7 +192,8 @@ const ReportCase kReportCases[] = {
      },
      true,
      "Pseudo-terminal, not a USB adapter",
-     {"The lock file /run/lock/LCK..pts_7 cannot be written (Permission denied): the port is open without it"},
+     {"The lock file /run/lock/LCK..pts_7 cannot be written (Permission denied): the port is open without "
+      "it"},
      {},
      ""},
 };
@@ -220,7 +221,9 @@ TEST_P(Report, SaysWhatATechnicianNeeds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Situations, Report, testing::ValuesIn(kReportCases),
-                         [](const testing::TestParamInfo<ReportCase>& p) { return std::string(p.param.name); });
+                         [](const testing::TestParamInfo<ReportCase>& p) {
+                             return std::string(p.param.name);
+                         });
 
 } // namespace
 } // namespace zanst::adapter
