@@ -6,10 +6,13 @@
 #include "bank/calibration_rows.hpp"
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 class QTableView;
@@ -31,8 +34,12 @@ class CalibrationTableModel : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+    // Views hear of new rows at most this often (the sniffer brings some ten snapshots a second).
+    static constexpr int kNoticeMs = 250;
+
     // Rows of the snapshot's balancers; a balancer without a measurement keeps the voltage its row
-    // showed. Rows past the snapshot are empty, so no balancer that left shows on.
+    // showed. Rows past the snapshot are empty, so no balancer that left shows on. The texts are
+    // made when the views are told or read, whichever comes first; the flags at once.
     void setSnapshot(const bank::BankSnapshot& snapshot);
 
     QString text(int row, int column) const;
@@ -40,8 +47,17 @@ class CalibrationTableModel : public QAbstractTableModel {
     std::uint8_t infoFlags(int row) const;
 
   private:
+    void settle() const;
+    void makeRows();
+
     std::vector<std::array<QString, kColumns>> texts_;
     std::vector<std::uint8_t> infoFlags_;
+    bank::BankSnapshot snapshot_;
+    bool pending_ = false;
+    std::array<std::optional<int>, kRows> lastMillivolts_{}; // the voltage each row shows, in mV
+    std::size_t shown_ = 0;                                  // rows the views know of
+    QTimer notice_;
+    QElapsedTimer sinceNotice_;
 };
 
 // A read-only grid over `model` with the table's fixed column widths; row 0 is current at start.

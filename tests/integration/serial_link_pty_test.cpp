@@ -58,7 +58,8 @@ TEST_F(SerialLinkPty, APseudoTerminalIsReportedAsOneAndNothingMore) {
     EXPECT_TRUE(r.opened);
     EXPECT_FALSE(r.usbAdapter);
     EXPECT_EQ(r.path, pty.slavePath());
-    EXPECT_EQ(r.identity, std::vector<std::string>{pty.slavePath() + " is a pseudo-terminal, not a USB adapter."});
+    EXPECT_EQ(r.identity,
+              std::vector<std::string>{pty.slavePath() + " is a pseudo-terminal, not a USB adapter."});
     EXPECT_TRUE(r.line.empty());
     EXPECT_EQ(r.statusText, "Pseudo-terminal, not a USB adapter");
     EXPECT_EQ(r.ringWarning, "");
@@ -126,7 +127,8 @@ TEST_F(SerialLinkPty, TheEchoThreadRunsExactlyWhileSniffing) {
     selectMode(Mode::Sniffer);
     ASSERT_TRUE(waitForEcho(true));
     selectPort(QString::fromStdString(pty.slavePath()));
-    ASSERT_TRUE(waitUntil([&] { return statuses.size() >= 2 && statuses.back().status == PortStatus::Open; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return statuses.size() >= 2 && statuses.back().status == PortStatus::Open; }));
     pty.write(noise);
     EXPECT_EQ(pty.read(noise.size(), 2000ms), noise);
 }
