@@ -55,9 +55,9 @@ struct AdapterWatch {
     std::function<void()> refreshPorts;
 
     bus::Mode mode = bus::Mode::Connection;
-    std::optional<adapter::PortEntry> open;     // the port as it opened
+    std::optional<adapter::PortEntry> open; // the port as it opened
     std::optional<dev_t> openDevice;
-    std::optional<adapter::PortEntry> lost;     // the open port that was lost, until it is back
+    std::optional<adapter::PortEntry> lost; // the open port that was lost, until it is back
     QDateTime lostAt;
     std::optional<dev_t> lostDevice; // its device number when it was lost (it may still be there)
     bool goneSince = false;          // a look since the loss found it gone
@@ -100,7 +100,8 @@ struct AdapterWatch {
             tip << text(r.echo);
         }
         const bool alarm = !r.opened || !r.ringWarning.empty();
-        showField(QStringLiteral("Adapter: ") + text(r.statusText), tip.join(QLatin1Char('\n')), alarm);
+        showField((r.opened ? QStringLiteral("Adapter: ") : QString()) + text(r.statusText),
+                  tip.join(QLatin1Char('\n')), alarm);
         ringWarning = r.opened ? text(r.ringWarning) : QString();
         warnPages();
     }
@@ -126,11 +127,12 @@ struct AdapterWatch {
             lost.reset();
             if (reconnectingSince) {
                 const qint64 away = reconnectingSince->secsTo(QDateTime::currentDateTime());
-                const QString said = QStringLiteral("The adapter %1 was away for %2 s from %3, and the ring was "
-                                                    "open meanwhile; the tool reconnected it at once.")
-                                         .arg(name)
-                                         .arg(away)
-                                         .arg(clock(*reconnectingSince));
+                const QString said =
+                    QStringLiteral("The adapter %1 was away for %2 s from %3, and the ring was "
+                                   "open meanwhile; the tool reconnected it at once.")
+                        .arg(name)
+                        .arg(away)
+                        .arg(clock(*reconnectingSince));
                 panel->showNote(said);
                 connectionWarning = said;
                 reconnectingSince.reset();
@@ -162,14 +164,17 @@ struct AdapterWatch {
             open.reset();
             ringWarning.clear();
             panel->showNote(
-                QStringLiteral("Connection lost at %1: %2 (%3). When the same adapter is back it is offered here%4")
+                QStringLiteral(
+                    "Connection lost at %1: %2 (%3). When the same adapter is back it is offered here%4")
                     .arg(clock(lostAt), name, detail,
-                         mode == bus::Mode::Sniffer ? QStringLiteral("; on \"Data Sniffer\" the tool reconnects it at once.")
-                                                    : QStringLiteral(".")));
+                         mode == bus::Mode::Sniffer
+                             ? QStringLiteral("; on \"Data Sniffer\" the tool reconnects it at once.")
+                             : QStringLiteral(".")));
             showField(QStringLiteral("Adapter lost"), detail, true);
-            connectionWarning = mode == bus::Mode::Sniffer
-                                    ? QStringLiteral("The adapter %1 is gone: the ring is open until it is back.").arg(name)
-                                    : QString();
+            connectionWarning =
+                mode == bus::Mode::Sniffer
+                    ? QStringLiteral("The adapter %1 is gone: the ring is open until it is back.").arg(name)
+                    : QString();
             warnPages();
             break;
         }
@@ -178,10 +183,10 @@ struct AdapterWatch {
     void offer(const QString& path) {
         offeredPath = path;
         const QString was = QString::fromStdString(lost->path);
-        panel->offerReconnect(
-            (path == was ? QStringLiteral("The adapter %1 is back.").arg(path)
-                         : QStringLiteral("The adapter lost as %1 is back as %2.").arg(was, path)) +
-            QStringLiteral(" Reconnect to it?"));
+        panel->offerReconnect((path == was
+                                   ? QStringLiteral("The adapter %1 is back.").arg(path)
+                                   : QStringLiteral("The adapter lost as %1 is back as %2.").arg(was, path)) +
+                              QStringLiteral(" Reconnect to it?"));
         showField(QStringLiteral("Adapter back: reconnect on \"Connection\""), panel->offer->text(), true);
     }
 
@@ -255,7 +260,8 @@ void connectAdapter(BusEngine& engine, const ModePages& pages, BusStatusBar& sta
         }
     });
     QObject::connect(connection, &ConnectionTab::portChosen, panel, [watch] { watch->forgetLoss(); });
-    QObject::connect(connection, &ConnectionTab::disconnectRequested, panel, [watch] { watch->forgetLoss(); });
+    QObject::connect(connection, &ConnectionTab::disconnectRequested, panel,
+                     [watch] { watch->forgetLoss(); });
     QObject::connect(panel, &AdapterPanel::reconnectRequested, panel, [watch] {
         watch->refreshPorts();
         const QString path = watch->offeredPath;
@@ -268,14 +274,14 @@ void connectAdapter(BusEngine& engine, const ModePages& pages, BusStatusBar& sta
     // The list follows adapters plugged in and pulled out while the window is shown.
     auto* watcher = new PortWatcher(currentPortList, panel);
     QObject::connect(watcher, &PortWatcher::portsChanged, panel, [watch] { watch->refreshPorts(); });
-    QObject::connect(watcher, &PortWatcher::looked, panel, [watch](const QStringList& list) { watch->looked(list); });
+    QObject::connect(watcher, &PortWatcher::looked, panel,
+                     [watch](const QStringList& list) { watch->looked(list); });
     // A loss is looked into at once: the adapter may already be back under its name.
-    QObject::connect(ports, &PortControl::portStatusChanged, watcher,
-                     [watcher](PortStatus s) {
-                         if (s == PortStatus::Lost) {
-                             watcher->look();
-                         }
-                     });
+    QObject::connect(ports, &PortControl::portStatusChanged, watcher, [watcher](PortStatus s) {
+        if (s == PortStatus::Lost) {
+            watcher->look();
+        }
+    });
 }
 
 } // namespace zanst::app

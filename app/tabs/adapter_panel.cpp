@@ -32,9 +32,14 @@ QString adviceHtml(const std::vector<std::string>& ls) {
         if (line.startsWith(QStringLiteral("ACTION=="))) {
             html += QStringLiteral("<pre>%1</pre>").arg(line.toHtmlEscaped());
         } else if (at >= 0) {
+            // "..., run: COMMAND[, and what follows it]"
+            const QString rest = line.mid(at + run.size());
+            const qsizetype then = rest.indexOf(QStringLiteral(", "));
             html += QStringLiteral("<p>%1</p><pre>%2</pre>")
-                        .arg(line.left(at + run.size() - 1).toHtmlEscaped(),
-                             line.mid(at + run.size()).toHtmlEscaped());
+                        .arg(line.left(at + run.size() - 1).toHtmlEscaped(), rest.left(then).toHtmlEscaped());
+            if (then >= 0) {
+                html += QStringLiteral("<p>%1</p>").arg(rest.mid(then + 2).toHtmlEscaped());
+            }
         } else {
             html += QStringLiteral("<p>%1</p>").arg(line.toHtmlEscaped());
         }
@@ -77,7 +82,8 @@ AdapterPanel::AdapterPanel(QWidget* parent) : QGroupBox(QStringLiteral("Adapter"
     reconnect = new QPushButton(QStringLiteral("&Reconnect"), this);
     reconnect->setObjectName(QStringLiteral("adapterReconnect"));
     reconnect->setAccessibleName(QStringLiteral("Reconnect"));
-    reconnect->setToolTip(QStringLiteral("Open the adapter that came back, as choosing it under \"Port\" would"));
+    reconnect->setToolTip(
+        QStringLiteral("Open the adapter that came back, as choosing it under \"Port\" would"));
 
     auto* offerRow = new QHBoxLayout;
     offerRow->addWidget(offer, 1);

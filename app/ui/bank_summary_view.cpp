@@ -35,8 +35,8 @@ SummaryLine::SummaryLine(const QString& objectName, QWidget* parent) : QWidget(p
     setObjectName(objectName);
     // A long line is cut at the window's edge rather than widening the fixed-size window.
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    setAttribute(Qt::WA_OpaquePaintEvent); // its own background: the page behind is not repainted
     laidOut_.setTextFormat(Qt::RichText);
+    laidOut_.setTextWidth(kNoWrapWidth); // one line, cut at the edge (no width: it would wrap)
     laidOut_.setPerformanceHint(QStaticText::AggressiveCaching);
 }
 
@@ -59,7 +59,6 @@ QSize SummaryLine::sizeHint() const {
 
 void SummaryLine::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), palette().window());
     painter.setPen(
         palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
     painter.setFont(font());

@@ -16,11 +16,13 @@
 
 namespace zanst::app {
 
-// One line of rich text that paints itself over its own background: a new text repaints the line
-// and nothing else, and never asks the window for a new layout (a label's size hint would).
+// One line of rich text that paints itself: a new text repaints the line and nothing else, and
+// never asks the window for a new layout (a label's size hint would).
 class SummaryLine : public QWidget {
     Q_OBJECT
   public:
+    static constexpr qreal kNoWrapWidth = 100000;
+
     explicit SummaryLine(const QString& objectName, QWidget* parent = nullptr);
     void setText(const QString& html);
     const QString& text() const { return html_; }
