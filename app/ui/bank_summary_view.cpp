@@ -113,9 +113,19 @@ const bank::BankSummary& BankSummaryView::summary() {
 
 void BankSummaryView::schedule() {
     pending_ = true;
+    if (!isVisible()) {
+        return; // shown when its tab is
+    }
     if (!show_.isActive()) {
         const qint64 since = sinceShown_.isValid() ? sinceShown_.elapsed() : kShowMs;
         show_.start(static_cast<int>(std::max<qint64>(0, kShowMs - since)));
+    }
+}
+
+void BankSummaryView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (pending_) {
+        render();
     }
 }
 

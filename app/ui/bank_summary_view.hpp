@@ -56,6 +56,9 @@ class BankSummaryView : public QWidget {
     SummaryLine* cellsLine = nullptr; // counts, extremes, temperatures, bank
     SummaryLine* flagsLine = nullptr; // balancing cells and cells outside the band
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+
   private:
     void schedule();
     void render();

@@ -2,6 +2,7 @@
 
 #include "engine/locale_format.hpp"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QTableView>
 
@@ -89,10 +90,25 @@ void CalibrationTableModel::setSnapshot(const bank::BankSnapshot& snapshot) {
     }
     snapshot_ = snapshot;
     pending_ = true;
+    if (view_ && !view_->isVisible()) {
+        return; // told when shown
+    }
     if (!notice_.isActive()) {
         const qint64 since = sinceNotice_.isValid() ? sinceNotice_.elapsed() : kNoticeMs;
         notice_.start(static_cast<int>(std::max<qint64>(0, kNoticeMs - since)));
     }
+}
+
+void CalibrationTableModel::showIn(QWidget* view) {
+    view_ = view;
+    view->installEventFilter(this);
+}
+
+bool CalibrationTableModel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_ && event->type() == QEvent::Show && pending_) {
+        notice_.start(0);
+    }
+    return QAbstractTableModel::eventFilter(watched, event);
 }
 
 void CalibrationTableModel::settle() const {
@@ -125,6 +141,7 @@ QTableView* makeCalibrationGrid(CalibrationTableModel* model, QWidget* parent) {
     auto* view = new QTableView(parent);
     view->setObjectName(QStringLiteral("calibrationGridView"));
     view->setModel(model);
+    model->showIn(view);
     view->setSortingEnabled(false);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setSelectionMode(QAbstractItemView::SingleSelection);

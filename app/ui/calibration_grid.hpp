@@ -7,6 +7,7 @@
 
 #include <QAbstractTableModel>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -46,6 +47,12 @@ class CalibrationTableModel : public QAbstractTableModel {
     // Info flags of the balancer in a row (bit 0: measures current, bit 1: high range); 0 past them.
     std::uint8_t infoFlags(int row) const;
 
+    // The view that shows the rows: while it is hidden, snapshots are only kept.
+    void showIn(QWidget* view);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void settle() const;
     void makeRows();
@@ -58,6 +65,7 @@ class CalibrationTableModel : public QAbstractTableModel {
     std::size_t shown_ = 0;                                  // rows the views know of
     QTimer notice_;
     QElapsedTimer sinceNotice_;
+    QPointer<QWidget> view_;
 };
 
 // A read-only grid over `model` with the table's fixed column widths; row 0 is current at start.

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QBrush>
 #include <QColor>
+#include <QEvent>
 #include <QFont>
 #include <QHeaderView>
 #include <QPainter>
@@ -75,7 +76,22 @@ void CellTableModel::settle() const {
     }
 }
 
+void CellTableModel::showIn(QWidget* view) {
+    view_ = view;
+    view->installEventFilter(this);
+}
+
+bool CellTableModel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_ && event->type() == QEvent::Show) {
+        notice_.start(0); // what came while it was hidden
+    }
+    return QAbstractTableModel::eventFilter(watched, event);
+}
+
 void CellTableModel::scheduleNotice() {
+    if (view_ && !view_->isVisible()) {
+        return; // told when shown
+    }
     if (!notice_.isActive()) {
         const qint64 since = sinceNotice_.isValid() ? sinceNotice_.elapsed() : kNoticeMs;
         notice_.start(static_cast<int>(std::max<qint64>(0, kNoticeMs - since)));
@@ -344,6 +360,7 @@ QTableView* makeCellGrid(CellTableModel* model, const QString& objectName, const
     view->setObjectName(objectName);
     view->setAccessibleName(accessibleName);
     view->setModel(model);
+    model->showIn(view);
     view->setItemDelegate(new CellTextDelegate(view));
     view->setSortingEnabled(false);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers); // check boxes toggle without an editor

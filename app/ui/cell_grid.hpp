@@ -9,6 +9,7 @@
 
 #include <QAbstractTableModel>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QStaticText>
 #include <QString>
 #include <QStyledItemDelegate>
@@ -74,6 +75,13 @@ class CellTableModel : public QAbstractTableModel {
     // The cell's text laid out once; kept across refreshes while the text stays the same.
     const QStaticText& staticText(int row, int column) const;
 
+    // The view that shows the rows: while it is hidden (its tab not shown), snapshots are only
+    // kept, and the rows are made when it is shown again or read.
+    void showIn(QWidget* view);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     struct RowHealth {
         std::uint32_t crcErrors = 0;
@@ -98,6 +106,7 @@ class CellTableModel : public QAbstractTableModel {
     std::array<std::uint16_t, kRows> changed_{}; // per row, a bit per column not yet told
     QTimer notice_;
     QElapsedTimer sinceNotice_;
+    QPointer<QWidget> view_;
 };
 
 // Paints the text cells from their laid-out texts: a refresh re-lays out only the cells whose

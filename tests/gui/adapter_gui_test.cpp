@@ -123,7 +123,8 @@ TEST_F(AdapterWindow, ConnectionShowsTheFtdiAdapterBehindThePortBelowTheSettings
           "Latency timer 1 ms: received bytes reach the tool within 1 ms",
           "The latency timer was 16 ms before the tool opened the adapter",
           "Line rate: 250000 baud exact, the rate the balancers use"}) {
-        EXPECT_TRUE(details.contains(QString::fromUtf8(expected))) << expected << "\n" << details.toStdString();
+        EXPECT_TRUE(details.contains(QString::fromUtf8(expected))) << expected << "\n"
+                                                                   << details.toStdString();
     }
     EXPECT_EQ(FakeSysfs::get(sys.latencyFile(a)), "1");
     EXPECT_TRUE(panel->advice->isHidden());
@@ -144,9 +145,11 @@ TEST_F(AdapterWindow, ALatencyThatStaysHighGivesTheCommandAndWarnsTheRingPagesIn
     const QString advice = panel->advice->accessibleDescription();
     EXPECT_TRUE(advice.contains("echo 1 | sudo tee /sys/bus/usb-serial/devices/ttyUSB0/latency_timer"))
         << advice.toStdString();
-    EXPECT_TRUE(advice.contains(R"(ACTION=="add", SUBSYSTEM=="usb-serial", DRIVER=="ftdi_sio", ATTR{latency_timer}="1")"));
+    EXPECT_TRUE(advice.contains(
+        R"(ACTION=="add", SUBSYSTEM=="usb-serial", DRIVER=="ftdi_sio", ATTR{latency_timer}="1")"));
     EXPECT_TRUE(panel->details->text().contains(
-        "Latency timer 16 ms: received bytes wait up to 16 ms in the adapter; the ring waits for the tool's echo "
+        "Latency timer 16 ms: received bytes wait up to 16 ms in the adapter; the ring waits for the tool's "
+        "echo "
         "that long (1 ms could not be set: the attribute is read-only for this user)"))
         << panel->details->text().toStdString();
     EXPECT_EQ(field->text(), "Adapter: FTDI A50285BI: latency 16 ms (slow), 250000 baud exact");
@@ -170,7 +173,8 @@ TEST_F(AdapterWindow, APortThatWillNotOpenSaysWhyWhereTheUserLooks) {
     choose("/dev/zanst-missing");
     ASSERT_TRUE(titleIs(" - Unable to open /dev/zanst-missing"));
     ASSERT_TRUE(waitUntil([&] { return !panel->error->isHidden(); }));
-    EXPECT_TRUE(panel->error->text().startsWith("/dev/zanst-missing does not exist: the adapter is not plugged in"))
+    EXPECT_TRUE(
+        panel->error->text().startsWith("/dev/zanst-missing does not exist: the adapter is not plugged in"))
         << panel->error->text().toStdString();
     EXPECT_EQ(field->text(), "Adapter not found");
     EXPECT_TRUE(field->toolTip().contains("/dev/zanst-missing does not exist"));
@@ -181,7 +185,8 @@ TEST_F(AdapterWindow, APseudoTerminalSaysSoAndNothingMore) {
     show();
     choose(QString::fromStdString(link));
     ASSERT_TRUE(waitUntil([&] { return panel->details->text().contains("pseudo-terminal"); }));
-    EXPECT_EQ(panel->details->text(), QString::fromStdString(pty->slavePath()) + " is a pseudo-terminal, not a USB adapter.");
+    EXPECT_EQ(panel->details->text(),
+              QString::fromStdString(pty->slavePath()) + " is a pseudo-terminal, not a USB adapter.");
     EXPECT_EQ(field->text(), "Adapter: Pseudo-terminal, not a USB adapter");
 }
 
@@ -224,7 +229,8 @@ TEST_F(AdapterWindow, OnDataSnifferTheAdapterThatComesBackIsReconnectedAtOnceAnd
     ASSERT_TRUE(titleIs(" - Connection lost: " + path));
     QLabel* warning = warningOn(bus::Mode::Sniffer);
     ASSERT_TRUE(waitUntil([&] { return !warning->isHidden(); }));
-    EXPECT_TRUE(warning->text().contains("the ring is open until it is back")) << warning->text().toStdString();
+    EXPECT_TRUE(warning->text().contains("the ring is open until it is back"))
+        << warning->text().toStdString();
 
     plugBackIn();
     ASSERT_TRUE(titleIs(" - " + path, 5000ms)) << "reconnected without a click";
