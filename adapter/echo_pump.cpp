@@ -65,6 +65,9 @@ bool EchoPump::start(std::string* error) {
     stopping_.store(false, std::memory_order_relaxed);
     ended_.store(false, std::memory_order_relaxed);
     failure_.clear();
+    open_.size = 0;
+    open_.reads = 0;
+    untoldSinceNs_ = -1;
     std::promise<void> prioritySet;
     std::future<void> ready = prioritySet.get_future();
     try {
@@ -163,14 +166,15 @@ void EchoPump::acknowledgeWake() {
     }
 }
 
+// Noted now, told when the loop is left: after the last bytes were queued, so that the consumer
+// drains every byte before it learns of the end.
 void EchoPump::end(std::string why) {
     failure_ = std::move(why);
-    ended_.store(true, std::memory_order_release);
-    wake();
 }
 
-// Every byte goes back out, whatever the consumer does; only a stop ends a wait for room.
-bool EchoPump::echo(const std::uint8_t* bytes, std::size_t size) {
+// Every byte goes back out, whatever the consumer does; only a stop ends a wait for room. Returns
+// how many went out: fewer than `size` when the pump must end.
+std::size_t EchoPump::echo(const std::uint8_t* bytes, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
         const ssize_t n = ::write(fd_, bytes + done, size - done);
@@ -184,50 +188,106 @@ bool EchoPump::echo(const std::uint8_t* bytes, std::size_t size) {
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             end(std::string("echo write failed: ") + std::strerror(errno));
-            return false;
+            return done;
         }
         pollfd fds[2] = {{fd_, POLLOUT, 0}, {stopFd_, POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
             end(std::string("echo wait failed: ") + std::strerror(errno));
-            return false;
+            return done;
         }
         if ((fds[1].revents & POLLIN) != 0) {
-            return false;
+            return done;
         }
         if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (fds[0].revents & POLLOUT) == 0) {
             end("the port hung up during the echo");
-            return false;
+            return done;
         }
     }
-    return true;
+    return done;
 }
 
 void EchoPump::hand(const std::uint8_t* bytes, std::size_t size, std::int64_t readNs) {
-    EchoChunk chunk;
-    chunk.readNs = readNs;
-    for (std::size_t at = 0; at < size; at += EchoChunk::kBytes) {
-        const std::size_t n = std::min(EchoChunk::kBytes, size - at);
-        std::memcpy(chunk.bytes.data(), bytes + at, n);
-        chunk.size = static_cast<std::uint16_t>(n);
-        chunk.lostBefore = pendingLost_;
-        if (queue_.push(chunk)) {
-            pendingLost_ = 0;
-            bytesQueued_.fetch_add(n, std::memory_order_relaxed);
-        } else {
-            pendingLost_ += static_cast<std::uint32_t>(n);
-            bytesLost_.fetch_add(n, std::memory_order_relaxed);
+    std::size_t at = 0;
+    while (at < size) {
+        const bool full = open_.size == EchoChunk::kBytes || open_.reads == EchoChunk::kReads;
+        // A chunk's reads stay within kHoldNs of its first, so their offsets fit.
+        if (open_.reads > 0 && (full || readNs - open_.readNs > kHoldNs)) {
+            publish();
         }
+        if (open_.reads == 0) {
+            open_.readNs = readNs;
+        }
+        const std::size_t n = std::min(EchoChunk::kBytes - open_.size, size - at);
+        std::memcpy(open_.bytes.data() + open_.size, bytes + at, n);
+        open_.size = static_cast<std::uint16_t>(open_.size + n);
+        open_.marks[open_.reads] = {static_cast<std::uint32_t>(readNs - open_.readNs), open_.size};
+        ++open_.reads;
+        at += n;
     }
-    wake();
+    if (untoldSinceNs_ < 0) {
+        untoldSinceNs_ = readNs;
+    }
+    lastReadNs_ = readNs;
+}
+
+void EchoPump::publish() {
+    if (open_.reads == 0) {
+        return;
+    }
+    open_.lostBefore = pendingLost_;
+    if (queue_.push(open_)) {
+        pendingLost_ = 0;
+        bytesQueued_.fetch_add(open_.size, std::memory_order_relaxed);
+    } else {
+        pendingLost_ += open_.size;
+        bytesLost_.fetch_add(open_.size, std::memory_order_relaxed);
+    }
+    open_.size = 0;
+    open_.reads = 0;
+}
+
+void EchoPump::announce() {
+    publish();
+    if (untoldSinceNs_ >= 0) {
+        untoldSinceNs_ = -1;
+        wake();
+    }
+}
+
+std::int64_t EchoPump::announceDueInNs(std::int64_t now) const {
+    if (untoldSinceNs_ < 0) {
+        return -1;
+    }
+    const std::int64_t due = std::min(lastReadNs_ + kQuietNs, untoldSinceNs_ + kHoldNs);
+    return std::max<std::int64_t>(0, due - now);
 }
 
 void EchoPump::run() {
+    loop();
+    publish();
+    if (!failure_.empty()) {
+        ended_.store(true, std::memory_order_release);
+        untoldSinceNs_ = -1;
+        wake();
+    } else {
+        announce();
+    }
+}
+
+void EchoPump::loop() {
     std::array<std::uint8_t, kReadBytes> buf{};
     pollfd fds[2] = {{fd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
     while (!stopping_.load(std::memory_order_acquire)) {
         fds[0].revents = 0;
         fds[1].revents = 0;
-        if (::poll(fds, 2, -1) < 0) {
+        const std::int64_t wait = announceDueInNs(nowNs());
+        if (wait == 0) {
+            announce();
+            continue;
+        }
+        timespec timeout{static_cast<time_t>(wait / 1'000'000'000), static_cast<long>(wait % 1'000'000'000)};
+        const int ready = ::ppoll(fds, 2, wait < 0 ? nullptr : &timeout, nullptr);
+        if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -237,7 +297,7 @@ void EchoPump::run() {
         if ((fds[1].revents & POLLIN) != 0) {
             return;
         }
-        if (fds[0].revents == 0) {
+        if (ready == 0 || fds[0].revents == 0) {
             continue;
         }
         const ssize_t n = ::read(fd_, buf.data(), buf.size());
@@ -245,10 +305,11 @@ void EchoPump::run() {
             const std::int64_t at = nowNs();
             const auto size = static_cast<std::size_t>(n);
             bytesRead_.fetch_add(size, std::memory_order_relaxed);
-            if (!echo(buf.data(), size)) {
+            const std::size_t echoed = echo(buf.data(), size);
+            hand(buf.data(), echoed, at); // the consumer gets only what went back out
+            if (echoed < size) {
                 return;
             }
-            hand(buf.data(), size, at);
             continue;
         }
         if (n == 0) {

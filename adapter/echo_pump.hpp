@@ -3,9 +3,13 @@
 // reads straight back, and only then hands the bytes, stamped with the time of the read, to the
 // consumer through a lock-free queue and an eventfd wake-up. The echo never waits for the
 // consumer: when the queue is full the bytes still go back out and are counted as lost for it.
+// The consumer is woken once the line has been quiet for a moment, or at the latest kHoldNs after
+// the first byte it has not been told of, not once per read: at the line rate a read may be a
+// single byte, and waking a second thread for each would cost the echo its core.
 
 #include "adapter/spsc_queue.hpp"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -17,11 +21,19 @@
 
 namespace zanst::adapter {
 
+// Consecutive reads, each with its own time.
 struct EchoChunk {
     static constexpr std::size_t kBytes = 256;
-    std::int64_t readNs = 0;      // std::chrono::steady_clock at the read, in ns since its epoch
+    static constexpr std::size_t kReads = 16;
+    struct Read {
+        std::uint32_t afterNs = 0; // since readNs
+        std::uint16_t end = 0;     // one past its last byte in `bytes`
+    };
+    std::int64_t readNs = 0;      // std::chrono::steady_clock at the first read, in ns since its epoch
     std::uint32_t lostBefore = 0; // bytes dropped for the consumer between this chunk and the last
     std::uint16_t size = 0;
+    std::uint16_t reads = 0;
+    std::array<Read, kReads> marks{};
     std::array<std::uint8_t, kBytes> bytes{};
 };
 
@@ -41,8 +53,12 @@ enum class PumpPriority {
 
 class EchoPump {
   public:
-    static constexpr std::size_t kDefaultQueueChunks = 4096; // 1 MiB: 40 s of a full 250000-baud line
+    static constexpr std::size_t kDefaultQueueChunks = 4096; // 1 MiB of bytes: 40 s of a full line
     static constexpr int kRealTimePriority = 10;
+    // The consumer is told of new bytes after this much quiet on the line, or at the latest this
+    // long after the first byte it was not told of.
+    static constexpr std::int64_t kQuietNs = 300'000;
+    static constexpr std::int64_t kHoldNs = 2'000'000;
 
     struct Options {
         std::size_t queueChunks = kDefaultQueueChunks;
@@ -65,17 +81,26 @@ class EchoPump {
     // Readable while chunks wait, and once when the pump ended by itself (see failure()).
     int wakeFd() const { return wakeFd_; }
 
-    // Consumer: clears the wake-up, then hands every waiting chunk to
+    // Consumer: clears the wake-up, then hands the bytes of every waiting read to
     // take(std::span<const std::uint8_t> bytes, std::int64_t readNs, std::uint32_t lostBefore), in
     // order. Returns the bytes handed on.
     template <typename Take> std::size_t drain(Take&& take) {
         acknowledgeWake();
         std::size_t total = 0;
-        EchoChunk chunk;
-        while (queue_.pop(chunk)) {
-            take(std::span<const std::uint8_t>(chunk.bytes.data(), chunk.size), chunk.readNs,
-                 chunk.lostBefore);
-            total += chunk.size;
+        while (queue_.pop(chunk_)) {
+            std::uint16_t begin = 0;
+            std::uint32_t lost = chunk_.lostBefore;
+            for (std::size_t r = 0; r < chunk_.reads && r < EchoChunk::kReads; ++r) {
+                const EchoChunk::Read& read = chunk_.marks[r];
+                const std::uint16_t end = std::min<std::uint16_t>(read.end, chunk_.size);
+                if (end > begin) {
+                    take(std::span<const std::uint8_t>(chunk_.bytes.data() + begin, end - begin),
+                         chunk_.readNs + read.afterNs, lost);
+                    lost = 0;
+                    begin = end;
+                }
+            }
+            total += chunk_.size;
         }
         return total;
     }
@@ -89,9 +114,17 @@ class EchoPump {
 
   private:
     void run();
+    void loop();
     void raisePriority();
-    bool echo(const std::uint8_t* bytes, std::size_t size);
+    std::size_t echo(const std::uint8_t* bytes, std::size_t size);
+    // Adds a read to the open chunk, publishing full ones.
     void hand(const std::uint8_t* bytes, std::size_t size, std::int64_t readNs);
+    // Queues the open chunk (or counts it lost).
+    void publish();
+    // Publishes and wakes the consumer, if it has bytes it was not told of.
+    void announce();
+    // How long poll() may wait before the consumer must be told: -1 for ever.
+    std::int64_t announceDueInNs(std::int64_t now) const;
     void end(std::string why);
     void acknowledgeWake();
     void wake();
@@ -113,6 +146,10 @@ class EchoPump {
     std::atomic<std::uint64_t> bytesQueued_{0};
     std::atomic<std::uint64_t> bytesLost_{0};
     std::uint32_t pendingLost_ = 0; // the pump's own: lost since the last queued chunk
+    EchoChunk open_;                // the pump's own: reads not queued yet
+    std::int64_t lastReadNs_ = 0;
+    std::int64_t untoldSinceNs_ = -1; // the first byte the consumer was not told of; -1: none
+    EchoChunk chunk_;                 // the consumer's own
 };
 
 } // namespace zanst::adapter

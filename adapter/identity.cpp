@@ -109,16 +109,32 @@ AdapterIdentity identify(const std::string& portPath, const std::string& sysfsRo
     }
     id.devicePath = resolved.string();
     id.ttyName = resolved.filename().string();
-    if (isPseudoTerminal(id.devicePath)) {
-        id.kind = PortKind::PseudoTerminal;
-        return id;
-    }
     fs::path root = fs::weakly_canonical(sysfsRoot, ec);
     if (ec) {
         root = sysfsRoot;
     }
-    const fs::path deviceLink = root / "class" / "tty" / id.ttyName / "device";
-    fs::path device = fs::canonical(deviceLink, ec);
+    // The device number names the kernel's device whatever the node is called (a udev alias, a
+    // node made by hand), as udev finds it. Pseudo-terminals have no entry there.
+    fs::path ttyClass;
+    if (struct stat st{}; ::stat(id.devicePath.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
+        const fs::path byNumber =
+            root / "dev" / "char" /
+            (std::to_string(::major(st.st_rdev)) + ":" + std::to_string(::minor(st.st_rdev)));
+        ttyClass = fs::canonical(byNumber, ec);
+        if (ec || !inside(ttyClass, root)) {
+            ttyClass.clear();
+        }
+    }
+    if (ttyClass.empty()) {
+        if (isPseudoTerminal(id.devicePath)) {
+            id.kind = PortKind::PseudoTerminal;
+            return id;
+        }
+        ttyClass = root / "class" / "tty" / id.ttyName;
+    } else {
+        id.ttyName = ttyClass.filename().string();
+    }
+    fs::path device = fs::canonical(ttyClass / "device", ec);
     if (id.ttyName.empty() || ec) {
         id.kind = PortKind::NotSerial;
         return id;

@@ -1,6 +1,7 @@
 #include "echo_phase.hpp"
 
 #include "scripted_bus.hpp"
+#include "support/pty.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -154,6 +155,31 @@ PhaseResult socatPhase(const bus::Bytes& pattern, double seconds, bool& ran) {
     ::close(fb);
     ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
+    return r;
+}
+
+PhaseResult echoLoopPhase(const bus::Bytes& pattern, double seconds) {
+    test::Pty pty;
+    const int slave = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    makeRaw(slave);
+    std::atomic<bool> stop{false};
+    std::thread echo([&] {
+        std::uint8_t buffer[4096];
+        while (!stop.load()) {
+            pollfd p{slave, POLLIN, 0};
+            if (::poll(&p, 1, 20) > 0 && (p.revents & POLLIN)) {
+                const ssize_t n = ::read(slave, buffer, sizeof buffer);
+                for (ssize_t done = 0; done < n;) {
+                    const ssize_t w = ::write(slave, buffer + done, static_cast<std::size_t>(n - done));
+                    done += w > 0 ? w : 0;
+                }
+            }
+        }
+    });
+    const PhaseResult r = runPhase(pty.masterFd(), pty.masterFd(), pattern, seconds);
+    stop = true;
+    echo.join();
+    ::close(slave);
     return r;
 }
 

@@ -28,6 +28,10 @@ PhaseResult runPhase(int writeFd, int readFd, const bus::Bytes& pattern, double 
 // The same through socat relaying between two pseudo-terminals; `ran` is false without socat.
 PhaseResult socatPhase(const bus::Bytes& pattern, double seconds, bool& ran);
 
+// The same through the plainest echo there is: one thread on one pseudo-terminal that polls, reads
+// and writes back what it read (the shape of the tool's echo, without anything else).
+PhaseResult echoLoopPhase(const bus::Bytes& pattern, double seconds);
+
 void print(const char* name, const PhaseResult& r);
 
 // A BMS polling 160 balancers: an info burst, then measurement bursts with quiet between them.

@@ -3,6 +3,9 @@
 #include "bus/protocol.hpp"
 #include "engine/metatypes.hpp"
 
+#include <algorithm>
+#include <chrono>
+
 namespace zanst::app {
 
 bool ToolPort::write(std::span<const std::uint8_t> bytes) {
@@ -23,6 +26,9 @@ BusEngine::BusEngine(QObject* parent) : QObject(parent), healthTimer_(this) {
     master_.watchFrames(bus::cmd::kMetrics);
 
     connect(&ports_, &PortControl::readyRead, this, &BusEngine::onReadyRead);
+    connect(&ports_, &PortControl::echoedReady, this, &BusEngine::onEchoed);
+    // Queued: the signal comes before the mode's flags are set.
+    connect(&modes_, &ModeSwitch::modeSelected, this, &BusEngine::followEchoPath, Qt::QueuedConnection);
     connect(&ports_, &PortControl::sourceChanged, this, [this] { router_.setPort(ports_.echoPort()); });
     ports_.sentReplayed = [this](std::uint64_t timeUs, std::span<const std::uint8_t> bytes) {
         onSentReplayed(timeUs, bytes);
@@ -41,12 +47,21 @@ void BusEngine::onReadyRead() {
     const std::span bytes(reinterpret_cast<const std::uint8_t*>(data.constData()),
                           static_cast<std::size_t>(data.size()));
     const bus::ReceivePass pass = router_.route(bytes, [this](std::uint8_t b) { sniffer_.parse(b); });
+    finishPass(pass, true);
+    // Noted after the echo has gone out, so that a capture or the traffic view never delays it.
+    capture_.receivePass(bytes, source.readTimeUs(),
+                         pass.route == bus::Route::Sniffer && !ports_.replaying());
+}
+
+void BusEngine::finishPass(const bus::ReceivePass& pass, bool snifferEnd) {
     switch (pass.route) {
     case bus::Route::Emulator:
         emulator_.receive(pass.forwarded);
         break;
     case bus::Route::Sniffer:
-        sniffer_.passEnded();
+        if (snifferEnd) {
+            sniffer_.passEnded();
+        }
         break;
     case bus::Route::Master:
         for (const bus::Bytes& frame : pass.returnedFrames) {
@@ -56,9 +71,35 @@ void BusEngine::onReadyRead() {
     case bus::Route::Discard:
         break;
     }
-    // Noted after the echo has gone out, so that a capture or the traffic view never delays it.
-    capture_.receivePass(bytes, source.readTimeUs(),
-                         pass.route == bus::Route::Sniffer && !ports_.replaying());
+}
+
+void BusEngine::onEchoed() {
+    ports_.drainEchoed([this](std::span<const std::uint8_t> bytes, std::int64_t readNs, std::uint32_t) {
+        takeEchoed(bytes, readNs);
+    });
+    // One report for everything the drain completed: the window gets one signal, not one per read.
+    sniffer_.passEnded();
+}
+
+void BusEngine::takeEchoed(std::span<const std::uint8_t> bytes, std::int64_t readNs) {
+    const bus::ReceivePass pass = router_.routeEchoed(bytes, [this](std::uint8_t b) { sniffer_.parse(b); });
+    finishPass(pass, false);
+    if (capture_.active()) {
+        // On the capture's clock, at the moment the echo thread read them: it went out right then.
+        const std::int64_t ageNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                       std::chrono::steady_clock::now().time_since_epoch())
+                                       .count() -
+                                   readNs;
+        const std::int64_t atUs =
+            static_cast<std::int64_t>(capture_.nowUs()) - std::max<std::int64_t>(0, ageNs / 1000);
+        capture_.receivePass(bytes, std::max<std::int64_t>(0, atUs), true);
+    }
+}
+
+void BusEngine::followEchoPath() {
+    const bool sniffing = bus::routeFor(state_) == bus::Route::Sniffer;
+    ports_.setSnifferEcho(sniffing, [this](std::span<const std::uint8_t> bytes, std::int64_t readNs,
+                                           std::uint32_t) { takeEchoed(bytes, readNs); });
 }
 
 void BusEngine::onSentReplayed(std::uint64_t timeUs, std::span<const std::uint8_t> bytes) {

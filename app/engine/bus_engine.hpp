@@ -59,6 +59,13 @@ class BusEngine : public QObject {
 
   private:
     void onReadyRead();
+    // The echo thread's bytes, already echoed ("Data Sniffer").
+    void onEchoed();
+    void takeEchoed(std::span<const std::uint8_t> bytes, std::int64_t readNs);
+    // What the mode of a pass leaves to its feature; the sniffer's report waits for `snifferEnd`.
+    void finishPass(const bus::ReceivePass& pass, bool snifferEnd);
+    // The echo thread runs exactly while received bytes are sniffed.
+    void followEchoPath();
     void onSentReplayed(std::uint64_t timeUs, std::span<const std::uint8_t> bytes);
     void reportHealth();
 

@@ -11,6 +11,8 @@ PortControl::PortControl(QObject* parent) : QObject(parent), settleTimer_(this) 
         }
     });
     connect(&serial_, &ByteSource::readyRead, this, &PortControl::readyRead);
+    connect(&serial_, &SerialLink::echoedReady, this, &PortControl::echoedReady);
+    connect(&serial_, &SerialLink::reported, this, &PortControl::adapterReported);
     connect(&serial_, &ByteSource::connectionLost, this, [this](const QString& name, const QString& reason) {
         settleTimer_.stop();
         emit portStatusChanged(PortStatus::Lost, name, reason);
@@ -55,7 +57,19 @@ void PortControl::selectPort(const QString& name) {
         emit portStatusChanged(PortStatus::Failed, name, reason);
         return;
     }
+    if (echoWanted_) {
+        serial_.startEcho(); // before the first byte can arrive unechoed
+    }
     settleTimer_.start();
+}
+
+void PortControl::setSnifferEcho(bool wanted, const SerialLink::EchoedBytes& leftovers) {
+    echoWanted_ = wanted;
+    if (wanted && !replaying()) {
+        serial_.startEcho();
+    } else if (!wanted) {
+        serial_.stopEcho(leftovers);
+    }
 }
 
 void PortControl::disconnectPort() {

@@ -43,6 +43,16 @@ class PortControl : public QObject {
     void resumeReplay() { replay_.resume(); }
     void shutdown();
 
+    // "Data Sniffer": every byte echoed by the port's own echo thread, where the port has one (a
+    // serial port on Linux, not a replay); kept while the port is closed and reopened. Turning it
+    // off hands what the thread read meanwhile to `leftovers`. Without the thread the router echoes.
+    void setSnifferEcho(bool wanted, const SerialLink::EchoedBytes& leftovers);
+    bool snifferEchoRunning() const { return serial_.echoing(); }
+    // What the echo thread read, already echoed (after echoedReady()).
+    void drainEchoed(const SerialLink::EchoedBytes& take) { serial_.drainEchoed(take); }
+    // What the last opening of the serial port found.
+    const adapter::PortReport& adapterReport() const { return serial_.report(); }
+
     // What the tool sent at the time, as a replay comes to it.
     std::function<void(std::uint64_t timeUs, std::span<const std::uint8_t> bytes)> sentReplayed;
 
@@ -57,6 +67,11 @@ class PortControl : public QObject {
     void replayModeRequested(zanst::bus::Mode mode);
     void replayFinished(const QString& name, int records);
     void replayFailed(const QString& path, const QString& error);
+    // The echo thread has bytes for drainEchoed().
+    void echoedReady();
+    // What stands behind the port and what the driver set: after every opening (also a failed
+    // one), and when the echo thread starts or stops.
+    void adapterReported(const zanst::adapter::PortReport& report);
 
   private:
     // The replay's echo: the sniffer's bytes go nowhere, yet the sniffer sees them all.
@@ -72,6 +87,7 @@ class PortControl : public QObject {
     ReplaySource replay_{this};
     DiscardPort replayEcho_;
     ByteSource* source_ = &serial_;
+    bool echoWanted_ = false;
     QTimer settleTimer_;
 };
 

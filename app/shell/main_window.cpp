@@ -88,6 +88,7 @@ diag_form::diag_form(ServiceMode serviceMode, QWidget* parent)
     traffic_ = connectTraffic(*bus, *this);
     plots_ = connectPlots(pages_, *feed_, *this);
     connectVisits(*bus, pages_, *feed_, *this, *statusBar_);
+    connectAdapter(*bus, pages_, *statusBar_, [this] { refreshPortList(); });
     connect(bus->ports(), &PortControl::portStatusChanged, this, &diag_form::onPortStatus);
     connect(bus, &BusEngine::healthReported, this, &diag_form::onHealth);
 

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 namespace zanst::app {
@@ -34,6 +36,12 @@ void connectMetrics(BusEngine& engine, const ModePages& pages);
 PlotWindow* connectPlots(const ModePages& pages, BankFeed& feed, WindowFrame& frame);
 // The traffic view with its capture and replay, its opener beside the strip.
 TrafficWindow* connectTraffic(BusEngine& engine, WindowFrame& frame);
+// The adapter behind the port: its section on "Connection" and its status-bar field, the red warning
+// of the pages whose ring waits for the tool, the port list following adapters plugged in and
+// pulled out (`refreshPorts` rebuilds it as an activation does), and the adapter that came back
+// after it was lost: offered for one click, reconnected at once on "Data Sniffer".
+void connectAdapter(BusEngine& engine, const ModePages& pages, BusStatusBar& statusBar,
+                    const std::function<void()>& refreshPorts);
 // `zanst --replay FILE`: the traffic view shown, the capture played.
 void startReplay(TrafficWindow& view, const QString& path);
 // Service visits: what the engine and the pages report, recorded as visits in the service log on

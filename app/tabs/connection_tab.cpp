@@ -69,4 +69,14 @@ void ConnectionTab::addSection(QWidget* section) {
     sections_->addWidget(section);
 }
 
+bool ConnectionTab::choosePort(const QString& name) {
+    const int index = comboBox1->findText(name, Qt::MatchFixedString | Qt::MatchCaseSensitive);
+    if (index < 0) {
+        return false;
+    }
+    comboBox1->setCurrentIndex(index);
+    emit portChosen(name);
+    return true;
+}
+
 } // namespace zanst::app

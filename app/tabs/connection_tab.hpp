@@ -21,6 +21,9 @@ class ConnectionTab : public TabPage {
     // A group of its own below the settings (the adapter, the service visit), in the order added;
     // the settings, the logo and the notice keep their places.
     void addSection(QWidget* section);
+    // Chooses the entry `name` as a click would (the offer to reconnect an adapter that came back);
+    // false when the list has no such entry.
+    bool choosePort(const QString& name);
 
   signals:
     // The user chose an entry (also the one already selected).

@@ -4,7 +4,9 @@
 #include "ui/cell_grid.hpp"
 
 #include <QColor>
-#include <QLabel>
+#include <QEvent>
+#include <QPainter>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 
 namespace zanst::app {
@@ -29,35 +31,102 @@ QString coloured(const QString& body, bank::VoltageLevel level) {
 
 } // namespace
 
-BankSummaryView::BankSummaryView(QWidget* parent) : QWidget(parent), format_(localeTextFormat()) {
+SummaryLine::SummaryLine(const QString& objectName, QWidget* parent) : QWidget(parent) {
+    setObjectName(objectName);
+    // A long line is cut at the window's edge rather than widening the fixed-size window.
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    laidOut_.setTextFormat(Qt::RichText);
+    laidOut_.setTextWidth(kNoWrapWidth); // one line, cut at the edge (no width: it would wrap)
+    laidOut_.setPerformanceHint(QStaticText::AggressiveCaching);
+}
+
+void SummaryLine::setText(const QString& html) {
+    if (html == html_) {
+        return;
+    }
+    html_ = html;
+    laidOut_.setText(html);
+    static const QRegularExpression tags(QStringLiteral("<[^>]*>"));
+    QString plain = html;
+    plain.remove(tags).replace(QStringLiteral("&nbsp;"), QStringLiteral(" "));
+    setAccessibleDescription(plain); // screen readers read the values
+    update();
+}
+
+QSize SummaryLine::sizeHint() const {
+    return {0, fontMetrics().height() + 2};
+}
+
+void SummaryLine::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    painter.setFont(font());
+    painter.setClipRect(rect());
+    painter.drawStaticText(QPointF(0, 1), laidOut_);
+}
+
+void SummaryLine::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        laidOut_.setText(html_); // laid out again in the new font
+        updateGeometry();
+    }
+    if (event->type() == QEvent::EnabledChange || event->type() == QEvent::PaletteChange) {
+        update();
+    }
+}
+
+BankSummaryView::BankSummaryView(QWidget* parent)
+    : QWidget(parent), format_(localeTextFormat()), show_(this) {
     setObjectName(QStringLiteral("bankSummary"));
     setAccessibleName(QStringLiteral("Bank summary"));
-    cellsLine = new QLabel(this);
-    cellsLine->setObjectName(QStringLiteral("bankSummaryCells"));
-    flagsLine = new QLabel(this);
-    flagsLine->setObjectName(QStringLiteral("bankSummaryFlags"));
-    for (QLabel* label : {cellsLine, flagsLine}) {
-        label->setTextFormat(Qt::RichText);
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        // A long line is cut at the window's edge rather than widening the fixed-size window.
-        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    }
+    cellsLine = new SummaryLine(QStringLiteral("bankSummaryCells"), this);
+    flagsLine = new SummaryLine(QStringLiteral("bankSummaryFlags"), this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(cellsLine);
     layout->addWidget(flagsLine);
+    show_.setSingleShot(true);
+    connect(&show_, &QTimer::timeout, this, &BankSummaryView::render);
     render();
 }
 
 void BankSummaryView::showSnapshot(const bank::BankSnapshot& snapshot) {
     snapshot_ = snapshot;
-    render();
+    schedule();
 }
 
 void BankSummaryView::showBankValues(const bank::BankValues& values) {
     bank_ = values;
-    render();
+    schedule();
+}
+
+const bank::BankSummary& BankSummaryView::summary() {
+    if (pending_) {
+        show_.stop();
+        render();
+    }
+    return summary_;
+}
+
+void BankSummaryView::schedule() {
+    pending_ = true;
+    if (!isVisible()) {
+        return; // shown when its tab is
+    }
+    if (!show_.isActive()) {
+        const qint64 since = sinceShown_.isValid() ? sinceShown_.elapsed() : kShowMs;
+        show_.start(static_cast<int>(std::max<qint64>(0, kShowMs - since)));
+    }
+}
+
+void BankSummaryView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (pending_) {
+        render();
+    }
 }
 
 void BankSummaryView::setStale(bool stale) {
@@ -68,6 +137,8 @@ void BankSummaryView::setStale(bool stale) {
 }
 
 void BankSummaryView::render() {
+    pending_ = false;
+    sinceShown_.start();
     summary_ =
         bank::summarizeBank(snapshot_, bank_ ? std::optional<int>(bank_->balancerSetpoint) : std::nullopt);
     const bank::BankSummary& s = summary_;

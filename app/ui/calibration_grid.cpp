@@ -2,6 +2,7 @@
 
 #include "engine/locale_format.hpp"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QTableView>
 
@@ -20,7 +21,18 @@ constexpr int kVoltage = static_cast<int>(bank::CalColumn::Voltage);
 
 } // namespace
 
-CalibrationTableModel::CalibrationTableModel(QObject* parent) : QAbstractTableModel(parent) {}
+CalibrationTableModel::CalibrationTableModel(QObject* parent) : QAbstractTableModel(parent), notice_(this) {
+    notice_.setSingleShot(true);
+    connect(&notice_, &QTimer::timeout, this, [this] {
+        settle();
+        sinceNotice_.start();
+        const int touched = static_cast<int>(std::max(shown_, texts_.size()));
+        shown_ = texts_.size();
+        if (touched > 0) {
+            emit dataChanged(index(0, 0), index(touched - 1, kColumns - 1));
+        }
+    });
+}
 
 int CalibrationTableModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : kRows;
@@ -31,6 +43,7 @@ int CalibrationTableModel::columnCount(const QModelIndex& parent) const {
 }
 
 QString CalibrationTableModel::text(int row, int column) const {
+    settle();
     if (row < 0 || static_cast<std::size_t>(row) >= texts_.size() || column < 0 || column >= kColumns) {
         return {};
     }
@@ -63,24 +76,64 @@ Qt::ItemFlags CalibrationTableModel::flags(const QModelIndex& index) const {
 }
 
 void CalibrationTableModel::setSnapshot(const bank::BankSnapshot& snapshot) {
-    const std::vector<bank::CalibrationRow> rows = bank::calibrationRows(snapshot, localeTextFormat());
-    const std::size_t count = std::min(rows.size(), static_cast<std::size_t>(kRows));
-    const std::size_t before = texts_.size();
-    texts_.resize(count);
+    const std::size_t count = std::min(snapshot.balancers.size(), static_cast<std::size_t>(kRows));
     infoFlags_.resize(count);
+    for (std::size_t r = 0; r < static_cast<std::size_t>(kRows); ++r) {
+        if (r >= count) {
+            lastMillivolts_[r].reset(); // the row is emptied, its voltage goes with it
+            continue;
+        }
+        infoFlags_[r] = snapshot.balancers[r].infoFlags;
+        if (snapshot.balancers[r].millivolts) {
+            lastMillivolts_[r] = *snapshot.balancers[r].millivolts;
+        }
+    }
+    snapshot_ = snapshot;
+    pending_ = true;
+    if (view_ && !view_->isVisible()) {
+        return; // told when shown
+    }
+    if (!notice_.isActive()) {
+        const qint64 since = sinceNotice_.isValid() ? sinceNotice_.elapsed() : kNoticeMs;
+        notice_.start(static_cast<int>(std::max<qint64>(0, kNoticeMs - since)));
+    }
+}
+
+void CalibrationTableModel::showIn(QWidget* view) {
+    view_ = view;
+    view->installEventFilter(this);
+}
+
+bool CalibrationTableModel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_ && event->type() == QEvent::Show && pending_) {
+        notice_.start(0);
+    }
+    return QAbstractTableModel::eventFilter(watched, event);
+}
+
+void CalibrationTableModel::settle() const {
+    if (pending_) {
+        // The texts are a cache of the snapshot: making them is no change a reader could see.
+        const_cast<CalibrationTableModel*>(this)->makeRows();
+    }
+}
+
+void CalibrationTableModel::makeRows() {
+    pending_ = false;
+    const bus::TextFormat format = localeTextFormat();
+    const std::vector<bank::CalibrationRow> rows = bank::calibrationRows(snapshot_, format);
+    const std::size_t count = std::min(rows.size(), static_cast<std::size_t>(kRows));
+    texts_.resize(count);
     for (std::size_t r = 0; r < count; ++r) {
-        const QString voltage = r < before ? texts_[r][kVoltage] : QString();
         for (std::size_t c = 0; c < static_cast<std::size_t>(kColumns); ++c) {
             texts_[r][c] = QString::fromStdString(rows[r].text[c]);
         }
         if (!rows[r].voltage) {
-            texts_[r][kVoltage] = voltage;
+            // The last voltage the row had, also from a snapshot that came between two showings.
+            texts_[r][kVoltage] =
+                lastMillivolts_[r] ? QString::fromStdString(bus::scaledText(*lastMillivolts_[r], 3, format))
+                                   : QString();
         }
-        infoFlags_[r] = snapshot.balancers[r].infoFlags;
-    }
-    const int touched = static_cast<int>(std::max(before, count));
-    if (touched > 0) {
-        emit dataChanged(index(0, 0), index(touched - 1, kColumns - 1));
     }
 }
 
@@ -88,6 +141,7 @@ QTableView* makeCalibrationGrid(CalibrationTableModel* model, QWidget* parent) {
     auto* view = new QTableView(parent);
     view->setObjectName(QStringLiteral("calibrationGridView"));
     view->setModel(model);
+    model->showIn(view);
     view->setSortingEnabled(false);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setSelectionMode(QAbstractItemView::SingleSelection);

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QBrush>
 #include <QColor>
+#include <QEvent>
 #include <QFont>
 #include <QHeaderView>
 #include <QPainter>
@@ -50,7 +51,12 @@ QColor voltageLevelColour(bank::VoltageLevel level) {
     return QColor(Qt::black);
 }
 
-CellTableModel::CellTableModel(QObject* parent) : QAbstractTableModel(parent), format_(localeTextFormat()) {}
+CellTableModel::CellTableModel(QObject* parent)
+    : QAbstractTableModel(parent), format_(localeTextFormat()), notice_(this) {
+    static_assert(kColumns <= 16, "a bit per column");
+    notice_.setSingleShot(true);
+    connect(&notice_, &QTimer::timeout, this, &CellTableModel::notifyChanges);
+}
 
 void CellTableModel::setSnapshot(const bank::BankSnapshot& snapshot) {
     health_.resize(snapshot.balancers.size());
@@ -58,7 +64,38 @@ void CellTableModel::setSnapshot(const bank::BankSnapshot& snapshot) {
         health_[i] = {snapshot.balancers[i].crcErrors, snapshot.balancers[i].missedAnswers};
     }
     snapshot_ = snapshot;
-    setTable(bank::UpdateCellData(snapshot, format_));
+    snapshotPending_ = true;
+    scheduleNotice();
+}
+
+void CellTableModel::settle() const {
+    if (snapshotPending_) {
+        // The rows are a cache of the snapshot: making them is no change a reader could see.
+        auto* self = const_cast<CellTableModel*>(this);
+        self->setTable(bank::UpdateCellData(snapshot_, format_));
+    }
+}
+
+void CellTableModel::showIn(QWidget* view) {
+    view_ = view;
+    view->installEventFilter(this);
+}
+
+bool CellTableModel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_ && event->type() == QEvent::Show) {
+        notice_.start(0); // what came while it was hidden
+    }
+    return QAbstractTableModel::eventFilter(watched, event);
+}
+
+void CellTableModel::scheduleNotice() {
+    if (view_ && !view_->isVisible()) {
+        return; // told when shown
+    }
+    if (!notice_.isActive()) {
+        const qint64 since = sinceNotice_.isValid() ? sinceNotice_.elapsed() : kNoticeMs;
+        notice_.start(static_cast<int>(std::max<qint64>(0, kNoticeMs - since)));
+    }
 }
 
 void CellTableModel::setStale(bool stale) {
@@ -81,6 +118,7 @@ int CellTableModel::columnCount(const QModelIndex& parent) const {
 }
 
 QString CellTableModel::text(int row, int column) const {
+    settle();
     if (row < 0 || static_cast<std::size_t>(row) >= texts_.size() || column < 0 || column >= kColumns) {
         return {};
     }
@@ -89,6 +127,7 @@ QString CellTableModel::text(int row, int column) const {
 
 const QStaticText& CellTableModel::staticText(int row, int column) const {
     static const QStaticText empty;
+    settle();
     if (row < 0 || static_cast<std::size_t>(row) >= laidOut_.size() || column < 0 || column >= kColumns) {
         return empty;
     }
@@ -103,6 +142,7 @@ QVariant CellTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= kRows || index.column() >= kColumns) {
         return {};
     }
+    settle();
     const int row = index.row();
     const int column = index.column();
     const bool known = static_cast<std::size_t>(row) < table_.rows.size();
@@ -185,27 +225,77 @@ bool CellTableModel::setData(const QModelIndex& index, const QVariant& value, in
 }
 
 void CellTableModel::setTable(const bank::CellTable& table) {
-    const int before = static_cast<int>(table_.rows.size());
+    snapshotPending_ = false;
+    const std::size_t before = table_.rows.size();
+    std::vector<bank::RowBackground> backgrounds(before);
+    std::vector<bank::VoltageLevel> levels(before);
+    for (std::size_t r = 0; r < before; ++r) {
+        backgrounds[r] = table_.rows[r].background;
+        levels[r] = table_.rows[r].level;
+    }
     table_ = table;
     if (table_.rows.size() > static_cast<std::size_t>(kRows)) {
         table_.rows.resize(static_cast<std::size_t>(kRows));
     }
-    texts_.resize(table_.rows.size());
-    laidOut_.resize(table_.rows.size());
-    for (std::size_t r = 0; r < table_.rows.size(); ++r) {
+    const std::size_t rows = table_.rows.size();
+    texts_.resize(std::max(rows, before));
+    laidOut_.resize(std::max(rows, before));
+    constexpr auto kAll = static_cast<std::uint16_t>((1U << kColumns) - 1);
+    for (std::size_t r = 0; r < std::max(rows, before); ++r) {
+        if (r >= rows) {
+            // A row past the balancers now: empty and white again.
+            for (std::size_t c = 0; c < static_cast<std::size_t>(kColumns); ++c) {
+                texts_[r][c].clear();
+                laidOut_[r][c].setText(QString());
+            }
+            changed_[r] = kAll;
+            continue;
+        }
+        if (r >= before || backgrounds[r] != table_.rows[r].background) {
+            changed_[r] = kAll;
+        } else if (levels[r] != table_.rows[r].level) {
+            changed_[r] = static_cast<std::uint16_t>(changed_[r] | (1U << col(Column::Voltage)));
+        }
         for (std::size_t c = 0; c < static_cast<std::size_t>(kColumns); ++c) {
             const std::string& cell = table_.rows[r].text[c];
             QString text = QString::fromLatin1(cell.data(), static_cast<qsizetype>(cell.size()));
             if (text != texts_[r][c]) {
                 laidOut_[r][c].setText(text);
                 texts_[r][c] = std::move(text);
+                changed_[r] = static_cast<std::uint16_t>(changed_[r] | (1U << c));
             }
         }
     }
-    const int touched = std::max(before, static_cast<int>(table_.rows.size()));
-    if (touched > 0) {
-        emit dataChanged(index(0, col(Column::CellId)), index(touched - 1, kColumns - 1));
-        emit dataChanged(index(0, 0), index(touched - 1, 0), {Qt::BackgroundRole});
+    texts_.resize(rows);
+    laidOut_.resize(rows);
+    scheduleNotice();
+}
+
+void CellTableModel::notifyChanges() {
+    settle();
+    sinceNotice_.start();
+    // One notice per run of rows with changes, over the columns that changed in it.
+    for (int r = 0; r < kRows;) {
+        if (changed_[static_cast<std::size_t>(r)] == 0) {
+            ++r;
+            continue;
+        }
+        std::uint16_t columns = 0;
+        const int first = r;
+        while (r < kRows && changed_[static_cast<std::size_t>(r)] != 0) {
+            columns = static_cast<std::uint16_t>(columns | changed_[static_cast<std::size_t>(r)]);
+            changed_[static_cast<std::size_t>(r)] = 0;
+            ++r;
+        }
+        int left = 0;
+        while ((columns & (1U << left)) == 0) {
+            ++left;
+        }
+        int right = kColumns - 1;
+        while ((columns & (1U << right)) == 0) {
+            --right;
+        }
+        emit dataChanged(index(first, left), index(r - 1, right));
     }
 }
 
@@ -270,6 +360,7 @@ QTableView* makeCellGrid(CellTableModel* model, const QString& objectName, const
     view->setObjectName(objectName);
     view->setAccessibleName(accessibleName);
     view->setModel(model);
+    model->showIn(view);
     view->setItemDelegate(new CellTextDelegate(view));
     view->setSortingEnabled(false);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers); // check boxes toggle without an editor

@@ -8,9 +8,12 @@
 #include "recording/recorder.hpp"
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QStaticText>
 #include <QString>
 #include <QStyledItemDelegate>
+#include <QTimer>
 
 #include <array>
 #include <vector>
@@ -30,6 +33,9 @@ class CellTableModel : public QAbstractTableModel {
     static constexpr int kColumns = bank::kColumnCount;
     // Initial widths of the first nine columns.
     static constexpr std::array<int, 9> kWidths{70, 60, 80, 80, 60, 100, 100, 60, 260};
+    // Views hear of changed cells at most this often: a sniffed ring refreshes the rows some ten
+    // times a second, more than anyone reads, and every notice repaints.
+    static constexpr int kNoticeMs = 250;
 
     explicit CellTableModel(QObject* parent = nullptr);
 
@@ -41,16 +47,22 @@ class CellTableModel : public QAbstractTableModel {
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
 
     // Rows from the balancers' numbers, as texts in the user's locale; each row's tooltip tells
-    // how its balancer answers (CRC errors, missed answers).
+    // how its balancer answers (CRC errors, missed answers). The texts are made when the views are
+    // told (within kNoticeMs) or when they are read, whichever comes first: of snapshots that come
+    // faster, only the last is worked out.
     void setSnapshot(const bank::BankSnapshot& snapshot);
     // The numbers behind the rows, for the CSV recording.
     const bank::BankSnapshot& snapshot() const { return snapshot_; }
     // Old values show in grey until fresh ones come.
     void setStale(bool stale);
     bool stale() const { return stale_; }
-    // Replaces the rows; rows past the table are empty and white.
+    // Replaces the rows; rows past the table are empty and white. The model holds them at once;
+    // its views are told of the cells whose text or colour changed, within kNoticeMs.
     void setTable(const bank::CellTable& table);
-    const bank::CellTable& table() const { return table_; }
+    const bank::CellTable& table() const {
+        settle();
+        return table_;
+    }
 
     bool isSelected(int row) const;
     const recording::RowSelection& selection() const { return selected_; }
@@ -63,11 +75,23 @@ class CellTableModel : public QAbstractTableModel {
     // The cell's text laid out once; kept across refreshes while the text stays the same.
     const QStaticText& staticText(int row, int column) const;
 
+    // The view that shows the rows: while it is hidden (its tab not shown), snapshots are only
+    // kept, and the rows are made when it is shown again or read.
+    void showIn(QWidget* view);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     struct RowHealth {
         std::uint32_t crcErrors = 0;
         std::uint32_t missedAnswers = 0;
     };
+    // Tells the views of the changed cells, row run by row run.
+    void notifyChanges();
+    void scheduleNotice();
+    // The rows of a snapshot still waiting, made before anything reads them.
+    void settle() const;
 
     bus::TextFormat format_;
     std::vector<RowHealth> health_;
@@ -78,6 +102,11 @@ class CellTableModel : public QAbstractTableModel {
     std::vector<std::array<QStaticText, kColumns>> laidOut_;
     recording::RowSelection selected_{};
     bool selectEditable_ = false;
+    bool snapshotPending_ = false;
+    std::array<std::uint16_t, kRows> changed_{}; // per row, a bit per column not yet told
+    QTimer notice_;
+    QElapsedTimer sinceNotice_;
+    QPointer<QWidget> view_;
 };
 
 // Paints the text cells from their laid-out texts: a refresh re-lays out only the cells whose

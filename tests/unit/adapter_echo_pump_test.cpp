@@ -161,6 +161,52 @@ TEST_F(PumpOnPty, AFullQueueCostsTheConsumerBytesNeverTheEcho) {
     EXPECT_EQ(settled(pump, sent.size() + more.size()).bytesLost, s.bytesLost);
 }
 
+TEST_F(PumpOnPty, AStreamOfSingleBytesWakesTheConsumerSeldomAndEachByteKeepsTheTimeOfItsRead) {
+    EchoPump pump(slave);
+    ASSERT_TRUE(pump.start());
+    // 400 bytes one by one, 50 us apart, as a fast line delivers them to a pseudo-terminal.
+    constexpr std::size_t kBytes = 400;
+    const Bytes sent = pattern(kBytes, 3);
+    std::vector<std::int64_t> writtenAt(kBytes);
+    const auto now = [] {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+    std::thread line([&] {
+        for (std::size_t i = 0; i < kBytes; ++i) {
+            writtenAt[i] = now();
+            pty.write(Bytes{sent[i]});
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    });
+    Seen seen;
+    std::vector<std::int64_t> byteTimes;
+    int wakes = 0;
+    const auto deadline = std::chrono::steady_clock::now() + milliseconds(5000);
+    while (seen.bytes.size() < kBytes && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{pump.wakeFd(), POLLIN, 0};
+        if (::poll(&p, 1, 50) == 1) {
+            ++wakes;
+        }
+        pump.drain([&](std::span<const std::uint8_t> bytes, std::int64_t ns, std::uint32_t) {
+            seen.bytes.insert(seen.bytes.end(), bytes.begin(), bytes.end());
+            byteTimes.insert(byteTimes.end(), bytes.size(), ns);
+        });
+    }
+    line.join();
+    ASSERT_EQ(seen.bytes, sent);
+    EXPECT_EQ(pty.read(kBytes, milliseconds(3000)), sent) << "the echo is unchanged";
+    // Each byte carries the time it was read, which is after it was written: one time for a whole
+    // chunk would date its later bytes before they existed.
+    for (std::size_t i = 0; i < kBytes; ++i) {
+        ASSERT_GE(byteTimes[i], writtenAt[i]) << "byte " << i;
+    }
+    // About 30 ms of traffic: told every 2 ms at most, not once per byte.
+    EXPECT_LT(wakes, static_cast<int>(kBytes / 4)) << wakes << " wake-ups";
+    pump.stop();
+}
+
 TEST_F(PumpOnPty, AHangUpEndsThePumpAndWakesTheConsumer) {
     EchoPump pump(slave);
     ASSERT_TRUE(pump.start());

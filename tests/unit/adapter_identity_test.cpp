@@ -3,7 +3,7 @@
 
 #include "adapter/identity.hpp"
 #include "adapter/low_latency.hpp"
-#include "adapter_fake_sysfs.hpp"
+#include "support/fake_sysfs.hpp"
 #include "support/pty.hpp"
 
 #include <gtest/gtest.h>
@@ -264,6 +264,24 @@ TEST(Identity, APseudoTerminalBehindALinkSaysSoAndNothingMore) {
     EXPECT_FALSE(id.latencyTimerMs);
     EXPECT_EQ(id.describe(),
               std::vector<std::string>{pty.slavePath() + " is a pseudo-terminal, not a USB adapter."});
+}
+
+TEST(Identity, TheDeviceNumberFindsTheAdapterWhateverTheNodeIsCalled) {
+    // The tree's /sys/dev/char entry for the pseudo-terminal's number is the FTDI adapter's tty, as
+    // the kernel's entry for a real adapter's number is: the node's name plays no part.
+    test::Pty pty;
+    FakeSysfs sys;
+    sys.addUsb(ftdi(16));
+    ASSERT_TRUE(sys.mapDeviceNumber(pty.slavePath(), "ttyUSB0"));
+    const AdapterIdentity id = identify(pty.slavePath(), sys.root());
+    EXPECT_EQ(id.kind, PortKind::UsbAdapter);
+    EXPECT_EQ(id.devicePath, pty.slavePath());
+    EXPECT_EQ(id.ttyName, "ttyUSB0");
+    EXPECT_EQ(id.driver, "ftdi_sio");
+    ASSERT_TRUE(id.usb);
+    EXPECT_EQ(id.usb->serial, "A50285BI");
+    EXPECT_EQ(id.latencyTimerMs, 16);
+    EXPECT_EQ(id.latencyPath, sys.latencyFile(ftdi(16)));
 }
 
 TEST(Identity, TheRootComesFromTheEnvironment) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace zanst::test {
 
@@ -114,6 +115,22 @@ class FakeSysfs {
         link(fs::path(root()) / "class/tty" / tty, cls);
         put(devicePath(tty), "");
         return devicePath(tty);
+    }
+
+    // Makes the device number of `node` (a real character device, e.g. a pseudo-terminal) stand for
+    // the tty `tty` of this tree, as /sys/dev/char does; false when `node` is no character device.
+    bool mapDeviceNumber(const std::string& node, const std::string& tty) {
+        namespace fs = std::filesystem;
+        struct stat st {};
+        if (::stat(node.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+            return false;
+        }
+        const fs::path byNumber =
+            fs::path(root()) / "dev/char" /
+            (std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)));
+        fs::create_directories(byNumber.parent_path());
+        fs::create_directory_symlink(fs::canonical(fs::path(root()) / "class/tty" / tty), byNumber);
+        return true;
     }
 
     std::string latencyFile(const FakeUsbSerial& a) const {
