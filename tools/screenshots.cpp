@@ -4,6 +4,7 @@
 // role and runs this once per scene.
 //
 // Usage: zanst-screenshots OUTDIR bank|bms|ring|service
+// In the bms scene, ZANST_SCREENSHOT_RECORDING names a recording to play into the BMS.
 
 #include "shell/main_window.hpp"
 #include "shell/wiring.hpp"
@@ -13,6 +14,7 @@
 #include "tabs/calibration_tab.hpp"
 #include "tabs/connection_tab.hpp"
 #include "tabs/metrics_tab.hpp"
+#include "tabs/playback_group.hpp"
 #include "tabs/sniffer_tab.hpp"
 #include "tabs/visit_panel.hpp"
 #include "ui/about_dialog.hpp"
@@ -20,6 +22,7 @@
 #include "windows/history_window.hpp"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -34,6 +37,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 
 #include <functional>
 #include <iostream>
@@ -161,8 +165,23 @@ int main(int argc, char** argv) {
     } else if (scene == QStringLiteral("bms")) {
         ok &= showTab(window, window.bmsTesterTab(), 4500) &&
               camera.shoot(&window, QStringLiteral("bms-tester"));
+        // The ring scene's capture played back at ten times its pace, with a drift on top.
+        const QString recording = qEnvironmentVariable("ZANST_SCREENSHOT_RECORDING");
+        if (!recording.isEmpty()) {
+            zanst::app::PlaybackGroup* group = window.bmsTesterTab()->playbackGroup;
+            emit group->recordingChosen(recording);
+            ok &= waitFor([&] { return group->btnPlay->isEnabled(); }, 10000);
+            emit group->editEntered(QStringLiteral("cell 5 drifts 20 mV a second lower from 00:00:03"));
+            group->cbPace->setCurrentIndex(group->cbPace->findText(QStringLiteral("10x")));
+            emit group->cbPace->activated(group->cbPace->currentIndex());
+            group->CbLoop->click();
+            group->btnPlay->click();
+            pause(1300);
+            ok &= camera.shoot(&window, QStringLiteral("bms-tester-playing"));
+        }
     } else if (scene == QStringLiteral("ring")) {
-        ok &= showTab(window, window.snifferTab(), 4500) &&
+        // Long enough for the capture the BMS tester's scene plays to hold some steps.
+        ok &= showTab(window, window.snifferTab(), 9000) &&
               camera.shoot(&window, QStringLiteral("data-sniffer"));
     } else {
         ok &= showTab(window, window.batteryTesterTab(), 4500) &&
