@@ -101,6 +101,28 @@ const std::vector<CommandDef>& table() {
           {"--seconds", "N", ValueKind::Integer, 1, 86400, false,
            "stop after N seconds (default: until Ctrl+C)"}},
          ""},
+        {"emulate",
+         "",
+         "play a recorded bank into a real BMS, as \"Play bank...\" on \"BMS tester\" does",
+         {portOption(),
+          {"--from", "FILE", ValueKind::Text, 0, 0, true,
+           "the recording: a capture (.zcap) of any mode or the CSV of a recording"},
+          {"--speed", "X", ValueKind::Integer, 1, 10, false,
+           "1, 2 or 10 times the recorded pace (default 1)"},
+          {"--loop", "", ValueKind::Flag, 0, 0, false, "start again from the beginning after the end"},
+          {"--edit", "TEXT", ValueKind::Text, 0, 0, false,
+           "edits on top of the recording, separated by ';', e.g. \"cell 5 drifts 2 mV a second lower "
+           "from 00:03:10\""},
+          {"--seconds", "N", ValueKind::Integer, 1, 864000, false,
+           "stop after N seconds (default: at the recording's end; with --loop until Ctrl+C)"}},
+         "The emulated bank takes the model that matches the recorded cell count and answers the BMS with "
+         "the "
+         "recorded cell voltages, temperatures and bank current, built as for the sliders' values. One line "
+         "a "
+         "step goes to standard output. What the BMS answered is captured beside the recording "
+         "(NAME_answers_TIME.zcap; in the tool's Recordings folder when the recording's folder cannot be "
+         "written). The exit code is 1 when the recording cannot be played, an edit is refused, or no BMS "
+         "asked for the bank while it played."},
         {"export",
          "FILE",
          "convert a capture file (.zcap) to pcapng for Wireshark",
@@ -272,6 +294,35 @@ std::variant<CommandArgs, UsageError> build(std::string_view command, const Valu
     }
     if (command == "sniff") {
         return SniffArgs{port, v.textOf("--capture"), v.intOf("--seconds")};
+    }
+    if (command == "emulate") {
+        EmulateArgs a;
+        a.port = port;
+        a.from = v.textOf("--from").value_or("");
+        a.speed = v.intOf("--speed").value_or(1);
+        if (a.speed != 1 && a.speed != 2 && a.speed != 10) {
+            return UsageError{"--speed: " + std::to_string(a.speed) + " is not one of 1, 2 and 10"};
+        }
+        a.loop = v.has("--loop");
+        if (const auto edits = v.textOf("--edit")) {
+            std::size_t at = 0;
+            while (at <= edits->size()) {
+                std::size_t end = edits->find(';', at);
+                end = end == std::string::npos ? edits->size() : end;
+                std::string edit = edits->substr(at, end - at);
+                edit.erase(0, edit.find_first_not_of(' '));
+                edit.erase(edit.find_last_not_of(' ') + 1);
+                if (!edit.empty()) {
+                    a.edits.push_back(std::move(edit));
+                }
+                at = end + 1;
+            }
+            if (a.edits.empty()) {
+                return UsageError{"--edit holds no edit"};
+            }
+        }
+        a.seconds = v.intOf("--seconds");
+        return a;
     }
     if (command == "export") {
         return ExportArgs{v.positional, v.textOf("--pcapng").value_or("")};

@@ -56,6 +56,15 @@ struct SniffArgs {
     std::optional<int> seconds; // empty: until interrupted
 };
 
+struct EmulateArgs {
+    std::string port;
+    std::string from;
+    int speed = 1; // 1, 2 or 10 times the recorded pace
+    bool loop = false;
+    std::vector<std::string> edits; // in their text form, in the order given
+    std::optional<int> seconds;     // empty: to the recording's end (with --loop: until interrupted)
+};
+
 struct ExportArgs {
     std::string capture;
     std::string pcapng;
@@ -77,7 +86,7 @@ struct ReportArgs {
 };
 
 using CommandArgs = std::variant<ScanArgs, WatchArgs, FlashArgs, MetricsArgs, CheckArgs, SniffArgs,
-                                 ExportArgs, VisitsArgs, ReportArgs>;
+                                 EmulateArgs, ExportArgs, VisitsArgs, ReportArgs>;
 
 struct Invocation {
     std::string command;

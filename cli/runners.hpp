@@ -17,6 +17,7 @@ int runFlash(const Invocation& invocation, const Console& console);
 int runMetrics(const Invocation& invocation, const Console& console);
 int runCheck(const Invocation& invocation, const Console& console);
 int runSniff(const Invocation& invocation, const Console& console);
+int runEmulate(const Invocation& invocation, const Console& console);
 int runVisits(const Invocation& invocation, const Console& console);
 int runReport(const Invocation& invocation, const Console& console);
 

@@ -102,6 +102,25 @@ TEST(CliCommandLine, ParsesEverySubcommand) {
              EXPECT_EQ(s.capture, "c.zcap");
              EXPECT_EQ(s.seconds, 10);
          }},
+        {{"emulate", "--port", "p", "--from", "site.zcap"},
+         [](auto& a) {
+             const auto e = argsOf<EmulateArgs>(a);
+             EXPECT_EQ(e.from, "site.zcap");
+             EXPECT_EQ(e.speed, 1);
+             EXPECT_FALSE(e.loop);
+             EXPECT_TRUE(e.edits.empty());
+             EXPECT_FALSE(e.seconds.has_value());
+         }},
+        {{"emulate", "--port", "p", "--from", "r.csv", "--speed", "10", "--loop", "--seconds", "60", "--edit",
+          "cell 5 drifts 2 mV a second lower from 00:03:10;  cell 1 pinned at 3000 mV from 00:00:02 ;"},
+         [](auto& a) {
+             const auto e = argsOf<EmulateArgs>(a);
+             EXPECT_EQ(e.speed, 10);
+             EXPECT_TRUE(e.loop);
+             EXPECT_EQ(e.seconds, 60);
+             EXPECT_EQ(e.edits, (std::vector<std::string>{"cell 5 drifts 2 mV a second lower from 00:03:10",
+                                                          "cell 1 pinned at 3000 mV from 00:00:02"}));
+         }},
         {{"export", "in.zcap", "--pcapng", "out.pcapng"},
          [](auto& a) {
              const auto e = argsOf<ExportArgs>(a);
@@ -171,6 +190,10 @@ TEST(CliCommandLine, RefusesBadInputWithOneLine) {
         {{"watch", "--port", "p", "--seconds", "+5"}, "is not a whole number"},
         {{"watch", "--port", "p", "--interval", "99999999999999999999"}, "is not a whole number"},
         {{"watch", "--port", "p", "--interval", "50"}, "--interval: 50 is out of range (100 to 60000)"},
+        {{"emulate", "--port", "p"}, "zanst-cli emulate: missing --from FILE"},
+        {{"emulate", "--port", "p", "--from", "f", "--speed", "5"}, "--speed: 5 is not one of 1, 2 and 10"},
+        {{"emulate", "--port", "p", "--from", "f", "--speed", "20"}, "--speed: 20 is out of range (1 to 10)"},
+        {{"emulate", "--port", "p", "--from", "f", "--edit", ";"}, "--edit holds no edit"},
         {{"check", "--port", "p"}, "missing --cells N"},
         {{"check", "--port", "p", "--cells", "256"}, "--cells: 256 is out of range (1 to 255)"},
         {{"check", "--port", "p", "--cells", "4", "--max-temp", "abc"},
