@@ -49,7 +49,8 @@ int runEmulate(const Invocation& invocation, const Console& console) {
 
     // Read before the port opens: a recording that cannot be played needs no bus.
     const QString from = QString::fromStdString(args.from);
-    app::PlaybackOpening opening = app::openPlayback(from, app::answersFolderFor(from, app::recordingsFolder()));
+    app::PlaybackOpening opening =
+        app::openPlayback(from, app::answersFolderFor(from, app::recordingsFolder()));
     if (!opening.source) {
         session.say("cannot play " + args.from + ": " + opening.error.toStdString());
         return code(ExitCode::Failed);
@@ -93,14 +94,16 @@ int runEmulate(const Invocation& invocation, const Console& console) {
             session.finish(result);
             return;
         }
-        session.after(kCaptureStopMs, [&] { session.fail(ExitCode::Failed, "the answers' capture did not close in time"); });
+        session.after(kCaptureStopMs,
+                      [&] { session.fail(ExitCode::Failed, "the answers' capture did not close in time"); });
     };
     // What the run did, and its exit code: a playback that no BMS asked for showed it nothing.
     const auto ended = [&] {
         session.say("played " + std::to_string(lastStep + 1) + " of " + std::to_string(steps) +
                     (steps == 1 ? " step" : " steps") +
                     (lastLoops > 0 ? ", " + std::to_string(lastLoops + 1) + " times round" : std::string()) +
-                    "; the BMS was answered " + std::to_string(answered) + (answered == 1 ? " time" : " times") +
+                    "; the BMS was answered " + std::to_string(answered) +
+                    (answered == 1 ? " time" : " times") +
                     (capturePath.empty() || capturePath == "-" ? std::string()
                                                                : "; its answers are in " + capturePath));
         if (answered == 0) {
@@ -122,7 +125,8 @@ int runEmulate(const Invocation& invocation, const Console& console) {
                          }
                          if (!r.captureError.isEmpty() && capturePath.empty()) {
                              capturePath = "-";
-                             session.say("the BMS's answers are not captured: " + r.captureError.toStdString());
+                             session.say("the BMS's answers are not captured: " +
+                                         r.captureError.toStdString());
                          }
                          if (r.holdsBank() && (r.step != lastStep || r.loops != lastLoops)) {
                              lastStep = r.step;

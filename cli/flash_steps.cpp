@@ -14,13 +14,6 @@ namespace zanst::cli {
 
 namespace {
 
-service::HexReadResult refused(const std::string& path, const std::string& reason) {
-    service::HexReadResult result;
-    result.log = {std::string(), std::string(service::kUpdaterHeader), "File:" + path, reason,
-                  std::string(service::kInvalidUpdateFile)};
-    return result;
-}
-
 constexpr std::string_view kProgressPrefix = "Start Update...";
 
 } // namespace
@@ -31,22 +24,23 @@ service::HexReadResult readFirmwareFile(const std::string& path) {
     }
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
-        return refused(path, "Cannot read the file: it is a folder");
+        return service::unreadableHexFile(path, "Cannot read the file: it is a folder");
     }
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
     if (ec) {
-        return refused(path, "Cannot read the file: " + ec.message());
+        return service::unreadableHexFile(path, "Cannot read the file: " + ec.message());
     }
     if (size > kMaxFirmwareFileBytes) {
-        return refused(path, "File too large: " + std::to_string(size) + " bytes");
+        return service::unreadableHexFile(path, "File too large: " + std::to_string(size) + " bytes");
     }
     std::ifstream in(path, std::ios::binary);
     if (!in.is_open()) {
-        return refused(path, "Cannot read the file: " + std::generic_category().message(errno));
+        return service::unreadableHexFile(path,
+                                          "Cannot read the file: " + std::generic_category().message(errno));
     }
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) {
-        return refused(path, "Cannot read the file");
+        return service::unreadableHexFile(path, "Cannot read the file");
     }
     return service::readHexImage(path, text);
 }

@@ -123,6 +123,13 @@ HexReadResult readHexImage(std::string_view path, std::span<const std::string> l
     return readLines(path, lines);
 }
 
+HexReadResult unreadableHexFile(std::string_view path, std::string_view reason) {
+    HexReadResult result;
+    result.log = {std::string(), std::string(kUpdaterHeader), "File:" + std::string(path),
+                  std::string(reason), std::string(kInvalidUpdateFile)};
+    return result;
+}
+
 HexReadResult readHexImage(std::string_view path, std::string_view text) {
     return readLines(path, splitLines(text));
 }

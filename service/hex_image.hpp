@@ -51,4 +51,7 @@ HexReadResult readHexImage(std::string_view path, std::span<const std::string> l
 // The same over the file's text (lines end in "\n" or "\r\n").
 HexReadResult readHexImage(std::string_view path, std::string_view text);
 
+// A file that could not be read at all: the updater log's lines with `reason` in them.
+HexReadResult unreadableHexFile(std::string_view path, std::string_view reason);
+
 } // namespace zanst::service

@@ -13,17 +13,6 @@
 
 namespace zanst::app {
 
-namespace {
-
-service::HexReadResult refused(const std::string& path, const std::string& reason) {
-    service::HexReadResult result;
-    result.log = {std::string(), std::string(service::kUpdaterHeader), "File:" + path, reason,
-                  std::string(service::kInvalidUpdateFile)};
-    return result;
-}
-
-} // namespace
-
 service::HexReadResult readFirmwareFile(const QString& path) {
     const std::string name = path.toStdString();
     if (!path.endsWith(QStringLiteral("hex"))) {
@@ -31,14 +20,14 @@ service::HexReadResult readFirmwareFile(const QString& path) {
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        return refused(name, "Cannot read the file: " + file.errorString().toStdString());
+        return service::unreadableHexFile(name, "Cannot read the file: " + file.errorString().toStdString());
     }
     if (file.size() > kMaxFirmwareFileBytes) {
-        return refused(name, "File too large: " + std::to_string(file.size()) + " bytes");
+        return service::unreadableHexFile(name, "File too large: " + std::to_string(file.size()) + " bytes");
     }
     const QByteArray text = file.readAll();
     if (file.error() != QFileDevice::NoError) {
-        return refused(name, "Cannot read the file: " + file.errorString().toStdString());
+        return service::unreadableHexFile(name, "Cannot read the file: " + file.errorString().toStdString());
     }
     return service::readHexImage(name,
                                  std::string_view(text.constData(), static_cast<std::size_t>(text.size())));

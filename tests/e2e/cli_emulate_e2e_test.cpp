@@ -111,7 +111,8 @@ TEST_F(CliEmulateE2E, EveryAnswerAtTheRecordedPaceIsTheCapturedStepAndTheAnswers
 TEST_F(CliEmulateE2E, TenTimesThePaceInALoopComesRoundUntilCtrlC) {
     TempDir run;
     auto bms = startSim({"bms", "--expect", capture_}, run / "bms");
-    CliProcess emulate({"emulate", "--port", run / "bms", "--from", capture_, "--speed", "10", "--loop"}, env());
+    CliProcess emulate({"emulate", "--port", run / "bms", "--from", capture_, "--speed", "10", "--loop"},
+                       env());
     ASSERT_TRUE(emulate.waitForOutput("loop 4", 30s));
     // A loop lasts under a second at 10x; the BMS asks once a second: a few answers see it restart.
     const auto deadline = std::chrono::steady_clock::now() + 30s;
@@ -144,7 +145,9 @@ TEST_F(CliEmulateE2E, WhatCannotBePlayedIsRefusedWithItsReasonAndExitCode) {
          1,
          "zanst-cli: emulate: cannot play " + run / "twelve.csv" +
              ": The recorded battery has 12 cells; the emulator's models have 4, 8 or 16"},
-        {{"--from", run / "missing.zcap"}, 1, "zanst-cli: emulate: cannot play " + run / "missing.zcap" + ": "},
+        {{"--from", run / "missing.zcap"},
+         1,
+         "zanst-cli: emulate: cannot play " + run / "missing.zcap" + ": "},
         {{"--from", capture_, "--edit", "cell 99 pinned at 3000 mV from 00:00:01"},
          1,
          "zanst-cli: emulate: edit \"cell 99 pinned at 3000 mV from 00:00:01\" refused: "},
