@@ -112,8 +112,8 @@ bool updateWithCli(const std::string& link, const std::string& hexPath, const st
 std::optional<Figures> runOnce(bool window, std::size_t imageBytes, std::size_t blocks, int run) {
     zanst::test::TempDir dir;
     const std::string link = dir / "port";
-    zanst::test::SimProcess sim(ZANST_SIM_PATH, {"bank", "--preset", "0xA612", "--slow-byte-us", "40",
-                                                 "--no-noise", "--quiet", "--link", link});
+    zanst::test::SimProcess sim(
+        ZANST_SIM_PATH, {"bank", "--preset", "0xA612", "--slow-byte-us", "40", "--no-noise", "--link", link});
     if (!sim.waitForLine(" ready ", 15s)) {
         std::fprintf(stderr, "the simulator did not start\n%s", sim.transcript().c_str());
         return std::nullopt;

@@ -34,7 +34,12 @@ bool waitForEcho(int fd) {
             return false;
         }
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 100) > 0) {
+        const int ready = ::poll(&p, 1, 100);
+        if (ready > 0 && (p.revents & POLLIN) == 0) {
+            std::this_thread::sleep_for(100ms); // a hang-up: nobody has opened the port yet
+            continue;
+        }
+        if (ready > 0) {
             std::uint8_t drain[256];
             std::this_thread::sleep_for(200ms);
             while (::read(fd, drain, sizeof drain) > 0) {
@@ -54,6 +59,7 @@ struct CliRound {
 CliRound cliPhase(const zanst::bus::Bytes& pattern, double seconds) {
     CliRound round;
     zanst::test::Pty pty;
+    pty.closeSlave(); // the tool refuses a port another process holds open
     zanst::test::TempDir dir;
     makeRaw(pty.masterFd());
     Child cli(ZANST_CLI_PATH, {"sniff", "--port", pty.slavePath()}, dir / "sniff.out", dir / "sniff.err");

@@ -36,6 +36,7 @@ struct CliRound {
 CliRound cliRound(int seconds) {
     CliRound round;
     zanst::test::Pty pty;
+    pty.closeSlave(); // the tool refuses a port another process holds open (the ring's child would)
     zanst::test::TempDir dir;
     const pid_t ring = startRingProcess(pty.masterFd(), kBalancers, false);
     {

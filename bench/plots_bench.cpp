@@ -122,6 +122,7 @@ int main(int argc, char** argv) {
     const QString grabDir = QString::fromLocal8Bit(grab.c_str());
 
     zanst::test::Pty pty;
+    pty.closeSlave(); // the tool refuses a port another process holds open (the ring's child would)
     const pid_t ring = zanst::bench::startRingProcess(pty.masterFd(), balancers, false);
 
     zanst::bench::setUpOffscreen();

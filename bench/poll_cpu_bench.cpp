@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
     }
 
     zanst::test::Pty pty;
+    pty.closeSlave(); // the tool refuses a port another process holds open (the ring's child would)
     const pid_t ring = zanst::bench::startRingProcess(pty.masterFd(), balancers, true);
 
     zanst::bench::setUpOffscreen();
