@@ -188,6 +188,7 @@ class Document {
     // A table with a header row; `bold[i]` and `shade` mark a row that needs attention.
     class Table {
       public:
+        static constexpr double kNarrowScale = 0.8;
         Table(Document& d, std::vector<Column> columns, double x = kLeft, double width = kWidth)
             : d_(d), columns_(std::move(columns)), x_(x), width_(width) {}
         bool header() {
@@ -229,6 +230,11 @@ class Document {
                 const bool b = isHeader || (static_cast<std::size_t>(i) < bold.size() &&
                                             bold[static_cast<std::size_t>(i)]);
                 QFont f = isHeader ? d_.headerFont_ : b ? d_.bold_ : d_.body_;
+                // A value a little too long (a counter at its maximum) is set smaller rather than
+                // cut; only what would not fit even then is elided.
+                if (QFontMetricsF(f, &d_.writer_).horizontalAdvance(cells[i]) > w - 3) {
+                    f.setPointSizeF(f.pointSizeF() * kNarrowScale);
+                }
                 const QString s = QFontMetricsF(f, &d_.writer_).elidedText(cells[i], Qt::ElideMiddle, w - 3);
                 d_.text(x + 1.5, d_.y_, w - 3, kRow, s, f, col.align);
                 x += w;

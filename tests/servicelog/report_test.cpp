@@ -188,7 +188,8 @@ TEST(ReportPdf, TextNamesEverySerialTheFirmwareAndTheCalibration) {
         "25.5 A",      // calibration
         "HQ2200A0C81", // parameters
         "2830",
-        "366d 0h 1m 1s", // lifetime
+        "366d 0h 1m 1s",     // lifetime
+        "49710d 6h 28m 15s", // a counter at its maximum: set smaller, never cut
         "▼▼ 2.690",
         "▲ 3.668",
         "Recording_12.txt",
