@@ -2,6 +2,7 @@
 // What the zanst-cli benchmarks share: the program run as a child process, its CPU time read from
 // /proc while it runs, CPU-bound neighbours for a busy machine, and medians of rounds.
 
+#include "busy.hpp"
 #include <map>
 #include <string>
 #include <sys/types.h>
@@ -30,10 +31,6 @@ class Child {
   private:
     pid_t pid_ = -1;
 };
-
-// `n` processes that spin until stopBusy(); nothing for 0.
-std::vector<pid_t> startBusy(int n);
-void stopBusy(const std::vector<pid_t>& pids);
 
 double median(std::vector<double> values);
 

@@ -15,6 +15,7 @@
 // --busy N starts N CPU-bound processes beside it for the whole run (a busy machine).
 // --plots opens the live plots for the whole run, on the last hour of cell voltages.
 
+#include "busy.hpp"
 #include "bench_options.hpp"
 #include "echo_phase.hpp"
 #include "offscreen.hpp"
@@ -174,21 +175,6 @@ std::vector<double> firstByteDelays(int writeFd, int readFd, const Bytes& reques
         std::this_thread::sleep_for(3ms);
     }
     return delays;
-}
-
-std::vector<pid_t> startBusy(int n) {
-    std::vector<pid_t> pids;
-    for (int i = 0; i < n; ++i) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            volatile unsigned long x = 0;
-            for (;;) {
-                x = x + 1;
-            }
-        }
-        pids.push_back(pid);
-    }
-    return pids;
 }
 
 struct Window {
@@ -382,9 +368,6 @@ int main(int argc, char** argv) {
         percentile(toolFirst, 0.5), toolP, rounds, toolFirst.size(), percentile(socatFirst, 0.5), socatP,
         socatP > 0 ? toolP / socatP : 0.0);
 
-    for (pid_t pid : hogs) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
+    stopBusy(hogs);
     return lossless ? 0 : 1;
 }
