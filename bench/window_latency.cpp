@@ -15,8 +15,8 @@
 // --busy N starts N CPU-bound processes beside it for the whole run (a busy machine).
 // --plots opens the live plots for the whole run, on the last hour of cell voltages.
 
-#include "busy.hpp"
 #include "bench_options.hpp"
+#include "busy.hpp"
 #include "echo_phase.hpp"
 #include "offscreen.hpp"
 #include "shell/main_window.hpp"
