@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -159,6 +162,71 @@ TEST_F(PumpOnPty, AFullQueueCostsTheConsumerBytesNeverTheEcho) {
     EXPECT_EQ(after.bytes, more);
     EXPECT_EQ(after.lostBefore, s.bytesLost);
     EXPECT_EQ(settled(pump, sent.size() + more.size()).bytesLost, s.bytesLost);
+}
+
+// The processors' times as /proc/stat gives them, rewritten whole so that the pump never reads half.
+class FakeProcStat {
+  public:
+    FakeProcStat()
+        : path_(std::filesystem::temp_directory_path() / ("zanst-stat-" + std::to_string(::getpid()))) {
+        advance(50);
+    }
+    ~FakeProcStat() { std::filesystem::remove(path_); }
+    // Another 100 ticks, `idlePercent` of them idle.
+    void advance(int idlePercent) {
+        idle_ += static_cast<std::uint64_t>(idlePercent);
+        total_ += 100;
+        const auto tmp = path_.string() + ".new";
+        std::ofstream(tmp) << "cpu  " << (total_ - idle_) << " 0 0 " << idle_ << " 0 0 0 0 0 0\n";
+        std::filesystem::rename(tmp, path_);
+    }
+    std::string path() const { return path_.string(); }
+
+  private:
+    std::filesystem::path path_;
+    std::uint64_t idle_ = 0;
+    std::uint64_t total_ = 0;
+};
+
+TEST_F(PumpOnPty, RealTimeOnlyWhileNoProcessorIsIdleAndOnlyLookedAtWhileBytesFlow) {
+    FakeProcStat stat;
+    EchoPump::Options o;
+    o.procStat = stat.path();
+    EchoPump pump(slave, o);
+    ASSERT_TRUE(pump.start());
+    if (pump.priority() != PumpPriority::RealTimeFifo &&
+        pump.priority() != PumpPriority::RealTimeRoundRobin) {
+        GTEST_SKIP() << "this system permits no real-time priority: " << pump.priorityText();
+    }
+    EXPECT_FALSE(pump.realTimeNow()) << "an echo thread starts at its nice value";
+
+    // Every 50 ms a byte through the ring and another interval of the given idle share; true when
+    // the pump reached `realTime` within 3 s.
+    Seen seen;
+    const auto run = [&](int idlePercent, bool withBytes, bool realTime, milliseconds within) {
+        const auto deadline = std::chrono::steady_clock::now() + within;
+        while (std::chrono::steady_clock::now() < deadline) {
+            stat.advance(idlePercent);
+            if (withBytes) {
+                pty.write(Bytes{0x55});
+                if (pty.read(1, milliseconds(1000)) != Bytes{0x55}) {
+                    return false;
+                }
+            }
+            if (pump.realTimeNow() == realTime) {
+                return true;
+            }
+            std::this_thread::sleep_for(milliseconds(50));
+        }
+        return pump.realTimeNow() == realTime;
+    };
+    // Busy, but the line is quiet: nothing is looked at, nothing changes.
+    EXPECT_FALSE(run(0, false, true, milliseconds(700)));
+    EXPECT_TRUE(run(0, true, true, milliseconds(3000))) << "no processor idle while bytes flow";
+    EXPECT_EQ(pump.stats().realTimeTurns, 1U);
+    EXPECT_TRUE(run(60, true, false, milliseconds(3000))) << "idle processors again";
+    EXPECT_EQ(pump.stats().realTimeTurns, 1U);
+    EXPECT_EQ(pump.stats().bytesEchoed, pump.stats().bytesRead);
 }
 
 TEST_F(PumpOnPty, AStreamOfSingleBytesWakesTheConsumerSeldomAndEachByteKeepsTheTimeOfItsRead) {
