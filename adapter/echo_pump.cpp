@@ -6,10 +6,7 @@
 #include <cstring>
 #include <future>
 #include <poll.h>
-#include <pthread.h>
-#include <sched.h>
 #include <sys/eventfd.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace zanst::adapter {
@@ -34,7 +31,8 @@ void closeFd(int& fd) {
 } // namespace
 
 EchoPump::EchoPump(int fd, Options options)
-    : fd_(fd), options_(options), queue_(std::max<std::size_t>(options.queueChunks, 2)) {}
+    : fd_(fd), options_(options), queue_(std::max<std::size_t>(options.queueChunks, 2)),
+      priority_(options.procStat) {}
 
 EchoPump::~EchoPump() {
     stop();
@@ -68,16 +66,12 @@ bool EchoPump::start(std::string* error) {
     open_.size = 0;
     open_.reads = 0;
     untoldSinceNs_ = -1;
-    realTimePolicy_ = -1;
-    realTimeNow_.store(false, std::memory_order_relaxed);
-    load_ = ContentionWatch{};
-    nextLoadCheckNs_ = 0;
     std::promise<void> prioritySet;
     std::future<void> ready = prioritySet.get_future();
     try {
         thread_ = std::thread([this, &prioritySet] {
             if (options_.raisePriority) {
-                raisePriority();
+                priority_.raise();
             }
             prioritySet.set_value();
             run();
@@ -101,88 +95,8 @@ void EchoPump::stop() {
     // The wake-up stays: the consumer may still drain what is queued and then close it with the pump.
 }
 
-// The nice value is the thread's own (setpriority on its thread id); whether real-time is
-// permitted is tried once here, so that a busy machine later costs no refused call.
-void EchoPump::raisePriority() {
-    const auto tid = static_cast<id_t>(::gettid());
-    errno = 0;
-    const int base = ::getpriority(PRIO_PROCESS, tid);
-    if (errno == 0) {
-        niceValue_ = base;
-        for (const int step : {kNiceBelowProcess, 1}) {
-            if (::setpriority(PRIO_PROCESS, tid, base - step) == 0) {
-                niceValue_ = base - step;
-                priority_.store(PumpPriority::RaisedNice, std::memory_order_release);
-                break;
-            }
-        }
-    }
-    for (const int policy : {SCHED_FIFO, SCHED_RR}) {
-        sched_param sp{};
-        sp.sched_priority = std::min(kRealTimePriority, ::sched_get_priority_max(policy));
-        if (::pthread_setschedparam(::pthread_self(), policy, &sp) == 0) {
-            realTimePolicy_ = policy;
-            realTimePriority_ = sp.sched_priority;
-            priority_.store(policy == SCHED_FIFO ? PumpPriority::RealTimeFifo
-                                                 : PumpPriority::RealTimeRoundRobin,
-                            std::memory_order_release);
-            setRealTime(false);
-            break;
-        }
-    }
-}
-
-void EchoPump::setRealTime(bool on) {
-    if (realTimePolicy_ < 0) {
-        return;
-    }
-    sched_param sp{};
-    sp.sched_priority = on ? realTimePriority_ : 0;
-    if (::pthread_setschedparam(::pthread_self(), on ? realTimePolicy_ : SCHED_OTHER, &sp) != 0) {
-        return;
-    }
-    if (!on) { // back to the nice value it had
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), niceValue_);
-    }
-    if (on) {
-        realTimeTurns_.fetch_add(1, std::memory_order_relaxed);
-    }
-    realTimeNow_.store(on, std::memory_order_release);
-}
-
-void EchoPump::watchLoad(std::int64_t now) {
-    if (realTimePolicy_ < 0 || now < nextLoadCheckNs_) {
-        return;
-    }
-    if (now - nextLoadCheckNs_ > kLoadCheckNs) {
-        load_.restart(); // the line was quiet: the last sample tells of another time
-    }
-    nextLoadCheckNs_ = now + kLoadCheckNs;
-    if (const std::optional<CpuTimes> times = readCpuTimes(options_.procStat.c_str())) {
-        const bool contended = load_.sample(*times);
-        if (contended != realTimeNow_.load(std::memory_order_relaxed)) {
-            setRealTime(contended);
-        }
-    }
-}
-
 std::string EchoPump::priorityText() const {
-    const std::string nice = "echo thread at nice " + std::to_string(niceValue_);
-    const auto realTime = [&](const char* policy) {
-        return nice + ", real-time priority " + std::to_string(realTimePriority_) + " (" + policy +
-               ") while no processor is idle";
-    };
-    switch (priority()) {
-    case PumpPriority::RealTimeFifo:
-        return realTime("SCHED_FIFO");
-    case PumpPriority::RealTimeRoundRobin:
-        return realTime("SCHED_RR");
-    case PumpPriority::RaisedNice:
-        return nice + " (the system permits no real-time priority)";
-    case PumpPriority::Default:
-        break;
-    }
-    return "echo thread at normal priority (the system permits no higher)";
+    return priority_.text("echo thread");
 }
 
 EchoStats EchoPump::stats() const {
@@ -191,7 +105,7 @@ EchoStats EchoPump::stats() const {
     s.bytesEchoed = bytesEchoed_.load(std::memory_order_relaxed);
     s.bytesQueued = bytesQueued_.load(std::memory_order_relaxed);
     s.bytesLost = bytesLost_.load(std::memory_order_relaxed);
-    s.realTimeTurns = realTimeTurns_.load(std::memory_order_relaxed);
+    s.realTimeTurns = priority_.realTimeTurns();
     return s;
 }
 
@@ -355,7 +269,7 @@ void EchoPump::loop() {
             if (echoed < size) {
                 return;
             }
-            watchLoad(at);
+            priority_.watch(at);
             continue;
         }
         if (n == 0) {

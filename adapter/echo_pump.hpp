@@ -7,10 +7,10 @@
 // the first byte it has not been told of, not once per read: at the line rate a read may be a
 // single byte, and waking a second thread for each would cost the echo its core.
 // The thread runs a little above the process's other threads, and real-time only while no
-// processor is idle (see cpu_contention.hpp for why not always).
+// processor is idle (thread_priority.hpp).
 
-#include "adapter/cpu_contention.hpp"
 #include "adapter/spsc_queue.hpp"
+#include "adapter/thread_priority.hpp"
 
 #include <algorithm>
 #include <array>
@@ -48,21 +48,11 @@ struct EchoStats {
     std::uint64_t realTimeTurns = 0; // times the thread went real-time because no processor was idle
 };
 
-// The highest the echo thread may go: real-time while every processor is busy, else its nice value.
-enum class PumpPriority {
-    RealTimeFifo,       // SCHED_FIFO
-    RealTimeRoundRobin, // SCHED_RR
-    RaisedNice,         // a lower nice value than the process's, never real-time
-    Default,            // nothing more was permitted
-};
+using PumpPriority = PriorityCeiling;
 
 class EchoPump {
   public:
     static constexpr std::size_t kDefaultQueueChunks = 4096; // 1 MiB of bytes: 40 s of a full line
-    static constexpr int kRealTimePriority = 10;
-    static constexpr int kNiceBelowProcess = 5;
-    // How often the processors' idle time is looked at while bytes flow.
-    static constexpr std::int64_t kLoadCheckNs = 200'000'000;
     // The consumer is told of new bytes after this much quiet on the line, or at the latest this
     // long after the first byte it was not told of.
     static constexpr std::int64_t kQuietNs = 300'000;
@@ -116,8 +106,8 @@ class EchoPump {
 
     EchoStats stats() const;
     // What took effect at start.
-    PumpPriority priority() const { return priority_.load(std::memory_order_acquire); }
-    bool realTimeNow() const { return realTimeNow_.load(std::memory_order_acquire); }
+    PumpPriority priority() const { return priority_.ceiling(); }
+    bool realTimeNow() const { return priority_.realTimeNow(); }
     std::string priorityText() const;
     // The pump ended by itself: the port failed or hung up. Empty while it runs.
     std::string failure() const;
@@ -125,10 +115,6 @@ class EchoPump {
   private:
     void run();
     void loop();
-    void raisePriority();
-    void setRealTime(bool on);
-    // Real-time while no processor is idle; looked at every kLoadCheckNs while bytes flow.
-    void watchLoad(std::int64_t now);
     std::size_t echo(const std::uint8_t* bytes, std::size_t size);
     // Adds a read to the open chunk, publishing full ones.
     void hand(const std::uint8_t* bytes, std::size_t size, std::int64_t readNs);
@@ -150,15 +136,8 @@ class EchoPump {
     std::thread thread_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> ended_{false};
-    std::atomic<PumpPriority> priority_{PumpPriority::Default};
-    int niceValue_ = 0;
-    int realTimePriority_ = 0;
-    int realTimePolicy_ = -1; // SCHED_FIFO or SCHED_RR where permitted
-    std::atomic<bool> realTimeNow_{false};
-    std::atomic<std::uint64_t> realTimeTurns_{0};
-    ContentionWatch load_; // the pump's own
-    std::int64_t nextLoadCheckNs_ = 0;
-    std::string failure_; // written by the pump before ended_, read after it
+    ThreadPriority priority_; // set on the pump thread, read by anyone
+    std::string failure_;     // written by the pump before ended_, read after it
     std::atomic<std::uint64_t> bytesRead_{0};
     std::atomic<std::uint64_t> bytesEchoed_{0};
     std::atomic<std::uint64_t> bytesQueued_{0};

@@ -42,6 +42,11 @@ BusEngine::BusEngine(QObject* parent) : QObject(parent), healthTimer_(this) {
 }
 
 void BusEngine::onReadyRead() {
+    if (answerPriority_.raised()) {
+        answerPriority_.watch(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::steady_clock::now().time_since_epoch())
+                                  .count());
+    }
     ByteSource& source = ports_.source();
     const QByteArray data = source.readAvailable();
     const std::span bytes(reinterpret_cast<const std::uint8_t*>(data.constData()),
@@ -97,6 +102,12 @@ void BusEngine::takeEchoed(std::span<const std::uint8_t> bytes, std::int64_t rea
 }
 
 void BusEngine::followEchoPath() {
+    const bool answering = bus::routeFor(state_) == bus::Route::Emulator;
+    if (answering && !answerPriority_.raised()) {
+        answerPriority_.raise();
+    } else if (!answering) {
+        answerPriority_.restore();
+    }
     const bool sniffing = bus::routeFor(state_) == bus::Route::Sniffer;
     ports_.setSnifferEcho(sniffing, [this](std::span<const std::uint8_t> bytes, std::int64_t readNs,
                                            std::uint32_t) { takeEchoed(bytes, readNs); });
@@ -144,6 +155,7 @@ void BusEngine::shutdown() {
     playback_.shutdown();
     capture_.shutdown();
     ports_.shutdown();
+    answerPriority_.restore();
 }
 
 } // namespace zanst::app

@@ -6,6 +6,7 @@
 // answers leave at once whatever a front end does; a front end reaches the engine only through
 // queued calls (engine/post.hpp) and queued signals. It links no widget library.
 
+#include "adapter/thread_priority.hpp"
 #include "bus/master_receiver.hpp"
 #include "bus/router.hpp"
 #include "bus/state.hpp"
@@ -75,6 +76,8 @@ class BusEngine : public QObject {
     ToolPort port_{ports_, state_.health, capture_};
     bus::MasterReceiver master_{state_};
     bus::ByteRouter router_{state_, master_, ports_.echoPort()};
+    // In "BMS tester" the BMS waits for this thread's answers.
+    adapter::ThreadPriority answerPriority_;
     TesterFeature tester_{state_, port_, this};
     SnifferFeature sniffer_{state_, this};
     EmulatorFeature emulator_{state_, port_, this};

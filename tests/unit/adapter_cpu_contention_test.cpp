@@ -1,12 +1,16 @@
 // When the echo thread may go real-time: the idle share of the processors' time between samples.
 
 #include "adapter/cpu_contention.hpp"
+#include "adapter/thread_priority.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace zanst::adapter {
@@ -101,6 +105,44 @@ TEST(ContentionWatch, CountersThatGoBackStartOverAndKeepTheVerdict) {
     EXPECT_FALSE(w.sample({130, 700})) << "40 % idle twice";
     w.restart();
     EXPECT_FALSE(w.sample({130, 10'000})) << "after a restart the first sample only sets the start";
+}
+
+int niceOf(long tid) {
+    return ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+}
+
+TEST(ThreadPriority, RaisesOnlyItsOwnThreadAndRestoresItThere) {
+    const long here = ::gettid();
+    const int niceHere = niceOf(here);
+    ThreadPriority p;
+    long raisedTid = 0;
+    int raisedNice = 0;
+    int restoredNice = 0;
+    std::thread worker([&] {
+        raisedTid = ::gettid();
+        const int before = niceOf(raisedTid);
+        p.raise();
+        raisedNice = niceOf(raisedTid);
+        p.restore();
+        restoredNice = niceOf(raisedTid);
+        EXPECT_EQ(restoredNice, before);
+    });
+    worker.join();
+    EXPECT_EQ(niceOf(here), niceHere) << "the other threads keep theirs";
+    if (p.ceiling() == PriorityCeiling::Default && raisedNice == restoredNice) {
+        GTEST_SKIP() << "this system permits no raised priority";
+    }
+    EXPECT_LT(raisedNice, restoredNice);
+    EXPECT_EQ(p.ceiling(), PriorityCeiling::Default) << "restored";
+
+    // Restored from another thread (the raised one ended): only forgotten, this thread untouched.
+    std::thread second([&] { p.raise(); });
+    second.join();
+    EXPECT_TRUE(p.raised());
+    p.restore();
+    EXPECT_FALSE(p.raised());
+    EXPECT_EQ(niceOf(here), niceHere);
+    EXPECT_FALSE(p.realTimeNow());
 }
 
 } // namespace
