@@ -35,7 +35,6 @@ class ContentionWatch {
 
     // A new sample; the first only sets the start. Returns whether the processors are contended.
     bool sample(CpuTimes now);
-    bool contended() const { return contended_; }
     // Forgets the last sample (after a long pause) but keeps the verdict.
     void restart() { last_.reset(); }
 

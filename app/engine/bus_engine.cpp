@@ -8,6 +8,17 @@
 
 namespace zanst::app {
 
+namespace {
+
+// The clock the echo thread stamps its reads with.
+std::int64_t steadyNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
 bool ToolPort::write(std::span<const std::uint8_t> bytes) {
     // A frame goes out in one write of its own (the wake-up prefix and records are separate writes).
     if (!bytes.empty() && bytes.front() == bus::kStartByte) {
@@ -42,11 +53,6 @@ BusEngine::BusEngine(QObject* parent) : QObject(parent), healthTimer_(this) {
 }
 
 void BusEngine::onReadyRead() {
-    if (answerPriority_.raised()) {
-        answerPriority_.watch(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                  std::chrono::steady_clock::now().time_since_epoch())
-                                  .count());
-    }
     ByteSource& source = ports_.source();
     const QByteArray data = source.readAvailable();
     const std::span bytes(reinterpret_cast<const std::uint8_t*>(data.constData()),
@@ -56,6 +62,9 @@ void BusEngine::onReadyRead() {
     // Noted after the echo has gone out, so that a capture or the traffic view never delays it.
     capture_.receivePass(bytes, source.readTimeUs(),
                          pass.route == bus::Route::Sniffer && !ports_.replaying());
+    if (answerPriority_.raised()) {
+        answerPriority_.watch(steadyNowNs()); // after the answer: a look at the load never delays it
+    }
 }
 
 void BusEngine::finishPass(const bus::ReceivePass& pass, bool snifferEnd) {
@@ -91,10 +100,7 @@ void BusEngine::takeEchoed(std::span<const std::uint8_t> bytes, std::int64_t rea
     finishPass(pass, false);
     if (capture_.active()) {
         // On the capture's clock, at the moment the echo thread read them: it went out right then.
-        const std::int64_t ageNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                       std::chrono::steady_clock::now().time_since_epoch())
-                                       .count() -
-                                   readNs;
+        const std::int64_t ageNs = steadyNowNs() - readNs;
         const std::int64_t atUs =
             static_cast<std::int64_t>(capture_.nowUs()) - std::max<std::int64_t>(0, ageNs / 1000);
         capture_.receivePass(bytes, std::max<std::int64_t>(0, atUs), true);
@@ -102,13 +108,13 @@ void BusEngine::takeEchoed(std::span<const std::uint8_t> bytes, std::int64_t rea
 }
 
 void BusEngine::followEchoPath() {
-    const bool answering = bus::routeFor(state_) == bus::Route::Emulator;
-    if (answering && !answerPriority_.raised()) {
+    const bus::Route route = bus::routeFor(state_);
+    if (route == bus::Route::Emulator && !answerPriority_.raised()) {
         answerPriority_.raise();
-    } else if (!answering) {
+    } else if (route != bus::Route::Emulator) {
         answerPriority_.restore();
     }
-    const bool sniffing = bus::routeFor(state_) == bus::Route::Sniffer;
+    const bool sniffing = route == bus::Route::Sniffer;
     ports_.setSnifferEcho(sniffing, [this](std::span<const std::uint8_t> bytes, std::int64_t readNs,
                                            std::uint32_t) { takeEchoed(bytes, readNs); });
 }
