@@ -1,14 +1,21 @@
 #include "bench_options.hpp"
+#include "busy.hpp"
 #include "offscreen.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <initializer_list>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <sched.h>
 
 namespace {
 
@@ -238,6 +245,26 @@ TEST(BenchOffscreen, OffscreenUnlessThePlatformOrADisplayWasChosen) {
             EXPECT_STREQ(now, row.expected);
         }
     }
+}
+
+// The neighbour stands for work that yields to everything; at any other priority it would be a
+// competitor, and the figures taken beside it would mean something else.
+TEST(BenchLoad, TheNeighbourYieldsToEverythingAndGoesWithTheStop) {
+    EXPECT_TRUE(zanst::bench::startNeighbour(0).empty());
+    const std::vector<pid_t> pids = zanst::bench::startNeighbour(30);
+    ASSERT_EQ(pids.size(), 1U);
+    int policy = -1;
+    for (int i = 0; i < 100 && policy != SCHED_IDLE; ++i) {
+        policy = sched_getscheduler(pids[0]);
+        if (policy != SCHED_IDLE) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    EXPECT_EQ(policy, SCHED_IDLE);
+    zanst::bench::stopBusy(pids);
+    errno = 0;
+    EXPECT_EQ(::kill(pids[0], 0), -1);
+    EXPECT_EQ(errno, ESRCH);
 }
 
 } // namespace

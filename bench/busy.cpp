@@ -1,8 +1,13 @@
 #include "busy.hpp"
 
-#include <csignal>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 namespace zanst::bench {
 
@@ -21,6 +26,29 @@ std::vector<pid_t> startBusy(int n) {
         }
     }
     return pids;
+}
+
+std::vector<pid_t> startNeighbour(double msPerSecond) {
+    if (msPerSecond <= 0) {
+        return {};
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        sched_param lowest{};
+        sched_setscheduler(0, SCHED_IDLE, &lowest);
+        using Clock = std::chrono::steady_clock;
+        const auto burst = std::chrono::duration<double, std::milli>(kNeighbourBurstMs);
+        const auto period = std::chrono::duration<double, std::milli>(kNeighbourBurstMs * 1000.0 /
+                                                                      std::min(msPerSecond, 1000.0));
+        volatile double x = 1;
+        for (auto start = Clock::now();; start += std::chrono::duration_cast<Clock::duration>(period)) {
+            while (Clock::now() - start < burst) {
+                x = x * 1.0000001 + 1e-9;
+            }
+            std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(period));
+        }
+    }
+    return pid > 0 ? std::vector<pid_t>{pid} : std::vector<pid_t>{};
 }
 
 void stopBusy(const std::vector<pid_t>& pids) {

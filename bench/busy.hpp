@@ -1,6 +1,7 @@
 #pragma once
 // CPU-bound processes beside a benchmark (--busy N), so that a figure is also taken on a loaded
-// machine.
+// machine; and a neighbour that works in bursts (--neighbour MS), to tell what a window's
+// repaints cost an echo from what any short burst of work on the machine costs it.
 
 #include <sys/types.h>
 
@@ -11,5 +12,11 @@ namespace zanst::bench {
 // `n` processes that spin until stopBusy(); nothing for 0.
 std::vector<pid_t> startBusy(int n);
 void stopBusy(const std::vector<pid_t>& pids);
+
+// One process at the lowest priority (SCHED_IDLE) that works in bursts of kNeighbourBurstMs,
+// `msPerSecond` ms of a second in all, as a window does that repaints a chart and a table;
+// nothing for 0. Stopped with stopBusy().
+constexpr double kNeighbourBurstMs = 6;
+std::vector<pid_t> startNeighbour(double msPerSecond);
 
 } // namespace zanst::bench
