@@ -38,17 +38,25 @@ std::vector<pid_t> startNeighbour(double msPerSecond) {
         sched_setscheduler(0, SCHED_IDLE, &lowest);
         using Clock = std::chrono::steady_clock;
         const auto burst = std::chrono::duration<double, std::milli>(kNeighbourBurstMs);
-        const auto period = std::chrono::duration<double, std::milli>(kNeighbourBurstMs * 1000.0 /
-                                                                      std::min(msPerSecond, 1000.0));
+        const auto period =
+            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(
+                kNeighbourBurstMs * 1000.0 / std::min(msPerSecond, 1000.0)));
         volatile double x = 1;
-        for (auto start = Clock::now();; start += std::chrono::duration_cast<Clock::duration>(period)) {
+        for (auto start = Clock::now();; start += period) {
             while (Clock::now() - start < burst) {
                 x = x * 1.0000001 + 1e-9;
             }
-            std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(period));
+            std::this_thread::sleep_until(start + period);
         }
     }
     return pid > 0 ? std::vector<pid_t>{pid} : std::vector<pid_t>{};
+}
+
+std::vector<pid_t> startLoad(int busy, double neighbourMsPerSecond) {
+    std::vector<pid_t> pids = startBusy(busy);
+    const std::vector<pid_t> neighbour = startNeighbour(neighbourMsPerSecond);
+    pids.insert(pids.end(), neighbour.begin(), neighbour.end());
+    return pids;
 }
 
 void stopBusy(const std::vector<pid_t>& pids) {

@@ -17,6 +17,11 @@ void stopBusy(const std::vector<pid_t>& pids);
 // `msPerSecond` ms of a second in all, as a window does that repaints a chart and a table;
 // nothing for 0. Stopped with stopBusy().
 constexpr double kNeighbourBurstMs = 6;
+constexpr const char* kNeighbourHelp =
+    "a lowest-priority process beside it that works MS ms a second in 6 ms bursts (default 0)";
 std::vector<pid_t> startNeighbour(double msPerSecond);
+
+// What --busy and --neighbour ask for, in one list for stopBusy().
+std::vector<pid_t> startLoad(int busy, double neighbourMsPerSecond);
 
 } // namespace zanst::bench

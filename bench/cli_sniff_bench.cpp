@@ -90,8 +90,7 @@ int main(int argc, char** argv) {
         {{"--seconds", "S", "seconds of each round (default 10)", &seconds, 1.0},
          {"--rounds", "R", "rounds of each (default 3)", &rounds, 1.0},
          {"--busy", "N", "CPU-bound processes beside it for the whole run (default 0)", &busy, 0.0},
-         {"--neighbour", "MS", "a lowest-priority process beside it that works MS ms a second in 6 ms bursts",
-          &neighbour, 0.0}}};
+         {"--neighbour", "MS", kNeighbourHelp, &neighbour, 0.0}}};
     if (const auto exit = parseCommandLine(options, argc, argv)) {
         return *exit;
     }
@@ -100,9 +99,7 @@ int main(int argc, char** argv) {
         "per-byte echo at %.0f bytes/s, %.0f s a round, pattern of %zu bytes, %d CPU-bound processes beside "
         "it, a neighbour working %.0f ms a second in bursts, load average %.1f\n",
         kBytesPerSecond, seconds, pattern.size(), busy, neighbour, loadAverage());
-    std::vector<pid_t> hogs = startBusy(busy);
-    const std::vector<pid_t> bursts = startNeighbour(neighbour);
-    hogs.insert(hogs.end(), bursts.begin(), bursts.end());
+    const std::vector<pid_t> hogs = startLoad(busy, neighbour);
     std::vector<double> cliP99;
     std::vector<double> socatP99;
     std::vector<double> cliCpu;

@@ -220,8 +220,7 @@ int main(int argc, char** argv) {
          {"--rounds", "R", "rounds of each measurement (default 5)", &rounds, 1.0},
          {"--answers", "N", "BMS tester answers a round, at least 10 (default 300)", &answers, 10.0},
          {"--busy", "N", "CPU-bound processes beside it for the whole run (default 0)", &busy, 0.0},
-         {"--neighbour", "MS", "a lowest-priority process beside it that works MS ms a second in 6 ms bursts",
-          &neighbour, 0.0},
+         {"--neighbour", "MS", kNeighbourHelp, &neighbour, 0.0},
          {"--plots", "", "open the live plots for the whole run", &plots},
          {"--views", "", "each round also with the traffic view and the plots open", &views}}};
     if (const auto exit = zanst::bench::parseCommandLine(options, argc, argv)) {
@@ -234,9 +233,7 @@ int main(int argc, char** argv) {
         window.form->plotsButton()->click();
         window.form->plotWindow()->span->setCurrentIndex(2);
     }
-    std::vector<pid_t> hogs = startBusy(busy);
-    const std::vector<pid_t> bursts = startNeighbour(neighbour);
-    hogs.insert(hogs.end(), bursts.begin(), bursts.end());
+    const std::vector<pid_t> hogs = startLoad(busy, neighbour);
     std::printf("whole program, window shown (%s), %d CPU-bound processes beside it, a neighbour working "
                 "%.0f ms a second in bursts, plots %s\n",
                 qPrintable(QGuiApplication::platformName()), busy, neighbour, plots ? "open" : "closed");
